@@ -1,0 +1,1 @@
+"""End-to-end test harness: network namespaces, the program under Wine, peers on the Linux side."""
