@@ -149,6 +149,10 @@ public:
     CStringT& MakeUpper();
     CStringT& MakeLower();
 
+    // The string resource `nID` of the program (defined with the window classes, afxapp.cpp); FALSE
+    // and the empty text when there is none.
+    BOOL LoadString(UINT nID);
+
 private:
     template <typename Match> CStringT& TrimWhere(bool left, bool right, Match match);
 };

@@ -1,0 +1,606 @@
+// The window half of the class library layer against real windows under Wine: message maps,
+// subclassing, reflection of child notifications, modal dialogs with data exchange, message boxes,
+// string resources and drawing objects.
+#include "afx/afxcmn.h"
+#include "afx/afxdialogex.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace {
+
+const UINT kDialogId = 200;
+const int kNameEditId = 1001;
+const int kOtherEditId = 1002;
+const UINT WM_TEST_STEP = WM_APP + 1;
+const UINT WM_TEST_ECHO = WM_APP + 2;
+
+// A top-level window with handlers that record what they saw.
+class CRecordingWnd : public CWnd
+{
+public:
+    std::vector<std::wstring> calls;
+    UINT lastSizeType = 0;
+    int lastCx = -1, lastCy = -1;
+    CPoint lastPoint;
+    UINT lastKey = 0;
+
+    BOOL CreateHidden(CWnd* pParent = nullptr, UINT nID = 0)
+    {
+        DWORD style = pParent != nullptr ? WS_CHILD | WS_VISIBLE : WS_OVERLAPPEDWINDOW;
+        return CreateEx(0, nullptr, L"recording", style, CRect(0, 0, 300, 200), pParent, nID);
+    }
+
+protected:
+    afx_msg void OnSize(UINT type, int cx, int cy)
+    {
+        calls.push_back(L"size");
+        lastSizeType = type;
+        lastCx = cx;
+        lastCy = cy;
+    }
+    afx_msg void OnLButtonDown(UINT, CPoint point)
+    {
+        calls.push_back(L"lbuttondown");
+        lastPoint = point;
+    }
+    afx_msg void OnKeyDown(UINT key, UINT, UINT)
+    {
+        calls.push_back(L"keydown");
+        lastKey = key;
+    }
+    afx_msg LRESULT OnEcho(WPARAM wParam, LPARAM lParam) { return static_cast<LRESULT>(wParam + lParam); }
+    afx_msg void OnCommand42() { calls.push_back(L"command42"); }
+    afx_msg void OnButton7() { calls.push_back(L"button7"); }
+
+    DECLARE_MESSAGE_MAP()
+};
+
+BEGIN_MESSAGE_MAP(CRecordingWnd, CWnd)
+ON_WM_SIZE()
+ON_WM_LBUTTONDOWN()
+ON_WM_KEYDOWN()
+ON_MESSAGE(WM_TEST_ECHO, &CRecordingWnd::OnEcho)
+ON_COMMAND(42, &CRecordingWnd::OnCommand42)
+ON_BN_CLICKED(7, &CRecordingWnd::OnButton7)
+END_MESSAGE_MAP()
+
+// A derived class whose own entry for a message is found before its base's.
+class CDerivedWnd : public CRecordingWnd
+{
+protected:
+    afx_msg void OnKeyDown(UINT key, UINT, UINT)
+    {
+        calls.push_back(L"derived keydown");
+        lastKey = key;
+    }
+    DECLARE_MESSAGE_MAP()
+};
+
+BEGIN_MESSAGE_MAP(CDerivedWnd, CRecordingWnd)
+ON_WM_KEYDOWN()
+END_MESSAGE_MAP()
+
+TEST(MessageMap, HandlersReceiveTheirUnpackedParameters)
+{
+    CRecordingWnd wnd;
+    ASSERT_TRUE(wnd.CreateHidden());
+    EXPECT_EQ(CWnd::FromHandlePermanent(wnd.m_hWnd), &wnd);
+
+    wnd.calls.clear();
+    wnd.SendMessage(WM_SIZE, SIZE_MAXIMIZED, MAKELPARAM(123, 45));
+    EXPECT_EQ(wnd.lastSizeType, static_cast<UINT>(SIZE_MAXIMIZED));
+    EXPECT_EQ(wnd.lastCx, 123);
+    EXPECT_EQ(wnd.lastCy, 45);
+
+    // Mouse coordinates are signed.
+    wnd.SendMessage(WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(-5, 17));
+    EXPECT_EQ(wnd.lastPoint, CPoint(-5, 17));
+
+    EXPECT_EQ(wnd.SendMessage(WM_TEST_ECHO, 40, 2), 42);
+
+    // Commands: a menu item (code 0, no control), a button's BN_CLICKED, and an unknown id.
+    wnd.calls.clear();
+    wnd.SendMessage(WM_COMMAND, MAKEWPARAM(42, 0), 0);
+    wnd.SendMessage(WM_COMMAND, MAKEWPARAM(7, BN_CLICKED), reinterpret_cast<LPARAM>(wnd.m_hWnd));
+    wnd.SendMessage(WM_COMMAND, MAKEWPARAM(7, BN_DOUBLECLICKED), reinterpret_cast<LPARAM>(wnd.m_hWnd));
+    wnd.SendMessage(WM_COMMAND, MAKEWPARAM(99, 0), 0);
+    EXPECT_EQ(wnd.calls, (std::vector<std::wstring>{L"command42", L"button7"}));
+
+    HWND hWnd = wnd.m_hWnd;
+    EXPECT_TRUE(wnd.DestroyWindow());
+    EXPECT_EQ(wnd.m_hWnd, nullptr) << "WM_NCDESTROY unties the object";
+    EXPECT_EQ(CWnd::FromHandlePermanent(hWnd), nullptr);
+}
+
+TEST(MessageMap, DerivedEntriesComeFirstAndBaseEntriesStillApply)
+{
+    CDerivedWnd wnd;
+    ASSERT_TRUE(wnd.CreateHidden());
+    wnd.calls.clear();
+    wnd.SendMessage(WM_KEYDOWN, 'A', 0);
+    wnd.SendMessage(WM_SIZE, SIZE_RESTORED, MAKELPARAM(10, 20));
+    EXPECT_EQ(wnd.calls, (std::vector<std::wstring>{L"derived keydown", L"size"}));
+    EXPECT_EQ(wnd.lastKey, static_cast<UINT>('A'));
+}
+
+TEST(MessageMap, UnhandledMessagesReachTheOriginalProcedure)
+{
+    CRecordingWnd wnd;
+    ASSERT_TRUE(wnd.CreateHidden());
+    wnd.SetWindowText(L"title text");
+    CString text;
+    wnd.GetWindowText(text);
+    EXPECT_STREQ(text.GetString(), L"title text");
+    EXPECT_EQ(wnd.GetWindowTextLength(), 10);
+}
+
+// A subclassed edit control: it swallows the digit keys' characters and counts its texts, passing
+// both on otherwise with Default().
+class CFilterEdit : public CWnd
+{
+public:
+    int setTextCalls = 0;
+
+protected:
+    afx_msg LRESULT OnChar(WPARAM wParam, LPARAM)
+    {
+        if (wParam >= L'0' && wParam <= L'9')
+            return 0;
+        return Default();
+    }
+    afx_msg LRESULT OnSetText(WPARAM, LPARAM)
+    {
+        ++setTextCalls;
+        return Default();
+    }
+    DECLARE_MESSAGE_MAP()
+};
+
+BEGIN_MESSAGE_MAP(CFilterEdit, CWnd)
+ON_MESSAGE(WM_CHAR, &CFilterEdit::OnChar)
+ON_MESSAGE(WM_SETTEXT, &CFilterEdit::OnSetText)
+END_MESSAGE_MAP()
+
+TEST(Subclassing, AControlsMessagesGoThroughTheObjectAndOnToTheControl)
+{
+    CRecordingWnd parent;
+    ASSERT_TRUE(parent.CreateHidden());
+    HWND hEdit = ::CreateWindowExW(0, L"EDIT", L"", WS_CHILD | WS_VISIBLE, 0, 0, 100, 20, parent.m_hWnd,
+                                   reinterpret_cast<HMENU>(5), nullptr, nullptr);
+    ASSERT_NE(hEdit, nullptr);
+    WNDPROC original = reinterpret_cast<WNDPROC>(::GetWindowLongPtrW(hEdit, GWLP_WNDPROC));
+
+    CFilterEdit edit;
+    ASSERT_TRUE(edit.SubclassWindow(hEdit));
+    EXPECT_FALSE(CFilterEdit().SubclassWindow(hEdit)) << "a window belongs to one object";
+    EXPECT_EQ(parent.GetDlgItem(5), &edit);
+
+    edit.SetWindowText(L"ab");
+    EXPECT_EQ(edit.setTextCalls, 1);
+    edit.SendMessage(EM_SETSEL, 2, 2);
+    for (wchar_t ch : std::wstring(L"c1d2"))
+        edit.SendMessage(WM_CHAR, ch, 1);
+    CString text;
+    edit.GetWindowText(text);
+    EXPECT_STREQ(text.GetString(), L"abcd") << "digits were swallowed, the rest reached the edit control";
+
+    EXPECT_EQ(edit.UnsubclassWindow(), hEdit);
+    EXPECT_EQ(reinterpret_cast<WNDPROC>(::GetWindowLongPtrW(hEdit, GWLP_WNDPROC)), original);
+    ::SendMessageW(hEdit, WM_CHAR, L'5', 1);
+    ::SendMessageW(hEdit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"x"));
+    EXPECT_EQ(edit.setTextCalls, 1) << "after unsubclassing the object sees nothing";
+}
+
+TEST(Subclassing, TheObjectOfADestroyedControlIsUntied)
+{
+    CRecordingWnd parent;
+    ASSERT_TRUE(parent.CreateHidden());
+    HWND hEdit =
+        ::CreateWindowExW(0, L"EDIT", L"", WS_CHILD, 0, 0, 100, 20, parent.m_hWnd, nullptr, nullptr, nullptr);
+    CFilterEdit edit;
+    ASSERT_TRUE(edit.SubclassWindow(hEdit));
+    parent.DestroyWindow(); // destroys the child too
+    EXPECT_EQ(edit.m_hWnd, nullptr);
+    EXPECT_EQ(CWnd::FromHandlePermanent(hEdit), nullptr);
+}
+
+TEST(Subclassing, AnObjectDestroyedBeforeItsWindowDestroysTheWindow)
+{
+    CRecordingWnd parent;
+    ASSERT_TRUE(parent.CreateHidden());
+    HWND hEdit =
+        ::CreateWindowExW(0, L"EDIT", L"", WS_CHILD, 0, 0, 100, 20, parent.m_hWnd, nullptr, nullptr, nullptr);
+    {
+        CFilterEdit edit;
+        ASSERT_TRUE(edit.SubclassWindow(hEdit));
+    }
+    EXPECT_FALSE(::IsWindow(hEdit));
+}
+
+TEST(TemporaryObjects, UnownedHandlesGetOneSharedWrapper)
+{
+    CRecordingWnd parent;
+    ASSERT_TRUE(parent.CreateHidden());
+    HWND hEdit = ::CreateWindowExW(0, L"EDIT", L"", WS_CHILD, 0, 0, 100, 20, parent.m_hWnd,
+                                   reinterpret_cast<HMENU>(9), nullptr, nullptr);
+    CWnd* first = parent.GetDlgItem(9);
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(first->m_hWnd, hEdit);
+    EXPECT_EQ(CWnd::FromHandle(hEdit), first);
+    EXPECT_EQ(CWnd::FromHandlePermanent(hEdit), nullptr);
+    EXPECT_EQ(parent.GetDlgItem(12345), nullptr);
+    EXPECT_EQ(first->GetParent(), &parent);
+}
+
+// A child that notifies its parent, with reflected handlers of its own.
+class CNotifyingChild : public CWnd
+{
+public:
+    static const UINT kConsumed = 1000;     // handled here only
+    static const UINT kPassedOn = 1001;     // handled here, then by the parent
+    static const UINT kNotReflected = 1002; // only the parent has an entry
+    int reflected = 0;
+
+    LRESULT Notify(UINT code)
+    {
+        NMHDR header = {m_hWnd, static_cast<UINT_PTR>(GetDlgCtrlID()), code};
+        return ::SendMessageW(::GetParent(m_hWnd), WM_NOTIFY, header.idFrom,
+                              reinterpret_cast<LPARAM>(&header));
+    }
+
+protected:
+    afx_msg void OnConsumed(NMHDR*, LRESULT* pResult)
+    {
+        ++reflected;
+        *pResult = 4711;
+    }
+    afx_msg BOOL OnPassedOn(NMHDR*, LRESULT* pResult)
+    {
+        ++reflected;
+        *pResult = 5;
+        return FALSE;
+    }
+    DECLARE_MESSAGE_MAP()
+};
+
+BEGIN_MESSAGE_MAP(CNotifyingChild, CWnd)
+ON_NOTIFY_REFLECT(CNotifyingChild::kConsumed, &CNotifyingChild::OnConsumed)
+ON_NOTIFY_REFLECT_EX(CNotifyingChild::kPassedOn, &CNotifyingChild::OnPassedOn)
+END_MESSAGE_MAP()
+
+class CNotifiedParent : public CRecordingWnd
+{
+public:
+    int notified = 0;
+    LRESULT lastResultSeen = -1;
+
+protected:
+    afx_msg void OnChildNotification(NMHDR*, LRESULT* pResult)
+    {
+        ++notified;
+        lastResultSeen = *pResult;
+        *pResult += 1;
+    }
+    DECLARE_MESSAGE_MAP()
+};
+
+BEGIN_MESSAGE_MAP(CNotifiedParent, CRecordingWnd)
+ON_NOTIFY(CNotifyingChild::kConsumed, 77, &CNotifiedParent::OnChildNotification)
+ON_NOTIFY(CNotifyingChild::kPassedOn, 77, &CNotifiedParent::OnChildNotification)
+ON_NOTIFY(CNotifyingChild::kNotReflected, 77, &CNotifiedParent::OnChildNotification)
+END_MESSAGE_MAP()
+
+TEST(Reflection, TheChildsAnswerGoesBackToTheControl)
+{
+    CNotifiedParent parent;
+    ASSERT_TRUE(parent.CreateHidden());
+    CNotifyingChild child;
+    ASSERT_TRUE(child.CreateEx(0, nullptr, L"", WS_CHILD, CRect(0, 0, 10, 10), &parent, 77));
+
+    EXPECT_EQ(child.Notify(CNotifyingChild::kConsumed), 4711);
+    EXPECT_EQ(child.reflected, 1);
+    EXPECT_EQ(parent.notified, 0) << "a consumed notification never reaches the parent's map";
+
+    EXPECT_EQ(child.Notify(CNotifyingChild::kPassedOn), 6);
+    EXPECT_EQ(child.reflected, 2);
+    EXPECT_EQ(parent.notified, 1);
+    EXPECT_EQ(parent.lastResultSeen, 5) << "the parent sees what the child left in the result";
+
+    EXPECT_EQ(child.Notify(CNotifyingChild::kNotReflected), 1);
+    EXPECT_EQ(parent.notified, 2);
+    EXPECT_EQ(parent.lastResultSeen, 0);
+}
+
+// An owner-drawn list view whose rows are drawn by its own object.
+class COwnerDrawnList : public CListCtrl
+{
+public:
+    std::vector<int> drawnItems;
+    void DrawItem(LPDRAWITEMSTRUCT lpDrawItemStruct) override
+    {
+        drawnItems.push_back(static_cast<int>(lpDrawItemStruct->itemID));
+    }
+};
+
+TEST(Reflection, OwnerDrawRequestsReachTheControlsObject)
+{
+    CRecordingWnd parent;
+    ASSERT_TRUE(parent.CreateHidden());
+    parent.ShowWindow(SW_SHOWNOACTIVATE);
+    HWND hList =
+        ::CreateWindowExW(0, WC_LISTVIEWW, L"", WS_CHILD | WS_VISIBLE | LVS_REPORT | LVS_OWNERDRAWFIXED, 0, 0,
+                          280, 150, parent.m_hWnd, reinterpret_cast<HMENU>(3), nullptr, nullptr);
+    COwnerDrawnList list;
+    ASSERT_TRUE(list.SubclassWindow(hList));
+    list.InsertColumn(0, L"Name", LVCFMT_LEFT, 100);
+    list.InsertItem(0, L"first");
+    list.InsertItem(1, L"second");
+    list.Invalidate();
+    list.UpdateWindow();
+    EXPECT_NE(std::find(list.drawnItems.begin(), list.drawnItems.end(), 0), list.drawnItems.end());
+    EXPECT_NE(std::find(list.drawnItems.begin(), list.drawnItems.end(), 1), list.drawnItems.end());
+}
+
+// The dialog of the tests: edit 1001 exchanged with a string, edit 1002 bound to an object. Steps
+// posted to itself play the user's part once the dialog runs.
+class CTestDialog : public CDialogEx
+{
+public:
+    enum Ending
+    {
+        TypeAndOk,
+        TypeAndCancel,
+        PressEscape,
+        CloseBox
+    };
+
+    CTestDialog(Ending ending) : CDialogEx(kDialogId), m_ending(ending) {}
+
+    CString m_name = L"initial";
+    CFilterEdit m_other;
+    bool m_initialTextShown = false;
+    bool m_controlBoundDuringRun = false;
+    int m_onOk = 0;
+    int m_onCancel = 0;
+
+protected:
+    void DoDataExchange(CDataExchange* pDX) override
+    {
+        CDialogEx::DoDataExchange(pDX);
+        DDX_Text(pDX, kNameEditId, m_name);
+        DDX_Control(pDX, kOtherEditId, m_other);
+    }
+    BOOL OnInitDialog() override
+    {
+        CDialogEx::OnInitDialog();
+        PostMessage(WM_TEST_STEP);
+        return TRUE;
+    }
+    void OnOK() override
+    {
+        ++m_onOk;
+        CDialogEx::OnOK();
+    }
+    void OnCancel() override
+    {
+        ++m_onCancel;
+        CDialogEx::OnCancel();
+    }
+    afx_msg LRESULT OnStep(WPARAM, LPARAM)
+    {
+        CString shown;
+        GetDlgItem(kNameEditId)->GetWindowText(shown);
+        m_initialTextShown = shown == L"initial";
+        m_controlBoundDuringRun = m_other.m_hWnd == ::GetDlgItem(m_hWnd, kOtherEditId) &&
+                                  CWnd::FromHandlePermanent(m_other.m_hWnd) == &m_other;
+        GetDlgItem(kNameEditId)->SetWindowText(L"typed text");
+        switch (m_ending) {
+        case TypeAndOk:
+            PostMessage(WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                        reinterpret_cast<LPARAM>(::GetDlgItem(m_hWnd, IDOK)));
+            break;
+        case TypeAndCancel:
+            PostMessage(WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
+                        reinterpret_cast<LPARAM>(::GetDlgItem(m_hWnd, IDCANCEL)));
+            break;
+        case PressEscape:
+            // Through the dialog's own message loop, as a key press arrives.
+            ::PostMessageW(::GetDlgItem(m_hWnd, kNameEditId), WM_KEYDOWN, VK_ESCAPE, 0x00010001);
+            break;
+        case CloseBox:
+            PostMessage(WM_CLOSE);
+            break;
+        }
+        return 0;
+    }
+    DECLARE_MESSAGE_MAP()
+
+private:
+    Ending m_ending;
+};
+
+BEGIN_MESSAGE_MAP(CTestDialog, CDialogEx)
+ON_MESSAGE(WM_TEST_STEP, &CTestDialog::OnStep)
+END_MESSAGE_MAP()
+
+TEST(Dialog, OkTakesTheControlsDataAndEndsWithIdok)
+{
+    CTestDialog dialog(CTestDialog::TypeAndOk);
+    EXPECT_EQ(dialog.DoModal(), IDOK);
+    EXPECT_TRUE(dialog.m_initialTextShown) << "OnInitDialog filled the edit from the member";
+    EXPECT_TRUE(dialog.m_controlBoundDuringRun) << "DDX_Control bound the member object to the control";
+    EXPECT_STREQ(dialog.m_name.GetString(), L"typed text");
+    EXPECT_EQ(dialog.m_onOk, 1);
+    EXPECT_EQ(dialog.m_hWnd, nullptr);
+    EXPECT_EQ(dialog.m_other.m_hWnd, nullptr) << "the bound control's object is untied with the dialog";
+}
+
+TEST(Dialog, CancelEscapeAndTheCloseBoxEndWithIdcancelAndKeepTheMembers)
+{
+    for (CTestDialog::Ending ending :
+         {CTestDialog::TypeAndCancel, CTestDialog::PressEscape, CTestDialog::CloseBox}) {
+        CTestDialog dialog(ending);
+        EXPECT_EQ(dialog.DoModal(), IDCANCEL) << "ending " << ending;
+        EXPECT_STREQ(dialog.m_name.GetString(), L"initial");
+        EXPECT_EQ(dialog.m_onCancel, 1);
+        EXPECT_EQ(dialog.m_onOk, 0);
+    }
+}
+
+TEST(Dialog, AMissingTemplateFailsWithMinusOne)
+{
+    CDialog dialog(4242);
+    EXPECT_EQ(dialog.DoModal(), -1);
+}
+
+BOOL CALLBACK FindVisibleDialog(HWND hWnd, LPARAM lParam)
+{
+    wchar_t className[32] = {};
+    ::GetClassNameW(hWnd, className, 32);
+    if (std::wstring(className) == L"#32770" && ::IsWindowVisible(hWnd)) {
+        *reinterpret_cast<HWND*>(lParam) = hWnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// Reads the title of the message box that the thread shows and answers it with OK.
+std::wstring g_messageBoxTitle;
+VOID CALLBACK CloseMessageBox(HWND, UINT, UINT_PTR id, DWORD)
+{
+    HWND hBox = nullptr;
+    ::EnumThreadWindows(::GetCurrentThreadId(), FindVisibleDialog, reinterpret_cast<LPARAM>(&hBox));
+    if (hBox == nullptr)
+        return;
+    ::KillTimer(nullptr, id);
+    wchar_t title[128] = {};
+    ::GetWindowTextW(hBox, title, 128);
+    g_messageBoxTitle = title;
+    ::PostMessageW(hBox, WM_COMMAND, IDOK, 0);
+}
+
+TEST(Application, MessageBoxesWithoutCaptionCarryTheApplicationsName)
+{
+    // Without an application object the name comes from string AFX_IDS_APP_TITLE.
+    EXPECT_STREQ(AfxGetAppName(), L"Velmora Test");
+    CRecordingWnd owner;
+    ASSERT_TRUE(owner.CreateHidden());
+    g_messageBoxTitle.clear();
+    UINT_PTR timer = ::SetTimer(nullptr, 0, 20, CloseMessageBox);
+    EXPECT_EQ(owner.MessageBox(L"A stream of that name exists already"), IDOK);
+    ::KillTimer(nullptr, timer);
+    EXPECT_EQ(g_messageBoxTitle, L"Velmora Test");
+
+    CWinApp app(L"Given Name");
+    EXPECT_EQ(AfxGetApp(), &app);
+    g_messageBoxTitle.clear();
+    timer = ::SetTimer(nullptr, 0, 20, CloseMessageBox);
+    EXPECT_EQ(AfxMessageBox(L"text"), IDOK);
+    ::KillTimer(nullptr, timer);
+    EXPECT_EQ(g_messageBoxTitle, L"Given Name");
+}
+
+class CRefusingApp : public CWinApp
+{
+public:
+    int exits = 0;
+    BOOL InitInstance() override
+    {
+        SetRegistryKey(L"Local AppWizard-Generated Applications");
+        return FALSE;
+    }
+    int ExitInstance() override { return 100 + ++exits; }
+};
+
+TEST(Application, AStartThatReturnsFalseEndsWithExitInstance)
+{
+    CRefusingApp app;
+    EXPECT_EQ(AfxGetApp(), &app);
+    EXPECT_STREQ(app.m_pszAppName, L"Velmora Test");
+    EXPECT_EQ(AfxWinMain(::GetModuleHandleW(nullptr), nullptr, const_cast<LPWSTR>(L""), SW_SHOW), 101);
+    EXPECT_STREQ(app.m_pszRegistryKey, L"Local AppWizard-Generated Applications");
+}
+
+TEST(Application, StringResources)
+{
+    CString text = L"old";
+    EXPECT_TRUE(AfxLoadString(102, text));
+    EXPECT_STREQ(text.GetString(), L"Streamname");
+    EXPECT_FALSE(AfxLoadString(9999, text));
+    EXPECT_TRUE(text.IsEmpty());
+    EXPECT_TRUE(text.LoadString(101));
+    EXPECT_STREQ(text.GetString(), L"&About Test...");
+}
+
+TEST(Drawing, FilledRectanglesAndTextColoursReachTheBitmap)
+{
+    CClientDC screen(nullptr);
+    CDC memory;
+    ASSERT_TRUE(memory.CreateCompatibleDC(&screen));
+    CBitmap bitmap;
+    ASSERT_TRUE(bitmap.CreateCompatibleBitmap(&screen, 20, 20));
+    CBitmap* previous = memory.SelectObject(&bitmap);
+    ASSERT_NE(previous, nullptr);
+
+    memory.FillSolidRect(0, 0, 20, 20, RGB(10, 20, 30));
+    COLORREF bk = memory.SetBkColor(RGB(1, 2, 3));
+    memory.FillSolidRect(CRect(5, 5, 10, 10), RGB(200, 100, 50));
+    EXPECT_EQ(memory.GetBkColor(), RGB(1, 2, 3)) << "filling keeps the background colour";
+    memory.SetBkColor(bk);
+    CBrush brush(RGB(0, 255, 0));
+    memory.FillRect(CRect(15, 15, 20, 20), &brush);
+    EXPECT_EQ(::GetPixel(memory, 0, 0), RGB(10, 20, 30));
+    EXPECT_EQ(::GetPixel(memory, 7, 7), RGB(200, 100, 50));
+    EXPECT_EQ(::GetPixel(memory, 17, 17), RGB(0, 255, 0));
+    memory.SelectObject(previous);
+}
+
+TEST(Drawing, FontsAndMenus)
+{
+    CFont font;
+    LOGFONTW logFont = {};
+    logFont.lfHeight = -12;
+    lstrcpyW(logFont.lfFaceName, L"Courier New");
+    ASSERT_TRUE(font.CreateFontIndirect(&logFont));
+    LOGFONTW back = {};
+    ASSERT_GT(font.GetLogFont(&back), 0);
+    EXPECT_EQ(back.lfHeight, -12);
+    CFont light;
+    ASSERT_TRUE(light.CreateFont(-12, 0, 0, 0, FW_LIGHT, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                                 OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, PROOF_QUALITY,
+                                 FF_MODERN | DEFAULT_PITCH, L"Courier New"));
+    ASSERT_GT(light.GetLogFont(&back), 0);
+    EXPECT_EQ(back.lfWeight, FW_LIGHT);
+
+    CRecordingWnd wnd;
+    ASSERT_TRUE(wnd.CreateHidden());
+    CWnd* edit = CWnd::FromHandle(
+        ::CreateWindowExW(0, L"EDIT", L"", WS_CHILD, 0, 0, 100, 20, wnd.m_hWnd, nullptr, nullptr, nullptr));
+    ASSERT_NE(edit, nullptr);
+    edit->SetFont(&font, FALSE);
+    ASSERT_NE(edit->GetFont(), nullptr);
+    EXPECT_EQ(edit->GetFont()->m_hObject, font.m_hObject);
+
+    CMenu* system = wnd.GetSystemMenu(FALSE);
+    ASSERT_NE(system, nullptr);
+    int before = system->GetMenuItemCount();
+    system->AppendMenu(MF_SEPARATOR);
+    system->AppendMenu(MF_STRING, 0x10, L"&About Test...");
+    EXPECT_EQ(system->GetMenuItemCount(), before + 2);
+    CString text;
+    system->GetMenuString(0x10, text, MF_BYCOMMAND);
+    EXPECT_STREQ(text.GetString(), L"&About Test...");
+
+    CMenu popup;
+    ASSERT_TRUE(popup.CreatePopupMenu());
+    popup.AppendMenu(MF_STRING | MF_CHECKED, 0, L"Streamname");
+    popup.AppendMenu(MF_STRING | MF_GRAYED, 1, L"Origin");
+    EXPECT_EQ(popup.GetMenuState(0, MF_BYCOMMAND) & MF_CHECKED, static_cast<UINT>(MF_CHECKED));
+    EXPECT_EQ(popup.GetMenuState(1, MF_BYCOMMAND) & MF_GRAYED, static_cast<UINT>(MF_GRAYED));
+}
+
+} // namespace
