@@ -519,3 +519,22 @@ TEST_F(RtcpTest, CnameIsBoundedOrTheHostName)
 }
 
 } // namespace
+
+TEST_F(RtspServerTest, PortIsFreeAgainRightAfterTheServerCloses)
+{
+    // The server ends connections itself (here: at the request time limit), which leaves them in
+    // TIME_WAIT on its side; a server started right after must still get the port.
+    server->setLimits(100, 0, 256);
+    run();
+    {
+        Client client(port);
+        client.send("OPTIONS * RTSP/1.0\r\nCSeq: 1\r\n\r\nOPTIONS");
+        EXPECT_EQ(0u, client.response().find("RTSP/1.0 200 OK"));
+        EXPECT_TRUE(client.closedByServer());
+    }
+    pause();
+    const Port samePort = server->serverPort();
+    Medium::close(server);
+    server = TestServer::createNew(*env, samePort);
+    ASSERT_NE(nullptr, server) << env->text;
+}

@@ -1,0 +1,204 @@
+"""The RTSP library seen from the network: a raw client, ffprobe and an RTCP listener on the peer."""
+import socket
+import struct
+import subprocess
+import time
+
+import pytest
+
+PORT = 8554
+NAME = "Studio A"
+PATH = "by-name/Studio%20A"
+SDP = (
+    "v=0\r\n"
+    "o=- 1311738121 1311738121 IN IP4 10.77.0.9\r\n"
+    "s=Studio A\r\n"
+    "c=IN IP4 239.69.1.2/32\r\n"
+    "t=0 0\r\n"
+    "m=audio 5004 RTP/AVP 98\r\n"
+    "a=rtpmap:98 L24/48000/2\r\n"
+    "a=ptime:1\r\n"
+)
+GROUP = "239.1.4.194"
+
+
+class Server:
+    """rtsp_serve.exe under Wine in the program's namespace, driven through stdin."""
+
+    def __init__(self, net, gw, tmp_path):
+        sdp_file = gw.drive_c("rtsp-test", "session.sdp")
+        sdp_file.parent.mkdir(parents=True, exist_ok=True)
+        sdp_file.write_bytes(SDP.encode("ascii"))
+        self.trace = open(tmp_path / "library-output.txt", "w+")
+        self.proc = gw.start(
+            "rtsp_serve.exe", net.gw.address, PORT, NAME, r"C:\rtsp-test\session.sdp",
+            stdin=subprocess.PIPE, stderr=self.trace,
+        )
+        assert self.expect("listening") == f"listening {PORT}"
+
+    def expect(self, prefix, timeout=30):
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            line = self.proc.stdout.readline()
+            if not line:
+                break
+            if line.startswith(prefix):
+                return line.strip()
+        raise AssertionError(f"rtsp_serve never said {prefix!r}")
+
+    def command(self, text, answer):
+        self.proc.stdin.write(text + "\n")
+        self.proc.stdin.flush()
+        return self.expect(answer)
+
+    def library_output(self):
+        self.trace.seek(0)
+        return self.trace.read()
+
+
+class RawClient:
+    def __init__(self, net):
+        self.sock = net.peer.socket(socket.AF_INET, socket.SOCK_STREAM)
+        self.sock.settimeout(10)
+        self.sock.connect((net.gw.address, PORT))
+        self.buffer = b""
+
+    def request(self, text):
+        self.sock.sendall(text.encode("ascii"))
+        while b"\r\n\r\n" not in self.buffer:
+            self.buffer += self._read()
+        head, _, rest = self.buffer.partition(b"\r\n\r\n")
+        headers = {}
+        for line in head.decode("ascii").split("\r\n")[1:]:
+            name, _, value = line.partition(":")
+            headers[name.strip().lower()] = value.strip()
+        length = int(headers.get("content-length", "0"))
+        while len(rest) < length:
+            rest += self._read()
+        self.buffer = rest[length:]
+        return head.decode("ascii").split("\r\n")[0], headers, rest[:length]
+
+    def _read(self):
+        data = self.sock.recv(65536)
+        assert data, "server closed the connection"
+        return data
+
+
+def rtcp_listener(net, port):
+    s = net.peer.socket(socket.AF_INET, socket.SOCK_DGRAM, socket.IPPROTO_UDP)
+    s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    s.bind(("", port))
+    mreq = struct.pack("4s4s", socket.inet_aton(GROUP), socket.inet_aton(net.peer.address))
+    s.setsockopt(socket.IPPROTO_IP, socket.IP_ADD_MEMBERSHIP, mreq)
+    return s
+
+
+def parse_rtcp(data):
+    """(type, ssrc, cname or None) for each packet of a compound RTCP packet."""
+    packets = []
+    while data:
+        first, kind, length = struct.unpack("!BBH", data[:4])
+        assert first >> 6 == 2
+        body = data[4 : 4 + length * 4]
+        ssrc = struct.unpack("!I", body[:4])[0]
+        cname = None
+        if kind == 202:
+            assert body[4] == 1
+            cname = body[6 : 6 + body[5]].decode("ascii")
+        packets.append((kind, ssrc, cname))
+        data = data[4 + length * 4 :]
+    return packets
+
+
+def receive(sock, timeout):
+    sock.settimeout(timeout)
+    try:
+        data, source = sock.recvfrom(2048)
+        return data, source, time.monotonic()
+    except socket.timeout:
+        return None, None, time.monotonic()
+
+
+@pytest.fixture
+def server(net, gw, tmp_path):
+    srv = Server(net, gw, tmp_path)
+    yield srv
+    if srv.proc.poll() is None:
+        srv.command("quit", "stopped")
+
+
+def test_describe_options_ffprobe_and_rtcp(net, server):
+    rtcp = rtcp_listener(net, 5005)
+    rtp = rtcp_listener(net, 5004)
+    url = f"rtsp://{net.gw.address}:{PORT}/{PATH}"
+
+    client = RawClient(net)
+    status, headers, _ = client.request(f"DESCRIBE {url} RTSP/1.0\r\nCSeq: 1\r\n\r\n")
+    assert status == "RTSP/1.0 404 Not Found", "nothing is published yet"
+
+    published_at = time.monotonic()
+    assert server.command("publish", "published") == f"published {url}"
+
+    status, headers, _ = client.request(f"OPTIONS {url} RTSP/1.0\r\nCSeq: 2\r\n\r\n")
+    assert status == "RTSP/1.0 200 OK"
+    assert headers["cseq"] == "2"
+    assert headers["public"] == "OPTIONS, DESCRIBE"
+    assert headers["date"].endswith(" GMT")
+
+    status, headers, body = client.request(f"DESCRIBE {url} RTSP/1.0\r\nCSeq: 3\r\nAccept: application/sdp\r\n\r\n")
+    assert status == "RTSP/1.0 200 OK"
+    assert headers["cseq"] == "3"
+    assert headers["content-type"] == "application/sdp"
+    assert headers["content-base"] == url + "/"
+    assert body == SDP.encode("ascii")
+    assert int(headers["content-length"]) == len(body)
+
+    status, headers, _ = client.request(
+        f"DESCRIBE rtsp://{net.gw.address}:{PORT}/by-name/Nobody RTSP/1.0\r\nCSeq: 4\r\n\r\n")
+    assert status == "RTSP/1.0 404 Not Found"
+    assert headers["cseq"] == "4"
+
+    # ffprobe, an independent client, reads the same description. It then asks for SETUP,
+    # which this server refuses: the description is all it serves.
+    probe = net.peer.run("ffprobe", "-loglevel", "debug", "-rtsp_transport", "tcp", "-show_streams", url,
+                         check=False, timeout=60)
+    output = probe.stdout + probe.stderr
+    for line in SDP.strip().split("\r\n"):
+        assert line in output, f"ffprobe did not show {line!r}:\n{output}"
+    assert "audio codec set to: pcm_s24be" in output, output
+    assert "SETUP" in output and "405" in output, output
+
+    # RTCP: a report right at publication, the next within the RFC 3550 spread of 5 s.
+    data, source, first_at = receive(rtcp, 10)
+    assert data is not None, "no RTCP report after publication"
+    assert source[0] == net.gw.address
+    assert first_at - published_at < 5
+    first = parse_rtcp(data)
+    assert [p[0] for p in first] == [200, 202]
+    ssrc = first[0][1]
+    cname = first[1][2]
+    assert cname
+    data, _, second_at = receive(rtcp, 10)
+    assert data is not None, "no second RTCP report"
+    assert parse_rtcp(data) == [(200, ssrc, None), (202, ssrc, cname)]
+    assert 1.5 < second_at - first_at < 7.5
+
+    assert server.command("unpublish", "unpublished")
+    bye = None
+    while bye is None:
+        data, _, _ = receive(rtcp, 10)
+        assert data is not None, "no BYE after the publication ended"
+        packets = parse_rtcp(data)
+        if packets[-1][0] == 203:
+            bye = packets
+    assert bye == [(200, ssrc, None), (202, ssrc, cname), (203, ssrc, None)]
+
+    data, _, _ = receive(rtp, 0.5)
+    assert data is None, "nothing may be sent on the RTP port"
+
+    status, _, _ = client.request(f"DESCRIBE {url} RTSP/1.0\r\nCSeq: 5\r\n\r\n")
+    assert status == "RTSP/1.0 404 Not Found"
+
+    trace = server.library_output()
+    assert f"setupStreamSocket bind at {net.gw.address}:{PORT}" in trace
+    assert f"accept()ed connection from {net.peer.address}" in trace
