@@ -75,6 +75,7 @@ private:
 
     RTSPServer& fServer;
     int fSocket;
+    std::uint32_t fLocalAddress; // the address the client reached, for Content-Base
     State fState = State::reading;
     std::string fIn;
     std::size_t fScanFrom = 0; // header search resumes here
@@ -87,7 +88,8 @@ private:
 };
 
 RTSPServer::RTSPClientSession::RTSPClientSession(RTSPServer& server, int socketNum)
-    : fServer(server), fSocket(socketNum), fLastActivity(monotonicMicroseconds())
+    : fServer(server), fSocket(socketNum), fLocalAddress(localAddressOf(socketNum)),
+      fLastActivity(monotonicMicroseconds())
 {
     armTimer();
     updateInterest();
@@ -217,7 +219,7 @@ bool RTSPServer::RTSPClientSession::processBuffered(bool leftover)
                 << "\", Content-Length " << static_cast<unsigned>(request.contentLength) << "\n";
         const std::string response = result == rtsp::ParseResult::versionNotSupported
                                          ? rtsp::buildResponse(505, cseq, date, "")
-                                         : fServer.handleRequest(request, fSocket);
+                                         : fServer.handleRequest(request, fLocalAddress);
         fIn.erase(0, total);
         fScanFrom = 0;
         fRequestStart = monotonicMicroseconds();
@@ -430,7 +432,14 @@ ServerMediaSession* RTSPServer::lookupServerMediaSession(char const* streamName)
 
 char* RTSPServer::rtspURL(ServerMediaSession const* serverMediaSession, int clientSocket) const
 {
-    std::uint32_t address = localAddressOf(clientSocket);
+    const std::string url = urlFor(serverMediaSession, localAddressOf(clientSocket));
+    char* copy = new char[url.size() + 1];
+    std::memcpy(copy, url.c_str(), url.size() + 1);
+    return copy;
+}
+
+std::string RTSPServer::urlFor(ServerMediaSession const* serverMediaSession, std::uint32_t address) const
+{
     if (address == INADDR_ANY)
         address = ReceivingInterfaceAddr;
     if (address == INADDR_ANY)
@@ -441,9 +450,7 @@ char* RTSPServer::rtspURL(ServerMediaSession const* serverMediaSession, int clie
         "rtsp://" + dottedAddress(address) + ":" + std::to_string(fServerPort.hostOrder()) + "/";
     if (serverMediaSession)
         url += rtsp::percentEncodePath(serverMediaSession->streamName());
-    char* copy = new char[url.size() + 1];
-    std::memcpy(copy, url.c_str(), url.size() + 1);
-    return copy;
+    return url;
 }
 
 void RTSPServer::incomingConnectionHandler(void* instance, int /*mask*/)
@@ -481,7 +488,7 @@ void RTSPServer::acceptConnections()
     }
 }
 
-std::string RTSPServer::handleRequest(rtsp::Request const& request, int clientSocket)
+std::string RTSPServer::handleRequest(rtsp::Request const& request, std::uint32_t localAddress)
 {
     const std::string date = rtsp::dateHeader(currentFileTime());
     std::string const* cseq = &request.cseq;
@@ -495,10 +502,8 @@ std::string RTSPServer::handleRequest(rtsp::Request const& request, int clientSo
             return rtsp::buildResponse(404, cseq, date, "");
         const std::string body = sdp;
         delete[] sdp;
-        char* url = rtspURL(session, clientSocket);
         const std::string headers =
-            std::string("Content-Base: ") + url + "/\r\nContent-Type: application/sdp\r\n";
-        delete[] url;
+            "Content-Base: " + urlFor(session, localAddress) + "/\r\nContent-Type: application/sdp\r\n";
         return rtsp::buildResponse(200, cseq, date, headers, &body);
     }
     const bool known = std::any_of(std::begin(kKnownMethods), std::end(kKnownMethods),

@@ -204,8 +204,9 @@ private:
 
     static void incomingConnectionHandler(void* instance, int mask);
     void acceptConnections();
-    // The full response to one parsed request.
-    std::string handleRequest(rtsp::Request const& request, int clientSocket);
+    // The full response to one parsed request that reached the server at `localAddress`.
+    std::string handleRequest(rtsp::Request const& request, std::uint32_t localAddress);
+    std::string urlFor(ServerMediaSession const* serverMediaSession, std::uint32_t address) const;
 
     int fServerSocket;
     Port fServerPort;
