@@ -41,7 +41,8 @@ int main(int argc, char** argv)
     ip_mreq mreq = {};
     mreq.imr_multiaddr.s_addr = inet_addr(group);
     mreq.imr_interface.s_addr = inet_addr(local);
-    if (setsockopt(s, IPPROTO_IP, IP_ADD_MEMBERSHIP, reinterpret_cast<const char*>(&mreq), sizeof(mreq)) != 0) {
+    if (setsockopt(s, IPPROTO_IP, IP_ADD_MEMBERSHIP, reinterpret_cast<const char*>(&mreq), sizeof(mreq)) !=
+        0) {
         std::printf("join failed %d\n", WSAGetLastError());
         return 2;
     }
@@ -67,7 +68,8 @@ int main(int argc, char** argv)
             char buffer[1500];
             sockaddr_in from = {};
             int fromLength = sizeof(from);
-            int n = recvfrom(s, buffer, sizeof(buffer) - 1, 0, reinterpret_cast<sockaddr*>(&from), &fromLength);
+            int n =
+                recvfrom(s, buffer, sizeof(buffer) - 1, 0, reinterpret_cast<sockaddr*>(&from), &fromLength);
             if (n < 0)
                 break;
             buffer[n] = 0;

@@ -9,6 +9,7 @@
 #include <windows.h>
 
 #include "live/liveMedia.hh"
+#include "tests/tools/stored_sdp_session.hh"
 
 #include <atomic>
 #include <cstdio>
@@ -22,31 +23,6 @@
 #include <thread>
 
 namespace {
-
-class StoredSdpSession : public ServerMediaSession
-{
-public:
-    static StoredSdpSession* createNew(UsageEnvironment& env, char const* name, std::string const& sdp)
-    {
-        StoredSdpSession* session = new StoredSdpSession(env, name);
-        session->fSDP = sdp;
-        return session;
-    }
-    char* generateSDPDescription() override
-    {
-        char* copy = new char[fSDP.size() + 1];
-        std::memcpy(copy, fSDP.c_str(), fSDP.size() + 1);
-        return copy;
-    }
-
-protected:
-    StoredSdpSession(UsageEnvironment& env, char const* name) : ServerMediaSession(env, name, name, name, "")
-    {
-    }
-
-private:
-    std::string fSDP;
-};
 
 // The placeholder publication: session, group sockets, sink and RTCP instance.
 struct Publication

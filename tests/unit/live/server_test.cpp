@@ -5,6 +5,7 @@
 
 #include "live/liveMedia.hh"
 #include "live/rtcp_packets.hh"
+#include "tests/tools/stored_sdp_session.hh"
 
 #include <gtest/gtest.h>
 
@@ -42,30 +43,6 @@ public:
 
 protected:
     using BasicUsageEnvironment::BasicUsageEnvironment;
-};
-
-// A session that answers DESCRIBE with a stored text, as the gateway's sessions do.
-class TextSession : public ServerMediaSession
-{
-public:
-    static TextSession* createNew(UsageEnvironment& env, char const* name, std::string sdp)
-    {
-        TextSession* session = new TextSession(env, name);
-        session->fSDP = std::move(sdp);
-        return session;
-    }
-    char* generateSDPDescription() override
-    {
-        char* copy = new char[fSDP.size() + 1];
-        std::memcpy(copy, fSDP.c_str(), fSDP.size() + 1);
-        return copy;
-    }
-
-protected:
-    TextSession(UsageEnvironment& env, char const* name) : ServerMediaSession(env, name, name, name, "") {}
-
-private:
-    std::string fSDP;
 };
 
 class TestServer : public RTSPServer
@@ -226,7 +203,7 @@ const std::string kSdp = "v=0\r\no=- 1 1 IN IP4 10.0.0.9\r\ns=Studio A\r\nc=IN I
 
 TEST_F(RtspServerTest, OptionsAndDescribeRepliesAreExact)
 {
-    server->addServerMediaSession(TextSession::createNew(*env, "by-name/Studio A", kSdp));
+    server->addServerMediaSession(StoredSdpSession::createNew(*env, "by-name/Studio A", kSdp));
     run();
     Client client(port);
     ASSERT_TRUE(client.connected);
@@ -284,7 +261,7 @@ TEST_F(RtspServerTest, LargeDescriptionIsSentWhole)
     std::string sdp = kSdp;
     while (sdp.size() < 300000)
         sdp += "a=x-filler:" + std::to_string(sdp.size()) + "\r\n";
-    server->addServerMediaSession(TextSession::createNew(*env, "by-name/big", sdp));
+    server->addServerMediaSession(StoredSdpSession::createNew(*env, "by-name/big", sdp));
     run();
     Client client(port);
     client.send(describe("by-name/big", 1));
@@ -296,8 +273,8 @@ TEST_F(RtspServerTest, LargeDescriptionIsSentWhole)
 
 TEST_F(RtspServerTest, SessionsAreFoundByRawThenDecodedNameAndRemovedOnlyAsThemselves)
 {
-    ServerMediaSession* literal = TextSession::createNew(*env, "by-name/A%20B", "literal");
-    ServerMediaSession* spaced = TextSession::createNew(*env, "by-name/C D", "spaced");
+    ServerMediaSession* literal = StoredSdpSession::createNew(*env, "by-name/A%20B", "literal");
+    ServerMediaSession* spaced = StoredSdpSession::createNew(*env, "by-name/C D", "spaced");
     ASSERT_TRUE(server->addServerMediaSession(literal));
     ASSERT_TRUE(server->addServerMediaSession(spaced));
     EXPECT_EQ(literal, server->lookupServerMediaSession("by-name/A%20B"));
@@ -312,7 +289,7 @@ TEST_F(RtspServerTest, SessionsAreFoundByRawThenDecodedNameAndRemovedOnlyAsThems
 
     // A second session of a taken name is refused and stays the caller's; removing it leaves the
     // listed one in place.
-    ServerMediaSession* duplicate = TextSession::createNew(*env, "by-name/C D", "duplicate");
+    ServerMediaSession* duplicate = StoredSdpSession::createNew(*env, "by-name/C D", "duplicate");
     EXPECT_FALSE(server->addServerMediaSession(duplicate));
     EXPECT_TRUE(server->addServerMediaSession(spaced));
     server->removeServerMediaSession(duplicate);
@@ -333,7 +310,7 @@ TEST_F(RtspServerTest, SessionsAreFoundByRawThenDecodedNameAndRemovedOnlyAsThems
 TEST_F(RtspServerTest, MisbehavingClientsCostOnlyTheirOwnConnections)
 {
     server->setLimits(1500, 0, 256);
-    server->addServerMediaSession(TextSession::createNew(*env, "by-name/Studio A", kSdp));
+    server->addServerMediaSession(StoredSdpSession::createNew(*env, "by-name/Studio A", kSdp));
     run();
 
     Client partial(port);
