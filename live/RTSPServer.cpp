@@ -62,8 +62,12 @@ private:
     bool readRequestBytes();
     bool processBuffered(bool leftover);
     bool sendResponse(std::string const& response);
+    // An error reply after which the connection reads no further requests.
+    bool sendFinalResponse(std::string const& response);
     bool flushOutput();
     void onTimeout();
+    // The error reply is out: no more sending, and what the client still sends is dropped.
+    void startDraining();
 
     // Watches the socket for what the state needs next and moves the timer to an earlier deadline.
     void updateInterest();
@@ -121,10 +125,7 @@ bool RTSPServer::RTSPClientSession::onSocketEvent(int mask)
         if (!fOut.empty())
             return true;
         if (fState == State::closingAfterSend) {
-            shutdown(static_cast<SOCKET>(fSocket), SD_SEND);
-            fState = State::draining;
-            fLastActivity = monotonicMicroseconds();
-            updateInterest();
+            startDraining();
             return true;
         }
         if (!processBuffered(true))
@@ -194,20 +195,15 @@ bool RTSPServer::RTSPClientSession::processBuffered(bool leftover)
         }
         rtsp::Request request;
         const rtsp::ParseResult result = rtsp::parseRequest(fIn.data(), headerEnd, request);
-        const std::string date = rtsp::dateHeader(currentFileTime());
         std::string const* cseq = request.cseq.empty() ? nullptr : &request.cseq;
         if (result == rtsp::ParseResult::badRequest) {
             trace() << "handleRequestBytes() parseRTSPRequestString() failed\n";
-            fState = State::closingAfterSend;
-            fIn.clear();
             const std::string allow = std::string("Allow: ") + rtsp::kServedMethods + "\r\n";
-            return sendResponse(rtsp::buildResponse(400, cseq, date, allow));
+            return sendFinalResponse(
+                rtsp::buildResponse(400, cseq, rtsp::dateHeader(currentFileTime()), allow));
         }
-        if (request.contentLength > rtsp::kMaxRequestBytes - headerEnd) {
-            fState = State::closingAfterSend;
-            fIn.clear();
-            return sendResponse(rtsp::buildResponse(413, cseq, date, ""));
-        }
+        if (request.contentLength > rtsp::kMaxRequestBytes - headerEnd)
+            return sendFinalResponse(rtsp::buildResponse(413, cseq, rtsp::dateHeader(currentFileTime()), ""));
         const std::size_t total = headerEnd + request.contentLength;
         if (fIn.size() < total) {
             fScanFrom = headerEnd > 3 ? headerEnd - 3 : 0; // the body is still on its way
@@ -217,9 +213,10 @@ bool RTSPServer::RTSPClientSession::processBuffered(bool leftover)
                 << request.method.c_str() << "\", urlPreSuffix \"" << request.urlPreSuffix.c_str()
                 << "\", urlSuffix \"" << request.urlSuffix.c_str() << "\", CSeq \"" << request.cseq.c_str()
                 << "\", Content-Length " << static_cast<unsigned>(request.contentLength) << "\n";
-        const std::string response = result == rtsp::ParseResult::versionNotSupported
-                                         ? rtsp::buildResponse(505, cseq, date, "")
-                                         : fServer.handleRequest(request, fLocalAddress);
+        const std::string response =
+            result == rtsp::ParseResult::versionNotSupported
+                ? rtsp::buildResponse(505, cseq, rtsp::dateHeader(currentFileTime()), "")
+                : fServer.handleRequest(request, fLocalAddress);
         fIn.erase(0, total);
         fScanFrom = 0;
         fRequestStart = monotonicMicroseconds();
@@ -237,13 +234,18 @@ bool RTSPServer::RTSPClientSession::sendResponse(std::string const& response)
     fOutSent = 0;
     if (!flushOutput())
         return false;
-    if (fOut.empty() && fState == State::closingAfterSend) {
-        shutdown(static_cast<SOCKET>(fSocket), SD_SEND);
-        fState = State::draining;
-        fLastActivity = monotonicMicroseconds();
-    }
-    updateInterest();
+    if (fOut.empty() && fState == State::closingAfterSend)
+        startDraining();
+    else
+        updateInterest();
     return true;
+}
+
+bool RTSPServer::RTSPClientSession::sendFinalResponse(std::string const& response)
+{
+    fState = State::closingAfterSend;
+    fIn.clear();
+    return sendResponse(response);
 }
 
 bool RTSPServer::RTSPClientSession::flushOutput()
@@ -263,6 +265,14 @@ bool RTSPServer::RTSPClientSession::flushOutput()
     fOut.clear();
     fOutSent = 0;
     return true;
+}
+
+void RTSPServer::RTSPClientSession::startDraining()
+{
+    shutdown(static_cast<SOCKET>(fSocket), SD_SEND);
+    fState = State::draining;
+    fLastActivity = monotonicMicroseconds();
+    updateInterest();
 }
 
 void RTSPServer::RTSPClientSession::updateInterest()
@@ -311,8 +321,8 @@ void RTSPServer::RTSPClientSession::onTimeout()
         return;
     }
     if (fState != State::draining) {
-        trace() << "handleRequestBytes() no complete request within the time limit ("
-                << static_cast<unsigned>(fIn.size()) << " bytes pending); terminating connection!\n";
+        trace() << "handleRequestBytes() timed out with " << static_cast<unsigned>(fIn.size())
+                << " request bytes pending; terminating connection!\n";
     }
     end();
 }
