@@ -1,0 +1,82 @@
+// CMfxString: the text type of the gateway's own code.
+//
+// A wide-character string of the class library (UTF-16, reference-counted buffer shared between
+// copies, copied on the first write) with a virtual destructor, an owned multibyte copy for
+// byte-oriented interfaces, printf-style formatting with the Windows runtime's rules, copy-returning
+// search-and-replace, percent-escaping and case conversion that also covers the umlauts.
+#pragma once
+
+#include "afx/afxstr.h"
+
+#include <cstdarg>
+#include <vector>
+
+class CFile;
+
+class CMfxString : public CString
+{
+public:
+    CMfxString();
+    CMfxString(const CMfxString& other);
+    CMfxString(const wchar_t* text);
+    CMfxString(CString other);
+    // Bytes in the ANSI code page; length -1 means up to the terminating NUL. A null text gives the
+    // empty string.
+    CMfxString(const char* ansiText, int length = -1);
+    virtual ~CMfxString();
+
+    CMfxString& operator=(const CMfxString& other);
+    CMfxString& operator=(const CString& other);
+    CMfxString& operator=(const wchar_t* text);
+
+    // Formatting with the Windows runtime's rules: in a wide format %s is a wide string, %S a narrow
+    // one, %I64d a 64-bit integer. Never pass a string object itself through "...".
+    void Format(const wchar_t* format, ...);
+    void AppendFormat(const wchar_t* format, ...);
+    void FormatV(const wchar_t* format, va_list args);
+    // The number of characters (terminating NUL included) that FormatV reserves before it formats;
+    // -1 when the format holds a conversion the estimate does not know, so the runtime counts.
+    static int EstimateFormatLength(const wchar_t* format, va_list args);
+
+    // Case conversion in place: the runtime's a to z, and the umlauts.
+    CMfxString& MakeUpper();
+    CMfxString& MakeLower();
+    CMfxString UpperCopy() const;
+    CMfxString LowerCopy() const;
+
+    // Copies with text replaced; an empty search text gives an unchanged copy.
+    CMfxString ReplaceFirst(CMfxString search, CMfxString replacement) const;
+    CMfxString Replace(CMfxString search, CMfxString replacement) const;
+    CMfxString ReplaceLineBreaks(CMfxString replacement) const;
+
+    // Percent-escaping of the characters that URLs reserve.
+    CMfxString UrlEscape() const;
+    CMfxString UrlUnescape() const;
+
+    // Multibyte copies, owned by this object: valid until the next GetAnsi or GetUtf8, assignment,
+    // Format or the destruction of the object.
+    const char* GetAnsi();
+    const char* GetUtf8();
+    // Bytes written by the last GetUtf8 (terminating NUL included); -1 before the first call.
+    int GetMultiByteLength() const { return m_MultiByteLength; }
+
+    // Writes the text in the ANSI code page (no terminating NUL) through the file. Returns the number
+    // of bytes written, or -1 when the file reports a failed write.
+    int WriteAnsi(CFile& file) const;
+
+private:
+    void FreeMultiByte();
+
+    char* m_pMultiByte = nullptr;
+    int m_MultiByteLength = -1;
+};
+
+// Cuts text into the pieces between delimiters: every character of the delimiter text is a delimiter
+// by itself, runs of delimiters count as one, and no piece is ever empty. Appends the pieces to
+// result in text order. With an empty delimiter text a non-empty text is one piece.
+void SplitString(std::vector<CMfxString>& result, CMfxString text, CMfxString delimiters);
+void SplitLines(std::vector<CMfxString>& result, const CMfxString& text, const CMfxString& delimiters);
+
+// Splits a list of numbers ("3,1,2") at any of the separator characters; each piece is read with the
+// runtime's _wtoi (0 when it holds no number).
+std::vector<int> SplitStringToIntegers(CMfxString text, CMfxString separators);

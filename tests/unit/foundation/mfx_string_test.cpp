@@ -1,0 +1,306 @@
+// The string type: formatting against the runtime's own output, replacing, percent-escaping, case
+// conversion, multibyte conversions and splitting.
+#include "afx/afxplatform.h"
+#include "foundation/MfxString.h"
+
+#include "afx/afxfile.h"
+
+#include <cstdarg>
+#include <cwchar>
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::wstring Text(const CMfxString& s)
+{
+    return std::wstring(s.GetString(), s.GetLength());
+}
+
+// What the Windows runtime itself makes of a format.
+std::wstring RuntimeFormat(const wchar_t* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    va_list count;
+    va_copy(count, args);
+    int length = _vscwprintf(format, count);
+    va_end(count);
+    std::vector<wchar_t> buffer(length + 1);
+    _vsnwprintf(buffer.data(), buffer.size(), format, args);
+    va_end(args);
+    return std::wstring(buffer.data(), length);
+}
+
+int Estimate(const wchar_t* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    int reserved = CMfxString::EstimateFormatLength(format, args);
+    va_end(args);
+    return reserved;
+}
+
+template <typename... Args> void ExpectRuntimeResult(const wchar_t* format, Args... args)
+{
+    CMfxString formatted;
+    formatted.Format(format, args...);
+    EXPECT_EQ(Text(formatted), RuntimeFormat(format, args...)) << "format " << CMfxString(format).GetAnsi();
+}
+
+} // namespace
+
+TEST(MfxStringFormat, MatchesTheRuntime)
+{
+    ExpectRuntimeResult(L"%%d");
+    ExpectRuntimeResult(L"plain text");
+    ExpectRuntimeResult(L"[%5d|%-5d|%05d|%+d|% d|%#x|%#o|%X]", 42, 42, 42, 42, 42, 255, 8, 0xBEEF);
+    ExpectRuntimeResult(L"[%8.3f|%-10.2e|%g|%.0f|%f]", 3.14159, 12345.678, 0.0001, 2.5, 1e300);
+    ExpectRuntimeResult(L"[%*d|%-*d|%.*s|%*.*s]", 6, 7, 6, 7, 3, L"abcdef", 8, 2, L"xyz");
+    ExpectRuntimeResult(L"[%I64d|%I64u|%I64x|%s]", -1099511627776LL, 18446744073709551615ULL, 0x123456789ALL,
+                        L"after");
+    ExpectRuntimeResult(L"[%s|%S|%hs|%ls|%c|%C|%hc|%lc]", L"wide", "narrow", "h-narrow", L"l-wide", L'w', 'n',
+                        'h', L'l');
+    ExpectRuntimeResult(L"[%5.2s|%-8s|%.1c]", L"abcdef", L"ab", L'q');
+    ExpectRuntimeResult(L"[%p|%u|%i|%o]", reinterpret_cast<void*>(0x1234), 4000000000u, -3, 64);
+}
+
+TEST(MfxStringFormat, NullAndLongStrings)
+{
+    ExpectRuntimeResult(L"[%s|%S]", static_cast<const wchar_t*>(nullptr), static_cast<const char*>(nullptr));
+    std::wstring longText(10000, L'x');
+    longText[9999] = L'!';
+    CMfxString formatted;
+    formatted.Format(L"<%s>", longText.c_str());
+    EXPECT_EQ(Text(formatted), L"<" + longText + L">");
+}
+
+TEST(MfxStringFormat, GrowsWhereTheEstimateIsShort)
+{
+    // "%.200e" prints 207 characters, 200 are estimated.
+    ExpectRuntimeResult(L"%.200e|%d", 1.0, 5);
+    EXPECT_LT(Estimate(L"%.200e", 1.0), 207);
+    // A negative width from "*" pads to its absolute value.
+    ExpectRuntimeResult(L"[%*s]", -40, L"ab");
+    // "%lld" is no conversion the estimate knows: the runtime counts.
+    EXPECT_EQ(Estimate(L"%lld %s", 5LL, L"abc"), -1);
+    ExpectRuntimeResult(L"%I64d %s %.300f", 5LL, L"abc", 1.0);
+}
+
+TEST(MfxStringFormat, EstimateWalk)
+{
+    EXPECT_EQ(Estimate(L""), 1);
+    EXPECT_EQ(Estimate(L"%%d"), 3);
+    EXPECT_EQ(Estimate(L"%5.2s", L"abcdef"), 6);
+    EXPECT_EQ(Estimate(L"%s", static_cast<const wchar_t*>(nullptr)), 7);
+    EXPECT_EQ(Estimate(L"%s", L""), 2);
+    EXPECT_EQ(Estimate(L"%d", 1), 33);
+    EXPECT_EQ(Estimate(L"%40.5d", 1), 46);
+    EXPECT_EQ(Estimate(L"%#x", 1), 35);
+    EXPECT_EQ(Estimate(L"%e", 1.0), 129);
+    EXPECT_EQ(Estimate(L"%c", 65), 3);
+    EXPECT_EQ(Estimate(L"%5c", 65), 6);
+    // "%I64d" takes 8 bytes of the argument list: the string after it is still found.
+    EXPECT_EQ(Estimate(L"%I64d%s", 1LL << 40, L"abc"), 36);
+    EXPECT_EQ(Estimate(L"%*s", 9, L"abc"), 10);
+    EXPECT_EQ(Estimate(L"%.*s", 2, L"abc"), 3);
+    EXPECT_EQ(Estimate(L"%f", 1.5), 1 + static_cast<int>(RuntimeFormat(L"%*.*f", 0, 6, 1.5).size()) + 1);
+    EXPECT_EQ(Estimate(L"%I64s", L"x"), -1);
+    EXPECT_EQ(Estimate(L"%a", 1.0), -1);
+}
+
+TEST(MfxStringFormat, FormatEndingInsideAConversion)
+{
+    const wchar_t* formats[] = {L"abc%", L"abc%-0", L"abc%5", L"abc%5.", L"abc%I64"};
+    for (const wchar_t* format : formats) {
+        ExpectRuntimeResult(format);
+    }
+}
+
+TEST(MfxStringFormat, AppendFormatAndEmbeddedNul)
+{
+    CMfxString text = L"a";
+    text.AppendFormat(L"%d-%s", 7, L"b");
+    EXPECT_EQ(Text(text), L"a7-b");
+    // The text ends at the first NUL the formatter wrote.
+    text.Format(L"x%cy", 0);
+    EXPECT_EQ(Text(text), L"x");
+    text.Format(L"");
+    EXPECT_TRUE(text.IsEmpty());
+}
+
+TEST(MfxStringReplace, ReplaceAndReplaceFirst)
+{
+    CMfxString text = L"aaa";
+    EXPECT_EQ(Text(text.Replace(L"aa", L"b")), L"ba");
+    EXPECT_EQ(Text(text), L"aaa") << "the object itself stays unchanged";
+    EXPECT_EQ(Text(CMfxString(L"a.b.c").Replace(L".", L"::")), L"a::b::c");
+    EXPECT_EQ(Text(CMfxString(L"abc").Replace(L"x", L"y")), L"abc");
+    EXPECT_EQ(Text(CMfxString(L"abab").Replace(L"ab", L"")), L"");
+    EXPECT_EQ(Text(CMfxString(L"a.b.c").ReplaceFirst(L".", L"::")), L"a::b.c");
+    EXPECT_EQ(Text(CMfxString(L"abc").ReplaceFirst(L"c", L"CC")), L"abCC");
+    EXPECT_EQ(Text(CMfxString(L"abc").ReplaceFirst(L"x", L"y")), L"abc");
+    // An empty search text leaves the text as it is.
+    EXPECT_EQ(Text(CMfxString(L"abc").Replace(L"", L"y")), L"abc");
+    EXPECT_EQ(Text(CMfxString(L"abc").ReplaceFirst(L"", L"y")), L"abc");
+}
+
+TEST(MfxStringReplace, LineBreaks)
+{
+    CMfxString text = L"a\r\nb\n\rc\rd\ne";
+    EXPECT_EQ(Text(text.ReplaceLineBreaks(L", ")), L"a, b, c, d, e");
+    EXPECT_EQ(Text(CMfxString(L"\r\n\r\n").ReplaceLineBreaks(L"|")), L"||");
+}
+
+TEST(MfxStringUrl, EscapeTableBothWays)
+{
+    struct Row
+    {
+        const wchar_t* character;
+        const wchar_t* escape;
+    };
+    const Row rows[] = {{L"%", L"%25"}, {L"?", L"%3f"},  {L" ", L"%20"}, {L":", L"%3a"}, {L";", L"%3b"},
+                        {L"<", L"%3c"}, {L"=", L"%3d"},  {L">", L"%3e"}, {L"@", L"%40"}, {L"[", L"%5b"},
+                        {L"]", L"%5d"}, {L"\\", L"%5c"}, {L"^", L"%5e"}, {L"_", L"%5f"}, {L"{", L"%7b"},
+                        {L"}", L"%7d"}, {L"|", L"%7c"},  {L"&", L"%26"}, {L"#", L"%23"}};
+    for (const Row& row : rows) {
+        EXPECT_EQ(Text(CMfxString(row.character).UrlEscape()), row.escape);
+        EXPECT_EQ(Text(CMfxString(row.escape).UrlUnescape()), row.character);
+        EXPECT_EQ(Text(CMfxString(row.escape).UpperCopy().UrlUnescape()), row.character);
+    }
+    EXPECT_EQ(Text(CMfxString(L"a b%_").UrlEscape()), L"a%20b%25%5f");
+    EXPECT_EQ(Text(CMfxString(L"%3F%3f%253f").UrlUnescape()), L"??%3f");
+    EXPECT_EQ(Text(CMfxString(L"%2F%41").UrlUnescape()), L"%2F%41");
+    const wchar_t* unchanged = L"/+aZ09\u00e4-.,";
+    EXPECT_EQ(Text(CMfxString(unchanged).UrlEscape()), unchanged);
+    CMfxString all = L"%?:;<=>@[]\\^_{}|&# /+x\u00fc%25";
+    EXPECT_EQ(Text(all.UrlEscape().UrlUnescape()), Text(all));
+}
+
+TEST(MfxStringCase, Umlauts)
+{
+    CMfxString text = L"gr\u00fcn \u00e4\u00f6";
+    EXPECT_EQ(Text(text.UpperCopy()), L"GR\u00dcN \u00c4\u00d6");
+    EXPECT_EQ(Text(text), L"gr\u00fcn \u00e4\u00f6");
+    EXPECT_EQ(Text(CMfxString(L"\u00c4\u00d6\u00dc AbC").LowerCopy()), L"\u00e4\u00f6\u00fc abc");
+    CMfxString shared = L"MiXeD";
+    CMfxString copy = shared;
+    copy.MakeLower();
+    EXPECT_EQ(Text(copy), L"mixed");
+    EXPECT_EQ(Text(shared), L"MiXeD") << "the copy's change does not reach the original";
+    EXPECT_EQ(Text(shared.MakeUpper()), L"MIXED");
+}
+
+TEST(MfxStringConstruct, CopiesShareTheBufferAndNotTheMultibyteCopy)
+{
+    CMfxString original = L"shared text";
+    original.GetUtf8();
+    CMfxString copy(original);
+    EXPECT_EQ(copy.GetString(), original.GetString());
+    EXPECT_EQ(copy.GetMultiByteLength(), -1);
+    CString base = original;
+    CMfxString fromBase(base);
+    EXPECT_EQ(fromBase.GetString(), original.GetString());
+    copy = static_cast<const wchar_t*>(nullptr);
+    EXPECT_TRUE(copy.IsEmpty());
+    EXPECT_EQ(Text(original), L"shared text");
+}
+
+TEST(MfxStringConstruct, FromAnsiBytes)
+{
+    EXPECT_EQ(Text(CMfxString("abcde", 3)), L"abc");
+    EXPECT_EQ(Text(CMfxString("abcde")), L"abcde");
+    EXPECT_EQ(Text(CMfxString("ab\0cd", 5)), L"ab");
+    EXPECT_TRUE(CMfxString(static_cast<const char*>(nullptr)).IsEmpty());
+    EXPECT_TRUE(CMfxString("", 0).IsEmpty());
+    EXPECT_EQ(Text(CMfxString("gr\xfc\xdf \x80")), L"gr\u00fc\u00df \u20ac");
+}
+
+TEST(MfxStringConvert, AnsiAndUtf8)
+{
+    CMfxString text = L"Gr\u00fc\u00dfe \u20ac";
+    EXPECT_STREQ(text.GetAnsi(), "Gr\xfc\xdf"
+                                 "e \x80");
+    EXPECT_EQ(text.GetMultiByteLength(), -1) << "only GetUtf8 sets the length";
+    EXPECT_STREQ(text.GetUtf8(), "Gr\xc3\xbc\xc3\x9f"
+                                 "e \xe2\x82\xac");
+    EXPECT_EQ(text.GetMultiByteLength(), 12);
+    // A character the code page lacks becomes the default character.
+    EXPECT_STREQ(CMfxString(L"a\u0416b").GetAnsi(), "a?b");
+
+    CMfxString empty;
+    const char* first = empty.GetUtf8();
+    ASSERT_NE(first, nullptr);
+    EXPECT_STREQ(first, "");
+    EXPECT_EQ(empty.GetMultiByteLength(), 1);
+    EXPECT_STREQ(empty.GetUtf8(), "");
+    EXPECT_STREQ(empty.GetAnsi(), "");
+    EXPECT_EQ(empty.GetMultiByteLength(), 1);
+}
+
+TEST(MfxStringConvert, MultibyteCopyLivesUntilTheNextChange)
+{
+    CMfxString text = L"first";
+    const char* ansi = text.GetAnsi();
+    EXPECT_STREQ(ansi, "first");
+    CMfxString other = text; // copying leaves the owner's copy alone
+    text += L" more";
+    EXPECT_STREQ(ansi, "first");
+    text.Format(L"%d", 12);
+    EXPECT_STREQ(text.GetAnsi(), "12");
+    text = L"third";
+    EXPECT_STREQ(text.GetUtf8(), "third");
+    text = other;
+    EXPECT_STREQ(text.GetAnsi(), "first");
+}
+
+TEST(MfxStringConvert, WriteAnsiWritesTheBytes)
+{
+    wchar_t folder[MAX_PATH];
+    ASSERT_NE(GetTempPathW(MAX_PATH, folder), 0u);
+    CMfxString path;
+    path.Format(L"%smfx_string_test_%lu.txt", folder, GetCurrentProcessId());
+    {
+        CFile file;
+        ASSERT_TRUE(file.Open(path.GetString(), CFile::modeCreate | CFile::modeReadWrite));
+        CMfxString text = L"Gr\u00fc\u00dfe\r\n";
+        EXPECT_EQ(text.WriteAnsi(file), 7);
+        EXPECT_EQ(text.GetMultiByteLength(), -1);
+        EXPECT_EQ(CMfxString().WriteAnsi(file), 0);
+        file.Close();
+    }
+    HANDLE handle =
+        CreateFileW(path.GetString(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+    char bytes[16] = {};
+    DWORD read = 0;
+    ReadFile(handle, bytes, sizeof(bytes), &read, nullptr);
+    CloseHandle(handle);
+    DeleteFileW(path.GetString());
+    EXPECT_EQ(std::string(bytes, read), "Gr\xfc\xdf"
+                                        "e\r\n");
+}
+
+TEST(MfxStringSplit, Integers)
+{
+    EXPECT_EQ(SplitStringToIntegers(L"3,,1, 2,x", L","), (std::vector<int>{3, 1, 2, 0}));
+    EXPECT_TRUE(SplitStringToIntegers(L"", L",").empty());
+    EXPECT_TRUE(SplitStringToIntegers(L",,,", L",").empty());
+    EXPECT_EQ(SplitStringToIntegers(L" -7;+8|12abc", L";|"), (std::vector<int>{-7, 8, 12}));
+    // Without separators the whole text is one piece.
+    EXPECT_EQ(SplitStringToIntegers(L"12,3", L""), (std::vector<int>{12}));
+    EXPECT_TRUE(SplitStringToIntegers(L"", L"").empty());
+}
+
+TEST(MfxStringSplit, Pieces)
+{
+    std::vector<CMfxString> pieces;
+    SplitString(pieces, L"\r\nv=0\r\n\r\no=x y\n", L"\r\n");
+    ASSERT_EQ(pieces.size(), 2u);
+    EXPECT_EQ(Text(pieces[0]), L"v=0");
+    EXPECT_EQ(Text(pieces[1]), L"o=x y");
+    SplitLines(pieces, CMfxString(L"a  b "), CMfxString(L" "));
+    ASSERT_EQ(pieces.size(), 4u) << "pieces are appended";
+    EXPECT_EQ(Text(pieces[3]), L"b");
+}
