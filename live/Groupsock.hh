@@ -36,7 +36,6 @@ public:
     Groupsock(UsageEnvironment& env, in_addr const& groupAddr, Port port, unsigned char ttl);
     ~Groupsock();
 
-    UsageEnvironment& env() const { return fEnv; }
     int socketNum() const { return fSocket; }
     in_addr groupAddress() const { return fGroupAddress; }
     Port port() const { return fPort; }

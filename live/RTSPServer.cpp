@@ -5,6 +5,7 @@
 #include "live/liveMedia.hh"
 
 #include "live/live_support.hh"
+#include "live/rtsp_protocol.hh"
 
 #include <algorithm>
 #include <cstring>

@@ -5,13 +5,16 @@
 #include "live/BasicUsageEnvironment.hh"
 #include "live/Groupsock.hh"
 #include "live/rtcp_packets.hh"
-#include "live/rtsp_protocol.hh"
 
 #include <cstdint>
 #include <map>
 #include <set>
 #include <string>
 #include <vector>
+
+namespace rtsp {
+struct Request;
+}
 
 // Base of every library object that lives on an environment. Objects are ended with close().
 class Medium
@@ -40,7 +43,6 @@ public:
     Groupsock* groupsockBeingUsed() const { return fGS; }
     std::uint32_t SSRC() const { return fSSRC; }
     unsigned char rtpPayloadType() const { return fPayloadType; }
-    unsigned rtpTimestampFrequency() const { return fTimestampFrequency; }
     char const* sdpMediaType() const { return fMediaType.c_str(); }
     // The RTP timestamp of the given wall-clock time (100 ns units since 1601, as FILETIME).
     std::uint32_t rtpTimestampAt(std::uint64_t fileTime) const;
@@ -143,7 +145,6 @@ public:
 
     char const* streamName() const { return fStreamName.c_str(); }
     bool addSubsession(ServerMediaSubsession* subsession);
-    unsigned numSubsessions() const { return static_cast<unsigned>(fSubsessions.size()); }
 
     // The session description that answers DESCRIBE, as a new[] string that the caller releases
     // with delete[] (null when there is none). By default it is built from the session's texts

@@ -14,7 +14,6 @@ constexpr unsigned char kSenderReport = 200;
 constexpr unsigned char kReceiverReport = 201;
 constexpr unsigned char kSourceDescription = 202;
 constexpr unsigned char kBye = 203;
-constexpr unsigned char kApplication = 204;
 constexpr unsigned char kSdesCname = 1;
 
 // Bytes of IPv4 and UDP headers, counted in the average packet size.

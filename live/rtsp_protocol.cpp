@@ -265,8 +265,6 @@ char const* reasonPhrase(int statusCode)
         return "Request Entity Too Large";
     case 501:
         return "Not Implemented";
-    case 503:
-        return "Service Unavailable";
     case 505:
         return "RTSP Version Not Supported";
     default:
