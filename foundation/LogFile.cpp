@@ -1,0 +1,595 @@
+#include "afx/afxplatform.h"
+#include "foundation/LogFile.h"
+
+#include "afx/afxfile.h"
+#include "afx/afxthread.h"
+#include "foundation/PathHelpers.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstdarg>
+#include <cwchar>
+#include <mmsystem.h>
+
+namespace {
+
+const ULONGLONG kFileTimeTicksPerMs = 10000;
+const ULONGLONG kFileTimeTicksPerDay = 24ull * 60 * 60 * 1000 * kFileTimeTicksPerMs;
+const int kCalibrationTimerSteps = 100;
+const int kFineClockMinimumChanges = 80;
+const DWORD kWriterWakeMs = 1000;
+const int kStopPollRounds = 1000;
+const int kStopPollMs = 5;
+const int kStartWaitRounds = 10000;
+const int kFormatBufferChars = 2048;
+const int kStampBufferChars = 256;
+const int kSearchPathChars = 8192;
+const DWORD kNoThread = static_cast<DWORD>(-1);
+const wchar_t kDefaultLinePrefix[] = L"unknown 0.0.0.0 ( 0x00000000 ) Stackdump, ";
+
+ULONGLONG ToFileTime(const SYSTEMTIME& time)
+{
+    FILETIME fileTime = {};
+    SystemTimeToFileTime(&time, &fileTime);
+    return (static_cast<ULONGLONG>(fileTime.dwHighDateTime) << 32) | fileTime.dwLowDateTime;
+}
+
+SYSTEMTIME FromFileTime(ULONGLONG value)
+{
+    FILETIME fileTime = {static_cast<DWORD>(value), static_cast<DWORD>(value >> 32)};
+    SYSTEMTIME time = {};
+    FileTimeToSystemTime(&fileTime, &time);
+    return time;
+}
+
+// Year, month and day as one number (20160907), to tell days apart.
+DWORD DayNumber(const SYSTEMTIME& time)
+{
+    return time.wYear * 10000u + time.wMonth * 100u + time.wDay;
+}
+
+bool IsDigitAt(const CMfxString& text, int position)
+{
+    return text[position] >= L'0' && text[position] <= L'9';
+}
+
+} // namespace
+
+CLocalTimeState::CLocalTimeState() : m_GetLocalTime(&GetLocalTime), m_GetTick(&timeGetTime) {}
+
+void CLocalTimeState::SetClock(LocalTimeSource localTime, TickSource tick)
+{
+    CSingleLock lock(&m_Lock, TRUE);
+    m_GetLocalTime = localTime;
+    m_GetTick = tick;
+    m_Calibrate = true;
+    m_Plain = true;
+}
+
+ULONGLONG CLocalTimeState::ReadTick()
+{
+    // The 32-bit timer wraps every 49.7 days; the difference of two readings is right across a wrap.
+    DWORD raw = m_GetTick();
+    m_Tick += static_cast<DWORD>(raw - m_LastRawTick);
+    m_LastRawTick = raw;
+    return m_Tick;
+}
+
+void CLocalTimeState::Calibrate()
+{
+    m_Calibrate = false;
+    m_GetLocalTime(&m_BaseTime);
+    m_LastRawTick = m_GetTick();
+    m_Tick = m_LastRawTick;
+    m_BaseTick = m_Tick;
+    // Watch both clocks for 100 timer steps: a system clock whose milliseconds change less often
+    // than the timer's is too coarse for the stamps.
+    DWORD lastTick = m_LastRawTick;
+    WORD lastMilliseconds = m_BaseTime.wMilliseconds;
+    int timerSteps = 0;
+    int clockChanges = 0;
+    while (timerSteps < kCalibrationTimerSteps) {
+        DWORD tick = m_GetTick();
+        SYSTEMTIME now;
+        m_GetLocalTime(&now);
+        if (tick != lastTick) {
+            ++timerSteps;
+            lastTick = tick;
+        }
+        if (now.wMilliseconds != lastMilliseconds) {
+            ++clockChanges;
+            lastMilliseconds = now.wMilliseconds;
+        }
+    }
+    ReadTick();
+    if (clockChanges < kFineClockMinimumChanges) {
+        m_Plain = false;
+    }
+}
+
+void CLocalTimeState::GetTime(SYSTEMTIME& now)
+{
+    CSingleLock lock(&m_Lock, TRUE);
+    if (m_Calibrate) {
+        Calibrate();
+    }
+    if (m_Plain) {
+        m_GetLocalTime(&now);
+        return;
+    }
+    ULONGLONG elapsed = ReadTick() - m_BaseTick;
+    now = FromFileTime(ToFileTime(m_BaseTime) + elapsed * kFileTimeTicksPerMs);
+}
+
+void CLocalTimeState::KeepTickCurrent()
+{
+    CSingleLock lock(&m_Lock, TRUE);
+    if (!m_Calibrate) {
+        ReadTick();
+    }
+}
+
+void GetLocalTimeMs(CLocalTimeState& state, SYSTEMTIME& now)
+{
+    state.GetTime(now);
+}
+
+// The state of a log file, shared by the object and its writer thread.
+class CLogFile::CCore
+{
+public:
+    BOOL Open(int deleteOld, int deleteKeepDays, int fileNumber, CMfxString directory, CMfxString filename,
+              CMfxString linePrefix);
+    BOOL WriteLine(const wchar_t* text);
+    BOOL WriteLineFormat(const wchar_t* format, ...);
+    BOOL WriteLineFormatV(const wchar_t* format, va_list args);
+    UINT WriterThread();
+    void Flush();
+
+    CMfxString m_Directory;
+    CMfxString m_Filename;
+    CMfxString m_Extension = L"txt";
+    int m_DeleteOld = 0;
+    int m_DeleteKeepDays = 1;
+    std::atomic<int> m_NewDay{0};
+    std::atomic<int> m_CheckOldFiles{0};
+    std::atomic<int> m_SizeExceeded{0};
+    int m_FileNumber = 0;
+    std::atomic<ULONGLONG> m_FileSize{0};
+    ULONGLONG m_MaxFileSize = kMaxFileSize;
+    std::atomic<int> m_IsOpen{0};
+    CMfxString m_FilePath;
+    CLocalTimeState m_TimeState;
+    CFile m_File;
+    CCriticalSection m_FileLock;
+    std::atomic<DWORD> m_LastLineDay{0};
+    CEvent m_Event;
+    std::atomic<DWORD> m_WriterThreadId{kNoThread};
+    std::atomic<int> m_Run{1};
+    CCriticalSection m_PendingLock;
+    std::vector<CMfxString> m_PendingLines;
+    CMfxString m_LinePrefix = kDefaultLinePrefix;
+
+private:
+    CMfxString FormatStamp(SYSTEMTIME& now);
+    void NoteLineTime(const SYSTEMTIME& now);
+    CMfxString MakeFilePath(const SYSTEMTIME& date, int number) const;
+    bool OpenFileAtEnd();
+    void CheckReopen();
+    void DeleteOldFiles();
+    bool IsOldOwnFile(const CMfxString& path, const std::vector<CMfxString>& keptDates) const;
+    void WriteBatch();
+    void WriteLines(const std::vector<CMfxString>& lines);
+};
+
+CMfxString CLogFile::CCore::MakeFilePath(const SYSTEMTIME& date, int number) const
+{
+    CMfxString path;
+    if (number == 0) {
+        path.Format(L"%s\\%s_%04d_%02d_%02d.%s", m_Directory.GetString(), m_Filename.GetString(), date.wYear,
+                    date.wMonth, date.wDay, m_Extension.GetString());
+    } else {
+        path.Format(L"%s\\%s_%04d_%02d_%02d__%d.%s", m_Directory.GetString(), m_Filename.GetString(),
+                    date.wYear, date.wMonth, date.wDay, number, m_Extension.GetString());
+    }
+    return path;
+}
+
+bool CLogFile::CCore::OpenFileAtEnd()
+{
+    CSingleLock lock(&m_FileLock, TRUE);
+    if (!OpenOrCreateFile(m_File, m_FilePath)) {
+        return false;
+    }
+    // Lines are appended: the position at the end is the file's length.
+    ULONGLONG length = m_File.SeekToEnd();
+    if (length == static_cast<ULONGLONG>(-1)) {
+        m_File.Close();
+        return false;
+    }
+    m_FileSize = length;
+    return true;
+}
+
+BOOL CLogFile::CCore::Open(int deleteOld, int deleteKeepDays, int fileNumber, CMfxString directory,
+                           CMfxString filename, CMfxString linePrefix)
+{
+    directory = RemoveTrailingPathSeparator(directory);
+    if (directory.IsEmpty() || filename.IsEmpty()) {
+        return FALSE; // without both settings there is no log file, and nothing is created
+    }
+    m_Directory = directory;
+    m_Filename = filename;
+    m_DeleteOld = deleteOld;
+    m_DeleteKeepDays = deleteKeepDays;
+    m_FileNumber = fileNumber;
+    m_LinePrefix = linePrefix;
+    int dot = m_Filename.ReverseFind(L'.');
+    if (dot >= 0) {
+        m_Extension = m_Filename.Mid(dot + 1);
+        m_Filename = m_Filename.Left(dot);
+    }
+    SYSTEMTIME now;
+    GetLocalTimeMs(m_TimeState, now);
+    m_LastLineDay = DayNumber(now);
+    if (fileNumber == 0) {
+        m_CheckOldFiles = 1;
+    }
+    if (!DirectoryExists(m_Directory)) {
+        CreateDirectoryPath(m_Directory);
+    }
+
+    CSingleLock lock(&m_FileLock, TRUE);
+    if (m_FileNumber == 0) {
+        int number = 0;
+        CMfxString path = MakeFilePath(now, 0);
+        while (FileExists(path)) {
+            path = MakeFilePath(now, ++number);
+        }
+        m_FilePath = path;
+        m_FileNumber = number;
+    } else {
+        m_FilePath = MakeFilePath(now, m_FileNumber);
+    }
+    if (!OpenFileAtEnd()) {
+        return FALSE;
+    }
+    m_IsOpen = 1;
+    return TRUE;
+}
+
+CMfxString CLogFile::CCore::FormatStamp(SYSTEMTIME& now)
+{
+    GetLocalTimeMs(m_TimeState, now);
+    wchar_t stamp[kStampBufferChars] = {};
+    _snwprintf(stamp, kStampBufferChars - 1, L"%02d.%02d.%04d %02d:%02d:%02d,%03d T:%04d  ", now.wDay,
+               now.wMonth, now.wYear, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds,
+               static_cast<int>(GetCurrentThreadId()));
+    return stamp;
+}
+
+void CLogFile::CCore::NoteLineTime(const SYSTEMTIME& now)
+{
+    // Year, month and day count, so that a gap of a whole month is a change of day too.
+    if (m_LastLineDay.exchange(DayNumber(now)) != DayNumber(now)) {
+        m_NewDay = 1;
+        m_CheckOldFiles = 1;
+    }
+    if (!m_SizeExceeded && m_FileSize > m_MaxFileSize) {
+        m_SizeExceeded = 1;
+    }
+}
+
+BOOL CLogFile::CCore::WriteLine(const wchar_t* text)
+{
+    if (!m_IsOpen) {
+        return FALSE;
+    }
+    if (text == nullptr) {
+        text = L"";
+    }
+    SYSTEMTIME now;
+    if (m_WriterThreadId != kNoThread) {
+        size_t length = wcslen(text);
+        for (int dropped = 0;
+             dropped < 2 && length > 0 && (text[length - 1] == L'\r' || text[length - 1] == L'\n');
+             ++dropped) {
+            --length;
+        }
+        if (length == 0) {
+            return TRUE;
+        }
+        {
+            // Stamp and queue under one lock: the queue stays in time order, and a change of day is
+            // seen once.
+            CSingleLock lock(&m_PendingLock, TRUE);
+            CMfxString line = FormatStamp(now);
+            line.Append(text, static_cast<int>(length));
+            line += L"\r\n";
+            NoteLineTime(now);
+            m_PendingLines.push_back(line);
+        }
+        m_Event.SetEvent();
+        return TRUE;
+    }
+    CSingleLock lock(&m_FileLock, TRUE);
+    CMfxString line = FormatStamp(now);
+    line += text;
+    line += L"\r\n";
+    NoteLineTime(now);
+    CheckReopen();
+    WriteLines({line});
+    return TRUE;
+}
+
+BOOL CLogFile::CCore::WriteLineFormatV(const wchar_t* format, va_list args)
+{
+    if (!m_IsOpen) {
+        return FALSE;
+    }
+    wchar_t text[kFormatBufferChars] = {};
+    _vsnwprintf(text, kFormatBufferChars - 1, format, args);
+    return WriteLine(text);
+}
+
+void CLogFile::CCore::CheckReopen()
+{
+    if (m_NewDay) {
+        CSingleLock lock(&m_FileLock, TRUE);
+        m_File.Close();
+        m_NewDay = 0;
+        m_SizeExceeded = 0;
+        Open(m_DeleteOld, m_DeleteKeepDays, 0, m_Directory, m_Filename + L"." + m_Extension, m_LinePrefix);
+    }
+    if (m_SizeExceeded) {
+        CSingleLock lock(&m_FileLock, TRUE);
+        m_File.Close();
+        m_SizeExceeded = 0;
+        Open(m_DeleteOld, m_DeleteKeepDays, m_FileNumber + 1, m_Directory, m_Filename + L"." + m_Extension,
+             m_LinePrefix);
+    }
+    if (m_IsOpen && !m_File.IsOpen()) {
+        OpenFileAtEnd(); // the file was lost by a failed write or reopen: try again
+    }
+    if (m_CheckOldFiles) {
+        DeleteOldFiles();
+        m_CheckOldFiles = 0;
+    }
+}
+
+bool CLogFile::CCore::IsOldOwnFile(const CMfxString& path, const std::vector<CMfxString>& keptDates) const
+{
+    // Only names this log file gives: base name, "_yyyy_mm_dd", an optional number and the extension.
+    CMfxString name = GetFileNameFromPath(path);
+    int base = m_Filename.GetLength();
+    if (GetFileExtension(path) != m_Extension || name.GetLength() < base + 11 ||
+        name.Left(base) != m_Filename) {
+        return false;
+    }
+    const int separators[] = {base, base + 5, base + 8};
+    for (int position : separators) {
+        if (name[position] != L'_') {
+            return false;
+        }
+    }
+    const int digits[] = {base + 1, base + 2, base + 3, base + 4, base + 6, base + 7, base + 9, base + 10};
+    for (int position : digits) {
+        if (!IsDigitAt(name, position)) {
+            return false;
+        }
+    }
+    for (const CMfxString& date : keptDates) {
+        if (name.Find(date) >= 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void CLogFile::CCore::DeleteOldFiles()
+{
+    if (!m_DeleteOld) {
+        return;
+    }
+    m_CheckOldFiles = 0;
+    WriteLineFormat(
+        L"Zint -.-.-.- ( 0x00000000 ) Global,      CLogFile::DeleteOldFiles() start check old files "
+        L"for filename %s_xxxx_xx_xx*.%s",
+        m_Filename.GetString(), m_Extension.GetString());
+    SYSTEMTIME today;
+    GetLocalTimeMs(m_TimeState, today);
+    std::vector<CMfxString> keptDates;
+    for (int i = 0; i <= m_DeleteKeepDays; ++i) {
+        SYSTEMTIME day = FromFileTime(ToFileTime(today) - static_cast<ULONGLONG>(i) * kFileTimeTicksPerDay);
+        CMfxString date;
+        date.Format(L"_%04d_%02d_%02d", day.wYear, day.wMonth, day.wDay);
+        keptDates.push_back(date);
+    }
+    std::vector<CMfxString> files;
+    if (!m_Directory.IsEmpty()) {
+        CLogFile::ListFiles(files, 0, 0, m_Directory, L"*.*");
+    }
+    for (const CMfxString& path : files) {
+        if (IsOldOwnFile(path, keptDates)) {
+            WriteLineFormat(
+                L"Zint -.-.-.- ( 0x00000000 ) Global,      CLogFile::DeleteOldFiles() delete file %s",
+                path.GetString());
+            DeleteFileW(path.GetString()); // a file that cannot be deleted stays
+        }
+    }
+}
+
+BOOL CLogFile::CCore::WriteLineFormat(const wchar_t* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    BOOL result = WriteLineFormatV(format, args);
+    va_end(args);
+    return result;
+}
+
+void CLogFile::CCore::WriteLines(const std::vector<CMfxString>& lines)
+{
+    CSingleLock lock(&m_FileLock, TRUE);
+    if (!m_File.IsOpen()) {
+        return; // no file: the lines are dropped
+    }
+    for (const CMfxString& line : lines) {
+        int written = line.WriteAnsi(m_File);
+        if (written < 0) {
+            // Disk full or share gone: drop the rest of the batch and let the next batch reopen the file.
+            m_File.Close();
+            return;
+        }
+        m_FileSize += static_cast<ULONGLONG>(written);
+    }
+}
+
+void CLogFile::CCore::WriteBatch()
+{
+    std::vector<CMfxString> lines;
+    {
+        CSingleLock lock(&m_PendingLock, TRUE);
+        lines.swap(m_PendingLines);
+    }
+    if (!lines.empty()) {
+        CheckReopen(); // the first line of a new day already goes to the new day's file
+        WriteLines(lines);
+    }
+}
+
+UINT CLogFile::CCore::WriterThread()
+{
+    m_WriterThreadId = GetCurrentThreadId();
+    while (m_Run) {
+        m_Event.Lock(kWriterWakeMs);
+        m_Event.ResetEvent();
+        m_TimeState.KeepTickCurrent();
+        if (!m_Run) {
+            break;
+        }
+        if (!m_IsOpen) {
+            continue;
+        }
+        SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_ABOVE_NORMAL);
+        WriteBatch();
+        SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_BELOW_NORMAL);
+    }
+    // Lines queued while stopping are written here, so that a writer that ends late loses none.
+    WriteBatch();
+    m_WriterThreadId = kNoThread;
+    return 0;
+}
+
+void CLogFile::CCore::Flush()
+{
+    if (m_WriterThreadId != kNoThread) {
+        m_Run = 0;
+        m_Event.SetEvent();
+        SleepEx(1, TRUE);
+        for (int round = 0; round < kStopPollRounds && m_WriterThreadId != kNoThread; ++round) {
+            SleepEx(kStopPollMs, TRUE);
+        }
+    }
+    if (m_WriterThreadId != kNoThread) {
+        return; // a writer that hangs (a lost share) writes what is left when it ends
+    }
+    WriteBatch();
+}
+
+CLogFile::CLogFile() : m_Core(std::make_shared<CCore>())
+{
+    auto* param = new std::shared_ptr<CCore>(m_Core);
+    if (AfxBeginThread(&CLogFile::WriterThreadProc, param, THREAD_PRIORITY_BELOW_NORMAL) == nullptr) {
+        delete param; // no writer thread: lines are written at once
+        return;
+    }
+    for (int round = 0; round < kStartWaitRounds && m_Core->m_WriterThreadId == kNoThread; ++round) {
+        SleepEx(1, TRUE);
+    }
+}
+
+CLogFile::~CLogFile()
+{
+    m_Core->Flush();
+}
+
+UINT CLogFile::WriterThreadProc(LPVOID param)
+{
+    if (param == nullptr) {
+        return 0;
+    }
+    std::shared_ptr<CCore> core = std::move(*static_cast<std::shared_ptr<CCore>*>(param));
+    delete static_cast<std::shared_ptr<CCore>*>(param);
+    return core->WriterThread();
+}
+
+BOOL CLogFile::Open(int deleteOld, int deleteKeepDays, int fileNumber, CMfxString directory,
+                    CMfxString filename, CMfxString linePrefix)
+{
+    return m_Core->Open(deleteOld, deleteKeepDays, fileNumber, directory, filename, linePrefix);
+}
+
+BOOL CLogFile::WriteLine(const wchar_t* text)
+{
+    return m_Core->WriteLine(text);
+}
+
+BOOL CLogFile::WriteLineFormat(const wchar_t* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    BOOL result = m_Core->WriteLineFormatV(format, args);
+    va_end(args);
+    return result;
+}
+
+BOOL CLogFile::IsOpen() const
+{
+    return m_Core->m_IsOpen ? TRUE : FALSE;
+}
+
+CMfxString CLogFile::GetFilePath() const
+{
+    CSingleLock lock(&m_Core->m_FileLock, TRUE);
+    return m_Core->m_FilePath;
+}
+
+CLocalTimeState& CLogFile::GetTimeState()
+{
+    return m_Core->m_TimeState;
+}
+
+void CLogFile::ListFiles(std::vector<CMfxString>& list, int maxDepth, int depth, CMfxString directory,
+                         CMfxString pattern)
+{
+    if (depth > maxDepth) {
+        return;
+    }
+    int length = directory.GetLength();
+    if (length > 0 && directory[length - 1] == L'\\') {
+        directory = directory.Left(length - 1);
+    }
+    CMfxString search;
+    search.Format(L"%s\\%s", directory.GetString(), pattern.GetString());
+    if (search.GetLength() >= kSearchPathChars) {
+        return;
+    }
+    WIN32_FIND_DATAW entry = {};
+    HANDLE find = FindFirstFileW(search.GetString(), &entry);
+    if (find == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    do {
+        if (entry.cFileName[0] == L'.') {
+            continue; // ".", ".." and names that begin with "."
+        }
+        CMfxString path = directory + L"\\" + entry.cFileName;
+        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+            ListFiles(list, maxDepth, depth + 1, path, pattern);
+        } else if (std::find(list.begin(), list.end(), path) == list.end()) {
+            list.push_back(path);
+        }
+    } while (FindNextFileW(find, &entry));
+    FindClose(find);
+}

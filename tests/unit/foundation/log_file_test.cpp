@@ -1,0 +1,484 @@
+// The log file, black-box on real files: names, line format, continuation files, size limit,
+// clean-up, many writers and the change of day under a clock the test drives.
+#include "afx/afxplatform.h"
+#include "foundation/LogFile.h"
+
+#include "foundation/PathHelpers.h"
+
+#include <atomic>
+#include <gtest/gtest.h>
+#include <map>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+const ULONGLONG kMs = 10000; // FILETIME units
+
+// The test's clock: local time as a FILETIME count that moves on by 1 ms at every reading, and a
+// millisecond timer that moves on by 1 at every reading.
+std::atomic<ULONGLONG> g_now{0};
+std::atomic<DWORD> g_tick{0};
+
+ULONGLONG ToFileTime(const SYSTEMTIME& time)
+{
+    FILETIME fileTime = {};
+    SystemTimeToFileTime(&time, &fileTime);
+    return (static_cast<ULONGLONG>(fileTime.dwHighDateTime) << 32) | fileTime.dwLowDateTime;
+}
+
+SYSTEMTIME FromFileTime(ULONGLONG value)
+{
+    FILETIME fileTime = {static_cast<DWORD>(value), static_cast<DWORD>(value >> 32)};
+    SYSTEMTIME time = {};
+    FileTimeToSystemTime(&fileTime, &time);
+    return time;
+}
+
+void SetDate(WORD year, WORD month, WORD day, WORD hour = 12, WORD minute = 0, WORD second = 0)
+{
+    SYSTEMTIME time = {year, month, 0, day, hour, minute, second, 0};
+    g_now = ToFileTime(time);
+}
+
+void WINAPI FakeLocalTime(LPSYSTEMTIME time)
+{
+    *time = FromFileTime(g_now.fetch_add(kMs));
+}
+
+DWORD WINAPI FakeTick()
+{
+    return g_tick.fetch_add(1);
+}
+
+// A clock whose local time never moves: too coarse, so the time comes from the timer.
+SYSTEMTIME g_coarseTime = {2016, 9, 0, 7, 12, 0, 0, 0};
+
+void WINAPI CoarseLocalTime(LPSYSTEMTIME time)
+{
+    *time = g_coarseTime;
+}
+
+std::wstring Text(const CMfxString& s)
+{
+    return std::wstring(s.GetString(), s.GetLength());
+}
+
+std::string ReadBytes(const CMfxString& path, LONGLONG fromEnd = 0)
+{
+    HANDLE file = CreateFileW(path.GetString(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return "<missing>";
+    }
+    LARGE_INTEGER size = {};
+    GetFileSizeEx(file, &size);
+    LARGE_INTEGER start = {};
+    start.QuadPart = fromEnd > 0 && fromEnd < size.QuadPart ? size.QuadPart - fromEnd : 0;
+    SetFilePointerEx(file, start, nullptr, FILE_BEGIN);
+    std::string bytes(static_cast<size_t>(size.QuadPart - start.QuadPart), '\0');
+    DWORD read = 0;
+    if (!bytes.empty()) {
+        ReadFile(file, &bytes[0], static_cast<DWORD>(bytes.size()), &read, nullptr);
+    }
+    CloseHandle(file);
+    bytes.resize(read);
+    return bytes;
+}
+
+void WriteBytes(const CMfxString& path, const std::string& bytes, LONGLONG size = -1)
+{
+    HANDLE file = CreateFileW(path.GetString(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    if (size >= 0) {
+        LARGE_INTEGER end = {};
+        end.QuadPart = size;
+        SetFilePointerEx(file, end, nullptr, FILE_BEGIN);
+        SetEndOfFile(file);
+    }
+    CloseHandle(file);
+}
+
+LONGLONG FileSize(const CMfxString& path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    if (!GetFileAttributesExW(path.GetString(), GetFileExInfoStandard, &data)) {
+        return -1;
+    }
+    return (static_cast<LONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+std::vector<std::string> Lines(const std::string& bytes)
+{
+    std::vector<std::string> lines;
+    size_t start = 0;
+    for (size_t end = bytes.find("\r\n"); end != std::string::npos; end = bytes.find("\r\n", start)) {
+        lines.push_back(bytes.substr(start, end - start));
+        start = end + 2;
+    }
+    EXPECT_EQ(start, bytes.size()) << "every line ends in CR LF";
+    return lines;
+}
+
+bool Contains(const std::string& bytes, const std::string& text)
+{
+    return bytes.find(text) != std::string::npos;
+}
+
+// Waits until the file holds the text (the writer thread writes a moment later).
+bool WaitForText(const CMfxString& path, const std::string& text)
+{
+    for (int round = 0; round < 500; ++round) {
+        if (Contains(ReadBytes(path), text)) {
+            return true;
+        }
+        Sleep(10);
+    }
+    return false;
+}
+
+void RemoveFolder(const CMfxString& folder)
+{
+    WIN32_FIND_DATAW entry;
+    HANDLE find = FindFirstFileW((folder + L"\\*").GetString(), &entry);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            CMfxString name = entry.cFileName;
+            if (name == L"." || name == L"..") {
+                continue;
+            }
+            CMfxString path = folder + L"\\" + name;
+            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                RemoveFolder(path);
+            } else {
+                DeleteFileW(path.GetString());
+            }
+        } while (FindNextFileW(find, &entry));
+        FindClose(find);
+    }
+    RemoveDirectoryW(folder.GetString());
+}
+
+// Each test gets its own folder, whose name holds the base name "gw".
+class LogFileTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        wchar_t temp[MAX_PATH];
+        GetTempPathW(MAX_PATH, temp);
+        m_Folder.Format(L"%sgw_logs_%lu_%S", temp, GetCurrentProcessId(),
+                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        RemoveFolder(m_Folder);
+        CreateDirectoryPath(m_Folder);
+        SetDate(2016, 9, 7, 13, 5, 9);
+    }
+    void TearDown() override { RemoveFolder(m_Folder); }
+
+    CMfxString File(const wchar_t* name) const { return m_Folder + L"\\" + name; }
+
+    static void UseTestClock(CLogFile& log) { log.GetTimeState().SetClock(&FakeLocalTime, &FakeTick); }
+
+    CMfxString m_Folder;
+};
+
+} // namespace
+
+TEST_F(LogFileTest, LineFormatInTheDaysFirstFile)
+{
+    {
+        CLogFile log;
+        UseTestClock(log);
+        ASSERT_TRUE(log.Open(0, 3, 0, m_Folder + L"\\", L"gw", L"PREFIX-NOT-WRITTEN "));
+        EXPECT_EQ(Text(log.GetFilePath()), Text(File(L"gw_2016_09_07.txt")));
+        EXPECT_TRUE(log.WriteLine(L"abc\r\n"));
+        EXPECT_TRUE(log.WriteLine(L"\r\n")) << "nothing left to write is no failure";
+        EXPECT_TRUE(log.WriteLine(L"two breaks\n\r"));
+        EXPECT_TRUE(log.WriteLine(L"gr\u00fcn \u20ac"));
+        std::wstring longText(3000, L'x');
+        EXPECT_TRUE(log.WriteLineFormat(L"%s", longText.c_str()));
+    }
+    std::string bytes = ReadBytes(File(L"gw_2016_09_07.txt"));
+    EXPECT_FALSE(Contains(bytes, "PREFIX-NOT-WRITTEN"));
+    std::vector<std::string> lines = Lines(bytes);
+    ASSERT_EQ(lines.size(), 4u);
+    std::regex stamp(R"(07\.09\.2016 13:05:(\d\d),(\d{3}) T:(\d{4,})  (.*))");
+    const std::string texts[] = {"abc", "two breaks", "gr\xfcn \x80", std::string(2047, 'x')};
+    for (size_t i = 0; i < lines.size(); ++i) {
+        std::smatch match;
+        ASSERT_TRUE(std::regex_match(lines[i], match, stamp)) << lines[i].substr(0, 80);
+        EXPECT_EQ(std::stoul(match[3].str()), GetCurrentThreadId());
+        EXPECT_EQ(match[4].str(), texts[i]);
+    }
+}
+
+TEST_F(LogFileTest, LaterStartsOfTheDayContinueInNumberedFiles)
+{
+    const wchar_t* expected[] = {L"gw_2016_09_07.txt", L"gw_2016_09_07__1.txt", L"gw_2016_09_07__2.txt"};
+    for (int start = 0; start < 3; ++start) {
+        CLogFile log;
+        UseTestClock(log);
+        ASSERT_TRUE(log.Open(1, 3, 0, m_Folder, L"gw", L""));
+        EXPECT_EQ(Text(log.GetFilePath()), Text(File(expected[start])));
+        log.WriteLineFormat(L"start %d", start);
+    }
+    for (int start = 0; start < 3; ++start) {
+        std::string bytes = ReadBytes(File(expected[start]));
+        for (int other = 0; other < 3; ++other) {
+            EXPECT_EQ(Contains(bytes, "  start " + std::to_string(other) + "\r\n"), other == start);
+        }
+    }
+}
+
+TEST_F(LogFileTest, ExtensionComesFromTheFilename)
+{
+    {
+        CLogFile log;
+        UseTestClock(log);
+        ASSERT_TRUE(log.Open(0, 3, 0, m_Folder, L"gw.log", L""));
+        EXPECT_EQ(Text(log.GetFilePath()), Text(File(L"gw_2016_09_07.log")));
+        log.WriteLine(L"in the log file");
+    }
+    EXPECT_TRUE(Contains(ReadBytes(File(L"gw_2016_09_07.log")), "in the log file"));
+
+    // A base name with a dot of its own keeps base name and extension across a change of day.
+    CLogFile log;
+    UseTestClock(log);
+    ASSERT_TRUE(log.Open(0, 3, 0, m_Folder, L"my.app.log", L""));
+    EXPECT_EQ(Text(log.GetFilePath()), Text(File(L"my.app_2016_09_07.log")));
+    log.WriteLine(L"day one");
+    ASSERT_TRUE(WaitForText(File(L"my.app_2016_09_07.log"), "day one"));
+    SetDate(2016, 9, 8);
+    log.WriteLine(L"day two");
+    EXPECT_TRUE(WaitForText(File(L"my.app_2016_09_08.log"), "day two"));
+}
+
+TEST_F(LogFileTest, FileAtTheSizeLimitIsKeptAndOnePastItContinuesInTheNextNumber)
+{
+    const LONGLONG limit = 64ll * 1024 * 1024;
+    WriteBytes(File(L"gw_2016_09_07__1.txt"), "prepared", limit);
+    {
+        CLogFile log;
+        UseTestClock(log);
+        ASSERT_TRUE(log.Open(0, 3, 1, m_Folder, L"gw", L""));
+        EXPECT_EQ(Text(log.GetFilePath()), Text(File(L"gw_2016_09_07__1.txt")));
+        log.WriteLine(L"at the limit");
+    }
+    std::string tail = ReadBytes(File(L"gw_2016_09_07__1.txt"), 100);
+    EXPECT_TRUE(Contains(tail, "  at the limit\r\n"));
+    LONGLONG sizeAfter = FileSize(File(L"gw_2016_09_07__1.txt"));
+    EXPECT_GT(sizeAfter, limit);
+    {
+        CLogFile log;
+        UseTestClock(log);
+        ASSERT_TRUE(log.Open(0, 3, 1, m_Folder, L"gw", L""));
+        log.WriteLine(L"past the limit");
+    }
+    EXPECT_EQ(FileSize(File(L"gw_2016_09_07__1.txt")), sizeAfter);
+    EXPECT_TRUE(Contains(ReadBytes(File(L"gw_2016_09_07__2.txt")), "  past the limit\r\n"));
+}
+
+TEST_F(LogFileTest, DeletesOnlyItsOwnOldFiles)
+{
+    SetDate(2016, 9, 10);
+    const wchar_t* stay[] = {L"gw_2016_09_10.txt",  L"gw_2016_09_09.txt",     L"gw_2016_09_08__3.txt",
+                             L"gw_2016_09_07.txt",  L"gw_2016_09_06.log",     L"other_2016_09_01.txt",
+                             L"xx_2016_09_01.txt",  L"gwx_2016_09_01.txt",    L"gw_2016_0a_01.txt",
+                             L".gw_2016_09_01.txt", L"sub\\gw_2016_09_01.txt"};
+    const wchar_t* go[] = {L"gw_2016_09_06.txt", L"gw_2016_09_05__2.txt", L"gw_2015_12_31.txt"};
+    CreateDirectoryPath(File(L"sub"));
+    for (const wchar_t* name : stay) {
+        WriteBytes(File(name), "keep");
+    }
+    for (const wchar_t* name : go) {
+        WriteBytes(File(name), "old");
+    }
+    {
+        CLogFile log;
+        UseTestClock(log);
+        ASSERT_TRUE(log.Open(1, 3, 0, m_Folder, L"gw", L""));
+        log.WriteLine(L"first line");
+    }
+    for (const wchar_t* name : stay) {
+        EXPECT_TRUE(FileExists(File(name))) << CMfxString(name).GetAnsi();
+    }
+    for (const wchar_t* name : go) {
+        EXPECT_FALSE(FileExists(File(name))) << CMfxString(name).GetAnsi();
+    }
+    std::string bytes = ReadBytes(File(L"gw_2016_09_10__1.txt"));
+    EXPECT_TRUE(Contains(bytes,
+                         "  Zint -.-.-.- ( 0x00000000 ) Global,      CLogFile::DeleteOldFiles() start check "
+                         "old files for filename gw_xxxx_xx_xx*.txt\r\n"));
+    for (const wchar_t* name : go) {
+        EXPECT_TRUE(Contains(bytes, "CLogFile::DeleteOldFiles() delete file " +
+                                        std::string(File(name).GetAnsi()) + "\r\n"));
+    }
+}
+
+TEST_F(LogFileTest, KeptDaysReachBackAcrossTheMonthEnd)
+{
+    SetDate(2016, 3, 2);
+    WriteBytes(File(L"gw_2016_02_29.txt"), "keep");
+    WriteBytes(File(L"gw_2016_02_28__1.txt"), "keep");
+    WriteBytes(File(L"gw_2016_02_27.txt"), "old");
+    {
+        CLogFile log;
+        UseTestClock(log);
+        ASSERT_TRUE(log.Open(1, 3, 0, m_Folder, L"gw", L""));
+        log.WriteLine(L"first line");
+    }
+    EXPECT_TRUE(FileExists(File(L"gw_2016_02_29.txt")));
+    EXPECT_TRUE(FileExists(File(L"gw_2016_02_28__1.txt")));
+    EXPECT_FALSE(FileExists(File(L"gw_2016_02_27.txt")));
+}
+
+TEST_F(LogFileTest, DeleteOldZeroKeepsEverything)
+{
+    SetDate(2016, 9, 10);
+    WriteBytes(File(L"gw_2016_01_01.txt"), "old");
+    {
+        CLogFile log;
+        UseTestClock(log);
+        ASSERT_TRUE(log.Open(0, 3, 0, m_Folder, L"gw", L""));
+        log.WriteLine(L"first line");
+    }
+    EXPECT_TRUE(FileExists(File(L"gw_2016_01_01.txt")));
+    EXPECT_FALSE(Contains(ReadBytes(File(L"gw_2016_09_10.txt")), "DeleteOldFiles"));
+}
+
+TEST_F(LogFileTest, ChangeOfDayStartsANewFileAndCleansUp)
+{
+    SetDate(2016, 9, 7, 23, 59, 50);
+    WriteBytes(File(L"gw_2016_09_06.txt"), "yesterday");
+    CLogFile log;
+    UseTestClock(log);
+    ASSERT_TRUE(log.Open(1, 1, 0, m_Folder, L"gw", L""));
+    log.WriteLine(L"before midnight");
+    ASSERT_TRUE(WaitForText(File(L"gw_2016_09_07.txt"), "before midnight"));
+    EXPECT_TRUE(FileExists(File(L"gw_2016_09_06.txt"))) << "kept on the 7th";
+
+    SetDate(2016, 9, 8, 0, 0, 1);
+    log.WriteLine(L"after midnight");
+    ASSERT_TRUE(WaitForText(File(L"gw_2016_09_08.txt"), "after midnight"));
+    EXPECT_TRUE(WaitForText(File(L"gw_2016_09_08.txt"), "delete file"));
+    EXPECT_FALSE(FileExists(File(L"gw_2016_09_06.txt")));
+    EXPECT_FALSE(Contains(ReadBytes(File(L"gw_2016_09_07.txt")), "after midnight"));
+    EXPECT_TRUE(Contains(ReadBytes(File(L"gw_2016_09_08.txt")), "08.09.2016 00:00:01,"));
+
+    // A month later on the same day of the month is a change of day too.
+    SetDate(2016, 10, 8);
+    log.WriteLine(L"a month later");
+    EXPECT_TRUE(WaitForText(File(L"gw_2016_10_08.txt"), "a month later"));
+    EXPECT_FALSE(Contains(ReadBytes(File(L"gw_2016_09_08.txt")), "a month later"));
+}
+
+TEST_F(LogFileTest, ManyThreadsLoseNothingAndKeepTheirOrder)
+{
+    const int threads = 8;
+    const int linesPerThread = 1000;
+    {
+        CLogFile log;
+        UseTestClock(log);
+        ASSERT_TRUE(log.Open(0, 3, 0, m_Folder, L"gw", L""));
+        std::vector<std::thread> writers;
+        for (int t = 0; t < threads; ++t) {
+            writers.emplace_back([&log, t] {
+                for (int i = 0; i < linesPerThread; ++i) {
+                    log.WriteLineFormat(L"writer %d line %d", t, i);
+                }
+            });
+        }
+        for (std::thread& writer : writers) {
+            writer.join();
+        }
+    }
+    std::vector<std::string> lines = Lines(ReadBytes(File(L"gw_2016_09_07.txt")));
+    ASSERT_EQ(lines.size(), static_cast<size_t>(threads * linesPerThread));
+    std::regex line(R"(\d\d\.\d\d\.\d{4} \d\d:\d\d:\d\d,\d{3} T:(\d{4,})  writer (\d) line (\d+))");
+    std::vector<int> next(threads, 0);
+    std::map<int, std::string> threadIds;
+    for (const std::string& text : lines) {
+        std::smatch match;
+        ASSERT_TRUE(std::regex_match(text, match, line)) << text;
+        int writer = std::stoi(match[2].str());
+        EXPECT_EQ(std::stoi(match[3].str()), next[writer]++) << "lines of one thread stay in order";
+        auto known = threadIds.emplace(writer, match[1].str());
+        EXPECT_EQ(known.first->second, match[1].str());
+    }
+    for (int count : next) {
+        EXPECT_EQ(count, linesPerThread);
+    }
+}
+
+TEST_F(LogFileTest, WithoutSettingsNothingIsWrittenOrCreated)
+{
+    CLogFile log;
+    EXPECT_FALSE(log.IsOpen());
+    EXPECT_FALSE(log.WriteLine(L"dropped"));
+    EXPECT_FALSE(log.WriteLineFormat(L"dropped %d", 1));
+    EXPECT_FALSE(log.Open(1, 3, 0, L"", L"gw", L""));
+    EXPECT_FALSE(log.Open(1, 3, 0, File(L"never"), L"", L""));
+    EXPECT_FALSE(DirectoryExists(File(L"never")));
+    EXPECT_FALSE(log.WriteLine(L"dropped"));
+}
+
+TEST_F(LogFileTest, MissingFolderIsCreated)
+{
+    CLogFile log;
+    UseTestClock(log);
+    ASSERT_TRUE(log.Open(0, 3, 0, File(L"new\\deeper\\"), L"gw", L""));
+    EXPECT_TRUE(FileExists(File(L"new\\deeper\\gw_2016_09_07.txt")));
+}
+
+TEST_F(LogFileTest, ListFilesSkipsDotNamesAndRepeats)
+{
+    WriteBytes(File(L"a.txt"), "a");
+    WriteBytes(File(L"b.log"), "b");
+    WriteBytes(File(L".hidden"), "h");
+    CreateDirectoryPath(File(L"sub"));
+    WriteBytes(File(L"sub\\c.txt"), "c");
+    std::vector<CMfxString> files;
+    CLogFile::ListFiles(files, 0, 0, m_Folder + L"\\", L"*.*");
+    EXPECT_EQ(files.size(), 2u);
+    CLogFile::ListFiles(files, 1, 0, m_Folder, L"*.*");
+    ASSERT_EQ(files.size(), 3u);
+    EXPECT_EQ(Text(files[2]), Text(File(L"sub\\c.txt")));
+    CLogFile::ListFiles(files, 0, 1, m_Folder, L"*.*");
+    EXPECT_EQ(files.size(), 3u) << "deeper than allowed: nothing";
+}
+
+TEST(LocalTime, DerivedTimeStaysRightPastTheTimerWrap)
+{
+    const DWORD start = 0xFFFFFF00u;
+    g_tick = start;
+    CLocalTimeState state;
+    state.SetClock(&CoarseLocalTime, &FakeTick);
+    SYSTEMTIME now;
+    state.GetTime(now); // calibrates at the tick `start`; the coarse clock makes the timer count
+
+    g_tick = start + 0x80000000u;
+    state.GetTime(now);
+    g_tick = start + 1000u; // 2^32 + 1000 ms after the start
+    state.GetTime(now);
+    ULONGLONG elapsed = (ToFileTime(now) - ToFileTime(g_coarseTime)) / kMs;
+    EXPECT_EQ(elapsed, (1ull << 32) + 1000);
+    EXPECT_EQ(now.wYear, 2016);
+    EXPECT_EQ(now.wMonth, 10);
+    EXPECT_EQ(now.wDay, 27);
+}
+
+TEST(LocalTime, FollowsTheSystemClock)
+{
+    CLocalTimeState state;
+    SYSTEMTIME derived;
+    GetLocalTimeMs(state, derived);
+    SYSTEMTIME system;
+    GetLocalTime(&system);
+    LONGLONG difference = static_cast<LONGLONG>(ToFileTime(system) - ToFileTime(derived));
+    EXPECT_GE(difference, 0);
+    EXPECT_LT(difference, 2000 * static_cast<LONGLONG>(kMs));
+}
