@@ -27,21 +27,6 @@ const int kSearchPathChars = 8192;
 const DWORD kNoThread = static_cast<DWORD>(-1);
 const wchar_t kDefaultLinePrefix[] = L"unknown 0.0.0.0 ( 0x00000000 ) Stackdump, ";
 
-ULONGLONG ToFileTime(const SYSTEMTIME& time)
-{
-    FILETIME fileTime = {};
-    SystemTimeToFileTime(&time, &fileTime);
-    return (static_cast<ULONGLONG>(fileTime.dwHighDateTime) << 32) | fileTime.dwLowDateTime;
-}
-
-SYSTEMTIME FromFileTime(ULONGLONG value)
-{
-    FILETIME fileTime = {static_cast<DWORD>(value), static_cast<DWORD>(value >> 32)};
-    SYSTEMTIME time = {};
-    FileTimeToSystemTime(&fileTime, &time);
-    return time;
-}
-
 // Year, month and day as one number (20160907), to tell days apart.
 DWORD DayNumber(const SYSTEMTIME& time)
 {
@@ -54,6 +39,21 @@ bool IsDigitAt(const CMfxString& text, int position)
 }
 
 } // namespace
+
+ULONGLONG SystemTimeToTicks(const SYSTEMTIME& time)
+{
+    FILETIME fileTime = {};
+    SystemTimeToFileTime(&time, &fileTime);
+    return (static_cast<ULONGLONG>(fileTime.dwHighDateTime) << 32) | fileTime.dwLowDateTime;
+}
+
+SYSTEMTIME TicksToSystemTime(ULONGLONG ticks)
+{
+    FILETIME fileTime = {static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+    SYSTEMTIME time = {};
+    FileTimeToSystemTime(&fileTime, &time);
+    return time;
+}
 
 CLocalTimeState::CLocalTimeState() : m_GetLocalTime(&GetLocalTime), m_GetTick(&timeGetTime) {}
 
@@ -118,7 +118,7 @@ void CLocalTimeState::GetTime(SYSTEMTIME& now)
         return;
     }
     ULONGLONG elapsed = ReadTick() - m_BaseTick;
-    now = FromFileTime(ToFileTime(m_BaseTime) + elapsed * kFileTimeTicksPerMs);
+    now = TicksToSystemTime(SystemTimeToTicks(m_BaseTime) + elapsed * kFileTimeTicksPerMs);
 }
 
 void CLocalTimeState::KeepTickCurrent()
@@ -348,8 +348,11 @@ void CLogFile::CCore::CheckReopen()
         Open(m_DeleteOld, m_DeleteKeepDays, m_FileNumber + 1, m_Directory, m_Filename + L"." + m_Extension,
              m_LinePrefix);
     }
-    if (m_IsOpen && !m_File.IsOpen()) {
-        OpenFileAtEnd(); // the file was lost by a failed write or reopen: try again
+    if (m_IsOpen) {
+        CSingleLock lock(&m_FileLock, TRUE);
+        if (!m_File.IsOpen()) {
+            OpenFileAtEnd(); // the file was lost by a failed write or reopen: try again
+        }
     }
     if (m_CheckOldFiles) {
         DeleteOldFiles();
@@ -400,7 +403,8 @@ void CLogFile::CCore::DeleteOldFiles()
     GetLocalTimeMs(m_TimeState, today);
     std::vector<CMfxString> keptDates;
     for (int i = 0; i <= m_DeleteKeepDays; ++i) {
-        SYSTEMTIME day = FromFileTime(ToFileTime(today) - static_cast<ULONGLONG>(i) * kFileTimeTicksPerDay);
+        SYSTEMTIME day =
+            TicksToSystemTime(SystemTimeToTicks(today) - static_cast<ULONGLONG>(i) * kFileTimeTicksPerDay);
         CMfxString date;
         date.Format(L"_%04d_%02d_%02d", day.wYear, day.wMonth, day.wDay);
         keptDates.push_back(date);

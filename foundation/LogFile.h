@@ -49,6 +49,10 @@ private:
 
 void GetLocalTimeMs(CLocalTimeState& state, SYSTEMTIME& now);
 
+// A time as a count of 100-nanosecond steps (FILETIME), for arithmetic on dates and times.
+ULONGLONG SystemTimeToTicks(const SYSTEMTIME& time);
+SYSTEMTIME TicksToSystemTime(ULONGLONG ticks);
+
 class CLogFile
 {
 public:

@@ -22,30 +22,15 @@ const ULONGLONG kMs = 10000; // FILETIME units
 std::atomic<ULONGLONG> g_now{0};
 std::atomic<DWORD> g_tick{0};
 
-ULONGLONG ToFileTime(const SYSTEMTIME& time)
-{
-    FILETIME fileTime = {};
-    SystemTimeToFileTime(&time, &fileTime);
-    return (static_cast<ULONGLONG>(fileTime.dwHighDateTime) << 32) | fileTime.dwLowDateTime;
-}
-
-SYSTEMTIME FromFileTime(ULONGLONG value)
-{
-    FILETIME fileTime = {static_cast<DWORD>(value), static_cast<DWORD>(value >> 32)};
-    SYSTEMTIME time = {};
-    FileTimeToSystemTime(&fileTime, &time);
-    return time;
-}
-
 void SetDate(WORD year, WORD month, WORD day, WORD hour = 12, WORD minute = 0, WORD second = 0)
 {
     SYSTEMTIME time = {year, month, 0, day, hour, minute, second, 0};
-    g_now = ToFileTime(time);
+    g_now = SystemTimeToTicks(time);
 }
 
 void WINAPI FakeLocalTime(LPSYSTEMTIME time)
 {
-    *time = FromFileTime(g_now.fetch_add(kMs));
+    *time = TicksToSystemTime(g_now.fetch_add(kMs));
 }
 
 DWORD WINAPI FakeTick()
@@ -183,6 +168,15 @@ protected:
 
     static void UseTestClock(CLogFile& log) { log.GetTimeState().SetClock(&FakeLocalTime, &FakeTick); }
 
+    // One start of the program that writes one line with base name "gw" and ends.
+    void RunOneStart(int deleteOld, int deleteKeepDays)
+    {
+        CLogFile log;
+        UseTestClock(log);
+        ASSERT_TRUE(log.Open(deleteOld, deleteKeepDays, 0, m_Folder, L"gw", L""));
+        log.WriteLine(L"first line");
+    }
+
     CMfxString m_Folder;
 };
 
@@ -297,12 +291,7 @@ TEST_F(LogFileTest, DeletesOnlyItsOwnOldFiles)
     for (const wchar_t* name : go) {
         WriteBytes(File(name), "old");
     }
-    {
-        CLogFile log;
-        UseTestClock(log);
-        ASSERT_TRUE(log.Open(1, 3, 0, m_Folder, L"gw", L""));
-        log.WriteLine(L"first line");
-    }
+    RunOneStart(1, 3);
     for (const wchar_t* name : stay) {
         EXPECT_TRUE(FileExists(File(name))) << CMfxString(name).GetAnsi();
     }
@@ -325,12 +314,7 @@ TEST_F(LogFileTest, KeptDaysReachBackAcrossTheMonthEnd)
     WriteBytes(File(L"gw_2016_02_29.txt"), "keep");
     WriteBytes(File(L"gw_2016_02_28__1.txt"), "keep");
     WriteBytes(File(L"gw_2016_02_27.txt"), "old");
-    {
-        CLogFile log;
-        UseTestClock(log);
-        ASSERT_TRUE(log.Open(1, 3, 0, m_Folder, L"gw", L""));
-        log.WriteLine(L"first line");
-    }
+    RunOneStart(1, 3);
     EXPECT_TRUE(FileExists(File(L"gw_2016_02_29.txt")));
     EXPECT_TRUE(FileExists(File(L"gw_2016_02_28__1.txt")));
     EXPECT_FALSE(FileExists(File(L"gw_2016_02_27.txt")));
@@ -340,12 +324,7 @@ TEST_F(LogFileTest, DeleteOldZeroKeepsEverything)
 {
     SetDate(2016, 9, 10);
     WriteBytes(File(L"gw_2016_01_01.txt"), "old");
-    {
-        CLogFile log;
-        UseTestClock(log);
-        ASSERT_TRUE(log.Open(0, 3, 0, m_Folder, L"gw", L""));
-        log.WriteLine(L"first line");
-    }
+    RunOneStart(0, 3);
     EXPECT_TRUE(FileExists(File(L"gw_2016_01_01.txt")));
     EXPECT_FALSE(Contains(ReadBytes(File(L"gw_2016_09_10.txt")), "DeleteOldFiles"));
 }
@@ -464,7 +443,7 @@ TEST(LocalTime, DerivedTimeStaysRightPastTheTimerWrap)
     state.GetTime(now);
     g_tick = start + 1000u; // 2^32 + 1000 ms after the start
     state.GetTime(now);
-    ULONGLONG elapsed = (ToFileTime(now) - ToFileTime(g_coarseTime)) / kMs;
+    ULONGLONG elapsed = (SystemTimeToTicks(now) - SystemTimeToTicks(g_coarseTime)) / kMs;
     EXPECT_EQ(elapsed, (1ull << 32) + 1000);
     EXPECT_EQ(now.wYear, 2016);
     EXPECT_EQ(now.wMonth, 10);
@@ -478,7 +457,7 @@ TEST(LocalTime, FollowsTheSystemClock)
     GetLocalTimeMs(state, derived);
     SYSTEMTIME system;
     GetLocalTime(&system);
-    LONGLONG difference = static_cast<LONGLONG>(ToFileTime(system) - ToFileTime(derived));
+    LONGLONG difference = static_cast<LONGLONG>(SystemTimeToTicks(system) - SystemTimeToTicks(derived));
     EXPECT_GE(difference, 0);
     EXPECT_LT(difference, 2000 * static_cast<LONGLONG>(kMs));
 }

@@ -277,9 +277,14 @@ TEST(MfxStringConvert, WriteAnsiWritesTheBytes)
     DWORD read = 0;
     ReadFile(handle, bytes, sizeof(bytes), &read, nullptr);
     CloseHandle(handle);
-    DeleteFileW(path.GetString());
     EXPECT_EQ(std::string(bytes, read), "Gr\xfc\xdf"
                                         "e\r\n");
+    // A write the file refuses is reported, not thrown.
+    CFile readOnly;
+    ASSERT_TRUE(readOnly.Open(path.GetString(), CFile::modeRead));
+    EXPECT_EQ(CMfxString(L"refused").WriteAnsi(readOnly), -1);
+    readOnly.Close();
+    DeleteFileW(path.GetString());
 }
 
 TEST(MfxStringSplit, Integers)
