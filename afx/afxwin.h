@@ -70,6 +70,7 @@ public:
     int Height() const noexcept { return bottom - top; }
     CPoint TopLeft() const noexcept { return CPoint(left, top); }
     CPoint BottomRight() const noexcept { return CPoint(right, bottom); }
+    CPoint CenterPoint() const noexcept { return CPoint((left + right) / 2, (top + bottom) / 2); }
     BOOL IsRectEmpty() const noexcept { return ::IsRectEmpty(this); }
     BOOL PtInRect(POINT pt) const noexcept { return ::PtInRect(this, pt); }
     void SetRect(int l, int t, int r, int b) noexcept { ::SetRect(this, l, t, r, b); }
