@@ -3,8 +3,7 @@
 #include "afx/afxmt.h"
 #include "afx/afxthread.h"
 
-#include <atomic>
-#include <cstdio>
+#include <cwchar>
 #include <unordered_map>
 
 namespace {
@@ -262,7 +261,6 @@ BOOL CAsyncSocket::Socket(int type, long events, int protocol)
     m_hSocket = handle;
     m_notifyWindow = window;
     m_notifyMessage = message;
-    m_socketType = type;
     if (!AsyncSelect(events)) {
         int error = ::WSAGetLastError();
         Close();

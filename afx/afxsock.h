@@ -75,5 +75,4 @@ private:
     // The notification window and message of this socket, set by Socket.
     HWND m_notifyWindow = nullptr;
     UINT m_notifyMessage = 0;
-    int m_socketType = 0;
 };

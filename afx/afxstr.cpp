@@ -586,6 +586,13 @@ bool IsSpace(wchar_t ch)
     return iswspace(ch) != 0;
 }
 
+// Matches the characters of a set; a null or empty set matches nothing.
+struct InSet
+{
+    const wchar_t* set;
+    bool operator()(wchar_t ch) const { return set != nullptr && ch != L'\0' && wcschr(set, ch) != nullptr; }
+};
+
 } // namespace
 
 CStringW& CStringW::Trim()
@@ -600,10 +607,7 @@ CStringW& CStringW::Trim(XCHAR target)
 
 CStringW& CStringW::Trim(PCXSTR targets)
 {
-    if (targets == nullptr || *targets == L'\0') {
-        return *this;
-    }
-    return TrimWhere(true, true, [targets](wchar_t ch) { return ch != L'\0' && wcschr(targets, ch); });
+    return TrimWhere(true, true, InSet{targets});
 }
 
 CStringW& CStringW::TrimLeft()
@@ -618,10 +622,7 @@ CStringW& CStringW::TrimLeft(XCHAR target)
 
 CStringW& CStringW::TrimLeft(PCXSTR targets)
 {
-    if (targets == nullptr || *targets == L'\0') {
-        return *this;
-    }
-    return TrimWhere(true, false, [targets](wchar_t ch) { return ch != L'\0' && wcschr(targets, ch); });
+    return TrimWhere(true, false, InSet{targets});
 }
 
 CStringW& CStringW::TrimRight()
@@ -636,10 +637,7 @@ CStringW& CStringW::TrimRight(XCHAR target)
 
 CStringW& CStringW::TrimRight(PCXSTR targets)
 {
-    if (targets == nullptr || *targets == L'\0') {
-        return *this;
-    }
-    return TrimWhere(false, true, [targets](wchar_t ch) { return ch != L'\0' && wcschr(targets, ch); });
+    return TrimWhere(false, true, InSet{targets});
 }
 
 CStringW& CStringW::MakeUpper()

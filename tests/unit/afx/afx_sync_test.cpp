@@ -118,10 +118,22 @@ template <typename Body> void OnOtherThread(Body body)
     ::CloseHandle(thread);
 }
 
+// Whether another thread could take the lock just now.
+bool OtherThreadCanEnter(CCriticalSection& section)
+{
+    bool entered = false;
+    OnOtherThread([&] {
+        entered = ::TryEnterCriticalSection(section) != FALSE;
+        if (entered) {
+            ::LeaveCriticalSection(section);
+        }
+    });
+    return entered;
+}
+
 TEST(Locks, CriticalSectionIsRecursiveAndScoped)
 {
     CCriticalSection section;
-    bool otherGotIt = true;
     {
         CSingleLock outer(&section, TRUE);
         EXPECT_TRUE(outer.IsLocked());
@@ -130,23 +142,11 @@ TEST(Locks, CriticalSectionIsRecursiveAndScoped)
             EXPECT_TRUE(inner.IsLocked());
         }
         // Still held once by this thread.
-        OnOtherThread([&] {
-            otherGotIt = ::TryEnterCriticalSection(section) != FALSE;
-            if (otherGotIt) {
-                ::LeaveCriticalSection(section);
-            }
-        });
-        EXPECT_FALSE(otherGotIt);
+        EXPECT_FALSE(OtherThreadCanEnter(section));
 
         outer.Unlock();
         EXPECT_FALSE(outer.IsLocked());
-        OnOtherThread([&] {
-            otherGotIt = ::TryEnterCriticalSection(section) != FALSE;
-            if (otherGotIt) {
-                ::LeaveCriticalSection(section);
-            }
-        });
-        EXPECT_TRUE(otherGotIt) << "an early Unlock releases the lock";
+        EXPECT_TRUE(OtherThreadCanEnter(section)) << "an early Unlock releases the lock";
 
         CSingleLock later(&section);
         EXPECT_FALSE(later.IsLocked());
@@ -154,13 +154,7 @@ TEST(Locks, CriticalSectionIsRecursiveAndScoped)
         EXPECT_TRUE(later.IsLocked());
     }
     // The destructor of the last lock released it.
-    OnOtherThread([&] {
-        otherGotIt = ::TryEnterCriticalSection(section) != FALSE;
-        if (otherGotIt) {
-            ::LeaveCriticalSection(section);
-        }
-    });
-    EXPECT_TRUE(otherGotIt);
+    EXPECT_TRUE(OtherThreadCanEnter(section));
 }
 
 TEST(Locks, EventsAutoAndManualReset)
