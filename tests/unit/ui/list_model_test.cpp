@@ -451,6 +451,60 @@ TEST_F(ListModel, HitsOnAnOwnerDrawnRowAreTheLabelOrTheRow)
     EXPECT_EQ(flags, static_cast<UINT>(LVHT_ONITEM)) << "another column is the row as a whole";
 }
 
+TEST_F(ListModel, OneClickActivationUnderlinesTheHotRowWithTheHandCursor)
+{
+    Fill(2, 2);
+    list.SetOwnerDrawn(true);
+    const DWORD activation = LVS_EX_ONECLICKACTIVATE | LVS_EX_UNDERLINEHOT;
+    list.SendMessage(LVM_SETEXTENDEDLISTVIEWSTYLE, activation | LVS_EX_FULLROWSELECT,
+                     activation | LVS_EX_FULLROWSELECT);
+    EXPECT_EQ(list.GetExtendedStyle() & activation, activation);
+    EXPECT_EQ(list.DefWindowProc(LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0) & activation, 0)
+        << "the owner-drawn list does the activation itself";
+    CRect row;
+    list.GetItemRect(1, &row, LVIR_BOUNDS);
+    list.SendMessage(WM_MOUSEMOVE, 0, MAKELPARAM(30, row.CenterPoint().y));
+    EXPECT_EQ(::GetCursor(), ::LoadCursorW(nullptr, IDC_HAND));
+    list.SendMessage(WM_MOUSEMOVE, 0, MAKELPARAM(30, 280)); // below the rows
+    EXPECT_EQ(::GetCursor(), ::LoadCursorW(nullptr, IDC_ARROW));
+
+    // A style change without activation bits clears the list's cursor, which is then never set.
+    list.SendMessage(LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_GRIDLINES, LVS_EX_GRIDLINES);
+    list.SendMessage(WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(30, 280));
+    list.SendMessage(WM_LBUTTONUP, 0, MAKELPARAM(30, 280));
+    EXPECT_NE(::GetCursor(), nullptr);
+}
+
+TEST_F(ListModel, TheFirstSelectedRowTakesTheFocusWithTheList)
+{
+    Fill(1, 3);
+    list.SetItemState(2, LVIS_SELECTED, LVIS_SELECTED);
+    list.SetItemState(0, LVIS_FOCUSED, LVIS_FOCUSED);
+    list.SendMessage(WM_SETFOCUS, 0, 0);
+    EXPECT_EQ(list.GetItemState(2, LVIS_FOCUSED), static_cast<UINT>(LVIS_FOCUSED));
+    list.SendMessage(WM_KILLFOCUS, 0, 0);
+    EXPECT_EQ(list.GetItemState(2, LVIS_FOCUSED), 0u);
+}
+
+TEST_F(ListModel, ADividerDoubleClickSizesAMovedFirstColumnToItsTexts)
+{
+    Fill(2, 2);
+    list.SetOwnerDrawn(true);
+    ASSERT_TRUE(list.SetItemText(1, 1, L"a much longer text than the others"));
+    std::vector<int> order = {1, 0};
+    ASSERT_TRUE(list.SetColumnOrderArray(2, order.data()));
+    CHeaderCtrl* pHeader = list.GetHeaderCtrl();
+    NMHEADERW notify = {};
+    notify.hdr.hwndFrom = pHeader->m_hWnd;
+    notify.hdr.idFrom = static_cast<UINT_PTR>(pHeader->GetDlgCtrlID());
+    notify.hdr.code = HDN_DIVIDERDBLCLICKW;
+    notify.iItem = 1; // column B, shown first
+    list.SendMessage(WM_NOTIFY, notify.hdr.idFrom, reinterpret_cast<LPARAM>(&notify));
+    const int widest = list.GetStringWidth(L"a much longer text than the others");
+    EXPECT_GE(list.GetColumnWidth(1), widest + 8);
+    EXPECT_LE(list.GetColumnWidth(1), widest + 40);
+}
+
 TEST_F(ListModel, TheCtrlKeyIsForgottenWhenTheListLosesTheFocus)
 {
     Fill(3, 2);
