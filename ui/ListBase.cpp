@@ -124,11 +124,6 @@ bool CListBase::IsColumnShown(int nColumn) const
     return nColumn >= 0 && nColumn < GetColumnCount() && m_columns[nColumn]->bShown;
 }
 
-int CListBase::GetColumnPosition(int nColumn) const
-{
-    return nColumn >= 0 && nColumn < GetColumnCount() ? m_columns[nColumn]->nPosition : -1;
-}
-
 void CListBase::SetColumnHideable(int nColumn, bool bHideable)
 {
     if (nColumn < 0 || nColumn >= GetColumnCount() || (m_columns[nColumn]->bHideable != 0) == bHideable)

@@ -38,7 +38,6 @@ public:
     void ShowColumn(int nColumn, bool bShow);
     bool IsColumnShown(int nColumn) const;
     void SetColumnHideable(int nColumn, bool bHideable);
-    int GetColumnPosition(int nColumn) const;
 
     // The column layout as a text (shown columns, widths, positions, sort column) and back. A text
     // that does not fit the list in every part changes nothing and gives false.
