@@ -1,0 +1,38 @@
+#include "discovery/StreamInfo.h"
+
+#include "foundation/NetworkInterfaces.h"
+
+#include <atomic>
+
+namespace Corvane {
+
+namespace {
+// Process-wide: 1 for the first record, never reused.
+std::atomic<DWORD> g_NextSequenceNumber{1};
+} // namespace
+
+CStreamInfo::CStreamInfo(CStreamBrowser* pOwner, DWORD sourceKind)
+    : m_SourceKind(sourceKind), m_pOwner(pOwner), m_SequenceNumber(g_NextSequenceNumber.fetch_add(1))
+{
+}
+
+CStreamInfo::~CStreamInfo() = default;
+
+BOOL CStreamInfo::FetchInterfaceInfo(int interfaceIndex)
+{
+    MIB_IFROW row;
+    if (!ReadInterfaceRow(static_cast<DWORD>(interfaceIndex), row)) {
+        return FALSE;
+    }
+    m_InterfaceIndex = interfaceIndex;
+    BOOL matched = FALSE;
+    for (const CInterfaceAddress& entry : ReadInterfaceAddresses()) {
+        if (entry.index == static_cast<DWORD>(interfaceIndex)) {
+            m_InterfaceIP = FormatIPv4(entry.address);
+            matched = TRUE;
+        }
+    }
+    return matched;
+}
+
+} // namespace Corvane

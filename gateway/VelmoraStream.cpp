@@ -1,0 +1,147 @@
+#include "gateway/VelmoraStream.h"
+
+#include "discovery/StreamInfo.h"
+#include "gateway/SdpHelpers.h"
+#include "gateway/VelmoraManager.h"
+
+namespace {
+
+// The removal of an operator's stream waits this many rounds for the RTSP-server thread to
+// unpublish it.
+const int kUnpublishRounds = 21;
+const DWORD kUnpublishSleep = 100;
+
+} // namespace
+
+CVelmoraStream::CVelmoraStream(CVelmoraManager* pOwner, Corvane::CStreamInfo* pStreamInfo)
+    : m_pOwner(pOwner), m_Kind(kKindBonjour), m_pStreamInfo(pStreamInfo), m_Name(pStreamInfo->GetName())
+{
+    m_SdpTime = m_pOwner->GetMilliSec();
+}
+
+CVelmoraStream::CVelmoraStream(CVelmoraManager* pOwner, DWORD kind, CMfxString name, CMfxString url,
+                               CMfxString sdp)
+    : m_pOwner(pOwner), m_Kind(kind), m_Name(name), m_URL(url), m_SDP(sdp)
+{
+    m_SdpTime = m_pOwner->GetMilliSec();
+    m_LastSAPAnnounce = m_SdpTime;
+}
+
+CVelmoraStream::~CVelmoraStream() = default;
+
+bool CVelmoraStream::IsAlive()
+{
+    if (m_Kind & kKindBonjour) {
+        return m_pStreamInfo != nullptr;
+    }
+    if (m_Kind & kKindSAP) {
+        return m_LastSAPAnnounce != 0 && m_LastSAPAnnounce + kSAPAliveMilliSec > m_pOwner->GetMilliSec();
+    }
+    return (m_Kind & (kKindRTSP | kKindSDP)) != 0;
+}
+
+void CVelmoraStream::ChangeSDP(CMfxString sdp)
+{
+    if ((m_Kind & kKindSDP) == 0) {
+        return;
+    }
+    m_SDP = sdp;
+    m_Name.Empty();
+    m_ConnectionAddress.Empty();
+    m_OriginLine.Empty();
+    m_OriginAddress.Empty();
+    m_SAPPacket.clear();
+}
+
+void CVelmoraStream::MarkRemoved()
+{
+    if (m_Kind & kKindBonjour) {
+        m_pStreamInfo = nullptr;
+        // HOOK (SDP retrieval): the fetcher is reset here: done := 0, last start := 0, reply text
+        // := empty (SetReplyText).
+        m_SDP.Empty();
+        m_ConnectionAddress.Empty();
+        m_OriginLine.Empty();
+        m_OriginAddress.Empty();
+    } else if (m_Kind & kKindSAP) {
+        m_LastSAPAnnounce = 0;
+        m_ConnectionAddress.Empty();
+        m_OriginLine.Empty();
+        m_OriginAddress.Empty();
+        m_SDP.Empty();
+    } else if (m_Kind & (kKindSDP | kKindRTSP)) {
+        m_SAPWanted = 0;
+        m_BonjourWanted = 0;
+        m_RTSPWanted = 0;
+        // This stream's own step sends its SAP deletion and withdraws its registration now; the
+        // RTSP-server thread unpublishes it between the waits (the lock is not held here).
+        m_pOwner->OnTimer();
+        for (int round = 0; round < kUnpublishRounds && m_Published; ++round) {
+            SleepEx(kUnpublishSleep, TRUE);
+            m_pOwner->OnTimer();
+        }
+    }
+    m_Removed = 1;
+}
+
+void CVelmoraStream::OnTimer(BOOL& changed)
+{
+    const ULONGLONG now = m_pOwner->GetMilliSec();
+
+    // 1. SDP age: one redraw when the dialog's own "W" mark (SDP younger than 35 s) expires.
+    if (m_SdpAged == 0 && now > m_SdpTime && now - m_SdpTime > kSdpAgeMilliSec) {
+        m_SdpAged = 1;
+        changed = TRUE;
+    }
+
+    // HOOK (SDP retrieval): 2. kinds 0x01 and 0x04 fetch a missing SDP by RTSP DESCRIBE and take
+    // the name and the SDP values from the reply; a failed fetch is started again every 20 s.
+
+    // 3. SDP values of heard and pasted streams, while they are empty.
+    if ((m_Kind & (kKindSDP | kKindSAP)) != 0 && (m_Name.IsEmpty() || m_ConnectionAddress.IsEmpty() ||
+                                                  m_OriginLine.IsEmpty() || m_OriginAddress.IsEmpty())) {
+        const CParsedSdp sdp = ParseSdpLines(m_SDP);
+        if (m_Name.IsEmpty()) {
+            m_Name = GetSdpSessionName(sdp);
+            if (!m_Name.IsEmpty()) {
+                changed = TRUE;
+            }
+        }
+        if (!m_SDP.IsEmpty()) {
+            if (m_ConnectionAddress.IsEmpty()) {
+                m_ConnectionAddress = GetSdpConnectionAddress(sdp);
+                if (!m_ConnectionAddress.IsEmpty()) {
+                    changed = TRUE;
+                }
+            }
+            if (m_OriginLine.IsEmpty()) {
+                m_OriginLine = GetSdpOriginLine(sdp);
+            }
+            if (m_OriginAddress.IsEmpty()) {
+                m_OriginAddress = GetSdpOriginAddress(sdp);
+                if (!m_OriginAddress.IsEmpty()) {
+                    changed = TRUE;
+                }
+            }
+        }
+    }
+
+    // HOOK (DNS-SD and SAP): 4. registration by DNS-SD, 5. SAP announcing, 6. SAP deletion.
+}
+
+const wchar_t* CVelmoraStream::GetKindText() const
+{
+    if (m_Kind & kKindBonjour) {
+        return L"Bonjour";
+    }
+    if (m_Kind & kKindSAP) {
+        return L"SAP";
+    }
+    if (m_Kind & kKindRTSP) {
+        return L"RTSP";
+    }
+    if (m_Kind & kKindSDP) {
+        return L"SDP";
+    }
+    return L"Unknown";
+}

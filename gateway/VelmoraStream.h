@@ -1,0 +1,109 @@
+// CVelmoraStream: one stream known to the gateway.
+//
+// A stream found by DNS-SD, added by the operator as an RTSP URL or as SDP text, or heard in a SAP
+// announcement. It holds the session description (SDP) and the values taken from it, the wishes
+// (announce by SAP, register by DNS-SD, publish on the own RTSP server) with their states, and the
+// SAP packet it sends. The manager owns every stream in its table and runs each one's step once per
+// tick, on the GUI thread, under the stream-table lock.
+#pragma once
+
+#include "afx/afxplatform.h"
+#include "foundation/MfxString.h"
+
+#include <atomic>
+#include <vector>
+
+class CVelmoraManager;
+class CVelmoraServerMediaSession;
+class UsageEnvironment;
+class RTSPServer;
+class Groupsock;
+class SimpleRTPSink;
+class RTCPInstance;
+class PassiveServerMediaSubsession;
+namespace Corvane {
+class CStreamInfo;
+}
+
+class CVelmoraStream
+{
+public:
+    // Stream kinds: one bit per stream.
+    enum : DWORD
+    {
+        kKindBonjour = 0x01, // found by DNS-SD
+        kKindRTSP = 0x04,    // added by RTSP URL
+        kKindSDP = 0x08,     // added by SDP text
+        kKindSAP = 0x10,     // heard by SAP
+    };
+    // The SDP-age report comes once this long after the SDP time.
+    static const ULONGLONG kSdpAgeMilliSec = 35000;
+    // A heard stream is alive this long after its last announcement.
+    static const ULONGLONG kSAPAliveMilliSec = 300000;
+
+    // A stream found by DNS-SD (kind 0x01), named after the record's instance.
+    CVelmoraStream(CVelmoraManager* pOwner, Corvane::CStreamInfo* pStreamInfo);
+    // A stream of kind 0x04 (name and SDP empty), 0x08 or 0x10.
+    CVelmoraStream(CVelmoraManager* pOwner, DWORD kind, CMfxString name, CMfxString url, CMfxString sdp);
+    // Withdraws nothing: the manager deletes a stream only when nothing of it is active.
+    virtual ~CVelmoraStream();
+    CVelmoraStream(const CVelmoraStream&) = delete;
+    CVelmoraStream& operator=(const CVelmoraStream&) = delete;
+
+    // Found: the record is set; heard: announced within the last 300000 ms; the operator's: always.
+    bool IsAlive();
+    // Kind 0x08 only: a new SDP; the values taken from it and the SAP packet are made afresh.
+    void ChangeSDP(CMfxString sdp);
+    // Withdraws the stream and sets the removed flag (GUI thread).
+    void MarkRemoved();
+    // The per-tick step; sets changed to 1 when the lists must be redrawn, never clears it.
+    void OnTimer(BOOL& changed);
+    // Publication on the own RTSP server (RTSP-server thread, under the stream-table lock).
+    void AddToRTSPServer(UsageEnvironment* pEnv, RTSPServer* pServer);
+    void RemoveFromRTSPServer(RTSPServer* pServer);
+
+    CMfxString GetName() const { return m_Name; }
+    CMfxString GetURL() const { return m_URL; }
+    CMfxString GetSDP() const { return m_SDP; }
+    CMfxString GetConnectionAddress() const { return m_ConnectionAddress; }
+    CMfxString GetOriginAddress() const { return m_OriginAddress; }
+    CMfxString GetOriginLine() const { return m_OriginLine; }
+    // "Bonjour", "SAP", "RTSP" or "SDP" for the first kind bit in that order, else "Unknown".
+    const wchar_t* GetKindText() const;
+
+    CVelmoraManager* m_pOwner;
+    DWORD m_Kind;
+    ULONGLONG m_SdpTime = 0;
+    int m_SdpAged = 0;
+    int m_SAPWanted = 0;
+    int m_SAPActive = 0;
+    int m_BonjourWanted = 0;
+    int m_BonjourRegistered = 0;
+    int m_RTSPWanted = 0;
+    int m_Removed = 0;
+    Corvane::CStreamInfo* m_pStreamInfo = nullptr; // kind 0x01 only; not owned
+    CMfxString m_Name;
+    CMfxString m_URL;
+    CMfxString m_SDP;
+    CMfxString m_ConnectionAddress;
+    CMfxString m_OriginAddress;
+    CMfxString m_OriginLine;
+    // HOOK (SDP retrieval): the embedded fetcher takes its place here, as the member
+    // `Corvane::CCheckStreamInfoURL m_SdpFetcher;`, constructed by both constructors.
+    CVelmoraServerMediaSession* m_pSession = nullptr;
+    Groupsock* m_pRTPGroupsock = nullptr;
+    Groupsock* m_pRTCPGroupsock = nullptr;
+    SimpleRTPSink* m_pRTPSink = nullptr;
+    RTCPInstance* m_pRTCPInstance = nullptr;
+    PassiveServerMediaSubsession* m_pSubsession = nullptr;
+    // Written by the RTSP-server thread, read by MarkRemoved without the lock.
+    std::atomic<int> m_Published{0};
+    DWORD m_BonjourHandle = 0;
+    std::vector<BYTE> m_SAPPacket;
+    ULONGLONG m_NextSAPSend = 0;
+    ULONGLONG m_LastSAPAnnounce = 0;
+    CVelmoraStream* m_pTwinBonjour = nullptr; // heard stream: its twin found by DNS-SD
+    int m_TwinBonjourRegistered = 0;
+    CVelmoraStream* m_pTwinSAP = nullptr; // found stream: its twin heard by SAP
+    int m_TwinSAPActive = 0;
+};
