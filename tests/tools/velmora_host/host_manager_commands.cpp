@@ -1,0 +1,98 @@
+// Commands on the manager itself: its state, the stream table, the hand-over from discovery and
+// the end.
+#include "tests/tools/velmora_host/velmora_host.h"
+
+#include "afx/afxmt.h"
+#include "discovery/StreamInfo.h"
+#include "gateway/VelmoraManager.h"
+#include "gateway/VelmoraStream.h"
+
+#include <memory>
+
+namespace {
+
+// Records made in place of the stream browser. Like the browser's, a record handed over with a
+// remove stays allocated; a listed record can be removed by its name.
+struct CHostRecord
+{
+    std::unique_ptr<Corvane::CStreamInfo> record;
+    bool listed;
+};
+std::vector<CHostRecord> g_Records;
+
+const ULONGLONG kAddDelay = 1000;
+
+void State(CHostContext& context, const CMfxString& /*argument*/, CHostAnswer& answer)
+{
+    CVelmoraManager& manager = *context.manager;
+    CMfxString line;
+    line.Format(L"state\tproduct=%s\tversion=%s\tnic=%s\tip=%s\tmode=%s\trtspport=%d\tdosdpsort=%d\tstate=%d",
+                manager.m_ProductName.GetString(), manager.m_FileVersion.GetString(),
+                manager.m_NicName.GetString(), manager.m_NicIP.GetString(), manager.m_BonjourMode.GetString(),
+                manager.m_RTSPPort, manager.m_DoSDPSort, manager.m_State);
+    answer.lines.push_back(line);
+}
+
+void List(CHostContext& context, const CMfxString& /*argument*/, CHostAnswer& answer)
+{
+    CVelmoraManager& manager = *context.manager;
+    CSingleLock lock(&manager.m_StreamsLock, TRUE);
+    for (CVelmoraStream* stream : manager.m_Streams) {
+        CMfxString line;
+        line.Format(L"stream\tkind=%s\tname=%s\talive=%d\tremoved=%d\tsap=%d/%d\tdnssd=%d/%d\trtsp=%d/%d\t"
+                    L"origin=%s\tconnection=%s\toriginaddress=%s\turl=%s\tsdpbytes=%d",
+                    stream->GetKindText(), stream->GetName().GetString(), stream->IsAlive() ? 1 : 0,
+                    stream->m_Removed, stream->m_SAPWanted, stream->m_SAPActive, stream->m_BonjourWanted,
+                    stream->m_BonjourRegistered, stream->m_RTSPWanted, stream->m_Published.load(),
+                    stream->GetOriginLine().GetString(), stream->GetConnectionAddress().GetString(),
+                    stream->GetOriginAddress().GetString(), stream->GetURL().GetString(),
+                    stream->GetSDP().GetLength());
+        answer.lines.push_back(line);
+    }
+}
+
+void DiscoveryAdd(CHostContext& context, const CMfxString& name, CHostAnswer& answer)
+{
+    if (name.IsEmpty()) {
+        answer.error = L"an instance name is needed";
+        return;
+    }
+    CVelmoraManager& manager = *context.manager;
+    std::unique_ptr<Corvane::CStreamInfo> record(new Corvane::CStreamInfo(
+        &manager.m_CorvaneManager.m_StreamBrowser, Corvane::CStreamInfo::kSourceDiscovery));
+    record->SetName(name);
+    record->m_SessionKind = Corvane::CStreamInfo::kSessionCorvane;
+    Corvane::CStreamInfo* pointer = record.get();
+    g_Records.push_back({std::move(record), true});
+    manager.AddDelayedMessage(CDelayedMessage::kAddStream, manager.GetMilliSec() + kAddDelay, pointer);
+}
+
+void DiscoveryRemove(CHostContext& context, const CMfxString& name, CHostAnswer& answer)
+{
+    for (CHostRecord& entry : g_Records) {
+        if (entry.listed && entry.record->GetName() == name) {
+            entry.listed = false;
+            context.manager->AddDelayedMessage(CDelayedMessage::kRemoveStream, context.manager->GetMilliSec(),
+                                               entry.record.get());
+            return;
+        }
+    }
+    answer.error.Format(L"no listed instance %s", name.GetString());
+}
+
+void Exit(CHostContext& context, const CMfxString& /*argument*/, CHostAnswer& /*answer*/)
+{
+    context.manager->Exit();
+    context.quit = true;
+}
+
+} // namespace
+
+const CHostCommand kManagerCommands[] = {
+    {L"state", L"- product, version, interface, DNS-SD mode, RTSP port", &State},
+    {L"list", L"- one line per stream of the table", &List},
+    {L"discovery-add", L"<name> - a found instance, handed over like the stream browser does", &DiscoveryAdd},
+    {L"discovery-remove", L"<name> - the instance is gone", &DiscoveryRemove},
+    {L"exit", L"- Exit, then the manager is destroyed and the host ends", &Exit},
+    {nullptr, nullptr, nullptr},
+};
