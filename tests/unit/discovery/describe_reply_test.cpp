@@ -1,0 +1,159 @@
+// The reply to a DESCRIBE: when it counts as complete, how long it may grow, and the session
+// description cut out of it.
+#include "afx/afxplatform.h"
+#include "discovery/DescribeReply.h"
+
+#include <gtest/gtest.h>
+#include <string>
+
+using Corvane::CDescribeReply;
+using Corvane::CutSDPFromReply;
+
+namespace {
+
+const std::string kSDP = "v=0\r\no=- 1 1 IN IP4 10.0.0.5\r\ns=Studio A\r\nc=IN IP4 239.1.2.3/32\r\nt=0 0\r\n";
+
+std::string Reply(const std::string& status, const std::string& headers, const std::string& body)
+{
+    return "RTSP/1.0 " + status + "\r\nCSeq: 0\r\n" + headers + "\r\n" + body;
+}
+
+std::string WithLength(const std::string& status, const std::string& body)
+{
+    return Reply(status,
+                 "Content-Type: application/sdp\r\nContent-Length: " + std::to_string(body.size()) + "\r\n",
+                 body);
+}
+
+void Add(CDescribeReply& reply, const std::string& bytes)
+{
+    reply.Append(bytes.data(), static_cast<int>(bytes.size()));
+}
+
+std::wstring Text(const CMfxString& s)
+{
+    return std::wstring(s.GetString(), s.GetLength());
+}
+
+} // namespace
+
+TEST(DescribeReply, CompleteOnlyOnceTheWholeBodyHasArrived)
+{
+    const std::string whole = WithLength("200 OK", kSDP);
+    // Cut anywhere: before the header ends, right after it, inside the body.
+    for (size_t cut : {size_t(5), whole.find("\r\n\r\n") + 2, whole.find("\r\n\r\n") + 4, whole.size() - 1}) {
+        CDescribeReply reply;
+        Add(reply, whole.substr(0, cut));
+        EXPECT_FALSE(reply.IsAccepted(false)) << "cut at " << cut;
+        Add(reply, whole.substr(cut));
+        EXPECT_TRUE(reply.IsAccepted(false)) << "cut at " << cut;
+    }
+    // A short body is never complete, not even when the peer has gone.
+    CDescribeReply shortBody;
+    Add(shortBody, whole.substr(0, whole.size() - 3));
+    EXPECT_FALSE(shortBody.IsAccepted(true));
+}
+
+TEST(DescribeReply, WithoutContentLengthTheConnectionEndsTheBody)
+{
+    CDescribeReply reply;
+    Add(reply, Reply("200 OK", "content-type: Application/SDP\r\n", kSDP));
+    EXPECT_FALSE(reply.IsAccepted(false));
+    EXPECT_TRUE(reply.IsAccepted(true));
+    // A header that has not ended is no reply, whatever happens to the connection.
+    CDescribeReply unfinished;
+    Add(unfinished, "RTSP/1.0 200 OK\r\nContent-Type: application/sdp\r\n");
+    EXPECT_FALSE(unfinished.IsAccepted(true));
+}
+
+TEST(DescribeReply, StatusAndContentType)
+{
+    struct Case
+    {
+        std::string bytes;
+        bool accepted;
+    } cases[] = {
+        {WithLength("200 OK", kSDP), true},
+        {WithLength("200 ok", kSDP), true},
+        {"\r\n\r\n" + WithLength("200 OK", kSDP), true},
+        {"RTSP/1.0 200 OK\nContent-Type: application/sdp\nContent-Length: 4\n\nv=0\n", true},
+        // A failure status is never taken, even when its body talks about SDP.
+        {WithLength("404 Not Found", "application/sdp\r\n" + kSDP), false},
+        {WithLength("404 Stream 200 OK gone", kSDP), false},
+        {WithLength("2000 OK", kSDP), false},
+        {Reply("200 OK", "Content-Type: text/plain\r\nContent-Length: 15\r\n", "application/sdp"), false},
+        {Reply("200 OK", "Content-Type: application/sdp\r\nContent-Length: 0\r\n", ""), true},
+        {"garbage without any line end", false},
+        {"", false},
+    };
+    for (const Case& c : cases) {
+        CDescribeReply reply;
+        Add(reply, c.bytes);
+        EXPECT_EQ(reply.IsAccepted(true), c.accepted) << c.bytes;
+    }
+}
+
+TEST(DescribeReply, ContentLengthSpellings)
+{
+    for (const char* field : {"content-length: 4", "CONTENT-LENGTH:4", "Content-Length \t:  4"}) {
+        CDescribeReply reply;
+        Add(reply, Reply("200 OK", "Content-Type: application/sdp\r\n" + std::string(field) + "\r\n", "v=0"));
+        EXPECT_FALSE(reply.IsAccepted(false)) << field;
+        Add(reply, "\n");
+        EXPECT_TRUE(reply.IsAccepted(false)) << field;
+    }
+    // A length past the longest reply kept can never be met.
+    CDescribeReply huge;
+    Add(huge,
+        Reply("200 OK", "Content-Type: application/sdp\r\nContent-Length: 99999999999999999999\r\n", kSDP));
+    EXPECT_FALSE(huge.IsAccepted(true));
+}
+
+TEST(DescribeReply, OversizedReplyIsCutAndRefused)
+{
+    const std::string header = Reply("200 OK", "Content-Type: application/sdp\r\n", "");
+    CDescribeReply reply;
+    Add(reply, header);
+    const std::string block(8192, 'x');
+    while (reply.GetSize() + static_cast<int>(block.size()) <= CDescribeReply::kMaxBytes) {
+        Add(reply, block);
+    }
+    EXPECT_FALSE(reply.IsTooLong());
+    Add(reply, block);
+    Add(reply, block);
+    EXPECT_TRUE(reply.IsTooLong());
+    EXPECT_EQ(reply.GetSize(), CDescribeReply::kMaxBytes);
+    EXPECT_FALSE(reply.IsAccepted(true));
+    reply.Clear();
+    EXPECT_FALSE(reply.IsTooLong());
+    EXPECT_EQ(reply.GetSize(), 0);
+}
+
+TEST(DescribeReply, TextIsConvertedWholeFromTheAnsiCodePage)
+{
+    // "Grün" in code page 1252, split between two blocks right inside the word.
+    CDescribeReply reply;
+    Add(reply, "s=Gr");
+    Add(reply, "\xfcn");
+    EXPECT_EQ(Text(reply.GetText()), L"s=Gr\u00fcn");
+    reply.SetText(L"abc\u00e4");
+    EXPECT_EQ(reply.GetSize(), 4);
+    EXPECT_EQ(Text(reply.GetText()), L"abc\u00e4");
+    reply.SetText(L"");
+    EXPECT_EQ(reply.GetSize(), 0);
+}
+
+TEST(DescribeReply, CutsTheSessionDescription)
+{
+    const CMfxString reply(WithLength("200 OK", kSDP).c_str());
+    EXPECT_EQ(Text(CutSDPFromReply(reply)), std::wstring(kSDP.begin(), kSDP.end()));
+    // Content type and start in capitals; a "v=" inside a header value is no start of a description.
+    EXPECT_EQ(
+        Text(CutSDPFromReply(
+            L"RTSP/1.0 200 OK\r\nContent-Type: APPLICATION/SDP\r\nServer: dev=1\r\n\r\nV=0\r\ns=x\r\n")),
+        L"V=0\r\ns=x\r\n");
+    EXPECT_TRUE(
+        CutSDPFromReply(L"RTSP/1.0 200 OK\r\nContent-Type: application/sdp\r\n\r\nno description").IsEmpty());
+    EXPECT_TRUE(CutSDPFromReply(L"RTSP/1.0 200 OK\r\n\r\nv=0\r\n").IsEmpty());
+    EXPECT_TRUE(CutSDPFromReply(L"").IsEmpty());
+}
