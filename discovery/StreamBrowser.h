@@ -5,6 +5,7 @@
 #pragma once
 
 #include "afx/afxplatform.h"
+#include "foundation/MfxString.h"
 
 class CCorvaneManager;
 
@@ -22,6 +23,11 @@ public:
     // The gateway's 50 ms tick, while the discovery manager is initialised.
     void OnTimer();
     void Close();
+
+    // Cuts an RTSP URL into user, password, host, port (554 when none) and the rest behind them;
+    // a malformed URL gets a log line and FALSE (see SplitRTSPAddress).
+    static BOOL ParseRTSPAddress(CMfxString url, CMfxString& user, CMfxString& password, CMfxString& host,
+                                 unsigned short& port, CMfxString& rest);
 
     CCorvaneManager* m_pOwner = nullptr;
 };

@@ -1,6 +1,7 @@
 // RTSP URLs: recognising them and cutting them into user, password, host, port and rest.
 #include "afx/afxplatform.h"
 #include "discovery/RTSPAddress.h"
+#include "discovery/StreamBrowser.h"
 
 #include <gtest/gtest.h>
 #include <string>
@@ -114,4 +115,17 @@ TEST(RTSPAddress, HostOfAtMost99Characters)
     Parts tooLongAtEnd;
     EXPECT_FALSE(tooLongAtEnd.Split((L"rtsp://u:p@" + host99 + L"h").c_str()));
     EXPECT_EQ(tooLongAtEnd.failure, L"URL is too long");
+}
+TEST(RTSPAddress, BrowserParseAnswersLikeTheSplit)
+{
+    CMfxString user, password, host, rest;
+    unsigned short port = 0;
+    EXPECT_TRUE(
+        Corvane::CStreamBrowser::ParseRTSPAddress(L"rtsp://u:p@h/x", user, password, host, port, rest));
+    EXPECT_EQ(Text(user), L"u");
+    EXPECT_EQ(Text(host), L"h");
+    EXPECT_EQ(port, 554);
+    EXPECT_FALSE(
+        Corvane::CStreamBrowser::ParseRTSPAddress(L"rtsp://h:0/x", user, password, host, port, rest));
+    EXPECT_FALSE(Corvane::CStreamBrowser::ParseRTSPAddress(L"", user, password, host, port, rest));
 }

@@ -1,0 +1,161 @@
+// The SDP checker against a loopback listener: one worker at a time, a fresh start clears the last
+// result, and destruction ends a worker that waits for an answer.
+#include "afx/afxplatform.h"
+#include "afx/afxsock.h"
+#include "discovery/CheckStreamInfoURL.h"
+#include "gateway/VelmoraManager.h"
+
+#include <chrono>
+#include <gtest/gtest.h>
+#include <memory>
+#include <string>
+
+using Corvane::CCheckStreamInfoURL;
+
+namespace {
+
+const char kReply[] =
+    "RTSP/1.0 200 OK\r\nCSeq: 0\r\nContent-Type: application/sdp\r\nContent-Length: 9\r\n\r\n"
+    "v=0\r\ns=x\r\n";
+
+// A listening socket on 127.0.0.1 with an ephemeral port.
+class Listener
+{
+public:
+    Listener()
+    {
+        EXPECT_TRUE(AfxSocketInit());
+        m_socket = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        sockaddr_in address = {};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        EXPECT_EQ(bind(m_socket, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+        EXPECT_EQ(listen(m_socket, 4), 0);
+        int length = sizeof(address);
+        getsockname(m_socket, reinterpret_cast<sockaddr*>(&address), &length);
+        m_port = ntohs(address.sin_port);
+    }
+    ~Listener() { closesocket(m_socket); }
+
+    CMfxString URL() const
+    {
+        CMfxString url;
+        url.Format(L"rtsp://127.0.0.1:%d/by-name/x", m_port);
+        return url;
+    }
+
+    // The next connection, or INVALID_SOCKET when none comes within the time.
+    SOCKET Accept(int milliseconds)
+    {
+        if (!Readable(m_socket, milliseconds)) {
+            return INVALID_SOCKET;
+        }
+        return accept(m_socket, nullptr, nullptr);
+    }
+
+    static bool Readable(SOCKET s, int milliseconds)
+    {
+        fd_set set;
+        FD_ZERO(&set);
+        FD_SET(s, &set);
+        timeval wait = {milliseconds / 1000, (milliseconds % 1000) * 1000};
+        return select(0, &set, nullptr, nullptr, &wait) == 1;
+    }
+
+    // Reads until the request's blank line; the bytes read.
+    static std::string ReadRequest(SOCKET s)
+    {
+        std::string request;
+        char buffer[1024];
+        while (request.find("\r\n\r\n") == std::string::npos && Readable(s, 5000)) {
+            const int count = recv(s, buffer, sizeof(buffer), 0);
+            if (count <= 0) {
+                break;
+            }
+            request.append(buffer, count);
+        }
+        return request;
+    }
+
+private:
+    SOCKET m_socket = INVALID_SOCKET;
+    int m_port = 0;
+};
+
+bool WaitForEnd(CCheckStreamInfoURL& checker, int milliseconds)
+{
+    for (int waited = 0; checker.IsRunning() && waited < milliseconds; waited += 10) {
+        Sleep(10);
+    }
+    return !checker.IsRunning();
+}
+
+} // namespace
+
+TEST(CheckStreamInfoURL, OneWorkerAtATimeAndAFreshStartClearsTheResult)
+{
+    Listener listener;
+    CVelmoraManager manager(nullptr);
+    CCheckStreamInfoURL checker(&manager, nullptr, L"127.0.0.1", listener.URL());
+
+    checker.Start();
+    EXPECT_TRUE(checker.IsRunning()) << "busy from the moment Start returns";
+    checker.Start();
+    SOCKET first = listener.Accept(5000);
+    ASSERT_NE(first, INVALID_SOCKET);
+    const std::string request = Listener::ReadRequest(first);
+    EXPECT_EQ(request.rfind("DESCRIBE " + std::string(listener.URL().GetAnsi()) + " RTSP/1.0\r\n", 0), 0u);
+    EXPECT_EQ(listener.Accept(300), INVALID_SOCKET) << "a second Start made a second worker";
+
+    send(first, kReply, static_cast<int>(strlen(kReply)), 0);
+    ASSERT_TRUE(WaitForEnd(checker, 5000));
+    EXPECT_EQ(checker.m_Done, 1);
+    EXPECT_EQ(std::string(checker.GetReplyText().GetAnsi()), kReply);
+    closesocket(first);
+
+    checker.Start();
+    EXPECT_EQ(checker.m_Done, 0);
+    EXPECT_TRUE(checker.GetReplyText().IsEmpty());
+    SOCKET second = listener.Accept(5000);
+    ASSERT_NE(second, INVALID_SOCKET);
+    Listener::ReadRequest(second);
+    // A failure reply: the fetch ends when the peer closes, without done.
+    const char notFound[] = "RTSP/1.0 404 Not Found\r\nCSeq: 0\r\n\r\n";
+    send(second, notFound, static_cast<int>(strlen(notFound)), 0);
+    closesocket(second);
+    ASSERT_TRUE(WaitForEnd(checker, 5000));
+    EXPECT_EQ(checker.m_Done, 0);
+    EXPECT_EQ(std::string(checker.GetReplyText().GetAnsi()), notFound);
+}
+
+TEST(CheckStreamInfoURL, DestructionEndsAWorkerThatWaitsForAnAnswer)
+{
+    Listener listener;
+    CVelmoraManager manager(nullptr);
+    auto checker = std::make_unique<CCheckStreamInfoURL>(&manager, nullptr, L"127.0.0.1", listener.URL());
+    checker->Start();
+    SOCKET connection = listener.Accept(5000);
+    ASSERT_NE(connection, INVALID_SOCKET);
+    Listener::ReadRequest(connection);
+
+    const auto before = std::chrono::steady_clock::now();
+    checker.reset();
+    const auto took = std::chrono::steady_clock::now() - before;
+    EXPECT_LT(took, std::chrono::seconds(2));
+    // The worker closed its connection on its way out.
+    ASSERT_TRUE(Listener::Readable(connection, 2000));
+    char byte;
+    EXPECT_LE(recv(connection, &byte, 1, 0), 0);
+    closesocket(connection);
+}
+
+TEST(CheckStreamInfoURL, MalformedURLStartsNoWorker)
+{
+    CVelmoraManager manager(nullptr);
+    CCheckStreamInfoURL checker(&manager, nullptr, L"127.0.0.1", L"http://127.0.0.1/x");
+    checker.Start();
+    EXPECT_FALSE(checker.IsRunning());
+    checker.SetURL(L"rtsp://127.0.0.1:0/x");
+    checker.Start();
+    EXPECT_FALSE(checker.IsRunning());
+}
