@@ -14,14 +14,17 @@ const DWORD kUnpublishSleep = 100;
 } // namespace
 
 CVelmoraStream::CVelmoraStream(CVelmoraManager* pOwner, Corvane::CStreamInfo* pStreamInfo)
-    : m_pOwner(pOwner), m_Kind(kKindBonjour), m_pStreamInfo(pStreamInfo), m_Name(pStreamInfo->GetName())
+    : m_pOwner(pOwner), m_Kind(kKindBonjour), m_pStreamInfo(pStreamInfo), m_Name(pStreamInfo->GetName()),
+      m_SdpFetcher(pOwner, &pOwner->m_CorvaneManager.m_StreamBrowser,
+                   CMfxString(pStreamInfo->GetInterfaceIP()), pStreamInfo->GetURL())
 {
     m_SdpTime = m_pOwner->GetMilliSec();
 }
 
 CVelmoraStream::CVelmoraStream(CVelmoraManager* pOwner, DWORD kind, CMfxString name, CMfxString url,
                                CMfxString sdp)
-    : m_pOwner(pOwner), m_Kind(kind), m_Name(name), m_URL(url), m_SDP(sdp)
+    : m_pOwner(pOwner), m_Kind(kind), m_Name(name), m_URL(url), m_SDP(sdp),
+      m_SdpFetcher(pOwner, &pOwner->m_CorvaneManager.m_StreamBrowser, pOwner->GetInterfaceIP(), url)
 {
     m_SdpTime = m_pOwner->GetMilliSec();
     m_LastSAPAnnounce = m_SdpTime;
@@ -57,8 +60,9 @@ void CVelmoraStream::MarkRemoved()
 {
     if (m_Kind & kKindBonjour) {
         m_pStreamInfo = nullptr;
-        // HOOK (SDP retrieval): the fetcher is reset here: done := 0, last start := 0, reply text
-        // := empty (SetReplyText).
+        m_SdpFetcher.m_Done = 0;
+        m_SdpFetcher.m_LastStart = 0;
+        m_SdpFetcher.SetReplyText(L"");
         m_SDP.Empty();
         m_ConnectionAddress.Empty();
         m_OriginLine.Empty();
@@ -94,8 +98,8 @@ void CVelmoraStream::OnTimer(BOOL& changed)
         changed = TRUE;
     }
 
-    // HOOK (SDP retrieval): 2. kinds 0x01 and 0x04 fetch a missing SDP by RTSP DESCRIBE and take
-    // the name and the SDP values from the reply; a failed fetch is started again every 20 s.
+    // 2. SDP retrieval of found and URL streams.
+    FetchSDP(now, changed);
 
     // 3. SDP values of heard and pasted streams, while they are empty.
     if ((m_Kind & (kKindSDP | kKindSAP)) != 0 && (m_Name.IsEmpty() || m_ConnectionAddress.IsEmpty() ||
@@ -127,6 +131,72 @@ void CVelmoraStream::OnTimer(BOOL& changed)
     }
 
     // HOOK (DNS-SD and SAP): 4. registration by DNS-SD, 5. SAP announcing, 6. SAP deletion.
+}
+
+void CVelmoraStream::FetchSDP(ULONGLONG now, BOOL& changed)
+{
+    if ((m_Kind & (kKindBonjour | kKindRTSP)) == 0 || !m_SDP.IsEmpty()) {
+        return;
+    }
+    // Only a fetch that ended with an accepted reply is looked at, and only once.
+    if (m_SdpFetcher.m_Done) {
+        m_SdpFetcher.m_Done = 0;
+        const CMfxString sdp = Corvane::CutSDPFromReply(m_SdpFetcher.GetReplyText());
+        if (sdp.IsEmpty()) {
+            m_pOwner->AddLogText(kLogRed, L"Received no SDP for: %s", m_SdpFetcher.GetURL().GetString());
+        } else {
+            TakeFetchedSDP(sdp, changed);
+        }
+    }
+    if (m_SDP.IsEmpty() &&
+        (m_SdpFetcher.m_LastStart == 0 || now > m_SdpFetcher.m_LastStart + kSdpRetryMilliSec)) {
+        m_SdpFetcher.m_LastStart = now;
+        if (m_Kind & kKindBonjour) {
+            if (m_pStreamInfo != nullptr) {
+                m_SdpFetcher.SetURL(m_pStreamInfo->GetStreamRTSPURL());
+                m_SdpFetcher.Start();
+            }
+        } else {
+            m_SdpFetcher.Start();
+        }
+    }
+}
+
+void CVelmoraStream::TakeFetchedSDP(CMfxString sdp, BOOL& changed)
+{
+    m_SDP = sdp;
+    const CParsedSdp parsed = ParseSdpLines(m_SDP);
+    if (m_Name.IsEmpty()) {
+        if (m_Kind & kKindBonjour) {
+            if (m_pStreamInfo != nullptr) {
+                m_Name = m_pStreamInfo->GetName();
+            }
+        } else {
+            m_Name = GetSdpSessionName(parsed);
+        }
+        changed = TRUE;
+    }
+    // A new connection or origin address may make this stream another one's twin: check soon.
+    bool addressTaken = false;
+    if (m_ConnectionAddress.IsEmpty()) {
+        m_ConnectionAddress = GetSdpConnectionAddress(parsed);
+        addressTaken = true;
+    }
+    if (m_OriginLine.IsEmpty()) {
+        m_OriginLine = GetSdpOriginLine(parsed);
+    }
+    if (m_OriginAddress.IsEmpty()) {
+        m_OriginAddress = GetSdpOriginAddress(parsed);
+        addressTaken = true;
+    }
+    if (addressTaken) {
+        changed = TRUE;
+        if (m_pOwner->m_pOwner != nullptr) {
+            m_pOwner->RequestDuplicateCheck();
+            m_pOwner->PostRefreshRequest();
+        }
+    }
+    m_pOwner->AddLogText(kLogGreen, L"Received SDP for: %s", m_Name.GetString());
 }
 
 const wchar_t* CVelmoraStream::GetKindText() const

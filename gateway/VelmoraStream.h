@@ -8,6 +8,7 @@
 #pragma once
 
 #include "afx/afxplatform.h"
+#include "discovery/CheckStreamInfoURL.h"
 #include "foundation/MfxString.h"
 
 #include <atomic>
@@ -40,6 +41,8 @@ public:
     static const ULONGLONG kSdpAgeMilliSec = 35000;
     // A heard stream is alive this long after its last announcement.
     static const ULONGLONG kSAPAliveMilliSec = 300000;
+    // A fetch of a missing SDP is started again this long after the previous start.
+    static const ULONGLONG kSdpRetryMilliSec = 20000;
 
     // A stream found by DNS-SD (kind 0x01), named after the record's instance.
     CVelmoraStream(CVelmoraManager* pOwner, Corvane::CStreamInfo* pStreamInfo);
@@ -61,6 +64,11 @@ public:
     // Publication on the own RTSP server (RTSP-server thread, under the stream-table lock).
     void AddToRTSPServer(UsageEnvironment* pEnv, RTSPServer* pServer);
     void RemoveFromRTSPServer(RTSPServer* pServer);
+    // Step 2 of OnTimer: kinds 0x01 and 0x04 take a missing SDP from an accepted DESCRIBE reply and
+    // start a fetch at once and every 20 s while the SDP is empty.
+    void FetchSDP(ULONGLONG now, BOOL& changed);
+    // Takes a fetched SDP with the name (kind 0x04: its "s=" value) and the values from it.
+    void TakeFetchedSDP(CMfxString sdp, BOOL& changed);
 
     CMfxString GetName() const { return m_Name; }
     CMfxString GetURL() const { return m_URL; }
@@ -88,8 +96,8 @@ public:
     CMfxString m_ConnectionAddress;
     CMfxString m_OriginAddress;
     CMfxString m_OriginLine;
-    // HOOK (SDP retrieval): the embedded fetcher takes its place here, as the member
-    // `Corvane::CCheckStreamInfoURL m_SdpFetcher;`, constructed by both constructors.
+    // RTSP "DESCRIBE" retrieval of the SDP of kinds 0x01 and 0x04.
+    Corvane::CCheckStreamInfoURL m_SdpFetcher;
     CVelmoraServerMediaSession* m_pSession = nullptr;
     Groupsock* m_pRTPGroupsock = nullptr;
     Groupsock* m_pRTCPGroupsock = nullptr;

@@ -15,7 +15,7 @@ const UINT kLineMessage = WM_APP + 1;
 const UINT kEndOfInputMessage = WM_APP + 2;
 
 // Every table of commands, searched in this order.
-const CHostCommand* const kCommandTables[] = {kManagerCommands};
+const CHostCommand* const kCommandTables[] = {kManagerCommands, kRetrievalCommands};
 
 void WriteLine(const CMfxString& line)
 {

@@ -34,3 +34,4 @@ struct CHostCommand
 
 // The tables; each ends with an entry whose name is null.
 extern const CHostCommand kManagerCommands[];
+extern const CHostCommand kRetrievalCommands[];
