@@ -1,0 +1,101 @@
+#include "gateway/MulticastSocket.h"
+
+#include "gateway/VelmoraManager.h"
+
+CMulticastSocket::CMulticastSocket() = default;
+
+CMulticastSocket::~CMulticastSocket()
+{
+    if (m_Joined) {
+        setsockopt(m_hSocket, IPPROTO_IP, IP_DROP_MEMBERSHIP, reinterpret_cast<const char*>(&m_Membership),
+                   sizeof(m_Membership));
+    }
+    if (m_SendingCreated) {
+        m_SendingSocket.Close();
+    }
+    if (m_Joined) {
+        Close();
+    }
+    delete[] m_pReceiveBuffer;
+}
+
+bool CMulticastSocket::JoinGroup(CVelmoraManager* owner, const CMfxString& interfaceIP,
+                                 const CMfxString& group, UINT port)
+{
+    m_pOwner = owner;
+    m_Port = port;
+    return CreateReceivingSocket(port, interfaceIP, group) && CreateSendingSocket(interfaceIP);
+}
+
+bool CMulticastSocket::CreateReceivingSocket(UINT port, const CMfxString& interfaceIP,
+                                             const CMfxString& group)
+{
+    if (!Create(port, SOCK_DGRAM, FD_READ, interfaceIP.GetString())) {
+        LogDebug(L"CMulticastSocket::CreateReceivingSocket() Create failed, ::GetLastError() = %d\n",
+                 static_cast<int>(::GetLastError()));
+        return false;
+    }
+    m_Joined = TRUE;
+    BOOL reuse = TRUE;
+    setsockopt(m_hSocket, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&reuse), sizeof(reuse));
+
+    CMfxString groupText = group;
+    CMfxString interfaceText = interfaceIP;
+    m_GroupAddress.sin_family = AF_INET;
+    m_GroupAddress.sin_port = htons(static_cast<u_short>(port));
+    m_GroupAddress.sin_addr.s_addr = inet_addr(groupText.GetAnsi());
+    m_Membership.imr_multiaddr.s_addr = m_GroupAddress.sin_addr.s_addr;
+    m_Membership.imr_interface.s_addr = inet_addr(interfaceText.GetAnsi());
+
+    if (setsockopt(m_hSocket, IPPROTO_IP, IP_ADD_MEMBERSHIP, reinterpret_cast<const char*>(&m_Membership),
+                   sizeof(m_Membership)) < 0) {
+        LogDebug(L"CMulticastSocket::CreateReceivingSocket() setsockopt failed, ::GetLastError() = %d\n",
+                 static_cast<int>(::GetLastError()));
+        return false;
+    }
+    return true;
+}
+
+bool CMulticastSocket::CreateSendingSocket(const CMfxString& interfaceIP)
+{
+    if (!m_SendingSocket.Create(0, SOCK_DGRAM, FD_WRITE, interfaceIP.GetString())) {
+        LogDebug(L"CMulticastSocket::CreateSendingSocket() Create failed, ::GetLastError() = %d\n",
+                 static_cast<int>(::GetLastError()));
+        return false;
+    }
+    m_SendingCreated = TRUE;
+    return true;
+}
+
+bool CMulticastSocket::SendTo(const void* bytes, int length)
+{
+    return m_SendingSocket.SendTo(bytes, length, reinterpret_cast<const SOCKADDR*>(&m_GroupAddress),
+                                  sizeof(m_GroupAddress), 0) != SOCKET_ERROR;
+}
+
+void CMulticastSocket::OnReceive(int errorCode)
+{
+    if (m_pReceiveBuffer == nullptr) {
+        m_pReceiveBuffer = new BYTE[kReceiveBufferSize];
+    }
+    // A datagram longer than the buffer fails to arrive whole and is dropped without a word.
+    int received = ReceiveFrom(m_pReceiveBuffer, kReceiveBufferSize, m_SenderAddress, m_SenderPort, 0);
+    if (received != SOCKET_ERROR) {
+        OnDatagram(m_pReceiveBuffer, received);
+    }
+    CAsyncSocket::OnReceive(errorCode);
+}
+
+void CMulticastSocket::OnDatagram(BYTE* bytes, int length)
+{
+    if (m_pOwner != nullptr) {
+        m_pOwner->OnSAPPacket(length, bytes);
+    }
+}
+
+void CMulticastSocket::LogDebug(const wchar_t* format, int error)
+{
+    if (m_pOwner != nullptr) {
+        m_pOwner->LogDebug(0x10, format, error);
+    }
+}

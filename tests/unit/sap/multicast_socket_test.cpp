@@ -1,0 +1,108 @@
+// The SAP socket pair on the loopback address: datagrams of up to 1024 bytes are handed on whole,
+// longer ones are dropped, and sends go to the group address. Loopback is no multicast interface,
+// so the membership step fails here; the bound receiving socket still works, which is what these
+// tests use (group behaviour itself is tested end to end).
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+#include "gateway/MulticastSocket.h"
+
+#include <gtest/gtest.h>
+#include <vector>
+
+namespace {
+
+class CRecordingSocket : public CMulticastSocket
+{
+public:
+    std::vector<std::vector<BYTE>> m_Received;
+
+protected:
+    void OnDatagram(BYTE* bytes, int length) override { m_Received.emplace_back(bytes, bytes + length); }
+};
+
+class MulticastSocketTest : public ::testing::Test
+{
+protected:
+    void SetUp() override { ASSERT_TRUE(AfxSocketInit()); }
+
+    // A port that was free a moment ago.
+    static UINT FreePort()
+    {
+        SOCKET probe = socket(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in address = {};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+        int length = sizeof(address);
+        getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
+        closesocket(probe);
+        return ntohs(address.sin_port);
+    }
+
+    static void SendFromOutside(UINT port, int length)
+    {
+        SOCKET sender = socket(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in target = {};
+        target.sin_family = AF_INET;
+        target.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        target.sin_port = htons(static_cast<u_short>(port));
+        std::vector<char> bytes(length, 'b');
+        sendto(sender, bytes.data(), length, 0, reinterpret_cast<sockaddr*>(&target), sizeof(target));
+        closesocket(sender);
+    }
+
+    // Pumps this thread's messages until `count` datagrams have arrived or 5 s have passed.
+    static void PumpUntil(const CRecordingSocket& socket, size_t count)
+    {
+        DWORD start = GetTickCount();
+        while (socket.m_Received.size() < count && GetTickCount() - start < 5000) {
+            MSG message;
+            while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+                DispatchMessageW(&message);
+            }
+            Sleep(5);
+        }
+    }
+};
+
+} // namespace
+
+TEST_F(MulticastSocketTest, FullDatagramHandedOnWholeLongerOneDropped)
+{
+    const UINT port = FreePort();
+    CRecordingSocket socket;
+    // A unicast "group" cannot be joined; the socket stays bound all the same.
+    EXPECT_FALSE(socket.JoinGroup(nullptr, L"127.0.0.1", L"127.0.0.1", port));
+
+    SendFromOutside(port, CMulticastSocket::kReceiveBufferSize + 1);
+    SendFromOutside(port, CMulticastSocket::kReceiveBufferSize);
+    SendFromOutside(port, 3);
+    PumpUntil(socket, 2);
+    ASSERT_EQ(socket.m_Received.size(), 2u);
+    EXPECT_EQ(socket.m_Received[0], std::vector<BYTE>(CMulticastSocket::kReceiveBufferSize, 'b'));
+    EXPECT_EQ(socket.m_Received[1], std::vector<BYTE>(3, 'b'));
+}
+
+TEST_F(MulticastSocketTest, SendingSocketSendsToTheGroupAddress)
+{
+    const UINT port = FreePort();
+    CRecordingSocket socket;
+    EXPECT_FALSE(socket.CreateReceivingSocket(port, L"127.0.0.1", L"127.0.0.1"));
+    ASSERT_TRUE(socket.CreateSendingSocket(L"127.0.0.1"));
+
+    const BYTE packet[] = {0x20, 0x00, 0x01, 0x02, 'v', '='};
+    EXPECT_TRUE(socket.SendTo(packet, sizeof(packet)));
+    PumpUntil(socket, 1);
+    ASSERT_EQ(socket.m_Received.size(), 1u);
+    EXPECT_EQ(socket.m_Received[0], std::vector<BYTE>(packet, packet + sizeof(packet)));
+}
+
+TEST_F(MulticastSocketTest, CreateFailsOnAnAddressTheMachineDoesNotOwn)
+{
+    CRecordingSocket socket;
+    EXPECT_FALSE(socket.JoinGroup(nullptr, L"192.0.2.77", L"239.255.255.255", 0));
+    // Without a sending socket every send fails quietly.
+    const BYTE packet[] = {0x20};
+    EXPECT_FALSE(socket.SendTo(packet, sizeof(packet)));
+}
