@@ -1,8 +1,140 @@
-// The stream table: the hand-over of found and lost streams from discovery.
+// The stream table: SAP reception, the hand-over of found and lost streams from discovery, the
+// operator's additions and deletions, the switching of the SAP and DNS-SD wishes, and the
+// duplicate-stream check that links streams of different kinds as twins.
 #include "gateway/VelmoraManager.h"
 
+#include "afx/afxwin.h"
 #include "discovery/StreamInfo.h"
+#include "gateway/SapPacket.h"
+#include "gateway/SdpHelpers.h"
 #include "gateway/VelmoraStream.h"
+
+#include <algorithm>
+#include <iterator>
+
+namespace {
+
+const wchar_t kSAPClashText[] =
+    L"There's an existing stream using the same name, which is already announced by "
+    L"SAP. This stream cannot be activated for SAP.";
+const wchar_t kBonjourClashText[] =
+    L"There's an existing stream using the same name, which is already announced "
+    L"by Bonjour. This stream cannot be activated for Bonjour.";
+
+std::wstring OriginKey(const CMfxString& originLine)
+{
+    return std::wstring(originLine.GetString(), originLine.GetLength());
+}
+
+// What the streams of one origin line and connection address offer their twins of other kinds.
+struct CTwinCandidates
+{
+    CVelmoraStream* lastHeard = nullptr; // the last stream of kind 0x10 in table order
+    CVelmoraStream* lastFound = nullptr; // the last stream of kind 0x01 in table order
+    int registeredNotFound = 0; // a stream of kind 0x10, 0x08 or 0x04 is DNS-SD wanted and registered
+    int activeNotHeard = 0;     // a stream of kind 0x01, 0x08 or 0x04 is SAP wanted and active
+};
+
+std::wstring TwinKey(const CVelmoraStream* stream)
+{
+    std::wstring key(stream->m_OriginLine.GetString(), stream->m_OriginLine.GetLength());
+    // Neither text holds a line break: they come from single SDP lines.
+    key += L'\n';
+    key.append(stream->m_ConnectionAddress.GetString(), stream->m_ConnectionAddress.GetLength());
+    return key;
+}
+
+template <typename T> void UpdateTwinField(T& field, T value, BOOL& changed)
+{
+    if (field != value) {
+        field = value;
+        changed = TRUE;
+    }
+}
+
+} // namespace
+
+void CVelmoraManager::OnSAPPacket(int byteCount, BYTE* bytes)
+{
+    const CSapMessage message = ReadSapPacket(bytes, byteCount);
+    if (message.m_Result == CSapMessage::Rejected) {
+        AddLogText(kLogRed, L"%s", message.m_Rejection.GetString());
+        return;
+    }
+    if (message.m_Result != CSapMessage::Accepted) {
+        return;
+    }
+
+    CSingleLock lock(&m_StreamsLock, TRUE);
+    CVelmoraStream* stream = FindSAPStream(message.m_OriginLine);
+    if (stream == nullptr) {
+        if (!message.m_IsDeletion) {
+            stream = new CVelmoraStream(this, CVelmoraStream::kKindSAP, message.m_Name, CMfxString(),
+                                        message.m_SDP);
+            m_Streams.push_back(stream);
+            // The origin line is the stream's key: known at once, so that a repeat arriving before
+            // the next tick finds the stream.
+            stream->SetOriginLine(message.m_OriginLine);
+            RequestDuplicateCheck();
+            PostRefreshRequest();
+        }
+    } else if (message.m_IsDeletion) {
+        // The withdrawn stream loses its origin line and waits for the tick to delete it.
+        stream->MarkRemoved();
+        RequestDuplicateCheck();
+        PostRefreshRequest();
+    } else {
+        stream->m_LastSAPAnnounce = GetMilliSec();
+    }
+    AddLogText(kLogGreen, L"Received SAP %s for: %s", message.m_IsDeletion ? L"delete" : L"announce",
+               message.m_Name.GetString());
+}
+
+CVelmoraStream* CVelmoraManager::FindSAPStream(const CMfxString& originLine)
+{
+    CSingleLock lock(&m_StreamsLock, TRUE);
+    auto found = m_SAPStreamsByOrigin.find(OriginKey(originLine));
+    if (found == m_SAPStreamsByOrigin.end()) {
+        return nullptr;
+    }
+    CVelmoraStream* stream = found->second;
+    return (stream->m_Kind & CVelmoraStream::kKindSAP) && stream->m_OriginLine == originLine ? stream
+                                                                                             : nullptr;
+}
+
+void CVelmoraManager::IndexSAPStream(CVelmoraStream* pStream, const CMfxString& oldOriginLine,
+                                     const CMfxString& newOriginLine)
+{
+    CSingleLock lock(&m_StreamsLock, TRUE);
+    if (!oldOriginLine.IsEmpty()) {
+        auto found = m_SAPStreamsByOrigin.find(OriginKey(oldOriginLine));
+        if (found != m_SAPStreamsByOrigin.end() && found->second == pStream) {
+            m_SAPStreamsByOrigin.erase(found);
+        }
+    }
+    if (!newOriginLine.IsEmpty()) {
+        // The first heard stream of an origin line keeps it.
+        m_SAPStreamsByOrigin.emplace(OriginKey(newOriginLine), pStream);
+    }
+}
+
+void CVelmoraManager::ForgetStream(CVelmoraStream* pStream, BOOL& changed)
+{
+    CSingleLock lock(&m_StreamsLock, TRUE);
+    for (CVelmoraStream* stream : m_Streams) {
+        if (stream->m_pTwinBonjour == pStream) {
+            stream->m_pTwinBonjour = nullptr;
+            changed = TRUE;
+        }
+        if (stream->m_pTwinSAP == pStream) {
+            stream->m_pTwinSAP = nullptr;
+            changed = TRUE;
+        }
+    }
+    for (auto it = m_SAPStreamsByOrigin.begin(); it != m_SAPStreamsByOrigin.end();) {
+        it = it->second == pStream ? m_SAPStreamsByOrigin.erase(it) : std::next(it);
+    }
+}
 
 BOOL CVelmoraManager::AddBonjourStream(Corvane::CStreamInfo* pStreamInfo)
 {
@@ -36,9 +168,134 @@ BOOL CVelmoraManager::RemoveBonjourStream(Corvane::CStreamInfo* pStreamInfo)
     return FALSE;
 }
 
-void CVelmoraManager::CheckDuplicateStreams(BOOL& /*changed*/)
+void CVelmoraManager::AddRTSPStream(CMfxString url)
 {
-    // HOOK (SAP side): links streams of different kinds with equal origin line and connection
-    // address as twins. Until streams heard by SAP or added by the operator exist, a found stream
-    // has no twin and its twin fields keep their initial values, so nothing changes.
+    CSingleLock lock(&m_StreamsLock, TRUE);
+    m_Streams.push_back(new CVelmoraStream(this, CVelmoraStream::kKindRTSP, CMfxString(), url, CMfxString()));
+    PostRefreshRequest();
+}
+
+void CVelmoraManager::AddSDPStream(CMfxString sdp)
+{
+    const CMfxString name = GetSdpSessionName(ParseSdpLines(sdp));
+    if (name.IsEmpty()) {
+        AddLogText(kLogRed, L"Cannot add SDP stream without session name inside SDP (missing s=...)");
+        return;
+    }
+    CSingleLock lock(&m_StreamsLock, TRUE);
+    m_Streams.push_back(new CVelmoraStream(this, CVelmoraStream::kKindSDP, name, CMfxString(), sdp));
+    PostRefreshRequest();
+}
+
+void CVelmoraManager::DeleteStream(CVelmoraStream* pStream)
+{
+    CSingleLock lock(&m_StreamsLock, TRUE);
+    auto found = std::find(m_Streams.begin(), m_Streams.end(), pStream);
+    if (found == m_Streams.end()) {
+        return;
+    }
+    // A stream still published, announced or registered (its withdrawal ran out of time) is left to
+    // the tick, which deletes it once nothing of it is active.
+    if (pStream->m_Published || pStream->m_SAPActive || pStream->m_BonjourRegistered) {
+        pStream->m_Removed = 1;
+        return;
+    }
+    m_Streams.erase(found);
+    BOOL changed = FALSE;
+    ForgetStream(pStream, changed);
+    delete pStream;
+    if (changed) {
+        PostRefreshRequest();
+    }
+}
+
+BOOL CVelmoraManager::SetSAPAdvertising(CVelmoraStream* pStream, BOOL on, BOOL quiet)
+{
+    CSingleLock lock(&m_StreamsLock, TRUE);
+    if (std::find(m_Streams.begin(), m_Streams.end(), pStream) == m_Streams.end()) {
+        return FALSE;
+    }
+    if (on) {
+        for (CVelmoraStream* other : m_Streams) {
+            if (other != pStream && other->m_Name == pStream->m_Name &&
+                ((other->m_Kind & CVelmoraStream::kKindSAP) || other->m_SAPWanted)) {
+                RefuseWish(kSAPClashText, quiet);
+                return FALSE;
+            }
+        }
+    }
+    pStream->m_SAPWanted = on ? 1 : 0;
+    return TRUE;
+}
+
+BOOL CVelmoraManager::SetBonjourAdvertising(CVelmoraStream* pStream, BOOL on, BOOL quiet)
+{
+    CSingleLock lock(&m_StreamsLock, TRUE);
+    if (std::find(m_Streams.begin(), m_Streams.end(), pStream) == m_Streams.end()) {
+        return FALSE;
+    }
+    if (on) {
+        for (CVelmoraStream* other : m_Streams) {
+            if (other != pStream && other->m_Name == pStream->m_Name &&
+                ((other->m_Kind & CVelmoraStream::kKindBonjour) || other->m_BonjourWanted)) {
+                RefuseWish(kBonjourClashText, quiet);
+                return FALSE;
+            }
+        }
+    }
+    pStream->m_BonjourWanted = on ? 1 : 0;
+    return TRUE;
+}
+
+void CVelmoraManager::RefuseWish(const wchar_t* text, BOOL quiet)
+{
+    // The box is shown while the stream-table lock is held: the tick goes on (the lock is
+    // re-entrant), the RTSP-server thread waits.
+    if (!quiet && m_pOwner != nullptr) {
+        ::MessageBoxW(GetOwnerWindow(), text, AfxGetAppName(), MB_OK);
+    }
+}
+
+void CVelmoraManager::CheckDuplicateStreams(BOOL& changed)
+{
+    CSingleLock lock(&m_StreamsLock, TRUE);
+    // One pass gathers what each origin line and connection address offers, a second one writes
+    // the twin fields: linear in the size of the table.
+    std::unordered_map<std::wstring, CTwinCandidates> candidates;
+    candidates.reserve(m_Streams.size());
+    std::vector<CTwinCandidates*> candidatesOf;
+    candidatesOf.reserve(m_Streams.size());
+    for (CVelmoraStream* stream : m_Streams) {
+        CTwinCandidates& match = candidates[TwinKey(stream)];
+        candidatesOf.push_back(&match);
+        const bool found = (stream->m_Kind & CVelmoraStream::kKindBonjour) != 0;
+        const bool heard = (stream->m_Kind & CVelmoraStream::kKindSAP) != 0;
+        if (heard) {
+            match.lastHeard = stream;
+        }
+        if (found) {
+            match.lastFound = stream;
+        }
+        if (!found && stream->m_BonjourWanted && stream->m_BonjourRegistered) {
+            match.registeredNotFound = 1;
+        }
+        if (!heard && stream->m_SAPWanted && stream->m_SAPActive) {
+            match.activeNotHeard = 1;
+        }
+    }
+    for (size_t i = 0; i < m_Streams.size(); ++i) {
+        CVelmoraStream* stream = m_Streams[i];
+        const CTwinCandidates& match = *candidatesOf[i];
+        if (stream->m_Kind & CVelmoraStream::kKindBonjour) {
+            UpdateTwinField(stream->m_pTwinSAP, match.lastHeard, changed);
+            UpdateTwinField(stream->m_TwinBonjourRegistered, match.registeredNotFound, changed);
+            UpdateTwinField(stream->m_pTwinBonjour, static_cast<CVelmoraStream*>(nullptr), changed);
+            UpdateTwinField(stream->m_TwinSAPActive, 0, changed);
+        } else if (stream->m_Kind & CVelmoraStream::kKindSAP) {
+            UpdateTwinField(stream->m_pTwinBonjour, match.lastFound, changed);
+            UpdateTwinField(stream->m_TwinSAPActive, match.activeNotHeard, changed);
+            UpdateTwinField(stream->m_pTwinSAP, static_cast<CVelmoraStream*>(nullptr), changed);
+            UpdateTwinField(stream->m_TwinBonjourRegistered, 0, changed);
+        }
+    }
 }

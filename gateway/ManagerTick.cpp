@@ -92,6 +92,7 @@ void CVelmoraManager::OnTimer()
             m_Streams.erase(it);
             AddLogText(kLogGreen, L"Removed Stream %s (Type: %s)", stream->GetName().GetString(),
                        stream->GetKindText());
+            ForgetStream(stream, changed);
             delete stream;
             changed = TRUE;
             deleted = true;

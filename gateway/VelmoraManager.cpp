@@ -2,6 +2,7 @@
 
 #include "afx/afxsock.h"
 #include "foundation/NetworkInterfaces.h"
+#include "gateway/SapPacket.h"
 #include "gateway/VelmoraStream.h"
 
 #include <mmsystem.h>
@@ -109,10 +110,13 @@ BOOL CVelmoraManager::Init()
     g_pManager = this;
     m_TimerId = SetTimer(nullptr, kTimerId, kTickPeriod, &CVelmoraManager::TimerProc);
 
-    // HOOK (SAP socket): step 14 joins the SAP group here:
-    //   m_SAPSocket.JoinGroup(this, m_NicIP, L"239.255.255.255", 9875): green "Start SAP listening OK";
-    //   on failure the debug line "CVelmoraManager::Init() JoinGroup failed for general socket
-    //   239.255.255.255:9875\n" and red "Start SAP listening failed"; Init goes on either way.
+    if (m_SAPSocket.JoinGroup(this, m_NicIP, kSapGroupAddress, kSapPort)) {
+        AddLogText(kLogGreen, L"Start SAP listening OK");
+    } else {
+        LogDebug(kLogDebug,
+                 L"CVelmoraManager::Init() JoinGroup failed for general socket 239.255.255.255:9875\n");
+        AddLogText(kLogRed, L"Start SAP listening failed");
+    }
 
     if (CheckRTSPPort()) {
         // HOOK (RTSP-server thread): step 16 starts the thread once its body exists:

@@ -19,9 +19,12 @@
 #include "foundation/SettingsInterface.h"
 #include "gateway/DelayedMessage.h"
 #include "gateway/LogTextEntry.h"
+#include "gateway/MulticastSocket.h"
 
 #include <atomic>
 #include <cstdarg>
+#include <string>
+#include <unordered_map>
 #include <vector>
 
 class CVelmoraDlg;
@@ -135,6 +138,15 @@ public:
     // The hand-over from discovery (delayed message add and remove). TRUE when the table changed.
     BOOL AddBonjourStream(Corvane::CStreamInfo* pStreamInfo);
     BOOL RemoveBonjourStream(Corvane::CStreamInfo* pStreamInfo);
+    // Before a stream of the table is deleted: no twin link and no index entry may name it any
+    // more; sets changed when a twin link was cleared.
+    void ForgetStream(CVelmoraStream* pStream, BOOL& changed);
+    // The heard stream (kind 0x10) whose origin line is originLine, or null. The index follows
+    // CVelmoraStream::SetOriginLine; an entry whose stream has another origin line by now is no
+    // match.
+    CVelmoraStream* FindSAPStream(const CMfxString& originLine);
+    void IndexSAPStream(CVelmoraStream* pStream, const CMfxString& oldOriginLine,
+                        const CMfxString& newOriginLine);
 
     // ---- Log entries (any thread) ------------------------------------------------------------
     // One log-file line with the category word of mask; nothing without an open log file.
@@ -177,8 +189,7 @@ public:
     CCriticalSection m_LogLinesLock;
     std::vector<CLogTextEntry> m_LogLines;
     CVelmoraRTSPServer* m_pRTSPServer = nullptr; // owned by the RTSP-server thread
-    // HOOK (SAP socket): the SAP listening and sending socket takes its place here, as the member
-    // `CMulticastSocket m_SAPSocket;`, joined in Init step 14.
+    CMulticastSocket m_SAPSocket;                // joined in Init
     CCorvaneManager m_CorvaneManager;
     CLoggingUsageEnvironment* m_pEnv = nullptr; // owned by the RTSP-server thread
     int m_RTSPPort = kDefaultRTSPPort;
@@ -186,6 +197,8 @@ public:
     std::atomic<int> m_RTSPThreadId{-1};   // written by the RTSP-server thread, -1 when none runs
     std::atomic<BYTE> m_StopRTSPThread{0}; // set by Exit
     ULONGLONG m_LastDuplicateCheck = 0;
+    // Heard streams by origin line, under m_StreamsLock.
+    std::unordered_map<std::wstring, CVelmoraStream*> m_SAPStreamsByOrigin;
 
 private:
     // m_MilliSec := 0 from the source's current value.
@@ -194,6 +207,8 @@ private:
     HWND GetOwnerWindow() const;
     HWND GetLogPaneWindow() const;
     void ShowInLogPane(const CMfxString& line, COLORREF colour);
+    // The refusal box of a wish (owner window, application title, OK) unless quiet or ownerless.
+    void RefuseWish(const wchar_t* text, BOOL quiet);
 
     DWORD(WINAPI* m_pfnMilliSecSource)();
     // The RTSP-server thread, kept so that Exit can wait for its real end.

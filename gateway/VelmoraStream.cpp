@@ -1,8 +1,11 @@
 #include "gateway/VelmoraStream.h"
 
 #include "discovery/StreamInfo.h"
+#include "gateway/SapPacket.h"
 #include "gateway/SdpHelpers.h"
 #include "gateway/VelmoraManager.h"
+
+#include <cstdlib>
 
 namespace {
 
@@ -10,6 +13,12 @@ namespace {
 // unpublish it.
 const int kUnpublishRounds = 21;
 const DWORD kUnpublishSleep = 100;
+
+// Announcements are repeated after 20000 to 40000 ms.
+const ULONGLONG kSAPIntervalMin = 20000;
+const int kSAPIntervalSpread = 20001;
+
+const wchar_t kCorvaneSessionType[] = L"_rtsp._tcp,_corvane_session";
 
 } // namespace
 
@@ -32,6 +41,14 @@ CVelmoraStream::CVelmoraStream(CVelmoraManager* pOwner, DWORD kind, CMfxString n
 
 CVelmoraStream::~CVelmoraStream() = default;
 
+void CVelmoraStream::SetOriginLine(const CMfxString& originLine)
+{
+    if (m_Kind & kKindSAP) {
+        m_pOwner->IndexSAPStream(this, m_OriginLine, originLine);
+    }
+    m_OriginLine = originLine;
+}
+
 bool CVelmoraStream::IsAlive()
 {
     if (m_Kind & kKindBonjour) {
@@ -51,7 +68,7 @@ void CVelmoraStream::ChangeSDP(CMfxString sdp)
     m_SDP = sdp;
     m_Name.Empty();
     m_ConnectionAddress.Empty();
-    m_OriginLine.Empty();
+    SetOriginLine(CMfxString());
     m_OriginAddress.Empty();
     m_SAPPacket.clear();
 }
@@ -65,12 +82,12 @@ void CVelmoraStream::MarkRemoved()
         m_SdpFetcher.SetReplyText(L"");
         m_SDP.Empty();
         m_ConnectionAddress.Empty();
-        m_OriginLine.Empty();
+        SetOriginLine(CMfxString());
         m_OriginAddress.Empty();
     } else if (m_Kind & kKindSAP) {
         m_LastSAPAnnounce = 0;
         m_ConnectionAddress.Empty();
-        m_OriginLine.Empty();
+        SetOriginLine(CMfxString());
         m_OriginAddress.Empty();
         m_SDP.Empty();
     } else if (m_Kind & (kKindSDP | kKindRTSP)) {
@@ -119,7 +136,7 @@ void CVelmoraStream::OnTimer(BOOL& changed)
                 }
             }
             if (m_OriginLine.IsEmpty()) {
-                m_OriginLine = GetSdpOriginLine(sdp);
+                SetOriginLine(GetSdpOriginLine(sdp));
             }
             if (m_OriginAddress.IsEmpty()) {
                 m_OriginAddress = GetSdpOriginAddress(sdp);
@@ -130,7 +147,56 @@ void CVelmoraStream::OnTimer(BOOL& changed)
         }
     }
 
-    // HOOK (DNS-SD and SAP): 4. registration by DNS-SD, 5. SAP announcing, 6. SAP deletion.
+    // 4. Registration by DNS-SD while wanted and alive; a failed one is tried again next tick.
+    if (m_BonjourWanted && !m_BonjourRegistered && IsAlive()) {
+        DWORD handle = 0;
+        if (m_pOwner->m_CorvaneManager.m_StreamProvider.RegisterStream(
+                handle, m_pOwner->m_RTSPPort, m_pOwner->m_NicIP, m_Name, kCorvaneSessionType)) {
+            m_BonjourHandle = handle;
+            m_BonjourRegistered = 1;
+        }
+    }
+    if (m_BonjourRegistered && (!m_BonjourWanted || !IsAlive())) {
+        m_pOwner->m_CorvaneManager.m_StreamProvider.UnregisterStream(m_BonjourHandle);
+        m_BonjourHandle = 0;
+        m_BonjourRegistered = 0;
+    }
+
+    // 5. SAP announcing while wanted and alive: the packet is built once, sent at once and then
+    // every 20 to 40 s.
+    if (m_SAPWanted && IsAlive()) {
+        if (!m_SDP.IsEmpty() && m_SAPPacket.empty()) {
+            m_SAPPacket = BuildSapPacket(m_SDP, m_pOwner->m_DoSDPSort, m_pOwner->GetInterfaceIP(), &rand);
+            m_pOwner->AddLogText(kLogGreen, L"Create SAP announce for: %s, size is %d", m_Name.GetString(),
+                                 static_cast<int>(m_SAPPacket.size()));
+        }
+        if (!m_SAPPacket.empty() && now > m_NextSAPSend) {
+            m_SAPPacket[0] &= static_cast<BYTE>(~kSapFlagDeletion);
+            m_NextSAPSend = now + kSAPIntervalMin + static_cast<ULONGLONG>(rand() % kSAPIntervalSpread);
+            m_pOwner->AddLogText(kLogGreen, L"Send SAP announce for: %s", m_Name.GetString());
+            m_pOwner->m_SAPSocket.SendTo(m_SAPPacket.data(), static_cast<int>(m_SAPPacket.size()));
+            m_SAPActive = 1;
+        }
+    }
+
+    // 6. One deletion once announcing ends.
+    if (m_SAPActive && (!m_SAPWanted || !IsAlive())) {
+        AdvertiseSAPInactive();
+    }
+}
+
+void CVelmoraStream::AdvertiseSAPInactive()
+{
+    m_pOwner->LogDebug(kLogDebug, L"AdvertiseSAPInactive for: %s", m_Name.GetString());
+    m_NextSAPSend = 0;
+    // Without a packet there is nothing to withdraw: a deletion is never made of nothing.
+    if (!m_SAPPacket.empty()) {
+        m_SAPPacket[0] |= kSapFlagDeletion;
+        m_pOwner->AddLogText(kLogGreen, L"Send SAP delete for: %s", m_Name.GetString());
+        m_pOwner->m_SAPSocket.SendTo(m_SAPPacket.data(), static_cast<int>(m_SAPPacket.size()));
+    }
+    m_SAPActive = 0;
+    m_SAPPacket.clear();
 }
 
 void CVelmoraStream::FetchSDP(ULONGLONG now, BOOL& changed)

@@ -76,6 +76,10 @@ public:
     CMfxString GetConnectionAddress() const { return m_ConnectionAddress; }
     CMfxString GetOriginAddress() const { return m_OriginAddress; }
     CMfxString GetOriginLine() const { return m_OriginLine; }
+    // Writes the origin line; for a heard stream also the manager's index of heard streams.
+    void SetOriginLine(const CMfxString& originLine);
+    // Sends the one SAP deletion (when there is a packet) and ends announcing.
+    void AdvertiseSAPInactive();
     // "Bonjour", "SAP", "RTSP" or "SDP" for the first kind bit in that order, else "Unknown".
     const wchar_t* GetKindText() const;
 

@@ -1,0 +1,435 @@
+// The stream table and the streams' SAP steps on a manager that was never started, with an
+// injected millisecond clock: SAP reception, announcing and deletion, life of heard streams,
+// refusals of the SAP and DNS-SD wishes, the duplicate-stream check and the deletion of streams.
+#include "afx/afxplatform.h"
+#include "discovery/StreamInfo.h"
+#include "gateway/SapPacket.h"
+#include "gateway/VelmoraManager.h"
+#include "gateway/VelmoraStream.h"
+
+#include <cstdlib>
+#include <gtest/gtest.h>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+DWORD g_RawClock = 5000;
+DWORD WINAPI TestClock()
+{
+    return g_RawClock;
+}
+
+std::string Narrow(const CMfxString& text)
+{
+    return std::string(CMfxString(text).GetUtf8());
+}
+
+std::string Sdp(const char* name, int session = 4242, int version = 1,
+                const char* connection = "239.1.1.1/32")
+{
+    return std::string("v=0\r\no=peer ") + std::to_string(session) + " " + std::to_string(version) +
+           " IN IP4 10.0.0.2\r\ns=" + name + "\r\nc=IN IP4 " + connection +
+           "\r\nt=0 0\r\nm=audio 5004 RTP/AVP 98\r\n";
+}
+
+std::vector<BYTE> Announcement(const std::string& sdp, bool deletion = false)
+{
+    std::vector<BYTE> packet = BuildSapPacket(CMfxString(sdp.c_str()), FALSE, L"10.0.0.1", &rand);
+    if (deletion) {
+        packet[0] |= kSapFlagDeletion;
+    }
+    return packet;
+}
+
+class StreamTableTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        // An owner that is never shown: pane lines queue up in the manager, where the tests read them.
+        m_Manager.reset(new CVelmoraManager(reinterpret_cast<CVelmoraDlg*>(&m_FakeOwner)));
+        m_Manager->SetMilliSecSource(&TestClock);
+        Advance(10);
+        srand(7);
+    }
+
+    void Advance(DWORD milliseconds) { g_RawClock += milliseconds; }
+    ULONGLONG Now() { return m_Manager->GetMilliSec(); }
+    void Tick() { m_Manager->OnTimer(); }
+
+    void Receive(const std::vector<BYTE>& datagram)
+    {
+        std::vector<BYTE> copy = datagram;
+        m_Manager->OnSAPPacket(static_cast<int>(copy.size()), copy.data());
+    }
+
+    // The pane lines written since the last call, without their time stamps.
+    std::vector<std::string> TakeLines(std::vector<COLORREF>* colours = nullptr)
+    {
+        std::vector<std::string> lines;
+        for (const CLogTextEntry& entry : m_Manager->m_LogLines) {
+            lines.push_back(Narrow(CMfxString(entry.m_Text.Mid(24))));
+            if (colours != nullptr) {
+                colours->push_back(entry.m_Colour);
+            }
+        }
+        m_Manager->m_LogLines.clear();
+        return lines;
+    }
+
+    size_t Count(const std::vector<std::string>& lines, const std::string& line)
+    {
+        size_t count = 0;
+        for (const std::string& l : lines) {
+            count += l == line ? 1 : 0;
+        }
+        return count;
+    }
+
+    CVelmoraStream* Stream(size_t index) { return m_Manager->m_Streams.at(index); }
+
+    CVelmoraStream* AddSdpStream(const std::string& sdp)
+    {
+        m_Manager->AddSDPStream(CMfxString(sdp.c_str()));
+        return m_Manager->m_Streams.back();
+    }
+
+    CVelmoraStream* AddFoundStream(const char* name, const char* origin, const char* connection)
+    {
+        m_Records.emplace_back(new Corvane::CStreamInfo(nullptr, Corvane::CStreamInfo::kSourceDiscovery));
+        m_Records.back()->SetName(name);
+        m_Manager->AddBonjourStream(m_Records.back().get());
+        CVelmoraStream* stream = m_Manager->m_Streams.back();
+        stream->m_OriginLine = origin;
+        stream->m_ConnectionAddress = connection;
+        return stream;
+    }
+
+    int m_FakeOwner = 0;
+    std::unique_ptr<CVelmoraManager> m_Manager;
+    std::vector<std::unique_ptr<Corvane::CStreamInfo>> m_Records;
+};
+
+} // namespace
+
+TEST_F(StreamTableTest, AnnouncesAtOnceThenEvery20To40SecondsAndWithdrawsOnce)
+{
+    CVelmoraStream* stream = AddSdpStream(Sdp("Studio"));
+    Tick(); // the SDP values
+    TakeLines();
+    ASSERT_TRUE(m_Manager->SetSAPAdvertising(stream, TRUE, TRUE));
+
+    Tick();
+    std::vector<std::string> lines = TakeLines();
+    const std::vector<BYTE> packet = stream->m_SAPPacket;
+    ASSERT_FALSE(packet.empty());
+    EXPECT_EQ(lines, (std::vector<std::string>{"Create SAP announce for: Studio, size is " +
+                                                   std::to_string(packet.size()),
+                                               "Send SAP announce for: Studio"}));
+    EXPECT_EQ(packet[0], 0x20);
+    EXPECT_EQ(stream->m_SAPActive, 1);
+
+    for (int round = 0; round < 200; ++round) {
+        const ULONGLONG sent = Now();
+        const ULONGLONG next = stream->m_NextSAPSend;
+        ASSERT_GE(next - sent, 20000u);
+        ASSERT_LE(next - sent, 40000u);
+        // Not at the scheduled time itself, only after it.
+        Advance(static_cast<DWORD>(next - sent));
+        Tick();
+        ASSERT_TRUE(TakeLines().empty());
+        Advance(1);
+        Tick();
+        ASSERT_EQ(TakeLines(), std::vector<std::string>{"Send SAP announce for: Studio"});
+    }
+    EXPECT_EQ(stream->m_SAPPacket, packet); // built once
+
+    ASSERT_TRUE(m_Manager->SetSAPAdvertising(stream, FALSE, TRUE));
+    for (int i = 0; i < 5; ++i) {
+        Advance(30000);
+        Tick();
+    }
+    EXPECT_EQ(TakeLines(), std::vector<std::string>{"Send SAP delete for: Studio"});
+    EXPECT_EQ(stream->m_SAPActive, 0);
+    EXPECT_TRUE(stream->m_SAPPacket.empty());
+
+    // On again: a new packet, announced at once.
+    ASSERT_TRUE(m_Manager->SetSAPAdvertising(stream, TRUE, TRUE));
+    Tick();
+    EXPECT_EQ(TakeLines().size(), 2u);
+    EXPECT_EQ(stream->m_SAPPacket, packet);
+}
+
+TEST_F(StreamTableTest, NoDeletionIsMadeOfAnEmptyPacket)
+{
+    CVelmoraStream* stream = AddSdpStream(Sdp("Studio"));
+    stream->m_SAPActive = 1; // active without a packet
+    Tick();
+    EXPECT_EQ(stream->m_SAPActive, 0);
+    for (const std::string& line : TakeLines()) {
+        EXPECT_EQ(line.find("Send SAP"), std::string::npos) << line;
+    }
+}
+
+TEST_F(StreamTableTest, SdpAgeIsReportedOnceAfterMoreThan35Seconds)
+{
+    m_Manager->AddRTSPStream(L"rtsp://10.0.0.2/x");
+    CVelmoraStream* stream = Stream(0);
+    BOOL changed = FALSE;
+    Advance(35000);
+    stream->OnTimer(changed);
+    EXPECT_FALSE(changed);
+    Advance(1);
+    stream->OnTimer(changed);
+    EXPECT_TRUE(changed);
+    EXPECT_EQ(stream->m_SdpAged, 1);
+    changed = FALSE;
+    Advance(100000);
+    stream->OnTimer(changed);
+    EXPECT_FALSE(changed);
+}
+
+TEST_F(StreamTableTest, HeardStreamLivesUntil300SecondsAfterItsLastAnnouncement)
+{
+    Receive(Announcement(Sdp("Heard")));
+    ASSERT_EQ(m_Manager->m_Streams.size(), 1u);
+    CVelmoraStream* stream = Stream(0);
+    EXPECT_EQ(stream->m_Kind, CVelmoraStream::kKindSAP);
+    EXPECT_EQ(Narrow(stream->GetOriginLine()), "peer 4242 1 IN IP4 10.0.0.2");
+
+    Advance(299999);
+    EXPECT_TRUE(stream->IsAlive());
+    Advance(1);
+    EXPECT_FALSE(stream->IsAlive());
+    Tick();
+    ASSERT_EQ(m_Manager->m_Streams.size(), 1u); // not alive, still in the table
+
+    Receive(Announcement(Sdp("Heard")));
+    ASSERT_EQ(m_Manager->m_Streams.size(), 1u);
+    EXPECT_TRUE(stream->IsAlive());
+    Advance(299999);
+    EXPECT_TRUE(stream->IsAlive());
+}
+
+TEST_F(StreamTableTest, ReceptionAddsRefreshesWithdrawsAndRejects)
+{
+    // New, repeated, a new version of the session.
+    Receive(Announcement(Sdp("One")));
+    Receive(Announcement(Sdp("One")));
+    Receive(Announcement(Sdp("One", 4242, 2)));
+    EXPECT_EQ(TakeLines(),
+              (std::vector<std::string>{"Received SAP announce for: One", "Received SAP announce for: One",
+                                        "Received SAP announce for: One"}));
+    ASSERT_EQ(m_Manager->m_Streams.size(), 2u);
+
+    // A deletion of an unknown session adds nothing.
+    Receive(Announcement(Sdp("Other", 99), true));
+    EXPECT_EQ(TakeLines(), std::vector<std::string>{"Received SAP delete for: Other"});
+    EXPECT_EQ(m_Manager->m_Streams.size(), 2u);
+
+    // A deletion marks the stream; a second one finds nothing; the same announcement makes a new one.
+    CVelmoraStream* first = Stream(0);
+    Receive(Announcement(Sdp("One"), true));
+    EXPECT_EQ(first->m_Removed, 1);
+    EXPECT_TRUE(first->GetOriginLine().IsEmpty());
+    EXPECT_FALSE(first->IsAlive());
+    Receive(Announcement(Sdp("One"), true));
+    EXPECT_EQ(m_Manager->m_Streams.size(), 2u);
+    Receive(Announcement(Sdp("One")));
+    EXPECT_EQ(m_Manager->m_Streams.size(), 3u);
+    TakeLines();
+
+    Tick();
+    EXPECT_EQ(TakeLines(), std::vector<std::string>{"Removed Stream One (Type: SAP)"});
+    EXPECT_EQ(m_Manager->m_Streams.size(), 2u);
+    // The deleted stream left the index: its session is found under the new stream.
+    Receive(Announcement(Sdp("One")));
+    EXPECT_EQ(m_Manager->m_Streams.size(), 2u);
+    TakeLines();
+
+    // Rejections in red, a nameless announcement without a word.
+    std::vector<BYTE> encrypted = Announcement(Sdp("Secret"));
+    encrypted[0] |= kSapFlagEncrypted;
+    Receive(encrypted);
+    Receive(std::vector<BYTE>(5, 0x20));
+    Receive(Announcement("v=0\r\no=- 1 1 IN IP4 1.1.1.1\r\ns=\r\n"));
+    std::vector<COLORREF> colours;
+    EXPECT_EQ(TakeLines(&colours),
+              (std::vector<std::string>{"Received encrypted SAP message - ignoring.",
+                                        "Received invalid SAP message - ignoring (size 5 Bytes)"}));
+    EXPECT_EQ(colours, (std::vector<COLORREF>{kLogRed, kLogRed}));
+    EXPECT_EQ(m_Manager->m_Streams.size(), 2u);
+}
+
+TEST_F(StreamTableTest, OperatorAdditions)
+{
+    m_Manager->AddSDPStream(L"v=0\r\no=- 1 1 IN IP4 1.1.1.1\r\n");
+    std::vector<COLORREF> colours;
+    EXPECT_EQ(
+        TakeLines(&colours),
+        std::vector<std::string>{"Cannot add SDP stream without session name inside SDP (missing s=...)"});
+    EXPECT_EQ(colours, std::vector<COLORREF>{kLogRed});
+    EXPECT_TRUE(m_Manager->m_Streams.empty());
+
+    m_Manager->AddSDPStream(CMfxString(Sdp("Pasted").c_str()));
+    m_Manager->AddSDPStream(CMfxString(Sdp("Pasted").c_str())); // no look-up for an existing one
+    m_Manager->AddRTSPStream(L"rtsp://10.0.0.9:8554/x");
+    ASSERT_EQ(m_Manager->m_Streams.size(), 3u);
+    EXPECT_EQ(Narrow(Stream(0)->GetName()), "Pasted");
+    EXPECT_EQ(Stream(0)->m_Kind, CVelmoraStream::kKindSDP);
+    EXPECT_EQ(Stream(2)->m_Kind, CVelmoraStream::kKindRTSP);
+    EXPECT_TRUE(Stream(2)->GetName().IsEmpty());
+    EXPECT_EQ(Narrow(Stream(2)->GetURL()), "rtsp://10.0.0.9:8554/x");
+}
+
+TEST_F(StreamTableTest, SwitchingAWishOnIsRefusedOnANameClash)
+{
+    CVelmoraStream* pasted = AddSdpStream(Sdp("Same"));
+    Receive(Announcement(Sdp("Same", 7)));
+    CVelmoraStream* lower = AddSdpStream(Sdp("same", 8));
+
+    EXPECT_FALSE(m_Manager->SetSAPAdvertising(pasted, TRUE, TRUE)); // heard by SAP
+    EXPECT_EQ(pasted->m_SAPWanted, 0);
+    EXPECT_TRUE(m_Manager->SetBonjourAdvertising(pasted, TRUE, TRUE)); // none found by DNS-SD
+    EXPECT_TRUE(m_Manager->SetSAPAdvertising(lower, TRUE, TRUE));      // names compare exactly
+
+    CVelmoraStream* second = AddSdpStream(Sdp("Same", 9));
+    EXPECT_FALSE(m_Manager->SetBonjourAdvertising(second, TRUE, TRUE)); // the first is DNS-SD wanted
+    EXPECT_TRUE(m_Manager->SetBonjourAdvertising(second, FALSE, TRUE)); // off is never refused
+    CVelmoraStream* lowerTwin = AddSdpStream(Sdp("same", 10));
+    EXPECT_FALSE(m_Manager->SetSAPAdvertising(lowerTwin, TRUE, TRUE)); // the other one is SAP wanted
+
+    AddFoundStream("Found", "", "");
+    CVelmoraStream* foundName = AddSdpStream(Sdp("Found", 11));
+    EXPECT_FALSE(m_Manager->SetBonjourAdvertising(foundName, TRUE, TRUE));
+    EXPECT_TRUE(m_Manager->SetSAPAdvertising(foundName, TRUE, TRUE));
+
+    int notAStream = 0;
+    EXPECT_FALSE(m_Manager->SetSAPAdvertising(reinterpret_cast<CVelmoraStream*>(&notAStream), FALSE, TRUE));
+
+    // Without an owner window there is no box to show, even when not quiet.
+    CVelmoraManager ownerless(nullptr);
+    ownerless.AddSDPStream(CMfxString(Sdp("X", 1).c_str()));
+    ownerless.AddSDPStream(CMfxString(Sdp("X", 2).c_str()));
+    EXPECT_TRUE(ownerless.SetSAPAdvertising(ownerless.m_Streams[0], TRUE, FALSE));
+    EXPECT_FALSE(ownerless.SetSAPAdvertising(ownerless.m_Streams[1], TRUE, FALSE));
+}
+
+TEST_F(StreamTableTest, DuplicateCheckLinksTwinsOfDifferentKinds)
+{
+    CVelmoraStream* found = AddFoundStream("F", "- 1 1 IN IP4 10.0.0.2", "239.1.1.1/32");
+    Receive(Announcement(Sdp("H1", 1)));
+    CVelmoraStream* heard1 = Stream(1);
+    heard1->m_ConnectionAddress = L"239.1.1.1/32";
+    heard1->SetOriginLine(L"- 1 1 IN IP4 10.0.0.2");
+    Receive(Announcement(Sdp("H2", 2)));
+    CVelmoraStream* heard2 = Stream(2);
+    heard2->SetOriginLine(L"- 1 1 IN IP4 10.0.0.2");
+    heard2->m_ConnectionAddress = L"239.1.1.1/32";
+    // Same origin line, other TTL: no twin.
+    Receive(Announcement(Sdp("H3", 3)));
+    CVelmoraStream* heard3 = Stream(3);
+    heard3->SetOriginLine(L"- 1 1 IN IP4 10.0.0.2");
+    heard3->m_ConnectionAddress = L"239.1.1.1/16";
+    // A pasted stream of the same session, announced and registered.
+    CVelmoraStream* pasted = AddSdpStream(Sdp("P", 4));
+    pasted->m_OriginLine = L"- 1 1 IN IP4 10.0.0.2";
+    pasted->m_ConnectionAddress = L"239.1.1.1/32";
+
+    BOOL changed = FALSE;
+    m_Manager->CheckDuplicateStreams(changed);
+    EXPECT_TRUE(changed);
+    EXPECT_EQ(found->m_pTwinSAP, heard2); // the last match wins
+    EXPECT_EQ(found->m_pTwinBonjour, nullptr);
+    EXPECT_EQ(found->m_TwinBonjourRegistered, 0);
+    EXPECT_EQ(heard1->m_pTwinBonjour, found);
+    EXPECT_EQ(heard2->m_pTwinBonjour, found);
+    EXPECT_EQ(heard2->m_pTwinSAP, nullptr); // same kind: never twins
+    EXPECT_EQ(heard3->m_pTwinBonjour, nullptr);
+    EXPECT_EQ(heard1->m_TwinSAPActive, 0);
+    EXPECT_EQ(pasted->m_pTwinBonjour, nullptr); // operator's streams are never written
+    EXPECT_EQ(pasted->m_pTwinSAP, nullptr);
+
+    changed = FALSE;
+    m_Manager->CheckDuplicateStreams(changed);
+    EXPECT_FALSE(changed);
+
+    pasted->m_SAPWanted = 1;
+    pasted->m_SAPActive = 1;
+    pasted->m_BonjourWanted = 1;
+    pasted->m_BonjourRegistered = 1;
+    m_Manager->CheckDuplicateStreams(changed);
+    EXPECT_TRUE(changed);
+    EXPECT_EQ(found->m_TwinBonjourRegistered, 1);
+    EXPECT_EQ(heard1->m_TwinSAPActive, 1);
+    EXPECT_EQ(heard2->m_TwinSAPActive, 1);
+    EXPECT_EQ(heard3->m_TwinSAPActive, 0);
+    EXPECT_EQ(pasted->m_TwinSAPActive, 0);
+
+    // Only wanted and active (or registered) together count.
+    pasted->m_SAPWanted = 0;
+    pasted->m_BonjourRegistered = 0;
+    changed = FALSE;
+    m_Manager->CheckDuplicateStreams(changed);
+    EXPECT_TRUE(changed);
+    EXPECT_EQ(found->m_TwinBonjourRegistered, 0);
+    EXPECT_EQ(heard1->m_TwinSAPActive, 0);
+    pasted->m_SAPActive = 0;
+    pasted->m_BonjourWanted = 0;
+
+    // A deleted twin leaves no link behind: at once, not at the next check.
+    m_Manager->DeleteStream(heard2);
+    EXPECT_EQ(found->m_pTwinSAP, nullptr);
+    m_Manager->CheckDuplicateStreams(changed);
+    EXPECT_EQ(found->m_pTwinSAP, heard1);
+    heard1->m_Removed = 1;
+    m_Manager->m_LastDuplicateCheck = Now();
+    Tick(); // the removal scan, without a duplicate check in this tick
+    EXPECT_EQ(m_Manager->m_Streams.size(), 3u);
+    EXPECT_EQ(found->m_pTwinSAP, nullptr);
+    EXPECT_EQ(heard3->m_pTwinBonjour, nullptr);
+}
+
+TEST_F(StreamTableTest, DeleteLeavesAStreamThatIsStillActiveToTheTick)
+{
+    CVelmoraStream* published = AddSdpStream(Sdp("Published"));
+    published->m_Published = 1; // the RTSP-server thread has not unpublished it yet
+    published->MarkRemoved();
+    m_Manager->DeleteStream(published);
+    ASSERT_EQ(m_Manager->m_Streams.size(), 1u);
+    EXPECT_EQ(published->m_Removed, 1);
+    Tick();
+    EXPECT_EQ(m_Manager->m_Streams.size(), 1u);
+    published->m_Published = 0;
+    TakeLines();
+    Tick();
+    EXPECT_TRUE(m_Manager->m_Streams.empty());
+    EXPECT_EQ(TakeLines(), std::vector<std::string>{"Removed Stream Published (Type: SDP)"});
+
+    // Announced, then deleted without being withdrawn first: one deletion, then it goes.
+    CVelmoraStream* announced = AddSdpStream(Sdp("Announced"));
+    ASSERT_TRUE(m_Manager->SetSAPAdvertising(announced, TRUE, TRUE));
+    Tick();
+    m_Manager->DeleteStream(announced);
+    ASSERT_EQ(m_Manager->m_Streams.size(), 1u);
+    for (int i = 0; i < 3; ++i) {
+        Advance(50);
+        Tick();
+    }
+    EXPECT_TRUE(m_Manager->m_Streams.empty());
+    std::vector<std::string> lines = TakeLines();
+    EXPECT_EQ(Count(lines, "Send SAP delete for: Announced"), 1u);
+    EXPECT_EQ(Count(lines, "Removed Stream Announced (Type: SDP)"), 1u);
+
+    // Withdrawn first, as the dialog does: the deletion goes out inside MarkRemoved.
+    CVelmoraStream* withdrawn = AddSdpStream(Sdp("Withdrawn"));
+    ASSERT_TRUE(m_Manager->SetSAPAdvertising(withdrawn, TRUE, TRUE));
+    Tick();
+    TakeLines();
+    withdrawn->MarkRemoved();
+    EXPECT_EQ(TakeLines(), std::vector<std::string>{"Send SAP delete for: Withdrawn"});
+    m_Manager->DeleteStream(withdrawn);
+    EXPECT_TRUE(m_Manager->m_Streams.empty());
+}
