@@ -18,14 +18,10 @@ CVelmoraStream* FindByURL(CVelmoraManager& manager, const CMfxString& url)
     return nullptr;
 }
 
-// A stream of kind 0x04 with empty name and SDP, appended to the table as the operator's addition
-// does; its own step fetches the SDP.
+// As the operator's addition by URL: a stream of kind 0x04 whose own step fetches the SDP.
 void RTSPAdd(CHostContext& context, const CMfxString& url, CHostAnswer& /*answer*/)
 {
-    CVelmoraManager& manager = *context.manager;
-    CSingleLock lock(&manager.m_StreamsLock, TRUE);
-    manager.m_Streams.push_back(
-        new CVelmoraStream(&manager, CVelmoraStream::kKindRTSP, CMfxString(), url, CMfxString()));
+    context.manager->AddRTSPStream(url);
 }
 
 // The stream's SDP, one "sdp\t<line>" per line.

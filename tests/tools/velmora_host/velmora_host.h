@@ -35,3 +35,4 @@ struct CHostCommand
 // The tables; each ends with an entry whose name is null.
 extern const CHostCommand kManagerCommands[];
 extern const CHostCommand kRetrievalCommands[];
+extern const CHostCommand kStreamCommands[];

@@ -1,0 +1,202 @@
+"""SAP under Wine: a Python peer on 10.77.0.2 announces, withdraws and sends malformed datagrams to the
+gateway, and receives the gateway's own announcements and deletions byte for byte."""
+import socket
+import struct
+import time
+
+from harness.velmora_host import VelmoraHost
+
+GROUP = "239.255.255.255"
+PORT = 9875
+SETTINGS = {"Network": {"Interface": "10.77.0.1 (any adapter)", "UseBonjour": "off"}}
+
+
+def pane_line(text):
+    """How a pane line shows in the log file (the host has no pane)."""
+    return "CVelmoraManager::AddLogTextWnd() " + text
+
+
+def pane_lines(log):
+    marker = pane_line("")
+    return [line[line.index(marker) + len(marker):] for line in log.splitlines() if marker in line]
+
+
+def peer_socket(net):
+    """The peer's SAP socket. Wine rebinds the gateway's socket to the wildcard address, so the peer
+    binds after the gateway, with SO_REUSEADDR."""
+    s = net.peer.socket(socket.AF_INET, socket.SOCK_DGRAM, socket.IPPROTO_UDP)
+    s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    s.bind(("", PORT))
+    mreq = struct.pack("4s4s", socket.inet_aton(GROUP), socket.inet_aton(net.peer.address))
+    s.setsockopt(socket.IPPROTO_IP, socket.IP_ADD_MEMBERSHIP, mreq)
+    s.setsockopt(socket.IPPROTO_IP, socket.IP_MULTICAST_IF, socket.inet_aton(net.peer.address))
+    s.settimeout(0.2)
+    return s
+
+
+def sap_packet(sdp, deletion=False, flags=0x20, auth=b"", payload_type=b"application/sdp\0"):
+    first = flags | (0x04 if deletion else 0)
+    header = bytes([first, len(auth) // 4, 0x12, 0x34]) + socket.inet_aton("10.77.0.2")
+    return header + auth + payload_type + sdp.encode("cp1252")
+
+
+def peer_sdp(name, session=4242, version=1):
+    return (
+        f"v=0\r\no=peer {session} {version} IN IP4 10.77.0.2\r\ns={name}\r\n"
+        "c=IN IP4 239.77.1.1/32\r\nt=0 0\r\nm=audio 5004 RTP/AVP 98\r\na=rtpmap:98 L24/48000/2\r\n"
+    )
+
+
+def received_from_gateway(peer, net, seconds):
+    """Every datagram from the gateway within `seconds`."""
+    packets = []
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        try:
+            data, source = peer.recvfrom(4096)
+        except socket.timeout:
+            continue
+        if source[0] == net.gw.address:
+            packets.append(data)
+    return packets
+
+
+def test_peer_announcement_enters_and_its_deletion_removes_the_stream(net, gw):
+    host = VelmoraHost(gw, SETTINGS)
+    peer = peer_socket(net)
+    gw.wait_for_log(pane_line("Start SAP listening OK"))
+
+    peer.sendto(sap_packet(peer_sdp("Peer One")), (GROUP, PORT))
+    gw.wait_for_log(pane_line("Received SAP announce for: Peer One"))
+    table = host.wait_for_streams(lambda t: any(s["name"] == "Peer One" for s in t))
+    [stream] = table
+    assert stream["kind"] == "SAP" and stream["alive"] == "1"
+    assert stream["origin"] == "peer 4242 1 IN IP4 10.77.0.2"
+    assert stream["connection"] == "239.77.1.1/32"
+    assert stream["originaddress"] == "10.77.0.2"
+
+    # The same announcement again only refreshes the stream.
+    peer.sendto(sap_packet(peer_sdp("Peer One")), (GROUP, PORT))
+    gw.wait_for_log(pane_line("Received SAP announce for: Peer One"), count=2)
+    assert len(host.streams()) == 1
+
+    peer.sendto(sap_packet(peer_sdp("Peer One"), deletion=True), (GROUP, PORT))
+    gw.wait_for_log(pane_line("Removed Stream Peer One (Type: SAP)"))
+    assert host.streams() == []
+    log = gw.log_text()
+    assert pane_line("Received SAP delete for: Peer One") in log
+    host.exit()
+
+
+def test_each_malformed_datagram_gives_its_own_line_and_nothing_else(net, gw):
+    host = VelmoraHost(gw, SETTINGS)
+    peer = peer_socket(net)
+    gw.wait_for_log(pane_line("Start SAP listening OK"))
+    before = len(pane_lines(gw.log_text()))
+
+    sdp = peer_sdp("Bad")
+    full_sdp = peer_sdp("Full")
+    full_sdp += "a=x-pad:" + "p" * (1024 - 24 - len(full_sdp) - len("a=x-pad:") - 2) + "\r\n"
+    full = sap_packet(full_sdp)
+    assert len(full) == 1024
+    datagrams = [
+        (b"\x20\x00\x12\x34\x0a\x4d\x00", "Received invalid SAP message - ignoring (size 7 Bytes)"),
+        (sap_packet(sdp, flags=0x23), "Received encrypted SAP message - ignoring."),
+        (sap_packet(sdp, flags=0x21), "Received compressed SAP message - ignoring."),
+        (sap_packet(sdp, flags=0x30), "Received SAP IPv6 message - ignoring."),
+        (sap_packet(sdp.replace("s=Bad", "s=")), None),  # no name: dropped quietly
+        (sap_packet(sdp.replace("o=peer 4242 1 IN IP4 10.77.0.2", "o=")), None),  # no origin
+        (sap_packet("v=0\r\n" + "a=" + "x" * 1100 + "\r\n" + sdp), None),  # longer than 1024 bytes
+        (sap_packet(sdp, payload_type=b"application/sdp"), None),  # the type text has no end
+        (full, "Received SAP announce for: Full"),
+        (sap_packet(peer_sdp("Authenticated", 77), auth=b"AUTHDATA"), "Received SAP announce for: Authenticated"),
+        (sap_packet(peer_sdp("Untyped", 78), payload_type=b""), "Received SAP announce for: Untyped"),
+        (sap_packet(peer_sdp("Marker", 79)), "Received SAP announce for: Marker"),
+    ]
+    for data, _ in datagrams:
+        peer.sendto(data, (GROUP, PORT))
+        time.sleep(0.05)
+    log = gw.wait_for_log(pane_line("Received SAP announce for: Marker"))
+    assert pane_lines(log)[before:] == [line for _, line in datagrams if line is not None]
+    names = sorted(s["name"] for s in host.streams())
+    assert names == ["Authenticated", "Full", "Marker", "Untyped"]
+    host.exit()
+
+
+def expected_announcement(sdp_bytes):
+    # Hash 4660 (0x1234) low byte first, origin 10.77.0.1 from the origin line.
+    return bytes([0x20, 0x00, 0x34, 0x12, 10, 77, 0, 1]) + b"application/sdp\0" + sdp_bytes
+
+
+def test_sdp_stream_is_announced_withdrawn_once_and_heard_back_as_its_twin(net, gw):
+    host = VelmoraHost(gw, SETTINGS)
+    peer = peer_socket(net)
+    gw.wait_for_log(pane_line("Start SAP listening OK"))
+
+    lines = [
+        "v=0",
+        "o=- 4660 1 IN IP4 10.77.0.1",
+        "s=Local Studio",
+        "c=IN IP4 239.77.2.2/32",
+        "t=0 0",
+        "a=recvonly",
+        "m=audio 5004 RTP/AVP 98",
+        "a=rtpmap:98 L24/48000/2",
+    ]
+    host.command("add-sdp " + "\\n".join(lines))
+    host.command("sap on SDP Local Studio")
+    # Normalised (the default): the session attribute follows the m line.
+    normalized = [lines[i] for i in (0, 1, 2, 3, 4, 6, 5, 7)]
+    expected = expected_announcement(("\r\n".join(normalized) + "\r\n").encode())
+
+    packets = received_from_gateway(peer, net, 3.0)
+    assert packets == [expected]
+    log = gw.wait_for_log(pane_line("Send SAP announce for: Local Studio"))
+    assert pane_line(f"Create SAP announce for: Local Studio, size is {len(expected)}") in log
+
+    # The gateway hears itself; the heard stream is linked to the announcing one.
+    gw.wait_for_log(pane_line("Received SAP announce for: Local Studio"))
+    table = host.wait_for_streams(lambda t: len(t) == 2)
+    assert sorted(s["kind"] for s in table) == ["SAP", "SDP"]
+    deadline = time.monotonic() + 10
+    while True:
+        twins = {t["kind"]: t for t in (host._fields(x) for x in host.command("twins"))}
+        if twins["SAP"]["twinsapactive"] == "1" or time.monotonic() > deadline:
+            break
+        time.sleep(0.1)
+    assert twins["SAP"]["twinsapactive"] == "1"
+    assert twins["SDP"]["twinsapactive"] == "0"
+
+    # Switching announcing on is refused while a heard stream has the same name (here its own echo).
+    try:
+        host.command("sap on SDP Local Studio")
+        refused = False
+    except AssertionError:
+        refused = True
+    assert refused
+
+    host.command("sap off SDP Local Studio")
+    packets = received_from_gateway(peer, net, 4.0)
+    assert packets == [bytes([0x24]) + expected[1:]]
+    gw.wait_for_log(pane_line("Removed Stream Local Studio (Type: SAP)"))
+    log = gw.log_text()
+    assert log.count(pane_line("Send SAP delete for: Local Studio")) == 1
+    assert log.count(pane_line("Send SAP announce for: Local Studio")) == 1
+    host.exit()
+
+
+def test_removing_an_announced_stream_sends_one_deletion_first(net, gw):
+    host = VelmoraHost(gw, {"Network": SETTINGS["Network"], "Settings": {"DoSDPSort": "false"}})
+    peer = peer_socket(net)
+    gw.wait_for_log(pane_line("Start SAP listening OK"))
+    sdp = "v=0\r\no=- 4660 1 IN IP4 10.77.0.1\r\ns=Gone Soon\r\nt=0 0\r\na=recvonly\r\nm=audio 5004 RTP/AVP 98\r\n"
+    host.command("add-sdp " + sdp.replace("\r\n", "\\n"))
+    host.command("sap on SDP Gone Soon")
+    expected = expected_announcement(sdp.encode())  # not normalised: as given
+    assert received_from_gateway(peer, net, 2.0) == [expected]
+
+    host.command("remove SDP Gone Soon")
+    assert received_from_gateway(peer, net, 3.0) == [bytes([0x24]) + expected[1:]]
+    table = host.wait_for_streams(lambda t: all(s["kind"] != "SDP" for s in t))
+    assert all(s["name"] != "Gone Soon" or s["kind"] == "SAP" for s in table)
+    host.exit()
