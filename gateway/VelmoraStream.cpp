@@ -249,7 +249,7 @@ void CVelmoraStream::TakeFetchedSDP(CMfxString sdp, BOOL& changed)
         addressTaken = true;
     }
     if (m_OriginLine.IsEmpty()) {
-        m_OriginLine = GetSdpOriginLine(parsed);
+        SetOriginLine(GetSdpOriginLine(parsed));
     }
     if (m_OriginAddress.IsEmpty()) {
         m_OriginAddress = GetSdpOriginAddress(parsed);
