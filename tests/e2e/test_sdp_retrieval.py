@@ -7,6 +7,7 @@ import threading
 import time
 
 from harness.velmora_host import VelmoraHost
+from test_sap import peer_socket, received_from_gateway
 
 PORT = 8554
 REFUSED_PORT = 9
@@ -163,7 +164,9 @@ def wait_until(condition, timeout, what):
 
 def test_describe_requests_replies_failures_and_retries(net, gw):
     server = RtspTestServer(net)
-    host = VelmoraHost(gw, {"Network": {"Interface": "10.77.0.1 (any adapter)"}})
+    # Without normalisation the SAP payload is the fetched SDP byte for byte.
+    host = VelmoraHost(gw, {"Network": {"Interface": "10.77.0.1 (any adapter)"}, "Settings": {"DoSDPSort": "false"}})
+    sap_peer = peer_socket(net)
     try:
         refused = f"rtsp://{net.peer.address}:{REFUSED_PORT}/refused"
         urls = {
@@ -200,6 +203,15 @@ def test_describe_requests_replies_failures_and_retries(net, gw):
         assert table[urls["ok"]]["name"] == "Studio OK"
         assert table[urls["ok"]]["origin"] == "- 4711 1 IN IP4 10.77.0.2"
         assert table[urls["ok"]]["connection"].startswith("239.69.1.2")
+
+        # With SAP wanted, the stream added by URL is announced with the SDP it fetched.
+        host.command("sap on RTSP Studio OK")
+        announcements = received_from_gateway(sap_peer, net, 2.0)
+        assert len(announcements) == 1
+        packet = announcements[0]
+        assert packet[0] == 0x20 and packet[4:8] == socket.inet_aton(net.peer.address)
+        assert packet[8:] == b"application/sdp\0" + sdp("Studio OK")
+        gw.wait_for_log(pane_line("Send SAP announce for: Studio OK"))
 
         # A 404 is never taken, although it names application/sdp; the peer closed.
         log = gw.wait_for_log(f"for {urls['notfound']} failed, State = closed: RTSP/1.0 404 Not Found, CSeq: 0, ")
