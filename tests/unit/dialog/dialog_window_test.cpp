@@ -1,0 +1,514 @@
+// The dialog's windows against real windows under Wine, with the program's own resources: the log
+// pane, the logo, the About box, the add-stream dialogs and the dialog templates.
+#include "res/resource.h"
+#include "ui/AboutDlg.h"
+#include "ui/DialogAddStream.h"
+#include "ui/GDIDrawStream.h"
+#include "ui/LogText.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+
+namespace {
+
+const COLORREF kGreen = RGB(0, 127, 0);
+const COLORREF kRed = RGB(195, 0, 0);
+
+// A plain top-level window to hold child windows.
+class CHostWnd : public CWnd
+{
+public:
+    BOOL CreateHost(int width, int height)
+    {
+        return CreateEx(0, nullptr, L"host", WS_OVERLAPPEDWINDOW, CRect(0, 0, width, height), nullptr, 0);
+    }
+};
+
+// A memory device context for measuring without a window.
+class CMemoryDC : public CDC
+{
+public:
+    CMemoryDC() { CreateCompatibleDC(nullptr); }
+};
+
+CMfxString Numbered(const wchar_t* prefix, int n)
+{
+    CMfxString text;
+    text.Format(L"%s %d", prefix, n);
+    return text;
+}
+
+// --- line store ------------------------------------------------------------------------------------
+
+TEST(LogLineStore, LinesLieOneUnderTheOtherFromTheMargin)
+{
+    CLogtext store;
+    CMemoryDC dc;
+    store.AddLine(&dc, L"first line", kGreen, FALSE, 0, 0);
+    store.AddLine(&dc, L"a somewhat longer second line", kRed, FALSE, 0, 0);
+    store.AddLine(&dc, L"third", kGreen, FALSE, 0, 0);
+    ASSERT_EQ(store.GetCount(), 3);
+    CRect first = store.GetLineRect(0), second = store.GetLineRect(1), third = store.GetLineRect(2);
+    EXPECT_EQ(first.left, 10);
+    EXPECT_EQ(first.top, 10);
+    EXPECT_GT(first.Height(), 0);
+    EXPECT_EQ(second.top, first.bottom);
+    EXPECT_EQ(third.top, second.bottom);
+    EXPECT_EQ(second.left, 10);
+    EXPECT_GT(second.Width(), first.Width());
+    EXPECT_EQ(store.GetExtent(), CRect(0, 0, second.right + 10, third.bottom + 10));
+    EXPECT_EQ(store.GetLineColour(1), kRed);
+}
+
+TEST(LogLineStore, AmpersandIsShownNotTakenAsPrefix)
+{
+    CLogtext store;
+    CMemoryDC dc;
+    store.AddLine(&dc, L"a&b", kGreen, FALSE, 0, 0);
+    dc.SelectObject(&store.GetFont());
+    EXPECT_EQ(store.GetLineRect(0).Width(), dc.GetTextExtent(L"a&b", 3).cx);
+}
+
+TEST(LogLineStore, OldestLinesGoBeyondTheMaximumAndTheRestMovesUp)
+{
+    CLogtext store(3);
+    CMemoryDC dc;
+    for (int i = 1; i <= 5; ++i) {
+        store.AddLine(&dc, Numbered(L"line", i), kGreen, FALSE, 0, 0);
+        store.TrimToMaxLines();
+    }
+    ASSERT_EQ(store.GetCount(), 3);
+    EXPECT_STREQ(store.GetLineText(0).GetString(), L"line 3");
+    EXPECT_STREQ(store.GetLineText(2).GetString(), L"line 5");
+    EXPECT_EQ(store.GetLineRect(0).top, 10);
+    EXPECT_EQ(store.GetLineRect(1).top, store.GetLineRect(0).bottom);
+    EXPECT_EQ(store.GetExtent().bottom, store.GetLineRect(2).bottom + 10);
+}
+
+TEST(LogLineStore, ExtentShrinksWhenTheWidestLineGoes)
+{
+    CLogtext store(2);
+    CMemoryDC dc;
+    store.AddLine(&dc, L"a very very very long line at the start", kGreen, FALSE, 0, 0);
+    store.AddLine(&dc, L"short", kGreen, FALSE, 0, 0);
+    const int wide = store.GetExtent().right;
+    store.AddLine(&dc, L"tiny", kGreen, FALSE, 0, 0);
+    store.TrimToMaxLines();
+    EXPECT_LT(store.GetExtent().right, wide);
+    EXPECT_EQ(store.GetExtent().right, std::max(store.GetLineRect(0).right, store.GetLineRect(1).right) + 10);
+}
+
+TEST(LogLineStore, DefaultMaximumIsOneHundredThousand)
+{
+    CLogtext store;
+    EXPECT_EQ(store.GetMaxLines(), 100000);
+}
+
+// --- log pane window ------------------------------------------------------------------------------
+
+class LogPaneTest : public ::testing::Test
+{
+protected:
+    void Create(int maxLines, int width, int height)
+    {
+        ASSERT_TRUE(m_host.CreateHost(800, 600));
+        m_pane = std::make_unique<CWndLogText>(maxLines);
+        ASSERT_TRUE(m_pane->Create(CRect(5, 5, 5 + width, 5 + height), &m_host));
+    }
+    void TearDown() override
+    {
+        m_pane.reset();
+        if (m_host.m_hWnd != nullptr)
+            m_host.DestroyWindow();
+    }
+    int VPos() const { return m_pane->GetScrollPos(SB_VERT); }
+    SCROLLINFO VInfo() const
+    {
+        SCROLLINFO info = {};
+        info.cbSize = sizeof(info);
+        info.fMask = SIF_ALL;
+        ::GetScrollInfo(m_pane->m_hWnd, SB_VERT, &info);
+        return info;
+    }
+
+    CHostWnd m_host;
+    std::unique_ptr<CWndLogText> m_pane;
+};
+
+TEST_F(LogPaneTest, IsABorderedVisibleChildWithoutTitleAndId)
+{
+    Create(100, 400, 150);
+    EXPECT_TRUE(m_pane->GetStyle() & WS_CHILD);
+    EXPECT_TRUE(m_pane->GetStyle() & WS_VISIBLE);
+    EXPECT_TRUE(m_pane->GetStyle() & WS_BORDER);
+    EXPECT_EQ(m_pane->GetDlgCtrlID(), 0);
+    EXPECT_EQ(m_pane->GetWindowTextLength(), 0);
+    EXPECT_EQ(m_pane->GetStore().m_pOwner, m_pane.get());
+    EXPECT_TRUE(::GetClassLongW(m_pane->m_hWnd, GCL_STYLE) & CS_DBLCLKS);
+}
+
+TEST_F(LogPaneTest, ScrollBarsAppearOnlyWhenTheTextOutgrowsThePane)
+{
+    Create(100000, 400, 150);
+    m_pane->AddText(L"one short line", kGreen);
+    EXPECT_FALSE(m_pane->IsVScrollShown());
+    EXPECT_FALSE(m_pane->IsHScrollShown());
+    EXPECT_EQ(VPos(), 0);
+    int i = 0;
+    while (!m_pane->IsVScrollShown() && i < 100)
+        m_pane->AddText(Numbered(L"line", ++i), kGreen);
+    ASSERT_TRUE(m_pane->IsVScrollShown());
+    // The view follows the newest line.
+    for (int k = 0; k < 20; ++k) {
+        m_pane->AddText(Numbered(L"more", k), kRed);
+        SCROLLINFO info = VInfo();
+        EXPECT_EQ(info.nMax, m_pane->GetStore().GetExtent().Height());
+        EXPECT_EQ(info.nPos, info.nMax - static_cast<int>(info.nPage));
+    }
+    EXPECT_FALSE(m_pane->IsHScrollShown());
+    CMfxString wide;
+    for (int k = 0; k < 200; ++k)
+        wide += L"w";
+    m_pane->AddText(wide, kGreen);
+    EXPECT_TRUE(m_pane->IsHScrollShown());
+}
+
+TEST_F(LogPaneTest, KeepsItsMaximumWithAndWithoutScrollBar)
+{
+    // Tall pane: five lines fit, no scroll bar ever shows.
+    Create(5, 400, 400);
+    for (int i = 1; i <= 9; ++i)
+        m_pane->AddText(Numbered(L"line", i), kGreen);
+    EXPECT_FALSE(m_pane->IsVScrollShown());
+    EXPECT_EQ(m_pane->GetStore().GetCount(), 5);
+    EXPECT_STREQ(m_pane->GetStore().GetLineText(0).GetString(), L"line 5");
+    EXPECT_EQ(m_pane->GetStore().GetLineRect(0).top, 10);
+}
+
+TEST_F(LogPaneTest, KeepsItsMaximumWhileFollowingTheNewestLine)
+{
+    Create(30, 400, 100);
+    for (int i = 1; i <= 100; ++i)
+        m_pane->AddText(Numbered(L"line", i), kGreen);
+    ASSERT_TRUE(m_pane->IsVScrollShown());
+    EXPECT_EQ(m_pane->GetStore().GetCount(), 30);
+    EXPECT_STREQ(m_pane->GetStore().GetLineText(0).GetString(), L"line 71");
+    SCROLLINFO info = VInfo();
+    EXPECT_EQ(info.nMax, m_pane->GetStore().GetExtent().Height());
+    EXPECT_EQ(info.nPos, info.nMax - static_cast<int>(info.nPage));
+}
+
+TEST_F(LogPaneTest, OwnScrollRequestsMoveTheView)
+{
+    Create(1000, 400, 100);
+    for (int i = 1; i <= 40; ++i)
+        m_pane->AddText(Numbered(L"line", i), kGreen);
+    const SCROLLINFO atEnd = VInfo();
+    m_pane->SendMessage(WM_VSCROLL, SB_TOP, 0);
+    EXPECT_EQ(VPos(), 0);
+    m_pane->SendMessage(WM_VSCROLL, SB_LINEDOWN, 0);
+    EXPECT_EQ(VPos(), 1);
+    m_pane->SendMessage(WM_VSCROLL, SB_PAGEDOWN, 0);
+    EXPECT_EQ(VPos(), 1 + static_cast<int>(atEnd.nPage));
+    m_pane->SendMessage(WM_VSCROLL, SB_BOTTOM, 0);
+    EXPECT_EQ(VPos(), atEnd.nPos);
+    m_pane->SendMessage(WM_VSCROLL, SB_LINEDOWN, 0);
+    EXPECT_EQ(VPos(), atEnd.nPos);
+    // A scroll-bar control's request is not the pane's.
+    HWND hBar = ::CreateWindowExW(0, L"SCROLLBAR", L"", WS_CHILD, 0, 0, 10, 10, m_host.m_hWnd, nullptr,
+                                  nullptr, nullptr);
+    m_pane->SendMessage(WM_VSCROLL, SB_TOP, reinterpret_cast<LPARAM>(hBar));
+    EXPECT_EQ(VPos(), atEnd.nPos);
+    ::DestroyWindow(hBar);
+}
+
+// --- logo -----------------------------------------------------------------------------------------
+
+TEST(Logo, PictureResourceLoadsWithItsSizeAndAlpha)
+{
+    CImage image;
+    ASSERT_TRUE(CGDIDrawStreamGUI::LoadPngResource(image));
+    EXPECT_EQ(image.GetWidth(), 303);
+    EXPECT_EQ(image.GetHeight(), 162);
+    EXPECT_EQ(image.GetBPP(), 32);
+    const BYTE* top = static_cast<const BYTE*>(image.GetBits());
+    EXPECT_EQ(top[3], 0) << "the corner is transparent";
+    const BYTE* middle = top + 81 * image.GetPitch() + 150 * 4;
+    EXPECT_EQ(middle[3], 255) << "the centre is opaque";
+}
+
+// A memory picture to draw into: white, 32 bits, top-down.
+class CCanvas
+{
+public:
+    CCanvas(int width, int height) : m_width(width)
+    {
+        BITMAPINFO info = {};
+        info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+        info.bmiHeader.biWidth = width;
+        info.bmiHeader.biHeight = -height;
+        info.bmiHeader.biPlanes = 1;
+        info.bmiHeader.biBitCount = 32;
+        m_hBitmap =
+            ::CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, reinterpret_cast<void**>(&m_bits), nullptr, 0);
+        m_dc.CreateCompatibleDC(nullptr);
+        m_previous = m_dc.SelectObject(static_cast<HGDIOBJ>(m_hBitmap));
+        memset(m_bits, 0xFF, static_cast<size_t>(width) * static_cast<size_t>(height) * 4);
+    }
+    ~CCanvas()
+    {
+        m_dc.SelectObject(m_previous);
+        ::DeleteObject(m_hBitmap);
+    }
+    CDC* DC() { return &m_dc; }
+    COLORREF Pixel(int x, int y)
+    {
+        ::GdiFlush();
+        const BYTE* p =
+            m_bits + (static_cast<size_t>(y) * static_cast<size_t>(m_width) + static_cast<size_t>(x)) * 4;
+        return RGB(p[2], p[1], p[0]);
+    }
+
+private:
+    int m_width;
+    HBITMAP m_hBitmap = nullptr;
+    BYTE* m_bits = nullptr;
+    CDC m_dc;
+    HGDIOBJ m_previous = nullptr;
+};
+
+TEST(Logo, DrawnScaledWithAlphaBlendWhenTheDrawEntryFailsOrIsMissing)
+{
+    for (bool withEntry : {true, false}) {
+        CGDIDrawStreamGUI logo;
+        if (!withEntry)
+            logo.SetDrawEntry(nullptr);
+        logo.LoadLogo();
+        ASSERT_FALSE(logo.GetUnscaled().IsNull());
+        CCanvas canvas(400, 300);
+        logo.DrawScaledImage(canvas.DC(), CRect(20, 30, 20 + 151, 200));
+        EXPECT_FLOAT_EQ(logo.GetScale(), 151.0f / 303.0f);
+        EXPECT_EQ(logo.GetScaled().GetWidth(), 151);
+        EXPECT_EQ(logo.GetScaled().GetHeight(), 80);
+        const COLORREF blue = canvas.Pixel(20 + 100, 30 + 10);
+        EXPECT_LT(GetRValue(blue), 60) << "the logo's blue background is drawn";
+        EXPECT_GT(GetBValue(blue), 80) << "the logo's blue background is drawn";
+        EXPECT_EQ(canvas.Pixel(20, 30), RGB(255, 255, 255)) << "its transparent corner is not";
+        EXPECT_EQ(canvas.Pixel(20 + 75, 30 + 85), RGB(255, 255, 255)) << "nothing below its height";
+        EXPECT_EQ(canvas.Pixel(10, 40), RGB(255, 255, 255)) << "nothing left of the target";
+    }
+}
+
+TEST(Logo, RescaledOnlyWhenTheWidthChanges)
+{
+    CGDIDrawStreamGUI logo;
+    logo.LoadLogo();
+    CCanvas canvas(700, 400);
+    logo.DrawScaledImage(canvas.DC(), CRect(0, 0, 290, 10));
+    logo.DrawScaledImage(canvas.DC(), CRect(90, 0, 380, 10));
+    logo.DrawScaledImage(canvas.DC(), CRect(0, 0, 290, 10));
+    EXPECT_EQ(logo.GetRescaleCount(), 1);
+    logo.DrawScaledImage(canvas.DC(), CRect(0, 0, 600, 10));
+    EXPECT_EQ(logo.GetRescaleCount(), 2);
+    EXPECT_EQ(logo.GetScaled().GetWidth(), 600);
+}
+
+TEST(Logo, NothingIsDrawnWithoutPictureOrRoom)
+{
+    CCanvas canvas(100, 100);
+    CGDIDrawStreamGUI empty; // never loaded: no picture
+    empty.DrawScaledImage(canvas.DC(), CRect(0, 0, 100, 100));
+    EXPECT_EQ(empty.GetRescaleCount(), 0);
+    CGDIDrawStreamGUI logo;
+    logo.LoadLogo();
+    for (CRect target : {CRect(50, 50, 50, 90), CRect(50, 50, 10, 90)})
+        logo.DrawScaledImage(canvas.DC(), target);
+    logo.DrawScaledImage(nullptr, CRect(0, 0, 100, 100));
+    EXPECT_EQ(logo.GetRescaleCount(), 0);
+    for (int y = 0; y < 100; y += 7)
+        for (int x = 0; x < 100; x += 7)
+            ASSERT_EQ(canvas.Pixel(x, y), RGB(255, 255, 255));
+}
+
+// --- dialogs --------------------------------------------------------------------------------------
+
+std::function<void(HWND)>* s_pModalStep = nullptr;
+
+void CALLBACK RunModalStep(HWND hDialog, UINT, UINT_PTR id, DWORD)
+{
+    ::KillTimer(hDialog, id);
+    auto* pStep = s_pModalStep;
+    s_pModalStep = nullptr;
+    if (pStep != nullptr)
+        (*pStep)(hDialog);
+}
+
+// Starts the step on the dialog's own timer once the dialog has been initialised.
+LRESULT CALLBACK WatchInitDialog(int code, WPARAM wParam, LPARAM lParam)
+{
+    const CWPRETSTRUCT* pMessage = reinterpret_cast<const CWPRETSTRUCT*>(lParam);
+    if (code == HC_ACTION && pMessage->message == WM_INITDIALOG && s_pModalStep != nullptr)
+        ::SetTimer(pMessage->hwnd, 1, 10, RunModalStep);
+    return ::CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+// Runs a dialog modally; `step` runs inside its message loop once it is up, and must end it.
+void RunModal(CDialog& dialog, std::function<void(HWND)> step, INT_PTR expected)
+{
+    s_pModalStep = &step;
+    HHOOK hHook = ::SetWindowsHookExW(WH_CALLWNDPROCRET, WatchInitDialog, nullptr, ::GetCurrentThreadId());
+    EXPECT_EQ(dialog.DoModal(), expected);
+    ::UnhookWindowsHookEx(hHook);
+    s_pModalStep = nullptr;
+}
+
+CString WindowText(HWND hWnd)
+{
+    CString text;
+    CWnd::FromHandle(hWnd)->GetWindowText(text);
+    return text;
+}
+
+void Press(HWND hDialog, int id)
+{
+    ::PostMessageW(hDialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                   reinterpret_cast<LPARAM>(::GetDlgItem(hDialog, id)));
+}
+
+TEST(AddStreamDialogs, RtspUrlAsTypedAndEmptyUrlOnOk)
+{
+    CDialogAddRTSPStream dialog;
+    RunModal(
+        dialog,
+        [](HWND hDialog) {
+            EXPECT_STREQ(WindowText(hDialog).GetString(), L"Add RTSP Stream");
+            EXPECT_TRUE(WindowText(::GetDlgItem(hDialog, IDC_EDIT_URL)).IsEmpty());
+            ::SetDlgItemTextW(hDialog, IDC_EDIT_URL, L"  rtsp://10.0.0.5:554/by-name/Studio A ");
+            Press(hDialog, IDOK);
+        },
+        IDOK);
+    EXPECT_STREQ(dialog.m_URL.GetString(), L"  rtsp://10.0.0.5:554/by-name/Studio A ");
+
+    CDialogAddRTSPStream empty;
+    RunModal(
+        empty, [](HWND hDialog) { Press(hDialog, IDOK); }, IDOK);
+    EXPECT_TRUE(empty.m_URL.IsEmpty());
+}
+
+TEST(AddStreamDialogs, NewSdpKeepsItsTitleAndLineBreaks)
+{
+    const wchar_t* pasted = L"v=0\r\no=- 1 1 IN IP4 10.0.0.5\r\ns=Studio A\r\nc=IN IP4 239.1.2.3/32\r\n";
+    CDialogAddSDPStream dialog(nullptr, L"", FALSE);
+    RunModal(
+        dialog,
+        [pasted](HWND hDialog) {
+            EXPECT_STREQ(WindowText(hDialog).GetString(), L"Add SDP Stream");
+            HWND hEdit = ::GetDlgItem(hDialog, IDC_EDIT_SDP);
+            EXPECT_FALSE(::GetWindowLongW(hEdit, GWL_STYLE) & ES_READONLY);
+            ::SetWindowTextW(hEdit, pasted);
+            Press(hDialog, IDOK);
+        },
+        IDOK);
+    EXPECT_STREQ(dialog.m_SDP.GetString(), pasted);
+}
+
+TEST(AddStreamDialogs, ListedStreamIsShownReadOnlyUnderItsName)
+{
+    CDialogAddSDPStream dialog(nullptr, L"Studio B", L"v=0\r\ns=Studio B\r\n", TRUE);
+    RunModal(
+        dialog,
+        [](HWND hDialog) {
+            EXPECT_STREQ(WindowText(hDialog).GetString(), L"Stream: Studio B");
+            HWND hEdit = ::GetDlgItem(hDialog, IDC_EDIT_SDP);
+            EXPECT_TRUE(::GetWindowLongW(hEdit, GWL_STYLE) & ES_READONLY);
+            EXPECT_STREQ(WindowText(hEdit).GetString(), L"v=0\r\ns=Studio B\r\n");
+            Press(hDialog, IDOK);
+        },
+        IDOK);
+    EXPECT_STREQ(dialog.m_SDP.GetString(), L"v=0\r\ns=Studio B\r\n");
+
+    CDialogAddSDPStream cancelled(nullptr, L"Studio B", L"text", FALSE);
+    RunModal(
+        cancelled,
+        [](HWND hDialog) {
+            ::SetDlgItemTextW(hDialog, IDC_EDIT_SDP, L"changed");
+            ::PostMessageW(hDialog, WM_CLOSE, 0, 0);
+        },
+        IDCANCEL);
+    EXPECT_STREQ(cancelled.m_SDP.GetString(), L"text");
+}
+
+TEST(AboutBox, ShowsVersionAndEndsWithOk)
+{
+    CAboutDlg about;
+    RunModal(
+        about,
+        [](HWND hDialog) {
+            EXPECT_STREQ(WindowText(hDialog).GetString(), L"About Velmora");
+            bool versionShown = false;
+            for (HWND hChild = ::GetWindow(hDialog, GW_CHILD); hChild != nullptr;
+                 hChild = ::GetWindow(hChild, GW_HWNDNEXT))
+                versionShown = versionShown || WindowText(hChild) == L"Velmora, Version 1.0.0.27";
+            EXPECT_TRUE(versionShown);
+            Press(hDialog, IDOK);
+        },
+        IDOK);
+}
+
+// --- resources ------------------------------------------------------------------------------------
+
+TEST(Resources, StringsIconArrowsAndVersion)
+{
+    CString text;
+    EXPECT_TRUE(AfxLoadString(IDS_ABOUTBOX, text));
+    EXPECT_STREQ(text.GetString(), L"&About Velmora...");
+    const std::pair<UINT, const wchar_t*> columns[] = {
+        {102, L"Streamname"}, {103, L"RTSP"}, {107, L"Multicast"}, {108, L"Source"},
+        {109, L"COR"},        {110, L"SAP"},  {111, L"Origin"}};
+    for (const auto& column : columns) {
+        EXPECT_TRUE(AfxLoadString(column.first, text));
+        EXPECT_STREQ(text.GetString(), column.second);
+    }
+    EXPECT_NE(::LoadIconW(AfxGetResourceHandle(), MAKEINTRESOURCEW(IDR_MAINFRAME)), nullptr);
+
+    // The sort arrows are palette bitmaps whose black maps to another colour.
+    for (UINT id : {IDB_SORT_UP, IDB_SORT_DOWN}) {
+        COLORMAP map = {RGB(0, 0, 0), RGB(10, 200, 30)};
+        HBITMAP hMapped = ::CreateMappedBitmap(AfxGetResourceHandle(), id, 0, &map, 1);
+        ASSERT_NE(hMapped, nullptr) << id;
+        BITMAP info = {};
+        ::GetObjectW(hMapped, sizeof(info), &info);
+        EXPECT_EQ(info.bmWidth, 9);
+        EXPECT_EQ(info.bmHeight, 5);
+        CDC dc;
+        dc.CreateCompatibleDC(nullptr);
+        HGDIOBJ previous = dc.SelectObject(static_cast<HGDIOBJ>(hMapped));
+        // The arrow's point: the top middle pixel of the up arrow, the bottom middle of the down one.
+        EXPECT_EQ(::GetPixel(dc, 4, id == IDB_SORT_UP ? 0 : 4), RGB(10, 200, 30));
+        EXPECT_EQ(::GetPixel(dc, 0, id == IDB_SORT_UP ? 0 : 4), RGB(255, 255, 255));
+        dc.SelectObject(previous);
+        ::DeleteObject(hMapped);
+    }
+
+    wchar_t path[MAX_PATH] = {};
+    ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+    DWORD handle = 0;
+    DWORD size = ::GetFileVersionInfoSizeW(path, &handle);
+    ASSERT_GT(size, 0u);
+    std::vector<BYTE> block(size);
+    ASSERT_TRUE(::GetFileVersionInfoW(path, 0, size, block.data()));
+    for (const auto& value :
+         {std::make_pair(L"ProductName", L"Velmora"), std::make_pair(L"FileVersion", L"1.0.0.27")}) {
+        CMfxString query;
+        query.Format(L"\\StringFileInfo\\040904b0\\%s", value.first);
+        wchar_t* pText = nullptr;
+        UINT length = 0;
+        ASSERT_TRUE(
+            ::VerQueryValueW(block.data(), query.GetString(), reinterpret_cast<void**>(&pText), &length));
+        EXPECT_STREQ(pText, value.second);
+    }
+}
+
+} // namespace

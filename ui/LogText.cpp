@@ -1,0 +1,351 @@
+#include "ui/LogText.h"
+
+#include <algorithm>
+
+// ---------------------------------------------------------------------------------------------
+// CLogtextItem
+
+CLogtextItem::CLogtextItem(CMfxString text, COLORREF colour)
+    : m_Text(text), m_Colour(colour), m_NeedsMeasuring(TRUE)
+{
+}
+
+void CLogtextItem::Measure(CDC* pDC, CRect& running)
+{
+    if (m_NeedsMeasuring) {
+        CRect rect(running.left, running.top, running.left, running.top);
+        pDC->DrawText(m_Text.GetString(), m_Text.GetLength(), &rect, DT_CALCRECT | DT_NOPREFIX);
+        m_Rect = rect;
+        m_NeedsMeasuring = FALSE;
+    } else {
+        m_Rect.OffsetRect(running.left - m_Rect.left, running.top - m_Rect.top);
+    }
+    running = m_Rect;
+    running.OffsetRect(0, m_Rect.Height());
+}
+
+// ---------------------------------------------------------------------------------------------
+// CLogtext
+
+CLogtext::CLogtext(int maxLines) : m_MaxLines(std::max(maxLines, 1))
+{
+    m_Font.CreateFont(-12, 0, 0, 0, FW_LIGHT, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                      CLIP_DEFAULT_PRECIS, PROOF_QUALITY, FF_MODERN | DEFAULT_PITCH, L"Courier New");
+}
+
+CLogtext::~CLogtext()
+{
+    while (!m_Lines.empty())
+        m_Lines.pop_back();
+}
+
+void CLogtext::AddLine(CDC* pDC, CMfxString text, COLORREF colour, BOOL drawNow, int hPos, int vPos)
+{
+    // Every earlier line keeps its measured place, so only the new one is placed: below the last.
+    CRect running(kMargin, kMargin + m_DroppedHeight, 0, 0);
+    if (!m_Lines.empty())
+        running.top = m_Lines.back()->m_Rect.bottom;
+    m_Lines.push_back(std::make_unique<CLogtextItem>(text, colour));
+    ++m_Count;
+
+    int savedDC = pDC->SaveDC();
+    pDC->SetBkMode(TRANSPARENT);
+    pDC->SelectObject(&m_Font);
+    pDC->SetTextColor(RGB(0, 0, 0));
+    CLogtextItem& line = *m_Lines.back();
+    line.Measure(pDC, running);
+    m_WidestRight = std::max(m_WidestRight, static_cast<int>(line.m_Rect.right));
+    UpdateExtent();
+    if (drawNow)
+        DrawLine(pDC, line, hPos, vPos);
+    pDC->RestoreDC(savedDC);
+}
+
+void CLogtext::TrimToMaxLines()
+{
+    if (m_Count <= m_MaxLines)
+        return;
+    bool widestDropped = false;
+    while (m_Count > m_MaxLines) {
+        widestDropped = widestDropped || m_Lines.front()->m_Rect.right >= m_WidestRight;
+        m_Lines.pop_front();
+        --m_Count;
+    }
+    m_DroppedHeight = m_Lines.front()->m_Rect.top - kMargin;
+    if (m_DroppedHeight > 0x20000000) {
+        // Bring the stored places back near zero long before they could overflow.
+        for (auto& line : m_Lines)
+            line->m_Rect.OffsetRect(0, -m_DroppedHeight);
+        m_DroppedHeight = 0;
+    }
+    if (widestDropped) {
+        m_WidestRight = 0;
+        for (const auto& line : m_Lines)
+            m_WidestRight = std::max(m_WidestRight, static_cast<int>(line->m_Rect.right));
+    }
+    UpdateExtent();
+}
+
+void CLogtext::UpdateExtent()
+{
+    if (m_Lines.empty()) {
+        m_Extent.SetRectEmpty();
+        return;
+    }
+    m_Extent.SetRect(0, 0, m_WidestRight + kMargin,
+                     m_Lines.back()->m_Rect.bottom - m_DroppedHeight + kMargin);
+}
+
+CRect CLogtext::GetLineRect(int index) const
+{
+    CRect rect = m_Lines.at(static_cast<size_t>(index))->m_Rect;
+    rect.OffsetRect(0, -m_DroppedHeight);
+    return rect;
+}
+
+CMfxString CLogtext::GetLineText(int index) const
+{
+    return m_Lines.at(static_cast<size_t>(index))->m_Text;
+}
+
+COLORREF CLogtext::GetLineColour(int index) const
+{
+    return m_Lines.at(static_cast<size_t>(index))->m_Colour;
+}
+
+void CLogtext::DrawLine(CDC* pDC, const CLogtextItem& line, int hPos, int vPos)
+{
+    CRect rect = line.m_Rect;
+    rect.OffsetRect(-hPos, -(vPos + m_DroppedHeight));
+    if (rect.bottom <= 0 || rect.top >= kDrawLimit)
+        return;
+    pDC->SetTextColor(line.m_Colour);
+    pDC->DrawText(line.m_Text.GetString(), line.m_Text.GetLength(), &rect, DT_NOPREFIX);
+}
+
+void CLogtext::Draw(CDC* pDC, int hPos, int vPos)
+{
+    int savedDC = pDC->SaveDC();
+    pDC->SetBkMode(TRANSPARENT);
+    pDC->SelectObject(&m_Font);
+    // The lines lie in order from top to bottom: start at the first one that reaches into the pane.
+    const int firstVisibleBottom = vPos + m_DroppedHeight;
+    auto first = std::upper_bound(
+        m_Lines.begin(), m_Lines.end(), firstVisibleBottom,
+        [](int bottom, const std::unique_ptr<CLogtextItem>& line) { return bottom < line->m_Rect.bottom; });
+    for (auto it = first; it != m_Lines.end(); ++it) {
+        if ((*it)->m_Rect.top - firstVisibleBottom >= kDrawLimit)
+            break;
+        DrawLine(pDC, **it, hPos, vPos);
+    }
+    pDC->RestoreDC(savedDC);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Scroll arithmetic
+
+int LogScroll::Clamp(int position, const SCROLLINFO& info)
+{
+    const int last = std::max(0, info.nMax - static_cast<int>(info.nPage));
+    return std::min(std::max(position, 0), last);
+}
+
+int LogScroll::RequestedPosition(UINT request, const SCROLLINFO& info)
+{
+    int position = info.nPos;
+    switch (request) {
+    case SB_LINEUP:
+        position = info.nPos - 1;
+        break;
+    case SB_LINEDOWN:
+        position = info.nPos + 1;
+        break;
+    case SB_PAGEUP:
+        position = info.nPos - static_cast<int>(info.nPage);
+        break;
+    case SB_PAGEDOWN:
+        position = info.nPos + static_cast<int>(info.nPage);
+        break;
+    case SB_THUMBTRACK:
+        position = info.nTrackPos;
+        break;
+    case SB_TOP:
+        position = 0;
+        break;
+    case SB_BOTTOM:
+        position = info.nMax - static_cast<int>(info.nPage);
+        break;
+    default: // SB_THUMBPOSITION (the drag has already moved the view), SB_ENDSCROLL and the rest
+        break;
+    }
+    return Clamp(position, info);
+}
+
+// ---------------------------------------------------------------------------------------------
+// CWndLogText
+
+BEGIN_MESSAGE_MAP(CWndLogText, CWnd)
+ON_WM_PAINT()
+ON_WM_SIZE()
+ON_WM_HSCROLL()
+ON_WM_VSCROLL()
+END_MESSAGE_MAP()
+
+namespace {
+
+SCROLLINFO EmptyScrollInfo()
+{
+    SCROLLINFO info = {};
+    info.cbSize = sizeof(SCROLLINFO);
+    return info;
+}
+
+} // namespace
+
+CWndLogText::CWndLogText(int maxLines)
+    : m_CursorId(IDC_ARROW), m_Store(maxLines), m_VScrollInfo(EmptyScrollInfo()),
+      m_HScrollInfo(EmptyScrollInfo())
+{
+}
+
+CWndLogText::~CWndLogText()
+{
+    // The window goes while this object is still whole.
+    if (m_hWnd != nullptr)
+        DestroyWindow();
+}
+
+BOOL CWndLogText::Create(const RECT& rect, CWnd* pParentWnd, UINT nID)
+{
+    return CreateEx(0, nullptr, L"", WS_CHILD | WS_VISIBLE, rect, pParentWnd, nID);
+}
+
+BOOL CWndLogText::PreCreateWindow(CREATESTRUCTW& cs)
+{
+    cs.style |= WS_BORDER;
+    m_hCursor = ::LoadCursorW(nullptr, m_CursorId);
+    cs.lpszClass = AfxRegisterWndClass(CS_DBLCLKS | CS_HREDRAW | CS_VREDRAW, m_hCursor,
+                                       reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1), nullptr);
+    m_Store.m_pOwner = this;
+    return cs.lpszClass != nullptr;
+}
+
+void CWndLogText::AddText(CMfxString text, COLORREF colour)
+{
+    if (m_hWnd == nullptr)
+        return;
+    {
+        CClientDC dc(this);
+        m_Store.AddLine(&dc, text, colour, TRUE, GetScrollPos(SB_HORZ), GetScrollPos(SB_VERT));
+    }
+    UpdateScrollBars();
+    if (m_VScrollShown) {
+        SCROLLINFO info = EmptyScrollInfo();
+        GetScrollInfo(SB_VERT, &info);
+        ScrollTo(SB_VERT, info, info.nMax - static_cast<int>(info.nPage));
+    }
+    // The store keeps its maximum of lines whatever the scroll bars show. The remaining lines move
+    // up; the pane is redrawn only when the view could not follow them (the newest line stays).
+    if (m_Store.GetCount() > m_Store.GetMaxLines()) {
+        const int shownTopBefore = m_Store.GetLineRect(m_Store.GetCount() - 1).top - GetScrollPos(SB_VERT);
+        m_Store.TrimToMaxLines();
+        UpdateScrollBars();
+        if (m_Store.GetLineRect(m_Store.GetCount() - 1).top - GetScrollPos(SB_VERT) != shownTopBefore)
+            Invalidate(FALSE);
+    }
+}
+
+void CWndLogText::OnPaint()
+{
+    CPaintDC dc(this);
+    CRect client;
+    GetClientRect(&client);
+    dc.FillRect(&client, CBrush::FromHandle(static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH))));
+    m_Store.Draw(&dc, GetScrollPos(SB_HORZ), GetScrollPos(SB_VERT));
+}
+
+void CWndLogText::OnSize(UINT, int, int)
+{
+    Default();
+    UpdateScrollBars();
+}
+
+void CWndLogText::UpdateScrollBars()
+{
+    CRect client;
+    GetClientRect(&client);
+    if (client.Width() == 0)
+        return;
+    const CRect& extent = m_Store.GetExtent();
+    UpdateScrollBar(SB_VERT, extent.Height(), client.Height(), m_VScrollShown);
+    // Showing or hiding one bar changes the room of the other.
+    GetClientRect(&client);
+    UpdateScrollBar(SB_HORZ, extent.Width(), client.Width(), m_HScrollShown);
+}
+
+void CWndLogText::UpdateScrollBar(int nBar, int extentSize, int clientSize, BOOL& shown)
+{
+    SCROLLINFO& info = nBar == SB_VERT ? m_VScrollInfo : m_HScrollInfo;
+    if (extentSize > clientSize) {
+        GetScrollInfo(nBar, &info);
+        info.fMask = SIF_ALL;
+        info.nMin = 0;
+        info.nMax = extentSize;
+        info.nPage = static_cast<UINT>(clientSize);
+        info.nPos = LogScroll::Clamp(info.nPos, info);
+        info.nTrackPos = 0;
+        if (!shown) {
+            shown = TRUE;
+            SetScrollInfo(nBar, &info, FALSE);
+            ShowScrollBar(static_cast<UINT>(nBar), TRUE);
+        } else {
+            SetScrollInfo(nBar, &info, TRUE);
+        }
+    } else {
+        info.fMask = SIF_POS;
+        info.nPos = 0;
+        SetScrollInfo(nBar, &info, FALSE);
+        if (shown) {
+            shown = FALSE;
+            ShowScrollBar(static_cast<UINT>(nBar), FALSE);
+        }
+    }
+}
+
+void CWndLogText::ScrollTo(int nBar, SCROLLINFO& info, int position)
+{
+    if (position == info.nPos)
+        return;
+    const int difference = info.nPos - position;
+    if (nBar == SB_VERT)
+        ScrollWindow(0, difference);
+    else
+        ScrollWindow(difference, 0);
+    info.fMask = SIF_POS;
+    info.nPos = position;
+    SetScrollInfo(nBar, &info, TRUE);
+    (nBar == SB_VERT ? m_VScrollInfo : m_HScrollInfo).nPos = position;
+    UpdateWindow();
+}
+
+void CWndLogText::OnScroll(int nBar, UINT nSBCode)
+{
+    SCROLLINFO info = EmptyScrollInfo();
+    info.fMask = SIF_ALL;
+    if (GetScrollInfo(nBar, &info))
+        ScrollTo(nBar, info, LogScroll::RequestedPosition(nSBCode, info));
+}
+
+void CWndLogText::OnHScroll(UINT nSBCode, UINT, CScrollBar* pScrollBar)
+{
+    if (pScrollBar == nullptr)
+        OnScroll(SB_HORZ, nSBCode);
+    Default();
+}
+
+void CWndLogText::OnVScroll(UINT nSBCode, UINT, CScrollBar* pScrollBar)
+{
+    if (pScrollBar == nullptr)
+        OnScroll(SB_VERT, nSBCode);
+    Default();
+}

@@ -1,0 +1,130 @@
+// The log pane: a child window that shows coloured text lines, newest at the bottom.
+//
+// CLogtext keeps the lines (at most its maximum, 100000; the oldest go first) with their colours
+// and measured rectangles, and draws them; CWndLogText is the window with its own scroll bars
+// that always follows the newest line. Lines are measured once, when they arrive; the lines lie
+// one under the other from (10, 10), and the text's extent is 10 pixels larger than the text at
+// the right and at the bottom. GUI thread only.
+#pragma once
+
+#include "afx/afxwin.h"
+#include "foundation/MfxString.h"
+
+#include <deque>
+#include <memory>
+
+class CWndLogText;
+
+// One line: its text, colour and place in the whole text.
+class CLogtextItem : public CObject
+{
+public:
+    CLogtextItem(CMfxString text, COLORREF colour);
+
+    // Places the line at the running rectangle's top-left corner (measuring its text with
+    // DrawText the first time) and moves the running rectangle down below it.
+    void Measure(CDC* pDC, CRect& running);
+
+    CMfxString m_Text;
+    COLORREF m_Colour;
+    CRect m_Rect;
+    BOOL m_NeedsMeasuring;
+};
+
+// The line store.
+class CLogtext : public CObject
+{
+public:
+    static const int kDefaultMaxLines = 100000;
+    // Lines start this far from the text's top-left corner, and the extent reaches this far past it.
+    static const int kMargin = 10;
+    // Lines starting this far or further below the pane's top edge are not drawn.
+    static const int kDrawLimit = 2000;
+
+    explicit CLogtext(int maxLines = kDefaultMaxLines);
+    ~CLogtext() override;
+
+    // Appends a line, measured in the device context; with drawNow it is drawn at once at the
+    // given scroll positions.
+    void AddLine(CDC* pDC, CMfxString text, COLORREF colour, BOOL drawNow, int hPos, int vPos);
+    // Drops the oldest lines beyond the maximum; the remaining lines move up.
+    void TrimToMaxLines();
+    // Draws the lines visible at the given scroll positions.
+    void Draw(CDC* pDC, int hPos, int vPos);
+
+    int GetCount() const { return m_Count; }
+    int GetMaxLines() const { return m_MaxLines; }
+    // Size of the whole text: left and top 0, right and bottom kMargin past the text.
+    const CRect& GetExtent() const { return m_Extent; }
+    // The line's place in the whole text (index 0 is the oldest line).
+    CRect GetLineRect(int index) const;
+    CMfxString GetLineText(int index) const;
+    COLORREF GetLineColour(int index) const;
+    CFont& GetFont() { return m_Font; }
+
+    CWndLogText* m_pOwner = nullptr;
+
+private:
+    void DrawLine(CDC* pDC, const CLogtextItem& line, int hPos, int vPos);
+    void UpdateExtent();
+
+    std::deque<std::unique_ptr<CLogtextItem>> m_Lines;
+    int m_MaxLines;
+    int m_Count = 0;
+    // Stored rectangles keep their place from the first line ever added; the lines dropped from the
+    // front took this many pixels, so every line's place is its stored rectangle moved up by it.
+    int m_DroppedHeight = 0;
+    // Right edge of the widest stored line, in stored coordinates.
+    int m_WidestRight = 0;
+    CRect m_Extent;
+    CFont m_Font;
+};
+
+// Scroll arithmetic of the pane, on one bar's SCROLLINFO (minimum 0, maximum, page, position).
+namespace LogScroll {
+// The position a scroll request (SB_LINEUP ... SB_ENDSCROLL) leads to, clamped to 0 .. max - page.
+int RequestedPosition(UINT request, const SCROLLINFO& info);
+// The position clamped to 0 .. max - page.
+int Clamp(int position, const SCROLLINFO& info);
+} // namespace LogScroll
+
+class CWndLogText : public CWnd
+{
+public:
+    explicit CWndLogText(int maxLines = CLogtext::kDefaultMaxLines);
+    ~CWndLogText() override;
+
+    // A visible child window without title on the rectangle (parent's client coordinates).
+    BOOL Create(const RECT& rect, CWnd* pParentWnd, UINT nID = 0);
+    // Appends a line and scrolls to it when the vertical scroll bar is shown.
+    void AddText(CMfxString text, COLORREF colour);
+
+    CLogtext& GetStore() { return m_Store; }
+    BOOL IsVScrollShown() const { return m_VScrollShown; }
+    BOOL IsHScrollShown() const { return m_HScrollShown; }
+
+protected:
+    BOOL PreCreateWindow(CREATESTRUCTW& cs) override;
+
+    afx_msg void OnPaint();
+    afx_msg void OnSize(UINT nType, int cx, int cy);
+    afx_msg void OnHScroll(UINT nSBCode, UINT nPos, CScrollBar* pScrollBar);
+    afx_msg void OnVScroll(UINT nSBCode, UINT nPos, CScrollBar* pScrollBar);
+
+    DECLARE_MESSAGE_MAP()
+
+private:
+    void UpdateScrollBars();
+    void UpdateScrollBar(int nBar, int extentSize, int clientSize, BOOL& shown);
+    // Moves the view of one bar to the position: scrolls the content, stores the position.
+    void ScrollTo(int nBar, SCROLLINFO& info, int position);
+    void OnScroll(int nBar, UINT nSBCode);
+
+    LPCWSTR m_CursorId;
+    HCURSOR m_hCursor = nullptr;
+    CLogtext m_Store;
+    SCROLLINFO m_VScrollInfo;
+    SCROLLINFO m_HScrollInfo;
+    BOOL m_VScrollShown = FALSE;
+    BOOL m_HScrollShown = FALSE;
+};
