@@ -1,13 +1,12 @@
 """SDP retrieval by RTSP DESCRIBE for streams added by RTSP URL, against a Python RTSP server on the peer side."""
 import datetime
 import os
-import re
 import socket
 import threading
 import time
 
 from harness.velmora_host import VelmoraHost
-from test_sap import peer_socket, received_from_gateway
+from test_sap import pane_line, peer_socket, received_from_gateway
 
 PORT = 8554
 REFUSED_PORT = 9
@@ -124,10 +123,6 @@ class RtspTestServer:
         # "silent": read the request and never answer.
 
 
-def pane_line(text):
-    return "CVelmoraManager::AddLogTextWnd() " + text
-
-
 def stamps(log, text, whole_end=False):
     """Times of the log lines holding text (with whole_end: ending with it), from their stamps."""
     found = []
@@ -230,7 +225,7 @@ def test_describe_requests_replies_failures_and_retries(net, gw):
             log = gw.wait_for_log(f"Get SDP on Interface 10.77.0.1 for {urls[key]} failed, State = sending", timeout=20)
             started = stamps(log, f"{urls[key]} => start")[0]
             failed = stamps(log, f"for {urls[key]} failed")[0]
-            assert 10.0 <= (failed - started).total_seconds() < 11.5, (key, started, failed)
+            assert 9.9 < (failed - started).total_seconds() < 11.5, (key, started, failed)
 
         # ... and a new attempt 20 s after the previous one.
         wait_until(lambda: len(server.arrivals("silent")) >= 2, 25, "the second silent request")
@@ -238,7 +233,7 @@ def test_describe_requests_replies_failures_and_retries(net, gw):
         assert 19.0 < second - first < 21.5
         log = gw.wait_for_log(f"Connect( {net.peer.address}, {REFUSED_PORT} )", count=2, timeout=5)
         first, second = stamps(log, f"Connect( {net.peer.address}, {REFUSED_PORT} )")[:2]
-        assert 19.9 < (second - first).total_seconds() < 21.0
+        assert 19.0 < (second - first).total_seconds() < 21.5
 
         # The URLs that cannot be fetched: a red line at once and again 20 s later.
         log = gw.wait_for_log(pane_line("Parse RTSP address failed: http://10.77.0.2/not-rtsp"), count=2, timeout=5)
@@ -247,7 +242,7 @@ def test_describe_requests_replies_failures_and_retries(net, gw):
         wait_until(lambda: len(stamps(gw.log_text(), empty_url, whole_end=True)) >= 2, 5, "the second empty URL")
         log = gw.log_text()
         first, second = stamps(log, empty_url, whole_end=True)[:2]
-        assert 19.9 < (second - first).total_seconds() < 21.0
+        assert 19.0 < (second - first).total_seconds() < 21.5
         assert "rtsp://:-1" not in log
 
         # Fetched streams are not fetched again.
