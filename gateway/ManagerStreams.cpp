@@ -35,14 +35,61 @@ struct CTwinCandidates
     int activeNotHeard = 0;     // a stream of kind 0x01, 0x08 or 0x04 is SAP wanted and active
 };
 
-std::wstring TwinKey(const CVelmoraStream* stream)
+// Whether two streams have equal origin lines and equal connection addresses.
+bool SameTwinKey(const CVelmoraStream* a, const CVelmoraStream* b)
 {
-    std::wstring key(stream->m_OriginLine.GetString(), stream->m_OriginLine.GetLength());
-    // Neither text holds a line break: they come from single SDP lines.
-    key += L'\n';
-    key.append(stream->m_ConnectionAddress.GetString(), stream->m_ConnectionAddress.GetLength());
-    return key;
+    return a->GetTwinKeyHash() == b->GetTwinKeyHash() && a->GetOriginLine() == b->GetOriginLine() &&
+           a->GetConnectionAddress() == b->GetConnectionAddress();
 }
+
+// The streams of a table grouped by equal origin line and connection address, in one open-addressed
+// table: a few allocations per check, whatever the number of streams.
+class CTwinGroups
+{
+public:
+    explicit CTwinGroups(const std::vector<CVelmoraStream*>& streams)
+    {
+        size_t size = 16;
+        while (size < 2 * streams.size()) {
+            size *= 2;
+        }
+        m_Slots.assign(size, CSlot());
+        m_GroupOf.reserve(streams.size());
+        for (const CVelmoraStream* stream : streams) {
+            m_GroupOf.push_back(GroupOf(stream, size - 1));
+        }
+    }
+
+    // The group of the stream at this place of the table.
+    CTwinCandidates& operator[](size_t index) { return m_Groups[m_GroupOf[index]]; }
+
+private:
+    struct CSlot
+    {
+        const CVelmoraStream* first = nullptr; // the group's first stream, whose key it shares
+        size_t group = 0;
+    };
+
+    // The texts of a stream are read only when its hash meets another one's.
+    size_t GroupOf(const CVelmoraStream* stream, size_t mask)
+    {
+        for (size_t slot = stream->GetTwinKeyHash() & mask;; slot = (slot + 1) & mask) {
+            CSlot& entry = m_Slots[slot];
+            if (entry.first == nullptr) {
+                entry = CSlot{stream, m_Groups.size()};
+                m_Groups.emplace_back();
+                return entry.group;
+            }
+            if (SameTwinKey(entry.first, stream)) {
+                return entry.group;
+            }
+        }
+    }
+
+    std::vector<CSlot> m_Slots;
+    std::vector<CTwinCandidates> m_Groups;
+    std::vector<size_t> m_GroupOf;
+};
 
 template <typename T> void UpdateTwinField(T& field, T value, BOOL& changed)
 {
@@ -98,8 +145,8 @@ CVelmoraStream* CVelmoraManager::FindSAPStream(const CMfxString& originLine)
         return nullptr;
     }
     CVelmoraStream* stream = found->second;
-    return (stream->m_Kind & CVelmoraStream::kKindSAP) && stream->m_OriginLine == originLine ? stream
-                                                                                             : nullptr;
+    return (stream->m_Kind & CVelmoraStream::kKindSAP) && stream->GetOriginLine() == originLine ? stream
+                                                                                                : nullptr;
 }
 
 void CVelmoraManager::IndexSAPStream(CVelmoraStream* pStream, const CMfxString& oldOriginLine,
@@ -261,13 +308,10 @@ void CVelmoraManager::CheckDuplicateStreams(BOOL& changed)
     CSingleLock lock(&m_StreamsLock, TRUE);
     // One pass gathers what each origin line and connection address offers, a second one writes
     // the twin fields: linear in the size of the table.
-    std::unordered_map<std::wstring, CTwinCandidates> candidates;
-    candidates.reserve(m_Streams.size());
-    std::vector<CTwinCandidates*> candidatesOf;
-    candidatesOf.reserve(m_Streams.size());
-    for (CVelmoraStream* stream : m_Streams) {
-        CTwinCandidates& match = candidates[TwinKey(stream)];
-        candidatesOf.push_back(&match);
+    CTwinGroups groups(m_Streams);
+    for (size_t i = 0; i < m_Streams.size(); ++i) {
+        CVelmoraStream* stream = m_Streams[i];
+        CTwinCandidates& match = groups[i];
         const bool found = (stream->m_Kind & CVelmoraStream::kKindBonjour) != 0;
         const bool heard = (stream->m_Kind & CVelmoraStream::kKindSAP) != 0;
         if (heard) {
@@ -285,7 +329,7 @@ void CVelmoraManager::CheckDuplicateStreams(BOOL& changed)
     }
     for (size_t i = 0; i < m_Streams.size(); ++i) {
         CVelmoraStream* stream = m_Streams[i];
-        const CTwinCandidates& match = *candidatesOf[i];
+        const CTwinCandidates& match = groups[i];
         if (stream->m_Kind & CVelmoraStream::kKindBonjour) {
             UpdateTwinField(stream->m_pTwinSAP, match.lastHeard, changed);
             UpdateTwinField(stream->m_TwinBonjourRegistered, match.registeredNotFound, changed);

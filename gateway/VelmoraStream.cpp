@@ -6,6 +6,8 @@
 #include "gateway/VelmoraManager.h"
 
 #include <cstdlib>
+#include <functional>
+#include <string_view>
 
 namespace {
 
@@ -47,6 +49,20 @@ void CVelmoraStream::SetOriginLine(const CMfxString& originLine)
         m_pOwner->IndexSAPStream(this, m_OriginLine, originLine);
     }
     m_OriginLine = originLine;
+    m_TwinKeyHash = HashTwinKey(m_OriginLine, m_ConnectionAddress);
+}
+
+void CVelmoraStream::SetConnectionAddress(const CMfxString& connectionAddress)
+{
+    m_ConnectionAddress = connectionAddress;
+    m_TwinKeyHash = HashTwinKey(m_OriginLine, m_ConnectionAddress);
+}
+
+size_t CVelmoraStream::HashTwinKey(const CMfxString& originLine, const CMfxString& connectionAddress)
+{
+    std::hash<std::wstring_view> hash;
+    return hash(std::wstring_view(originLine.GetString(), originLine.GetLength())) * 31 +
+           hash(std::wstring_view(connectionAddress.GetString(), connectionAddress.GetLength()));
 }
 
 bool CVelmoraStream::IsAlive()
@@ -66,8 +82,9 @@ void CVelmoraStream::ChangeSDP(CMfxString sdp)
         return;
     }
     m_SDP = sdp;
+    m_SdpValuesTaken = 0;
     m_Name.Empty();
-    m_ConnectionAddress.Empty();
+    SetConnectionAddress(CMfxString());
     SetOriginLine(CMfxString());
     m_OriginAddress.Empty();
     m_SAPPacket.clear();
@@ -81,12 +98,12 @@ void CVelmoraStream::MarkRemoved()
         m_SdpFetcher.m_LastStart = 0;
         m_SdpFetcher.SetReplyText(L"");
         m_SDP.Empty();
-        m_ConnectionAddress.Empty();
+        SetConnectionAddress(CMfxString());
         SetOriginLine(CMfxString());
         m_OriginAddress.Empty();
     } else if (m_Kind & kKindSAP) {
         m_LastSAPAnnounce = 0;
-        m_ConnectionAddress.Empty();
+        SetConnectionAddress(CMfxString());
         SetOriginLine(CMfxString());
         m_OriginAddress.Empty();
         m_SDP.Empty();
@@ -118,9 +135,12 @@ void CVelmoraStream::OnTimer(BOOL& changed)
     // 2. SDP retrieval of found and URL streams.
     FetchSDP(now, changed);
 
-    // 3. SDP values of heard and pasted streams, while they are empty.
-    if ((m_Kind & (kKindSDP | kKindSAP)) != 0 && (m_Name.IsEmpty() || m_ConnectionAddress.IsEmpty() ||
-                                                  m_OriginLine.IsEmpty() || m_OriginAddress.IsEmpty())) {
+    // 3. SDP values of heard and pasted streams, while they are empty. They are taken from an SDP
+    // once: taken again from the same text they would come out the same.
+    if ((m_Kind & (kKindSDP | kKindSAP)) != 0 && !m_SdpValuesTaken &&
+        (m_Name.IsEmpty() || m_ConnectionAddress.IsEmpty() || m_OriginLine.IsEmpty() ||
+         m_OriginAddress.IsEmpty())) {
+        m_SdpValuesTaken = 1;
         const CParsedSdp sdp = ParseSdpLines(m_SDP);
         if (m_Name.IsEmpty()) {
             m_Name = GetSdpSessionName(sdp);
@@ -130,7 +150,7 @@ void CVelmoraStream::OnTimer(BOOL& changed)
         }
         if (!m_SDP.IsEmpty()) {
             if (m_ConnectionAddress.IsEmpty()) {
-                m_ConnectionAddress = GetSdpConnectionAddress(sdp);
+                SetConnectionAddress(GetSdpConnectionAddress(sdp));
                 if (!m_ConnectionAddress.IsEmpty()) {
                     changed = TRUE;
                 }
@@ -245,7 +265,7 @@ void CVelmoraStream::TakeFetchedSDP(CMfxString sdp, BOOL& changed)
     // A new connection or origin address may make this stream another one's twin: check soon.
     bool addressTaken = false;
     if (m_ConnectionAddress.IsEmpty()) {
-        m_ConnectionAddress = GetSdpConnectionAddress(parsed);
+        SetConnectionAddress(GetSdpConnectionAddress(parsed));
         addressTaken = true;
     }
     if (m_OriginLine.IsEmpty()) {

@@ -76,8 +76,14 @@ public:
     CMfxString GetConnectionAddress() const { return m_ConnectionAddress; }
     CMfxString GetOriginAddress() const { return m_OriginAddress; }
     CMfxString GetOriginLine() const { return m_OriginLine; }
-    // Writes the origin line; for a heard stream also the manager's index of heard streams.
+    // The only writers of the origin line (for a heard stream also of the manager's index of heard
+    // streams) and of the connection address; both keep the twin key's hash.
     void SetOriginLine(const CMfxString& originLine);
+    void SetConnectionAddress(const CMfxString& connectionAddress);
+    // The hash of origin line and connection address, by which the duplicate-stream check groups
+    // the streams without reading their texts.
+    size_t GetTwinKeyHash() const { return m_TwinKeyHash; }
+    static size_t HashTwinKey(const CMfxString& originLine, const CMfxString& connectionAddress);
     // Sends the one SAP deletion (when there is a packet) and ends announcing.
     void AdvertiseSAPInactive();
     // "Bonjour", "SAP", "RTSP" or "SDP" for the first kind bit in that order, else "Unknown".
@@ -93,13 +99,14 @@ public:
     int m_BonjourRegistered = 0;
     int m_RTSPWanted = 0;
     int m_Removed = 0;
+    // Kinds 0x08 and 0x10: name, connection address, origin line and origin address have been taken
+    // from the current SDP.
+    int m_SdpValuesTaken = 0;
     Corvane::CStreamInfo* m_pStreamInfo = nullptr; // kind 0x01 only; not owned
     CMfxString m_Name;
     CMfxString m_URL;
     CMfxString m_SDP;
-    CMfxString m_ConnectionAddress;
     CMfxString m_OriginAddress;
-    CMfxString m_OriginLine;
     // RTSP "DESCRIBE" retrieval of the SDP of kinds 0x01 and 0x04.
     Corvane::CCheckStreamInfoURL m_SdpFetcher;
     CVelmoraServerMediaSession* m_pSession = nullptr;
@@ -118,4 +125,10 @@ public:
     int m_TwinBonjourRegistered = 0;
     CVelmoraStream* m_pTwinSAP = nullptr; // found stream: its twin heard by SAP
     int m_TwinSAPActive = 0;
+
+private:
+    // The two texts that make a stream another one's twin; written only through their setters.
+    CMfxString m_ConnectionAddress;
+    CMfxString m_OriginLine;
+    size_t m_TwinKeyHash = HashTwinKey(CMfxString(), CMfxString());
 };

@@ -102,8 +102,8 @@ protected:
         m_Records.back()->SetName(name);
         m_Manager->AddBonjourStream(m_Records.back().get());
         CVelmoraStream* stream = m_Manager->m_Streams.back();
-        stream->m_OriginLine = origin;
-        stream->m_ConnectionAddress = connection;
+        stream->SetOriginLine(origin);
+        stream->SetConnectionAddress(connection);
         return stream;
     }
 
@@ -322,21 +322,21 @@ TEST_F(StreamTableTest, DuplicateCheckLinksTwinsOfDifferentKinds)
     CVelmoraStream* found = AddFoundStream("F", "- 1 1 IN IP4 10.0.0.2", "239.1.1.1/32");
     Receive(Announcement(Sdp("H1", 1)));
     CVelmoraStream* heard1 = Stream(1);
-    heard1->m_ConnectionAddress = L"239.1.1.1/32";
+    heard1->SetConnectionAddress(L"239.1.1.1/32");
     heard1->SetOriginLine(L"- 1 1 IN IP4 10.0.0.2");
     Receive(Announcement(Sdp("H2", 2)));
     CVelmoraStream* heard2 = Stream(2);
     heard2->SetOriginLine(L"- 1 1 IN IP4 10.0.0.2");
-    heard2->m_ConnectionAddress = L"239.1.1.1/32";
+    heard2->SetConnectionAddress(L"239.1.1.1/32");
     // Same origin line, other TTL: no twin.
     Receive(Announcement(Sdp("H3", 3)));
     CVelmoraStream* heard3 = Stream(3);
     heard3->SetOriginLine(L"- 1 1 IN IP4 10.0.0.2");
-    heard3->m_ConnectionAddress = L"239.1.1.1/16";
+    heard3->SetConnectionAddress(L"239.1.1.1/16");
     // A pasted stream of the same session, announced and registered.
     CVelmoraStream* pasted = AddSdpStream(Sdp("P", 4));
-    pasted->m_OriginLine = L"- 1 1 IN IP4 10.0.0.2";
-    pasted->m_ConnectionAddress = L"239.1.1.1/32";
+    pasted->SetOriginLine(L"- 1 1 IN IP4 10.0.0.2");
+    pasted->SetConnectionAddress(L"239.1.1.1/32");
 
     BOOL changed = FALSE;
     m_Manager->CheckDuplicateStreams(changed);
