@@ -320,8 +320,7 @@ void CVelmoraManager::Exit()
         // The thread uses the stream table and the manager's members until its very end.
         if (WaitForSingleObject(m_hRTSPThread, 0) == WAIT_TIMEOUT) {
             LogDebug(kLogGlobal,
-                     L"CVelmoraManager::Exit() RTSP server thread %d still running, waiting for its end\n",
-                     m_RTSPThreadId.load());
+                     L"CVelmoraManager::Exit() RTSP server thread still running, waiting for its end\n");
             WaitForSingleObject(m_hRTSPThread, INFINITE);
         }
         CloseHandle(m_hRTSPThread);
