@@ -1,0 +1,162 @@
+// Start and end: the RTSP-server thread's start and Exit's wait for its end, the discovery
+// manager's chain in a build without DNS-SD, and the discovery record.
+#include "manager_test_support.h"
+
+#include "discovery/StreamInfo.h"
+#include "foundation/NetworkInterfaces.h"
+
+#include <algorithm>
+#include <atomic>
+#include <gtest/gtest.h>
+
+using namespace manager_test;
+
+namespace {
+
+std::atomic<bool> g_threadEnded{false};
+
+// Stores its id late, runs until asked to stop, and goes on for a while after it has given its id
+// back, still touching the manager.
+UINT __cdecl SlowServerThread(LPVOID param)
+{
+    CVelmoraManager* manager = static_cast<CVelmoraManager*>(param);
+    Sleep(100);
+    manager->m_RTSPThreadId = static_cast<int>(GetCurrentThreadId());
+    while (!manager->m_StopRTSPThread) {
+        Sleep(5);
+    }
+    manager->m_RTSPThreadId = -1;
+    Sleep(300);
+    manager->GetMilliSec();
+    g_threadEnded = true;
+    return 0;
+}
+
+UINT __cdecl ThreadThatEndsAtOnce(LPVOID /*param*/)
+{
+    return 0;
+}
+
+bool Contains(const std::vector<std::wstring>& lines, const std::wstring& text)
+{
+    return std::any_of(lines.begin(), lines.end(),
+                       [&](const std::wstring& line) { return line.find(text) != std::wstring::npos; });
+}
+
+size_t Count(const std::vector<std::wstring>& lines, const std::wstring& text)
+{
+    return static_cast<size_t>(std::count_if(lines.begin(), lines.end(), [&](const std::wstring& line) {
+        return line.find(text) != std::wstring::npos;
+    }));
+}
+
+} // namespace
+
+TEST(ManagerRTSPThread, StartReturnsOnceTheThreadRunsAndExitWaitsForItsRealEnd)
+{
+    const std::wstring folder = MakeTempFolder(L"rtspthread");
+    g_threadEnded = false;
+    {
+        auto manager = MakeManager();
+        OpenLogIn(*manager, folder, L"manager_lifecycle_probe");
+        ASSERT_TRUE(manager->StartRTSPServerThread(&SlowServerThread));
+        EXPECT_NE(manager->m_RTSPThreadId, -1); // so an early Exit cannot skip its wait
+        manager->Exit();
+        EXPECT_TRUE(g_threadEnded);
+        EXPECT_EQ(manager->m_StopRTSPThread, 1);
+    }
+    const std::vector<std::wstring> lines = ReadLogLines(folder);
+    EXPECT_TRUE(Contains(lines,
+                         L" Global,     CVelmoraManager::Exit() RTSP server thread still running, waiting "
+                         L"for its end"));
+    EXPECT_TRUE(Contains(lines, L" Debug,      CVelmoraManager::Exit() done"));
+}
+
+TEST(ManagerRTSPThread, AThreadThatEndsWithoutStoringItsIdDoesNotHoldUpStartOrExit)
+{
+    auto manager = MakeManager();
+    ASSERT_TRUE(manager->StartRTSPServerThread(&ThreadThatEndsAtOnce));
+    EXPECT_EQ(manager->m_RTSPThreadId, -1);
+    manager->Exit();
+    EXPECT_EQ(manager->m_StopRTSPThread, 0); // no thread was running, so none was asked to stop
+}
+
+TEST(DiscoveryManager, WithoutDNSSDEveryStepOfTheChainFailsAndExitRunsOnce)
+{
+    const std::wstring folder = MakeTempFolder(L"discovery");
+    {
+        auto manager = MakeManager();
+        OpenLogIn(*manager, folder, L"manager_lifecycle_probe");
+        manager->m_BonjourMode = L"DSA";
+        CCorvaneManager& discovery = manager->m_CorvaneManager;
+        EXPECT_FALSE(discovery.Init(manager.get()));
+        EXPECT_EQ(discovery.m_Initialised, 1);
+        Tick(*manager); // runs the browser's tick, which has nothing to do
+        manager->Exit();
+        EXPECT_EQ(discovery.m_Initialised, 0);
+        manager->Exit();
+
+        DWORD handle = 7;
+        EXPECT_FALSE(discovery.m_StreamProvider.RegisterStream(handle, 8080, L"10.0.0.5", L"Studio A",
+                                                               L"_rtsp._tcp,_corvane_session"));
+        EXPECT_EQ(handle, 7u);
+    }
+    const std::vector<std::wstring> lines = ReadLogLines(folder);
+    const wchar_t* chain[] = {
+        L" Global,     CBonjourHandler::Init() DNS-SD discovery and registration are not available in this "
+        L"build "
+        L"(mode DSA)",
+        L" Global,     CCorvaneManager::Init() Bonjour handler init failed",
+        L" Global,     CCorvaneManager::Init() Stream browser init failed",
+        L" Global,     CCorvaneManager::Init() Stream provider init failed",
+        L" Global,     CCorvaneManager::Init() QueryPerformanceFrequency return ",
+    };
+    size_t position = 0;
+    for (const wchar_t* text : chain) {
+        while (position < lines.size() && lines[position].find(text) == std::wstring::npos) {
+            ++position;
+        }
+        EXPECT_LT(position, lines.size())
+            << "missing or out of order: " << std::string(text, text + wcslen(text));
+    }
+    EXPECT_EQ(Count(lines, L"CCorvaneManager::Exit() done"), 1u);
+    EXPECT_EQ(Count(lines, L"CVelmoraManager::Exit() done"), 2u);
+}
+
+TEST(DiscoveryManager, SwitchedOffDiscoverySaysSo)
+{
+    const std::wstring folder = MakeTempFolder(L"discoveryoff");
+    {
+        auto manager = MakeManager();
+        OpenLogIn(*manager, folder, L"manager_lifecycle_probe");
+        manager->m_BonjourMode.Empty();
+        EXPECT_FALSE(manager->m_CorvaneManager.Init(manager.get()));
+    }
+    EXPECT_TRUE(Contains(ReadLogLines(folder),
+                         L"CBonjourHandler::Init() DNS-SD discovery and registration are switched off"));
+}
+
+TEST(StreamRecord, SequenceNumbersCountOnAndTheInterfaceFillTakesTheLastAddressOfTheIndex)
+{
+    Corvane::CStreamInfo first(nullptr, Corvane::CStreamInfo::kSourceDiscovery);
+    Corvane::CStreamInfo second(nullptr, Corvane::CStreamInfo::kSourceDiscovery);
+    EXPECT_EQ(second.GetSequenceNumber(), first.GetSequenceNumber() + 1);
+    EXPECT_EQ(first.m_InterfaceIndex, -1);
+    EXPECT_EQ(first.m_Port, -1);
+    EXPECT_EQ(first.m_Resolved, 0);
+    EXPECT_TRUE(first.GetURL().IsEmpty());
+
+    g_fakeInterfaces = {
+        {"10.0.0.5", 2, "Intel", 5, 6},
+        {"192.168.1.20", 3, "Realtek", 5, 6},
+        {"10.0.0.6", 2, "Intel", 5, 6},
+    };
+    UseFakeInterfaces();
+    EXPECT_TRUE(first.FetchInterfaceInfo(2));
+    EXPECT_EQ(first.m_InterfaceIndex, 2);
+    EXPECT_EQ(Text(CMfxString(first.GetInterfaceIP())), L"10.0.0.6");
+    // An interface that does not answer: nothing is taken.
+    EXPECT_FALSE(second.FetchInterfaceInfo(7));
+    EXPECT_EQ(second.m_InterfaceIndex, -1);
+    SetInterfaceTableSource(nullptr);
+}

@@ -1,0 +1,186 @@
+// The shared log entry and the log-pane entry: line format, category words, the 2047-character
+// cut, pane lines from other threads, a pane that is gone, no log file.
+#include "manager_test_support.h"
+
+#include <gtest/gtest.h>
+#include <regex>
+#include <thread>
+
+using namespace manager_test;
+
+namespace {
+
+const std::wregex kFileStamp(L"^\\d\\d\\.\\d\\d\\.\\d{4} \\d\\d:\\d\\d:\\d\\d,\\d{3} T:\\d{4,}  ");
+
+// What follows the log file's stamp.
+std::wstring AfterStamp(const std::wstring& line)
+{
+    std::wsmatch match;
+    if (!std::regex_search(line, match, kFileStamp)) {
+        return L"<no stamp: " + line + L">";
+    }
+    return line.substr(static_cast<size_t>(match.length(0)));
+}
+
+std::wstring Front(const wchar_t* product, const wchar_t* version, unsigned long identity,
+                   const wchar_t* word)
+{
+    wchar_t identityText[32];
+    swprintf(identityText, 32, L"( 0x%08lx )", identity);
+    return std::wstring(product) + L" " + version + L" " + identityText + word;
+}
+
+// The pane's clock: a local time that never moves (so the time comes from the timer) and a timer
+// that steps on by itself while the clock calibrates and stands still afterwards.
+SYSTEMTIME g_paneTime = {2016, 9, 0, 7, 12, 0, 0, 0};
+DWORD g_paneTick = 0;
+bool g_paneTickRuns = true;
+
+void WINAPI PaneLocalTime(LPSYSTEMTIME time)
+{
+    *time = g_paneTime;
+}
+
+DWORD WINAPI PaneTick()
+{
+    return g_paneTickRuns ? g_paneTick++ : g_paneTick;
+}
+
+} // namespace
+
+TEST(ManagerLog, EveryCategoryWordBehindProductVersionAndIdentity)
+{
+    const std::wstring folder = MakeTempFolder(L"categories");
+    unsigned long identity = 0;
+    {
+        auto manager = MakeManager();
+        identity = manager->GetIdentity();
+        // Percent signs in product and version are text, not format.
+        manager->m_ProductName = L"Velmora %n%s%d";
+        manager->m_FileVersion = L"1.0%%";
+        OpenLogIn(*manager, folder, L"manager_log_probe");
+        const DWORD masks[] = {0x01, 0x02, 0x04, 0x08, 0x10, 0x20, 0x40, 0x80, 0x11, 0x100};
+        for (DWORD mask : masks) {
+            manager->LogDebug(mask, L"mask %d, %s\n", static_cast<int>(mask), L"text");
+        }
+    }
+    const wchar_t* words[] = {L" Global,     ",
+                              L" IPC,        ",
+                              L" ASIO,       ",
+                              L" FileAccess, ",
+                              L" Debug,      ",
+                              L" Statistics, ",
+                              L" Stackdump,  ",
+                              L" Syslog,  ",
+                              L", ",
+                              L", "};
+    const int numbers[] = {1, 2, 4, 8, 16, 32, 64, 128, 17, 256};
+    const std::vector<std::wstring> lines = ReadLogLines(folder);
+    ASSERT_EQ(lines.size(), 10u);
+    for (size_t i = 0; i < lines.size(); ++i) {
+        EXPECT_EQ(AfterStamp(lines[i]), Front(L"Velmora %n%s%d", L"1.0%%", identity, words[i]) + L"mask " +
+                                            std::to_wstring(numbers[i]) + L", text");
+    }
+}
+
+TEST(ManagerLog, LinesAreCutAt2047CharactersInTheFileAndInThePane)
+{
+    const std::wstring folder = MakeTempFolder(L"cut");
+    FakeOwner owner;
+    const std::wstring longText(3000, L'y');
+    {
+        auto manager = MakeManager(owner.AsOwner());
+        OpenLogIn(*manager, folder, L"manager_log_probe");
+        manager->LogDebug(kLogGlobal, L"%s", longText.c_str());
+        manager->AddLogText(kLogRed, L"%s", longText.c_str());
+    }
+    const std::vector<std::wstring> lines = ReadLogLines(folder);
+    ASSERT_EQ(lines.size(), 2u);
+    for (const std::wstring& line : lines) {
+        EXPECT_EQ(AfterStamp(line).size(), 2047u);
+        EXPECT_EQ(line.back(), L'y');
+    }
+    EXPECT_NE(AfterStamp(lines[1]).find(L" Debug,      CVelmoraManager::AddLogTextWnd() yyy"),
+              std::wstring::npos);
+    ASSERT_EQ(owner.paneLines.size(), 1u);
+    const std::wstring& pane = owner.paneLines[0].first;
+    EXPECT_EQ(pane.size(), 24u + 2047u); // "dd.mm.yyyy hh:mm:ss,mmm " and the cut text
+    EXPECT_EQ(pane.substr(24), longText.substr(0, 2047));
+    EXPECT_EQ(owner.paneLines[0].second, kLogRed);
+}
+
+TEST(ManagerLog, WithoutALogFileNothingIsWrittenAndPaneLinesAreStillShown)
+{
+    const std::wstring folder = MakeTempFolder(L"nofile");
+    FakeOwner owner;
+    {
+        auto manager = MakeManager(owner.AsOwner());
+        FreshSettings(*manager, L"manager_log_probe");
+        manager->m_Settings.WriteString(SettingsKey::kLogDirectory, folder.c_str());
+        manager->ReadSettings();
+        manager->LogDebug(kLogGlobal, L"never written");
+        manager->AddLogText(kLogGreen, L"shown %d", 1);
+        EXPECT_TRUE(manager->m_LogLines.empty());
+    }
+    EXPECT_TRUE(ReadLogLines(folder).empty());
+    ASSERT_EQ(owner.paneLines.size(), 1u);
+    EXPECT_EQ(owner.paneLines[0].first.substr(24), L"shown 1");
+
+    // Without an owner there is no pane line at all, not even a queued one.
+    auto manager = MakeManager();
+    manager->AddLogText(kLogGreen, L"nowhere");
+    EXPECT_TRUE(manager->m_LogLines.empty());
+}
+
+TEST(ManagerLog, LinesFromOtherThreadsAreShownInOrderWithTheTimeTheyWereWritten)
+{
+    g_paneTick = 0;
+    g_paneTickRuns = true;
+    FakeOwner owner;
+    auto manager = MakeManager(owner.AsOwner());
+    manager->m_LogFile.GetTimeState().SetClock(&PaneLocalTime, &PaneTick);
+    SYSTEMTIME calibrated;
+    GetLocalTimeMs(manager->m_LogFile.GetTimeState(), calibrated); // calibrates at tick 0
+    g_paneTickRuns = false;
+
+    auto writeOnWorker = [&](DWORD tick, const wchar_t* text) {
+        g_paneTick = tick;
+        std::thread worker([&] { manager->AddLogText(kLogGreen, L"%s", text); });
+        worker.join();
+    };
+    writeOnWorker(1000, L"one");
+    writeOnWorker(2500, L"two");
+    g_paneTick = 3000;
+    manager->AddLogText(kLogRed, L"direct"); // the GUI thread writes to the pane at once
+    writeOnWorker(4007, L"three");
+    ASSERT_EQ(owner.paneLines.size(), 1u);
+    EXPECT_EQ(manager->m_LogLines.size(), 3u);
+
+    g_paneTick = 9000;
+    Tick(*manager);
+    const std::vector<std::pair<std::wstring, COLORREF>> expected = {
+        {L"07.09.2016 12:00:03,000 direct", kLogRed},
+        {L"07.09.2016 12:00:01,000 one", kLogGreen},
+        {L"07.09.2016 12:00:02,500 two", kLogGreen},
+        {L"07.09.2016 12:00:04,007 three", kLogGreen},
+    };
+    EXPECT_EQ(owner.paneLines, expected);
+    EXPECT_TRUE(manager->m_LogLines.empty());
+}
+
+TEST(ManagerLog, APaneLineOfTheGuiThreadWaitsWhileThePaneWindowIsGone)
+{
+    FakeOwner owner;
+    auto manager = MakeManager(owner.AsOwner());
+    owner.DestroyPane();
+    manager->AddLogText(kLogGreen, L"kept");
+    EXPECT_TRUE(owner.paneLines.empty());
+    ASSERT_EQ(manager->m_LogLines.size(), 1u);
+    Tick(*manager);
+    EXPECT_TRUE(owner.paneLines.empty());
+
+    owner.CreatePane();
+    Tick(*manager);
+    ASSERT_EQ(owner.paneLines.size(), 1u);
+    EXPECT_EQ(owner.paneLines[0].first.substr(24), L"kept");
+}

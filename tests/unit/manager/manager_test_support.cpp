@@ -1,0 +1,209 @@
+#include "manager_test_support.h"
+
+#include "foundation/NetworkInterfaces.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+
+namespace manager_test {
+
+DWORD g_rawMilliSec = 0;
+
+DWORD WINAPI RawMilliSec()
+{
+    return g_rawMilliSec;
+}
+
+std::unique_ptr<CVelmoraManager> MakeManager(CVelmoraDlg* owner)
+{
+    std::unique_ptr<CVelmoraManager> manager(new CVelmoraManager(owner));
+    manager->SetMilliSecSource(&RawMilliSec);
+    manager->m_GuiThreadId = GetCurrentThreadId();
+    return manager;
+}
+
+void Tick(CVelmoraManager& manager, DWORD milliseconds)
+{
+    g_rawMilliSec += milliseconds;
+    manager.OnTimer();
+}
+
+namespace {
+
+HWND MakeMessageWindow()
+{
+    return CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+}
+
+FakeOwner* Owner(CVelmoraDlg* owner)
+{
+    return reinterpret_cast<FakeOwner*>(owner);
+}
+
+HWND GetWindow(CVelmoraDlg* owner)
+{
+    return Owner(owner)->window;
+}
+
+HWND GetLogPaneWindow(CVelmoraDlg* owner)
+{
+    return Owner(owner)->pane;
+}
+
+void AddLogPaneText(CVelmoraDlg* owner, const CMfxString& line, COLORREF colour)
+{
+    Owner(owner)->paneLines.emplace_back(Text(line), colour);
+}
+
+const CVelmoraOwnerAccess kAccess = {&GetWindow, &GetLogPaneWindow, &AddLogPaneText};
+
+} // namespace
+
+FakeOwner::FakeOwner() : window(MakeMessageWindow()), pane(MakeMessageWindow())
+{
+    SetVelmoraOwnerAccess(&kAccess);
+}
+
+FakeOwner::~FakeOwner()
+{
+    SetVelmoraOwnerAccess(nullptr);
+    TakeRefreshRequests();
+    DestroyWindow(window);
+    DestroyPane();
+}
+
+int FakeOwner::TakeRefreshRequests()
+{
+    int count = 0;
+    MSG message;
+    while (PeekMessageW(&message, window, WM_COMMAND, WM_COMMAND, PM_REMOVE)) {
+        if (message.wParam == MAKEWPARAM(kRefreshCommand, 0) && message.lParam == 0) {
+            ++count;
+        }
+    }
+    return count;
+}
+
+void FakeOwner::DestroyPane()
+{
+    if (pane != nullptr) {
+        DestroyWindow(pane);
+    }
+}
+
+void FakeOwner::CreatePane()
+{
+    pane = MakeMessageWindow();
+}
+
+std::wstring MakeTempFolder(const wchar_t* tag)
+{
+    static std::atomic<int> counter{0};
+    wchar_t base[MAX_PATH];
+    GetTempPathW(MAX_PATH, base);
+    std::wstring folder = std::wstring(base) + L"manager_test_" + std::to_wstring(GetCurrentProcessId()) +
+                          L"_" + tag + L"_" + std::to_wstring(counter++);
+    CreateDirectoryW(folder.c_str(), nullptr);
+    return folder;
+}
+
+std::vector<std::wstring> ReadLogLines(const std::wstring& folder)
+{
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((folder + L"\\*.txt").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            names.push_back(found.cFileName);
+        } while (FindNextFileW(search, &found));
+        FindClose(search);
+    }
+    std::sort(names.begin(), names.end());
+    std::vector<std::wstring> lines;
+    for (const std::wstring& name : names) {
+        HANDLE file = CreateFileW((folder + L"\\" + name).c_str(), GENERIC_READ,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+        std::string bytes;
+        char buffer[65536];
+        DWORD read = 0;
+        while (ReadFile(file, buffer, sizeof(buffer), &read, nullptr) && read > 0) {
+            bytes.append(buffer, read);
+        }
+        CloseHandle(file);
+        const std::wstring text = Text(CMfxString(bytes.data(), static_cast<int>(bytes.size())));
+        size_t start = 0;
+        for (size_t end; (end = text.find(L"\r\n", start)) != std::wstring::npos; start = end + 2) {
+            lines.push_back(text.substr(start, end - start));
+        }
+    }
+    return lines;
+}
+
+void FreshSettings(CVelmoraManager& manager, const wchar_t* settingsProbe)
+{
+    const CMfxString program = CMfxString(L"C:\\probe\\") + settingsProbe + L".exe";
+    manager.m_Settings.InitLocal(program);
+    DeleteFileW(manager.m_Settings.GetLocalSettingsFile().GetString());
+    manager.m_Settings.InitLocal(program);
+}
+
+void OpenLogIn(CVelmoraManager& manager, const std::wstring& folder, const wchar_t* settingsProbe)
+{
+    FreshSettings(manager, settingsProbe);
+    manager.m_Settings.WriteString(SettingsKey::kLogDirectory, folder.c_str());
+    manager.m_Settings.WriteString(SettingsKey::kLogFilename, L"velmora");
+    manager.m_Settings.WriteString(SettingsKey::kLogDeleteOld, L"0");
+    manager.ReadSettings();
+}
+
+std::wstring Text(const CMfxString& text)
+{
+    return std::wstring(text.GetString(), text.GetLength());
+}
+
+std::vector<FakeInterface> g_fakeInterfaces;
+
+namespace {
+
+DWORD WINAPI FakeGetIpAddrTable(PMIB_IPADDRTABLE table, PULONG size, BOOL /*order*/)
+{
+    const ULONG needed =
+        static_cast<ULONG>(sizeof(MIB_IPADDRTABLE) + g_fakeInterfaces.size() * sizeof(MIB_IPADDRROW));
+    if (table == nullptr || *size < needed) {
+        *size = needed;
+        return ERROR_INSUFFICIENT_BUFFER;
+    }
+    table->dwNumEntries = static_cast<DWORD>(g_fakeInterfaces.size());
+    for (size_t i = 0; i < g_fakeInterfaces.size(); ++i) {
+        table->table[i] = MIB_IPADDRROW{};
+        table->table[i].dwAddr = inet_addr(g_fakeInterfaces[i].address);
+        table->table[i].dwIndex = g_fakeInterfaces[i].index;
+    }
+    return NO_ERROR;
+}
+
+DWORD WINAPI FakeGetIfEntry(PMIB_IFROW row)
+{
+    for (const FakeInterface& entry : g_fakeInterfaces) {
+        if (entry.index == row->dwIndex) {
+            row->dwOperStatus = entry.operStatus;
+            row->dwType = entry.type;
+            row->dwDescrLen = static_cast<DWORD>(strlen(entry.description));
+            memcpy(row->bDescr, entry.description, row->dwDescrLen + 1);
+            return NO_ERROR;
+        }
+    }
+    return ERROR_INVALID_DATA;
+}
+
+const CInterfaceTableSource kFakeTables = {&FakeGetIpAddrTable, &FakeGetIfEntry};
+
+} // namespace
+
+void UseFakeInterfaces()
+{
+    SetInterfaceTableSource(&kFakeTables);
+}
+
+} // namespace manager_test

@@ -1,0 +1,169 @@
+// How the manager reads its settings, chooses its network interface over a table the test
+// supplies, and reads its own version block.
+#include "manager_test_support.h"
+
+#include "foundation/NetworkInterfaces.h"
+
+#include <gtest/gtest.h>
+
+using namespace manager_test;
+
+namespace {
+
+class ManagerInterfaceChoice : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        g_fakeInterfaces = {
+            {"127.0.0.1", 1, "Loopback", 5, 24},
+            {"10.0.0.5", 2, "Intel(R) Ethernet Connection", 5, 6},
+            {"192.168.1.20", 3, "Realtek PCIe GbE", 5, 6},
+            {"192.168.1.21", 4, "Realtek USB GbE", 5, 6},
+            {"172.16.0.9", 5, "Broadcom NetXtreme", 2, 6}, // down
+        };
+        UseFakeInterfaces();
+    }
+    void TearDown() override { SetInterfaceTableSource(nullptr); }
+
+    // The chosen name and address for an "Interface" setting.
+    std::pair<std::wstring, std::wstring> Choose(const wchar_t* setting)
+    {
+        auto manager = MakeManager();
+        manager->m_NicName = setting;
+        manager->ChooseInterface();
+        return {Text(manager->m_NicName), Text(manager->m_NicIP)};
+    }
+};
+
+const std::pair<std::wstring, std::wstring> kDefault{L"10.0.0.5 (Intel(R) Ethernet Connection)", L"10.0.0.5"};
+
+// ---- Settings ----------------------------------------------------------------------------------
+
+class ManagerSettings : public ::testing::Test
+{
+protected:
+    // The manager after ReadSettings with the given Network and Settings values (null: key absent).
+    std::unique_ptr<CVelmoraManager> Read(const wchar_t* useBonjour, const wchar_t* doSdpSort,
+                                          const wchar_t* port)
+    {
+        auto manager = MakeManager();
+        FreshSettings(*manager, L"manager_settings_probe");
+        if (useBonjour != nullptr) {
+            manager->m_Settings.WriteString(SettingsKey::kUseBonjour, useBonjour);
+        }
+        if (doSdpSort != nullptr) {
+            manager->m_Settings.WriteString(SettingsKey::kDoSdpSort, doSdpSort);
+        }
+        if (port != nullptr) {
+            manager->m_Settings.WriteString(SettingsKey::kRtspPort, port);
+        }
+        manager->ReadSettings();
+        return manager;
+    }
+};
+
+} // namespace
+
+TEST_F(ManagerSettings, UseBonjourChoosesTheBackEndOrSwitchesItOff)
+{
+    const std::pair<const wchar_t*, const wchar_t*> cases[] = {
+        {L"apple", L"APPLE"}, {L"Apple", L"APPLE"}, {L"1", L"APPLE"},
+        {L"TRUE", L"APPLE"},  {L"true", L"APPLE"},  {L"dsa", L"DSA"},
+        {L"DSA", L"DSA"},     {L"false", L""},      {L"0", L""},
+        {L"bonjour", L""},    {nullptr, L"DSA"},    {L"", L"DSA"}, // empty value: the default
+    };
+    for (const auto& entry : cases) {
+        auto manager = Read(entry.first, nullptr, nullptr);
+        EXPECT_EQ(Text(manager->m_BonjourMode), entry.second) << (entry.first ? entry.first : L"(absent)");
+    }
+}
+
+TEST_F(ManagerSettings, DoSDPSortIsOnForTrueOrOneAndByDefault)
+{
+    const std::pair<const wchar_t*, int> cases[] = {
+        {L"TRUE", 1}, {L"true", 1}, {L"1", 1}, {nullptr, 1}, {L"FALSE", 0}, {L"0", 0}, {L"yes", 0}, {L"2", 0},
+    };
+    for (const auto& entry : cases) {
+        auto manager = Read(nullptr, entry.first, nullptr);
+        EXPECT_EQ(manager->m_DoSDPSort, entry.second) << (entry.first ? entry.first : L"(absent)");
+    }
+}
+
+TEST_F(ManagerSettings, RTSPPortKeepsTheDefaultUnlessItIsAUsablePort)
+{
+    const std::pair<const wchar_t*, int> cases[] = {
+        {L"554", 554},  {L"65535", 65535}, {L"1", 1},        {L"8554x", 8554}, {nullptr, 8080},
+        {L"abc", 8080}, {L"0", 8080},      {L"70000", 8080}, {L"65536", 8080}, {L"-1", 8080},
+    };
+    for (const auto& entry : cases) {
+        auto manager = Read(nullptr, nullptr, entry.first);
+        EXPECT_EQ(manager->m_RTSPPort, entry.second) << (entry.first ? entry.first : L"(absent)");
+    }
+}
+
+TEST_F(ManagerSettings, NoLogFileUnlessFolderAndNameAreBothSet)
+{
+    const std::wstring folder = MakeTempFolder(L"nolog");
+    {
+        auto manager = MakeManager();
+        FreshSettings(*manager, L"manager_settings_probe");
+        manager->m_Settings.WriteString(SettingsKey::kLogDirectory, folder.c_str());
+        manager->ReadSettings();
+        EXPECT_FALSE(manager->m_LogFile.IsOpen());
+        manager->LogDebug(kLogGlobal, L"dropped");
+    }
+    EXPECT_TRUE(ReadLogLines(folder).empty());
+    {
+        auto manager = MakeManager();
+        OpenLogIn(*manager, folder, L"manager_settings_probe");
+        EXPECT_TRUE(manager->m_LogFile.IsOpen());
+        EXPECT_EQ(Text(manager->m_NicName), L""); // the Interface setting, absent
+    }
+}
+
+TEST_F(ManagerInterfaceChoice, AddressAndDescriptionFormMatchesEitherPartAndTheLastMatchWins)
+{
+    // Row 2 matches by description, row 3 by address: the later row wins.
+    EXPECT_EQ(Choose(L"192.168.1.20 (Intel(R) Ethernet)"),
+              (std::pair<std::wstring, std::wstring>{L"Realtek PCIe GbE", L"192.168.1.20"}));
+    // Only the address part matches.
+    EXPECT_EQ(Choose(L"10.0.0.5 (some old adapter)"),
+              (std::pair<std::wstring, std::wstring>{L"Intel(R) Ethernet Connection", L"10.0.0.5"}));
+    // Upper-cased on both sides.
+    EXPECT_EQ(Choose(L"0.0.0.0 (intel(r) ethernet)"),
+              (std::pair<std::wstring, std::wstring>{L"Intel(R) Ethernet Connection", L"10.0.0.5"}));
+}
+
+TEST_F(ManagerInterfaceChoice, DescriptionFragmentMatchesEveryOperationalInterfaceAndTheLastWins)
+{
+    EXPECT_EQ(Choose(L"realtek"),
+              (std::pair<std::wstring, std::wstring>{L"Realtek USB GbE", L"192.168.1.21"}));
+    g_fakeInterfaces[3].operStatus = 0; // the USB adapter goes down
+    EXPECT_EQ(Choose(L"realtek"),
+              (std::pair<std::wstring, std::wstring>{L"Realtek PCIe GbE", L"192.168.1.20"}));
+    // Without the closing bracket the whole text is a description fragment.
+    EXPECT_EQ(Choose(L"10.0.0.5 (Intel"), kDefault);
+}
+
+TEST_F(ManagerInterfaceChoice, NoMatchAnInterfaceThatIsDownOrNoSettingGiveTheDefaultInterface)
+{
+    EXPECT_EQ(Choose(L"wireless"), kDefault);
+    EXPECT_EQ(Choose(L"Broadcom"), kDefault);
+    EXPECT_EQ(Choose(L"172.16.0.9 (Broadcom NetXtreme)"), kDefault);
+    EXPECT_EQ(Choose(L""), kDefault);
+    g_fakeInterfaces = {{"127.0.0.1", 1, "Loopback", 5, 24}};
+    EXPECT_EQ(Choose(L"anything"), (std::pair<std::wstring, std::wstring>{L"unknown interface", L""}));
+}
+
+TEST(ManagerVersionInfo, ProductNameAndFileVersionComeFromTheModulesVersionBlock)
+{
+    auto manager = MakeManager();
+    manager->ReadVersionInfo();
+    // The test program's own version block (manager_test.rc).
+    EXPECT_EQ(Text(manager->m_ProductName), L"Velmora %s Test");
+    EXPECT_EQ(Text(manager->m_FileVersion), L"9.8.7.6");
+    const std::wstring path = Text(manager->m_ModulePath);
+    ASSERT_GE(path.size(), 16u);
+    EXPECT_EQ(path.substr(path.size() - 16), L"manager_test.exe");
+}
