@@ -52,6 +52,7 @@ def test_start_up_lines_in_order_and_prompt_exit(gw):
             "CCorvaneManager::Init() QueryPerformanceFrequency return ",
             "CVelmoraManager::Init() start CorvaneManager failed",
             pane_line("Start stream browsing failed"),
+            pane_line("Start SAP listening OK"),
             "CVelmoraManager::Exit() exit CorvaneManager",
             "CCorvaneManager::Exit() close StreamBrowser",
             "CCorvaneManager::Exit() close StreamProvider",
