@@ -10,7 +10,6 @@
 #include "gateway/VelmoraStream.h"
 
 #include <algorithm>
-#include <iterator>
 
 namespace {
 
@@ -178,8 +177,8 @@ void CVelmoraManager::ForgetStream(CVelmoraStream* pStream, BOOL& changed)
             changed = TRUE;
         }
     }
-    for (auto it = m_SAPStreamsByOrigin.begin(); it != m_SAPStreamsByOrigin.end();) {
-        it = it->second == pStream ? m_SAPStreamsByOrigin.erase(it) : std::next(it);
+    if (pStream->m_Kind & CVelmoraStream::kKindSAP) {
+        IndexSAPStream(pStream, pStream->GetOriginLine(), CMfxString());
     }
 }
 
@@ -258,25 +257,18 @@ void CVelmoraManager::DeleteStream(CVelmoraStream* pStream)
 
 BOOL CVelmoraManager::SetSAPAdvertising(CVelmoraStream* pStream, BOOL on, BOOL quiet)
 {
-    CSingleLock lock(&m_StreamsLock, TRUE);
-    if (std::find(m_Streams.begin(), m_Streams.end(), pStream) == m_Streams.end()) {
-        return FALSE;
-    }
-    if (on) {
-        for (CVelmoraStream* other : m_Streams) {
-            if (other != pStream && other->m_Name == pStream->m_Name &&
-                ((other->m_Kind & CVelmoraStream::kKindSAP) || other->m_SAPWanted)) {
-                RefuseWish(kSAPClashText, quiet);
-                return FALSE;
-            }
-        }
-    }
-    pStream->m_SAPWanted = on ? 1 : 0;
-    return TRUE;
+    return SetWish(pStream, on, quiet, CVelmoraStream::kKindSAP, &CVelmoraStream::m_SAPWanted, kSAPClashText);
 }
 
 BOOL CVelmoraManager::SetBonjourAdvertising(CVelmoraStream* pStream, BOOL on, BOOL quiet)
 {
+    return SetWish(pStream, on, quiet, CVelmoraStream::kKindBonjour, &CVelmoraStream::m_BonjourWanted,
+                   kBonjourClashText);
+}
+
+BOOL CVelmoraManager::SetWish(CVelmoraStream* pStream, BOOL on, BOOL quiet, DWORD clashKind,
+                              int CVelmoraStream::*wish, const wchar_t* refusal)
+{
     CSingleLock lock(&m_StreamsLock, TRUE);
     if (std::find(m_Streams.begin(), m_Streams.end(), pStream) == m_Streams.end()) {
         return FALSE;
@@ -284,23 +276,18 @@ BOOL CVelmoraManager::SetBonjourAdvertising(CVelmoraStream* pStream, BOOL on, BO
     if (on) {
         for (CVelmoraStream* other : m_Streams) {
             if (other != pStream && other->m_Name == pStream->m_Name &&
-                ((other->m_Kind & CVelmoraStream::kKindBonjour) || other->m_BonjourWanted)) {
-                RefuseWish(kBonjourClashText, quiet);
+                ((other->m_Kind & clashKind) || other->*wish)) {
+                // The box is shown while the stream-table lock is held: the tick goes on (the lock
+                // is re-entrant), the RTSP-server thread waits.
+                if (!quiet && m_pOwner != nullptr) {
+                    ::MessageBoxW(GetOwnerWindow(), refusal, AfxGetAppName(), MB_OK);
+                }
                 return FALSE;
             }
         }
     }
-    pStream->m_BonjourWanted = on ? 1 : 0;
+    pStream->*wish = on ? 1 : 0;
     return TRUE;
-}
-
-void CVelmoraManager::RefuseWish(const wchar_t* text, BOOL quiet)
-{
-    // The box is shown while the stream-table lock is held: the tick goes on (the lock is
-    // re-entrant), the RTSP-server thread waits.
-    if (!quiet && m_pOwner != nullptr) {
-        ::MessageBoxW(GetOwnerWindow(), text, AfxGetAppName(), MB_OK);
-    }
 }
 
 void CVelmoraManager::CheckDuplicateStreams(BOOL& changed)

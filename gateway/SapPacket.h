@@ -21,9 +21,6 @@ const BYTE kSapFlagDeletion = 0x04;
 const BYTE kSapFlagEncrypted = 0x02;
 const BYTE kSapFlagCompressed = 0x01;
 
-// The largest datagram the gateway reads.
-const int kSapMaxDatagram = 1024;
-
 // The message identifier hash of a session id: the low 16 bits of the id read as a signed 64-bit
 // decimal number (leading white space, optional sign, digits; 0 without digits; out-of-range values
 // clamped). When that is 0 or 0xFFFF, (random() mod 65535) + 1 instead.

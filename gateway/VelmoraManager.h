@@ -207,8 +207,11 @@ private:
     HWND GetOwnerWindow() const;
     HWND GetLogPaneWindow() const;
     void ShowInLogPane(const CMfxString& line, COLORREF colour);
-    // The refusal box of a wish (owner window, application title, OK) unless quiet or ownerless.
-    void RefuseWish(const wchar_t* text, BOOL quiet);
+    // Switches a wish of a stream in the table. Switching on is refused when another stream of the
+    // same name is of clashKind or has that wish; the refusal box (owner window, application title,
+    // OK) is shown unless quiet or ownerless.
+    BOOL SetWish(CVelmoraStream* pStream, BOOL on, BOOL quiet, DWORD clashKind, int CVelmoraStream::*wish,
+                 const wchar_t* refusal);
 
     DWORD(WINAPI* m_pfnMilliSecSource)();
     // The RTSP-server thread, kept so that Exit can wait for its real end.

@@ -1,25 +1,12 @@
 """The harness itself: a Windows program in the program's namespace and a Linux peer exchange multicast."""
 import socket
-import struct
 import time
 
-GROUP = "239.255.255.255"
-PORT = 9875
-
-
-def peer_multicast_socket(net):
-    s = net.peer.socket(socket.AF_INET, socket.SOCK_DGRAM, socket.IPPROTO_UDP)
-    s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-    s.bind(("", PORT))
-    mreq = struct.pack("4s4s", socket.inet_aton(GROUP), socket.inet_aton(net.peer.address))
-    s.setsockopt(socket.IPPROTO_IP, socket.IP_ADD_MEMBERSHIP, mreq)
-    s.setsockopt(socket.IPPROTO_IP, socket.IP_MULTICAST_IF, socket.inet_aton(net.peer.address))
-    s.settimeout(0.2)
-    return s
+from harness.sap_peer import GROUP, PORT, peer_socket
 
 
 def test_probe_and_peer_exchange_multicast(net, gw):
-    peer = peer_multicast_socket(net)
+    peer = peer_socket(net)
     probe = gw.start("mcast_probe.exe", net.gw.address, GROUP, PORT, "hello from wine", 30)
     heard = None
     deadline = time.monotonic() + 30

@@ -1,37 +1,17 @@
 """SAP under Wine: a Python peer on 10.77.0.2 announces, withdraws and sends malformed datagrams to the
 gateway, and receives the gateway's own announcements and deletions byte for byte."""
 import socket
-import struct
 import time
 
-from harness.velmora_host import VelmoraHost
+from harness.sap_peer import GROUP, PORT, peer_socket, received_from_gateway
+from harness.velmora_host import VelmoraHost, pane_line
 
-GROUP = "239.255.255.255"
-PORT = 9875
 SETTINGS = {"Network": {"Interface": "10.77.0.1 (any adapter)", "UseBonjour": "off"}}
-
-
-def pane_line(text):
-    """How a pane line shows in the log file (the host has no pane)."""
-    return "CVelmoraManager::AddLogTextWnd() " + text
 
 
 def pane_lines(log):
     marker = pane_line("")
     return [line[line.index(marker) + len(marker):] for line in log.splitlines() if marker in line]
-
-
-def peer_socket(net):
-    """The peer's SAP socket. Wine rebinds the gateway's socket to the wildcard address, so the peer
-    binds after the gateway, with SO_REUSEADDR."""
-    s = net.peer.socket(socket.AF_INET, socket.SOCK_DGRAM, socket.IPPROTO_UDP)
-    s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-    s.bind(("", PORT))
-    mreq = struct.pack("4s4s", socket.inet_aton(GROUP), socket.inet_aton(net.peer.address))
-    s.setsockopt(socket.IPPROTO_IP, socket.IP_ADD_MEMBERSHIP, mreq)
-    s.setsockopt(socket.IPPROTO_IP, socket.IP_MULTICAST_IF, socket.inet_aton(net.peer.address))
-    s.settimeout(0.2)
-    return s
 
 
 def sap_packet(sdp, deletion=False, flags=0x20, auth=b"", payload_type=b"application/sdp\0"):
@@ -45,20 +25,6 @@ def peer_sdp(name, session=4242, version=1):
         f"v=0\r\no=peer {session} {version} IN IP4 10.77.0.2\r\ns={name}\r\n"
         "c=IN IP4 239.77.1.1/32\r\nt=0 0\r\nm=audio 5004 RTP/AVP 98\r\na=rtpmap:98 L24/48000/2\r\n"
     )
-
-
-def received_from_gateway(peer, net, seconds):
-    """Every datagram from the gateway within `seconds`."""
-    packets = []
-    deadline = time.monotonic() + seconds
-    while time.monotonic() < deadline:
-        try:
-            data, source = peer.recvfrom(4096)
-        except socket.timeout:
-            continue
-        if source[0] == net.gw.address:
-            packets.append(data)
-    return packets
 
 
 def test_peer_announcement_enters_and_its_deletion_removes_the_stream(net, gw):
@@ -200,3 +166,22 @@ def test_removing_an_announced_stream_sends_one_deletion_first(net, gw):
     table = host.wait_for_streams(lambda t: all(s["kind"] != "SDP" for s in t))
     assert all(s["name"] != "Gone Soon" or s["kind"] == "SAP" for s in table)
     host.exit()
+
+
+def test_taken_sap_port_is_reported_and_the_gateway_runs_on(net, gw):
+    # A socket of another program holds the port on every address of the gateway's side.
+    blocker = net.gw.socket(socket.AF_INET, socket.SOCK_DGRAM, socket.IPPROTO_UDP)
+    blocker.bind(("", PORT))
+    try:
+        host = VelmoraHost(gw, SETTINGS)
+        assert host.init_result == 1
+        host.command("add-sdp v=0\\no=- 1 1 IN IP4 10.77.0.1\\ns=Unheard\\nt=0 0\\n")
+        host.command("sap on SDP Unheard")
+        log = gw.wait_for_log(pane_line("Send SAP announce for: Unheard"))
+        assert "CMulticastSocket::CreateReceivingSocket() Create failed, ::GetLastError() = 10048" in log
+        assert "CVelmoraManager::Init() JoinGroup failed for general socket 239.255.255.255:9875" in log
+        assert pane_line("Start SAP listening failed") in log
+        assert pane_line("Start SAP listening OK") not in log
+        host.exit()
+    finally:
+        blocker.close()

@@ -5,8 +5,8 @@ import socket
 import threading
 import time
 
-from harness.velmora_host import VelmoraHost
-from test_sap import pane_line, peer_socket, received_from_gateway
+from harness.sap_peer import peer_socket, received_from_gateway
+from harness.velmora_host import VelmoraHost, pane_line
 
 PORT = 8554
 REFUSED_PORT = 9

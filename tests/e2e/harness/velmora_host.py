@@ -11,6 +11,11 @@ import time
 EXE = "velmora_host.exe"
 
 
+def pane_line(text):
+    """How a pane line shows in the log file (the host has no pane)."""
+    return "CVelmoraManager::AddLogTextWnd() " + text
+
+
 class HostError(AssertionError):
     pass
 

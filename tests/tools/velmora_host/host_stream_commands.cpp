@@ -44,24 +44,26 @@ void AddSdp(CHostContext& context, const CMfxString& argument, CHostAnswer& /*an
     context.manager->AddSDPStream(argument.Replace(L"\\n", L"\r\n"));
 }
 
-void SapWish(CHostContext& context, const CMfxString& argument, CHostAnswer& answer)
+// "on|off <kind> <name>" through one of the manager's switches, not quiet.
+void SwitchWish(CHostContext& context, const CMfxString& argument, CHostAnswer& answer,
+                BOOL (CVelmoraManager::*setWish)(CVelmoraStream*, BOOL, BOOL))
 {
     CSingleLock lock(&context.manager->m_StreamsLock, TRUE);
     BOOL on = FALSE;
     CVelmoraStream* stream = ParseSwitch(*context.manager, argument, on, answer);
-    if (stream != nullptr && !context.manager->SetSAPAdvertising(stream, on, FALSE)) {
+    if (stream != nullptr && !(context.manager->*setWish)(stream, on, FALSE)) {
         answer.error = L"refused";
     }
 }
 
+void SapWish(CHostContext& context, const CMfxString& argument, CHostAnswer& answer)
+{
+    SwitchWish(context, argument, answer, &CVelmoraManager::SetSAPAdvertising);
+}
+
 void BonjourWish(CHostContext& context, const CMfxString& argument, CHostAnswer& answer)
 {
-    CSingleLock lock(&context.manager->m_StreamsLock, TRUE);
-    BOOL on = FALSE;
-    CVelmoraStream* stream = ParseSwitch(*context.manager, argument, on, answer);
-    if (stream != nullptr && !context.manager->SetBonjourAdvertising(stream, on, FALSE)) {
-        answer.error = L"refused";
-    }
+    SwitchWish(context, argument, answer, &CVelmoraManager::SetBonjourAdvertising);
 }
 
 // As the dialog's remove command on the LOCAL list: withdraw, then delete.

@@ -1,6 +1,7 @@
 // SAP packets: the announcement built for an SDP, byte for byte, and the acceptance rules of a
 // received datagram.
 #include "afx/afxplatform.h"
+#include "gateway/MulticastSocket.h"
 #include "gateway/SapPacket.h"
 #include "gateway/SdpHelpers.h"
 
@@ -233,17 +234,17 @@ TEST(SapPacketRead, DatagramsWithoutNameOrOriginAreIgnoredQuietly)
 
 TEST(SapPacketRead, ReadsByLengthAndDecodesAnsi)
 {
-    // Exactly the largest datagram, followed by bytes that are not part of it.
+    // Exactly the largest datagram the socket receives, followed by bytes that are not part of it.
     std::string sdp = "v=0\r\no=- 7 1 IN IP4 10.0.0.2\r\ns=Gro\xDF\r\na=";
     Bytes datagram = Datagram(0x20, 0, std::string("application/sdp") + '\0' + sdp);
-    datagram.resize(kSapMaxDatagram, 'x');
+    datagram.resize(CMulticastSocket::kReceiveBufferSize, 'x');
     datagram.back() = 'Z';
     Bytes withTail = datagram;
     withTail.insert(withTail.end(), {'\r', '\n', 'T', 'A', 'I', 'L'});
 
-    CSapMessage message = ReadSapPacket(withTail.data(), kSapMaxDatagram);
+    CSapMessage message = ReadSapPacket(withTail.data(), CMulticastSocket::kReceiveBufferSize);
     ASSERT_EQ(message.m_Result, CSapMessage::Accepted);
-    EXPECT_EQ(message.m_SDP.GetLength(), kSapMaxDatagram - 24);
+    EXPECT_EQ(message.m_SDP.GetLength(), CMulticastSocket::kReceiveBufferSize - 24);
     EXPECT_EQ(message.m_SDP[message.m_SDP.GetLength() - 1], L'Z');
     EXPECT_EQ(message.m_Name, CMfxString(L"Gro\u00df")); // 0xDF in code page 1252
 

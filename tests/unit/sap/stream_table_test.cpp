@@ -261,6 +261,15 @@ TEST_F(StreamTableTest, ReceptionAddsRefreshesWithdrawsAndRejects)
                                         "Received invalid SAP message - ignoring (size 5 Bytes)"}));
     EXPECT_EQ(colours, (std::vector<COLORREF>{kLogRed, kLogRed}));
     EXPECT_EQ(m_Manager->m_Streams.size(), 2u);
+
+    // Deleted at once instead of withdrawn: the index forgets it, its session is new again.
+    CVelmoraStream* known = m_Manager->FindSAPStream(L"peer 4242 1 IN IP4 10.0.0.2");
+    ASSERT_NE(known, nullptr);
+    m_Manager->DeleteStream(known);
+    EXPECT_EQ(m_Manager->FindSAPStream(L"peer 4242 1 IN IP4 10.0.0.2"), nullptr);
+    Receive(Announcement(Sdp("One")));
+    EXPECT_EQ(m_Manager->m_Streams.size(), 2u);
+    EXPECT_NE(m_Manager->FindSAPStream(L"peer 4242 1 IN IP4 10.0.0.2"), nullptr);
 }
 
 TEST_F(StreamTableTest, OperatorAdditions)
