@@ -1,0 +1,126 @@
+// Publication of a stream on the gateway's RTSP server (RTSP-server thread, under the stream-list
+// lock): a session named "by-name/" + the stream name that answers DESCRIBE with the stream's SDP,
+// holding a placeholder subsession whose RTCP instance reports on 239.1.4.194:5005.
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <windows.h>
+
+#include "gateway/VelmoraStream.h"
+
+#include "gateway/VelmoraManager.h"
+#include "gateway/VelmoraServerMediaSession.h"
+#include "live/liveMedia.hh"
+
+#include <cstring>
+
+namespace {
+
+// The placeholder RTP session: no media is ever sent on it.
+const char kPlaceholderGroup[] = "239.1.4.194";
+constexpr unsigned short kPlaceholderRTPPort = 5004;
+constexpr unsigned short kPlaceholderRTCPPort = 5005;
+constexpr unsigned char kPlaceholderTTL = 255;
+constexpr unsigned char kPlaceholderPayloadType = 98;
+constexpr unsigned kPlaceholderTimestampFrequency = 48000;
+
+// A publication that could not be made is tried again after this long, not on every pass.
+constexpr ULONGLONG kPublishRetryMs = 20000;
+
+// The group socket, or null with `failure` set when its socket cannot be opened.
+Groupsock* CreateGroupsock(UsageEnvironment& env, unsigned short port, CMfxString& failure)
+{
+    in_addr group;
+    group.s_addr = inet_addr(kPlaceholderGroup);
+    Groupsock* groupsock = new Groupsock(env, group, Port(port), kPlaceholderTTL);
+    if (groupsock->socketNum() >= 0)
+        return groupsock;
+    failure.Format(L"no socket for %S:%d (%S)", kPlaceholderGroup, port, env.getResultMsg());
+    delete groupsock;
+    return nullptr;
+}
+
+} // namespace
+
+void CVelmoraStream::AddToRTSPServer(UsageEnvironment* pEnv, RTSPServer* pServer)
+{
+    if (m_Published || !pEnv || !pServer)
+        return;
+    const ULONGLONG now = m_pOwner->GetMilliSec();
+    if (now < m_NextRTSPPublishTime)
+        return;
+    m_Published = 1;
+
+    CMfxString name(m_Name);
+    CMfxString sessionName = CMfxString(L"by-name/") + name;
+    const char* sessionNameAnsi = sessionName.GetAnsi();
+    const char* nameAnsi = name.GetAnsi();
+    CMfxString failure;
+
+    // Made in this order so that each object is closed before those it uses, in reverse order
+    // (RemoveFromRTSPServer), whether the publication ends or could not be completed.
+    ServerMediaSession* listed = pServer->lookupServerMediaSession(sessionNameAnsi);
+    if (listed && std::strcmp(listed->streamName(), sessionNameAnsi) == 0) {
+        failure = L"a session of this name is already published";
+    } else if ((m_pRTPGroupsock = CreateGroupsock(*pEnv, kPlaceholderRTPPort, failure)) != nullptr &&
+               (m_pRTCPGroupsock = CreateGroupsock(*pEnv, kPlaceholderRTCPPort, failure)) != nullptr) {
+        m_pRTPSink = SimpleRTPSink::createNew(*pEnv, m_pRTPGroupsock, kPlaceholderPayloadType,
+                                              kPlaceholderTimestampFrequency, "audio");
+        // The host name as CNAME, always terminated inside the buffer.
+        char cname[100];
+        std::memset(cname, 0, sizeof(cname));
+        if (gethostname(cname, sizeof(cname) - 1) != 0)
+            std::memset(cname, 0, sizeof(cname));
+        cname[sizeof(cname) - 1] = 0;
+        m_pRTCPInstance = RTCPInstance::createNew(*pEnv, m_pRTCPGroupsock, cname, m_pRTPSink);
+
+        m_pRTSPSession =
+            CVelmoraServerMediaSession::createNew(*pEnv, sessionNameAnsi, nameAnsi, nameAnsi, "");
+        m_pRTSPSession->SetSDP(m_SDP);
+        m_pRTSPSubsession = PassiveServerMediaSubsession::createNew(*m_pRTPSink, m_pRTCPInstance);
+        if (!m_pRTSPSession->addSubsession(m_pRTSPSubsession)) {
+            Medium::close(m_pRTSPSubsession);
+            m_pRTSPSubsession = nullptr;
+            failure = L"the subsession cannot be added";
+        } else if (!pServer->addServerMediaSession(m_pRTSPSession)) {
+            failure = L"the server refused the session";
+        }
+    }
+    if (!failure.IsEmpty()) {
+        m_pOwner->LogDebug(kLogDebug,
+                           L"CVelmoraStream::AddToRTSPServer() cannot publish %s: %s; next try in %d s\n",
+                           name.GetString(), failure.GetString(), static_cast<int>(kPublishRetryMs / 1000));
+        RemoveFromRTSPServer(pServer);
+        m_NextRTSPPublishTime = now + kPublishRetryMs;
+        return;
+    }
+
+    char* url = pServer->rtspURL(m_pRTSPSession);
+    *pEnv << "Play this stream using the URL \"" << url << "\"\n";
+    delete[] url;
+    char* sdp = m_pRTSPSession->generateSDPDescription();
+    *pEnv << "Play this stream using the SDP \"" << sdp << "\"\n";
+    delete[] sdp;
+}
+
+void CVelmoraStream::RemoveFromRTSPServer(RTSPServer* pServer)
+{
+    if (m_pRTSPSession) {
+        // Closes the session (and with it its subsession); another session of the same name that
+        // the server lists is left alone.
+        if (pServer)
+            pServer->removeServerMediaSession(m_pRTSPSession);
+        else
+            Medium::close(m_pRTSPSession);
+    }
+    m_pRTSPSession = nullptr;
+    m_pRTSPSubsession = nullptr;
+    Medium::close(m_pRTCPInstance); // sends the RTCP BYE
+    m_pRTCPInstance = nullptr;
+    Medium::close(m_pRTPSink);
+    m_pRTPSink = nullptr;
+    delete m_pRTCPGroupsock;
+    m_pRTCPGroupsock = nullptr;
+    delete m_pRTPGroupsock;
+    m_pRTPGroupsock = nullptr;
+    m_Published = 0;
+}
