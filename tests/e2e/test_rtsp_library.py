@@ -1,10 +1,10 @@
 """The RTSP library seen from the network: a raw client, ffprobe and an RTCP listener on the peer."""
-import socket
-import struct
 import subprocess
 import time
 
 import pytest
+
+from harness.rtsp_peer import RawClient, group_listener, parse_rtcp, receive, wait_for_bye
 
 PORT = 8554
 NAME = "Studio A"
@@ -19,7 +19,6 @@ SDP = (
     "a=rtpmap:98 L24/48000/2\r\n"
     "a=ptime:1\r\n"
 )
-GROUP = "239.1.4.194"
 
 
 class Server:
@@ -56,69 +55,6 @@ class Server:
         return self.trace.read()
 
 
-class RawClient:
-    def __init__(self, net):
-        self.sock = net.peer.socket(socket.AF_INET, socket.SOCK_STREAM)
-        self.sock.settimeout(10)
-        self.sock.connect((net.gw.address, PORT))
-        self.buffer = b""
-
-    def request(self, text):
-        self.sock.sendall(text.encode("ascii"))
-        while b"\r\n\r\n" not in self.buffer:
-            self.buffer += self._read()
-        head, _, rest = self.buffer.partition(b"\r\n\r\n")
-        headers = {}
-        for line in head.decode("ascii").split("\r\n")[1:]:
-            name, _, value = line.partition(":")
-            headers[name.strip().lower()] = value.strip()
-        length = int(headers.get("content-length", "0"))
-        while len(rest) < length:
-            rest += self._read()
-        self.buffer = rest[length:]
-        return head.decode("ascii").split("\r\n")[0], headers, rest[:length]
-
-    def _read(self):
-        data = self.sock.recv(65536)
-        assert data, "server closed the connection"
-        return data
-
-
-def rtcp_listener(net, port):
-    s = net.peer.socket(socket.AF_INET, socket.SOCK_DGRAM, socket.IPPROTO_UDP)
-    s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-    s.bind(("", port))
-    mreq = struct.pack("4s4s", socket.inet_aton(GROUP), socket.inet_aton(net.peer.address))
-    s.setsockopt(socket.IPPROTO_IP, socket.IP_ADD_MEMBERSHIP, mreq)
-    return s
-
-
-def parse_rtcp(data):
-    """(type, ssrc, cname or None) for each packet of a compound RTCP packet."""
-    packets = []
-    while data:
-        first, kind, length = struct.unpack("!BBH", data[:4])
-        assert first >> 6 == 2
-        body = data[4 : 4 + length * 4]
-        ssrc = struct.unpack("!I", body[:4])[0]
-        cname = None
-        if kind == 202:
-            assert body[4] == 1
-            cname = body[6 : 6 + body[5]].decode("ascii")
-        packets.append((kind, ssrc, cname))
-        data = data[4 + length * 4 :]
-    return packets
-
-
-def receive(sock, timeout):
-    sock.settimeout(timeout)
-    try:
-        data, source = sock.recvfrom(2048)
-        return data, source, time.monotonic()
-    except socket.timeout:
-        return None, None, time.monotonic()
-
-
 @pytest.fixture
 def server(net, gw, tmp_path):
     srv = Server(net, gw, tmp_path)
@@ -128,11 +64,11 @@ def server(net, gw, tmp_path):
 
 
 def test_describe_options_ffprobe_and_rtcp(net, server):
-    rtcp = rtcp_listener(net, 5005)
-    rtp = rtcp_listener(net, 5004)
+    rtcp = group_listener(net.peer, 5005)
+    rtp = group_listener(net.peer, 5004)
     url = f"rtsp://{net.gw.address}:{PORT}/{PATH}"
 
-    client = RawClient(net)
+    client = RawClient(net.peer, net.gw.address, PORT)
     status, headers, _ = client.request(f"DESCRIBE {url} RTSP/1.0\r\nCSeq: 1\r\n\r\n")
     assert status == "RTSP/1.0 404 Not Found", "nothing is published yet"
 
@@ -184,14 +120,7 @@ def test_describe_options_ffprobe_and_rtcp(net, server):
     assert 1.5 < second_at - first_at < 7.5
 
     assert server.command("unpublish", "unpublished")
-    bye = None
-    while bye is None:
-        data, _, _ = receive(rtcp, 10)
-        assert data is not None, "no BYE after the publication ended"
-        packets = parse_rtcp(data)
-        if packets[-1][0] == 203:
-            bye = packets
-    assert bye == [(200, ssrc, None), (202, ssrc, cname), (203, ssrc, None)]
+    assert wait_for_bye(rtcp) == [(200, ssrc, None), (202, ssrc, cname), (203, ssrc, None)]
 
     data, _, _ = receive(rtp, 0.5)
     assert data is None, "nothing may be sent on the RTP port"
