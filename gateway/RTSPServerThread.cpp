@@ -6,6 +6,7 @@
 
 #include "gateway/VelmoraManager.h"
 
+#include "foundation/NetworkInterfaces.h"
 #include "gateway/LoggingUsageEnvironment.h"
 #include "gateway/VelmoraRTSPServer.h"
 #include "gateway/VelmoraStream.h"
