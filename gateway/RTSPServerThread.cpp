@@ -19,7 +19,7 @@ constexpr unsigned kSchedulerGranularityUs = 10000;
 
 bool IsPublishable(const CVelmoraStream* pStream)
 {
-    return (pStream->m_Type & (STREAM_TYPE_SAP | STREAM_TYPE_SDP)) != 0;
+    return (pStream->m_Kind & (CVelmoraStream::kKindSAP | CVelmoraStream::kKindSDP)) != 0;
 }
 
 } // namespace

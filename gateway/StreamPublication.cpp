@@ -73,15 +73,14 @@ void CVelmoraStream::AddToRTSPServer(UsageEnvironment* pEnv, RTSPServer* pServer
         cname[sizeof(cname) - 1] = 0;
         m_pRTCPInstance = RTCPInstance::createNew(*pEnv, m_pRTCPGroupsock, cname, m_pRTPSink);
 
-        m_pRTSPSession =
-            CVelmoraServerMediaSession::createNew(*pEnv, sessionNameAnsi, nameAnsi, nameAnsi, "");
-        m_pRTSPSession->SetSDP(m_SDP);
-        m_pRTSPSubsession = PassiveServerMediaSubsession::createNew(*m_pRTPSink, m_pRTCPInstance);
-        if (!m_pRTSPSession->addSubsession(m_pRTSPSubsession)) {
-            Medium::close(m_pRTSPSubsession);
-            m_pRTSPSubsession = nullptr;
+        m_pSession = CVelmoraServerMediaSession::createNew(*pEnv, sessionNameAnsi, nameAnsi, nameAnsi, "");
+        m_pSession->SetSDP(m_SDP);
+        m_pSubsession = PassiveServerMediaSubsession::createNew(*m_pRTPSink, m_pRTCPInstance);
+        if (!m_pSession->addSubsession(m_pSubsession)) {
+            Medium::close(m_pSubsession);
+            m_pSubsession = nullptr;
             failure = L"the subsession cannot be added";
-        } else if (!pServer->addServerMediaSession(m_pRTSPSession)) {
+        } else if (!pServer->addServerMediaSession(m_pSession)) {
             failure = L"the server refused the session";
         }
     }
@@ -94,26 +93,26 @@ void CVelmoraStream::AddToRTSPServer(UsageEnvironment* pEnv, RTSPServer* pServer
         return;
     }
 
-    char* url = pServer->rtspURL(m_pRTSPSession);
+    char* url = pServer->rtspURL(m_pSession);
     *pEnv << "Play this stream using the URL \"" << url << "\"\n";
     delete[] url;
-    char* sdp = m_pRTSPSession->generateSDPDescription();
+    char* sdp = m_pSession->generateSDPDescription();
     *pEnv << "Play this stream using the SDP \"" << sdp << "\"\n";
     delete[] sdp;
 }
 
 void CVelmoraStream::RemoveFromRTSPServer(RTSPServer* pServer)
 {
-    if (m_pRTSPSession) {
+    if (m_pSession) {
         // Closes the session (and with it its subsession); another session of the same name that
         // the server lists is left alone.
         if (pServer)
-            pServer->removeServerMediaSession(m_pRTSPSession);
+            pServer->removeServerMediaSession(m_pSession);
         else
-            Medium::close(m_pRTSPSession);
+            Medium::close(m_pSession);
     }
-    m_pRTSPSession = nullptr;
-    m_pRTSPSubsession = nullptr;
+    m_pSession = nullptr;
+    m_pSubsession = nullptr;
     Medium::close(m_pRTCPInstance); // sends the RTCP BYE
     m_pRTCPInstance = nullptr;
     Medium::close(m_pRTPSink);

@@ -119,8 +119,7 @@ BOOL CVelmoraManager::Init()
     }
 
     if (CheckRTSPPort()) {
-        // HOOK (RTSP-server thread): step 16 starts the thread once its body exists:
-        //   return StartRTSPServerThread(&CVelmoraManager::RTSPServerThreadProc);
+        return StartRTSPServerThread(&CVelmoraManager::RTSPServerThreadProc);
     }
     return TRUE;
 }

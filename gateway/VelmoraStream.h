@@ -117,6 +117,8 @@ public:
     PassiveServerMediaSubsession* m_pSubsession = nullptr;
     // Written by the RTSP-server thread, read by MarkRemoved without the lock.
     std::atomic<int> m_Published{0};
+    // A publication that could not be made is not tried again before this time.
+    ULONGLONG m_NextRTSPPublishTime = 0;
     DWORD m_BonjourHandle = 0;
     std::vector<BYTE> m_SAPPacket;
     ULONGLONG m_NextSAPSend = 0;
