@@ -36,3 +36,4 @@ struct CHostCommand
 extern const CHostCommand kManagerCommands[];
 extern const CHostCommand kRetrievalCommands[];
 extern const CHostCommand kStreamCommands[];
+extern const CHostCommand kRTSPCommands[];
