@@ -12,6 +12,7 @@
 #include "live/liveMedia.hh"
 
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -96,9 +97,11 @@ void CVelmoraStream::AddToRTSPServer(UsageEnvironment* pEnv, RTSPServer* pServer
     char* url = pServer->rtspURL(m_pSession);
     *pEnv << "Play this stream using the URL \"" << url << "\"\n";
     delete[] url;
+    // One piece, so that the SDP's own last line end does not cut the line before its closing mark.
     char* sdp = m_pSession->generateSDPDescription();
-    *pEnv << "Play this stream using the SDP \"" << sdp << "\"\n";
+    const std::string sdpLine = std::string("Play this stream using the SDP \"") + sdp + "\"\n";
     delete[] sdp;
+    *pEnv << sdpLine.c_str();
 }
 
 void CVelmoraStream::RemoveFromRTSPServer(RTSPServer* pServer)
