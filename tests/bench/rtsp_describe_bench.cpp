@@ -1,12 +1,19 @@
 // DESCRIBE round trips against the RTSP library's server on loopback, with 1, 10 and 100
 // clients at once, each on its own connection sending its next request when the reply is in.
-//   rtsp_describe_bench [seconds per round, default 3]
+//   rtsp_describe_bench [seconds per round, default 3] [gateway | gateway-nolog]
+// With "gateway" the server is the gateway's own: its server and session classes, and its logging
+// environment writing every trace line to a log file (in the temporary folder, deleted at the end);
+// "gateway-nolog" is the same without a log file, as when none is configured.
 // Prints round trips per second, median and 99th-percentile latency, and requests without a
 // correct reply (which must be 0).
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #include <windows.h>
 
+#include "gateway/LoggingUsageEnvironment.h"
+#include "gateway/VelmoraManager.h"
+#include "gateway/VelmoraRTSPServer.h"
+#include "gateway/VelmoraServerMediaSession.h"
 #include "live/liveMedia.hh"
 #include "tests/tools/stored_sdp_session.hh"
 
@@ -135,15 +142,40 @@ int main(int argc, char** argv)
     WSADATA data;
     WSAStartup(MAKEWORD(2, 2), &data);
 
+    const std::string mode = argc > 2 ? argv[2] : "library";
+    const bool gateway = mode == "gateway" || mode == "gateway-nolog";
     ReceivingInterfaceAddr = htonl(INADDR_LOOPBACK);
     TaskScheduler* scheduler = BasicTaskScheduler::createNew();
-    UsageEnvironment* env = QuietEnvironment::createNew(*scheduler);
-    RTSPServer* server = RTSPServer::createNew(*env, Port(0));
+    std::unique_ptr<CVelmoraManager> manager;
+    UsageEnvironment* env = nullptr;
+    RTSPServer* server = nullptr;
+    CMfxString logFolder;
+    if (gateway) {
+        wchar_t temp[MAX_PATH] = {};
+        GetTempPathW(MAX_PATH, temp);
+        logFolder.Format(L"%sdescribe_bench_%lu", temp, GetCurrentProcessId());
+        CreateDirectoryW(logFolder, nullptr);
+        manager.reset(new CVelmoraManager(nullptr));
+        if (mode == "gateway")
+            manager->m_LogFile.Open(0, 3, 0, logFolder, L"bench", L"bench ");
+        env = new CLoggingUsageEnvironment(*scheduler, manager.get());
+        server = CVelmoraRTSPServer::createNew(*env, Port(0));
+        if (server) {
+            CVelmoraServerMediaSession* session =
+                CVelmoraServerMediaSession::createNew(*env, "by-name/Studio A", "Studio A", "Studio A", "");
+            session->SetSDP(CMfxString(kSdp.c_str()));
+            server->addServerMediaSession(session);
+        }
+    } else {
+        env = QuietEnvironment::createNew(*scheduler);
+        server = RTSPServer::createNew(*env, Port(0));
+        if (server)
+            server->addServerMediaSession(StoredSdpSession::createNew(*env, "by-name/Studio A", kSdp));
+    }
     if (!server) {
         std::printf("server failed: %s\n", env->getResultMsg());
         return 1;
     }
-    server->addServerMediaSession(StoredSdpSession::createNew(*env, "by-name/Studio A", kSdp));
     const unsigned short port = server->serverPort().hostOrder();
     std::atomic<bool> serverStop{false};
     std::thread serverThread([&] {
@@ -151,8 +183,8 @@ int main(int argc, char** argv)
             scheduler->SingleStep();
     });
 
-    std::printf("DESCRIBE round trips on loopback, %.1f s per round, reply %u bytes of SDP\n", seconds,
-                static_cast<unsigned>(kSdp.size()));
+    std::printf("DESCRIBE round trips on loopback (%s server), %.1f s per round, reply %u bytes of SDP\n",
+                mode.c_str(), seconds, static_cast<unsigned>(kSdp.size()));
     std::printf("%8s %10s %12s %10s %10s %6s\n", "clients", "requests", "per second", "p50 us", "p99 us",
                 "lost");
     unsigned totalLost = 0;
@@ -185,5 +217,14 @@ int main(int argc, char** argv)
     Medium::close(server);
     env->reclaim();
     delete scheduler;
+    if (gateway) {
+        const CMfxString logPath = manager->m_LogFile.GetFilePath();
+        manager.reset(); // writes out the log's queue
+        WIN32_FILE_ATTRIBUTE_DATA attributes = {};
+        if (GetFileAttributesExW(logPath, GetFileExInfoStandard, &attributes))
+            std::printf("log file: %lu bytes\n", attributes.nFileSizeLow);
+        DeleteFileW(logPath);
+        RemoveDirectoryW(logFolder);
+    }
     return totalLost == 0 ? 0 : 1;
 }
