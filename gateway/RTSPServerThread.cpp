@@ -65,10 +65,14 @@ UINT CVelmoraManager::RTSPServerThread()
                 CVelmoraStream* pStream = m_Streams[i];
                 if (!IsPublishable(pStream))
                     continue;
-                if (!pStream->m_RTSPWanted && pStream->m_Published)
-                    pStream->RemoveFromRTSPServer(m_pRTSPServer);
-                else if (pStream->m_RTSPWanted && !pStream->m_Published)
+                if (!pStream->m_RTSPWanted) {
+                    // A wish switched on again is tried at once, even after a failed publication.
+                    pStream->m_NextRTSPPublishTime = 0;
+                    if (pStream->m_Published)
+                        pStream->RemoveFromRTSPServer(m_pRTSPServer);
+                } else if (!pStream->m_Published) {
                     pStream->AddToRTSPServer(m_pEnv, m_pRTSPServer);
+                }
             }
         }
         if (m_StopRTSPThread)

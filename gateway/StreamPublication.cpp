@@ -44,7 +44,8 @@ Groupsock* CreateGroupsock(UsageEnvironment& env, unsigned short port, CMfxStrin
 
 void CVelmoraStream::AddToRTSPServer(UsageEnvironment* pEnv, RTSPServer* pServer)
 {
-    if (m_Published || !pEnv || !pServer)
+    // A stream marked removed loses its wish on the next tick; it is not published meanwhile.
+    if (m_Published || m_Removed || !pEnv || !pServer)
         return;
     const ULONGLONG now = m_pOwner->GetMilliSec();
     if (now < m_NextRTSPPublishTime)

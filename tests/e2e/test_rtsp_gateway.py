@@ -138,6 +138,11 @@ def test_name_clash_keeps_the_published_session_and_retries_later(net, gw):
     time.sleep(1)
     assert gw.log_text().count(clash) == 1, "the failed publication was tried again at once"
     assert published(host, "SDP") == ["1/0"]
+    # Switching the wish off and on again tries at once.
+    host.command("rtsp-wish off sdp Studio A")
+    time.sleep(0.2)  # the server thread sees the wish off on one of its 10 ms passes
+    host.command("rtsp-wish on sdp Studio A")
+    gw.wait_for_log(clash, count=2, timeout=2)
 
     client = RawClient(net.peer, net.gw.address, PORT)
     status, _, body = describe(client, url(net), 1)
