@@ -60,7 +60,7 @@ def test_published_stream_is_described_probed_and_reported(net, gw):
     rtp = group_listener(net.peer, 5004)
     host = start_host(gw)
     gw.wait_for_log(pane_line(f"Start RTSP server on port {PORT}"))
-    host.command("rtsp-stream sap " + escaped(SDP))
+    host.command("sdp-stream sap " + escaped(SDP))
     client = RawClient(net.peer, net.gw.address, PORT)
 
     status, _, _ = describe(client, url(net), 1)
@@ -128,8 +128,8 @@ def test_published_stream_is_described_probed_and_reported(net, gw):
 
 def test_name_clash_keeps_the_published_session_and_retries_later(net, gw):
     host = start_host(gw)
-    host.command("rtsp-stream sap " + escaped(SDP))
-    host.command("rtsp-stream sdp " + escaped(OTHER_SDP))
+    host.command("sdp-stream sap " + escaped(SDP))
+    host.command("sdp-stream sdp " + escaped(OTHER_SDP))
     host.command("rtsp-wish on sap Studio A")
     host.wait_for_streams(lambda table: table[0]["rtsp"] == "1/1")
     host.command("rtsp-wish on sdp Studio A")
@@ -157,7 +157,7 @@ def test_name_clash_keeps_the_published_session_and_retries_later(net, gw):
     client.close()
 
     # A removed SDP-text stream is unpublished before it goes.
-    host.command("rtsp-mark-removed sdp Studio A")
+    host.command("mark-removed sdp Studio A")
     host.wait_for_streams(lambda table: len(table) == 1)
     client = RawClient(net.peer, net.gw.address, PORT)
     status, _, _ = describe(client, url(net), 3)
@@ -170,7 +170,7 @@ def test_name_clash_keeps_the_published_session_and_retries_later(net, gw):
 def test_exit_while_published_says_goodbye_and_ends_promptly(net, gw):
     rtcp = group_listener(net.peer, 5005)
     host = start_host(gw)
-    host.command("rtsp-stream sdp " + escaped(SDP))
+    host.command("sdp-stream sdp " + escaped(SDP))
     host.command("rtsp-wish on sdp Studio A")
     data, _, _ = receive(rtcp, 10)
     assert data is not None
@@ -192,7 +192,7 @@ def test_port_in_use_is_reported_and_no_server_runs(net, gw):
         host = start_host(gw)
         log = gw.wait_for_log(pane_line(f"Check RTSP server port {PORT} failed"))
         assert "Start RTSP server on port" not in log
-        host.command("rtsp-stream sap " + escaped(SDP))
+        host.command("sdp-stream sap " + escaped(SDP))
         host.command("rtsp-wish on sap Studio A")
         time.sleep(0.5)
         assert published(host) == ["1/0"], "published without a server"

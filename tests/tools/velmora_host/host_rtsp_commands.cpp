@@ -61,7 +61,7 @@ void AddStream(CHostContext& context, const CMfxString& argument, CHostAnswer& a
     CMfxString kindWord, text;
     DWORD kind = 0;
     if (!SplitWord(argument, kindWord, text) || !ParseKind(kindWord, kind)) {
-        answer.error = L"usage: rtsp-stream <sap|sdp> <sdp text>";
+        answer.error = L"usage: sdp-stream <sap|sdp> <sdp text>";
         return;
     }
     const CMfxString sdp = Unescape(text);
@@ -100,7 +100,7 @@ void MarkRemoved(CHostContext& context, const CMfxString& argument, CHostAnswer&
     CMfxString kindWord, name;
     DWORD kind = 0;
     if (!SplitWord(argument, kindWord, name) || !ParseKind(kindWord, kind)) {
-        answer.error = L"usage: rtsp-mark-removed <sap|sdp> <name>";
+        answer.error = L"usage: mark-removed <sap|sdp> <name>";
         return;
     }
     CVelmoraManager& manager = *context.manager;
@@ -119,10 +119,10 @@ void MarkRemoved(CHostContext& context, const CMfxString& argument, CHostAnswer&
 } // namespace
 
 const CHostCommand kRTSPCommands[] = {
-    {L"rtsp-stream", L"<sap|sdp> <sdp text, \\r \\n escaped> - a stream heard by SAP or pasted", &AddStream},
+    {L"sdp-stream", L"<sap|sdp> <sdp text, \\r \\n escaped> - a stream heard by SAP or pasted", &AddStream},
     {L"rtsp-wish", L"<on|off> <sap|sdp> <name> - the RTSP wish of the streams of that kind and name",
      &SetWish},
-    {L"rtsp-mark-removed", L"<sap|sdp> <name> - withdraw and remove the streams of that kind and name",
+    {L"mark-removed", L"<sap|sdp> <name> - withdraw and remove the streams of that kind and name",
      &MarkRemoved},
     {nullptr, nullptr, nullptr},
 };
