@@ -4,21 +4,13 @@ import time
 
 import pytest
 
-from harness.rtsp_peer import RawClient, group_listener, parse_rtcp, receive, wait_for_bye
+from harness.rtsp_peer import (STUDIO_A_SDP, RawClient, first_report, group_listener, parse_rtcp, receive,
+                               wait_for_bye)
 
 PORT = 8554
 NAME = "Studio A"
 PATH = "by-name/Studio%20A"
-SDP = (
-    "v=0\r\n"
-    "o=- 1311738121 1311738121 IN IP4 10.77.0.9\r\n"
-    "s=Studio A\r\n"
-    "c=IN IP4 239.69.1.2/32\r\n"
-    "t=0 0\r\n"
-    "m=audio 5004 RTP/AVP 98\r\n"
-    "a=rtpmap:98 L24/48000/2\r\n"
-    "a=ptime:1\r\n"
-)
+SDP = STUDIO_A_SDP
 
 
 class Server:
@@ -105,15 +97,7 @@ def test_describe_options_ffprobe_and_rtcp(net, server):
     assert "SETUP" in output and "405" in output, output
 
     # RTCP: a report right at publication, the next within the RFC 3550 spread of 5 s.
-    data, source, first_at = receive(rtcp, 10)
-    assert data is not None, "no RTCP report after publication"
-    assert source[0] == net.gw.address
-    assert first_at - published_at < 5
-    first = parse_rtcp(data)
-    assert [p[0] for p in first] == [200, 202]
-    ssrc = first[0][1]
-    cname = first[1][2]
-    assert cname
+    ssrc, cname, first_at = first_report(rtcp, net.gw.address, published_at)
     data, _, second_at = receive(rtcp, 10)
     assert data is not None, "no second RTCP report"
     assert parse_rtcp(data) == [(200, ssrc, None), (202, ssrc, cname)]

@@ -5,6 +5,18 @@ import time
 
 PLACEHOLDER_GROUP = "239.1.4.194"
 
+# A stream's session description as a Corvane sender or a SAP announcement carries it.
+STUDIO_A_SDP = (
+    "v=0\r\n"
+    "o=- 1311738121 1311738121 IN IP4 10.77.0.9\r\n"
+    "s=Studio A\r\n"
+    "c=IN IP4 239.69.1.2/32\r\n"
+    "t=0 0\r\n"
+    "m=audio 5004 RTP/AVP 98\r\n"
+    "a=rtpmap:98 L24/48000/2\r\n"
+    "a=ptime:1\r\n"
+)
+
 
 class RawClient:
     """One TCP connection from a namespace; request() returns (status line, headers, body bytes)."""
@@ -74,6 +86,19 @@ def receive(sock, timeout):
         return data, source, time.monotonic()
     except socket.timeout:
         return None, None, time.monotonic()
+
+
+def first_report(sock, sender, since, within=5):
+    """The first RTCP report: a sender report and a CNAME from `sender`, arriving less than `within`
+    seconds after `since`. Returns (ssrc, cname, arrival time)."""
+    data, source, arrived = receive(sock, 10)
+    assert data is not None, "no RTCP report"
+    assert source[0] == sender
+    assert arrived - since < within
+    packets = parse_rtcp(data)
+    assert [p[0] for p in packets] == [200, 202]
+    assert packets[1][2], "empty CNAME"
+    return packets[0][1], packets[1][2], arrived
 
 
 def wait_for_bye(sock, timeout=10):

@@ -45,14 +45,26 @@ bool ParseKind(const CMfxString& word, DWORD& kind)
     return kind != 0;
 }
 
-// The streams of that kind and name, in table order (the caller holds the stream-table lock).
-std::vector<CVelmoraStream*> FindStreams(CVelmoraManager& manager, DWORD kind, const CMfxString& name)
+// The streams named by "<sap|sdp> <name>", in table order; none, with the answer's error set, when
+// the text is not of that form or no stream matches. Only this thread deletes streams, so the
+// pointers stay valid after the lock is released.
+std::vector<CVelmoraStream*> SelectStreams(CVelmoraManager& manager, const CMfxString& kindAndName,
+                                           const wchar_t* usage, CHostAnswer& answer)
 {
     std::vector<CVelmoraStream*> found;
+    CMfxString kindWord, name;
+    DWORD kind = 0;
+    if (!SplitWord(kindAndName, kindWord, name) || !ParseKind(kindWord, kind)) {
+        answer.error = usage;
+        return found;
+    }
+    CSingleLock lock(&manager.m_StreamsLock, TRUE);
     for (CVelmoraStream* stream : manager.m_Streams) {
         if ((stream->m_Kind & kind) != 0 && stream->m_Name == name)
             found.push_back(stream);
     }
+    if (found.empty())
+        answer.error.Format(L"no stream %s", name.GetString());
     return found;
 }
 
@@ -77,42 +89,25 @@ void AddStream(CHostContext& context, const CMfxString& argument, CHostAnswer& a
 
 void SetWish(CHostContext& context, const CMfxString& argument, CHostAnswer& answer)
 {
-    CMfxString onWord, rest, kindWord, name;
-    DWORD kind = 0;
-    if (!SplitWord(argument, onWord, rest) || (onWord != L"on" && onWord != L"off") ||
-        !SplitWord(rest, kindWord, name) || !ParseKind(kindWord, kind)) {
-        answer.error = L"usage: rtsp-wish <on|off> <sap|sdp> <name>";
+    const wchar_t* const usage = L"usage: rtsp-wish <on|off> <sap|sdp> <name>";
+    CMfxString onWord, kindAndName;
+    if (!SplitWord(argument, onWord, kindAndName) || (onWord != L"on" && onWord != L"off")) {
+        answer.error = usage;
         return;
     }
     CVelmoraManager& manager = *context.manager;
+    const std::vector<CVelmoraStream*> streams = SelectStreams(manager, kindAndName, usage, answer);
     CSingleLock lock(&manager.m_StreamsLock, TRUE);
-    const std::vector<CVelmoraStream*> streams = FindStreams(manager, kind, name);
-    if (streams.empty())
-        answer.error.Format(L"no stream %s", name.GetString());
     for (CVelmoraStream* stream : streams)
         stream->m_RTSPWanted = onWord == L"on" ? 1 : 0;
 }
 
-// Like the dialog's remove button and a SAP deletion: the stream withdraws itself and the tick
-// deletes it once nothing of it is active.
+// Like the dialog's remove button and a SAP deletion: the stream withdraws itself (without the
+// lock, as the dialog calls it) and the tick deletes it once nothing of it is active.
 void MarkRemoved(CHostContext& context, const CMfxString& argument, CHostAnswer& answer)
 {
-    CMfxString kindWord, name;
-    DWORD kind = 0;
-    if (!SplitWord(argument, kindWord, name) || !ParseKind(kindWord, kind)) {
-        answer.error = L"usage: mark-removed <sap|sdp> <name>";
-        return;
-    }
-    CVelmoraManager& manager = *context.manager;
-    std::vector<CVelmoraStream*> streams;
-    {
-        CSingleLock lock(&manager.m_StreamsLock, TRUE);
-        streams = FindStreams(manager, kind, name);
-    }
-    if (streams.empty())
-        answer.error.Format(L"no stream %s", name.GetString());
-    // Only this thread deletes streams, so the pointers stay valid without the lock.
-    for (CVelmoraStream* stream : streams)
+    for (CVelmoraStream* stream :
+         SelectStreams(*context.manager, argument, L"usage: mark-removed <sap|sdp> <name>", answer))
         stream->MarkRemoved();
 }
 

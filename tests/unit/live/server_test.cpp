@@ -5,6 +5,7 @@
 
 #include "live/liveMedia.hh"
 #include "live/rtcp_packets.hh"
+#include "tests/tools/event_loop_thread.hh"
 #include "tests/tools/stored_sdp_session.hh"
 
 #include <gtest/gtest.h>
@@ -166,20 +167,8 @@ protected:
     }
     // The event loop runs on its own thread between run() and pause(); library objects are
     // touched only while it is paused.
-    void run()
-    {
-        stop = false;
-        loop = std::thread([this] {
-            while (!stop)
-                scheduler->SingleStep();
-        });
-    }
-    void pause()
-    {
-        stop = true;
-        if (loop.joinable())
-            loop.join();
-    }
+    void run() { loop.run(*scheduler); }
+    void pause() { loop.pause(); }
     std::string url(char const* path) const
     {
         return "rtsp://127.0.0.1:" + std::to_string(port) + "/" + path;
@@ -194,8 +183,7 @@ protected:
     CaptureEnvironment* env = nullptr;
     TestServer* server = nullptr;
     unsigned short port = 0;
-    std::thread loop;
-    std::atomic<bool> stop{false};
+    EventLoopThread loop;
 };
 
 const std::string kSdp = "v=0\r\no=- 1 1 IN IP4 10.0.0.9\r\ns=Studio A\r\nc=IN IP4 239.1.2.3/32\r\nt=0 0\r\n"

@@ -1,5 +1,6 @@
 // The logging environment's line rule: pieces, line breaks, blanks, null texts and numbers.
 #include "gateway/LoggingUsageEnvironment.h"
+#include "rtsp_gateway/line_catcher.h"
 
 #include <gtest/gtest.h>
 
@@ -8,16 +9,6 @@
 #include <vector>
 
 namespace {
-
-class LineCatcher : public CLoggingUsageEnvironment
-{
-public:
-    explicit LineCatcher(TaskScheduler& scheduler) : CLoggingUsageEnvironment(scheduler, nullptr) {}
-    std::vector<std::wstring> lines;
-
-protected:
-    void AddLogging(const CMfxString& line) override { lines.push_back(line.GetString()); }
-};
 
 class LoggingEnvironmentTest : public ::testing::Test
 {

@@ -8,27 +8,17 @@
 #include "gateway/LoggingUsageEnvironment.h"
 #include "gateway/VelmoraRTSPServer.h"
 #include "gateway/VelmoraServerMediaSession.h"
+#include "rtsp_gateway/line_catcher.h"
+#include "tests/tools/event_loop_thread.hh"
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cstring>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace {
-
-class LineCatcher : public CLoggingUsageEnvironment
-{
-public:
-    explicit LineCatcher(TaskScheduler& scheduler) : CLoggingUsageEnvironment(scheduler, nullptr) {}
-    std::vector<std::wstring> lines;
-
-protected:
-    void AddLogging(const CMfxString& line) override { lines.push_back(line.GetString()); }
-};
 
 std::string Description(CVelmoraServerMediaSession& session)
 {
@@ -61,21 +51,8 @@ protected:
         EXPECT_TRUE(env->reclaim());
         ReceivingInterfaceAddr = INADDR_ANY;
     }
-    // The event loop runs on its own thread between run() and pause().
-    void run()
-    {
-        stop = false;
-        loop = std::thread([this] {
-            while (!stop)
-                scheduler->SingleStep();
-        });
-    }
-    void pause()
-    {
-        stop = true;
-        if (loop.joinable())
-            loop.join();
-    }
+    void run() { loop.run(*scheduler); }
+    void pause() { loop.pause(); }
     bool loggedLineStartingWith(const std::wstring& start) const
     {
         for (const std::wstring& line : env->lines) {
@@ -88,8 +65,7 @@ protected:
     std::unique_ptr<BasicTaskScheduler> scheduler;
     LineCatcher* env = nullptr;
     CVelmoraRTSPServer* server = nullptr;
-    std::thread loop;
-    std::atomic<bool> stop{false};
+    EventLoopThread loop;
 };
 
 // One request on a new connection; returns the whole response (header and Content-Length bytes).
