@@ -5,7 +5,8 @@ import time
 
 from harness.rtsp_peer import (STUDIO_A_SDP, RawClient, first_report, group_listener, parse_rtcp, receive,
                                wait_for_bye)
-from harness.velmora_host import VelmoraHost
+from harness.sap_peer import GROUP, PORT as SAP_PORT, peer_socket, sap_packet
+from harness.velmora_host import VelmoraHost, pane_line
 
 PORT = 8554
 SDP = STUDIO_A_SDP
@@ -13,12 +14,9 @@ SDP = STUDIO_A_SDP
 OTHER_SDP = SDP.replace("o=- 1311738121 1311738121", "o=- 42 7").replace("239.69.1.2", "239.69.1.3")
 
 
-def escaped(sdp):
-    return sdp.replace("\\", "\\\\").replace("\r", "\\r").replace("\n", "\\n")
-
-
-def pane_line(text):
-    return "CVelmoraManager::AddLogTextWnd() " + text
+def add_sdp(host, sdp):
+    """The SDP text as the operator pastes it (the host's "add-sdp" takes lines joined by "\\n")."""
+    host.command("add-sdp " + sdp.replace("\r\n", "\\n"))
 
 
 def library_line(text):
@@ -32,7 +30,7 @@ def start_host(gw, port=PORT):
     return host
 
 
-def published(host, kind_text="SAP"):
+def published(host, kind_text):
     """The rtsp=<wanted>/<published> field of each stream of that kind, in table order."""
     return [s["rtsp"] for s in host.streams() if s["kind"] == kind_text]
 
@@ -50,13 +48,15 @@ def test_published_stream_is_described_probed_and_reported(net, gw):
     rtp = group_listener(net.peer, 5004)
     host = start_host(gw)
     gw.wait_for_log(pane_line(f"Start RTSP server on port {PORT}"))
-    host.command("sdp-stream sap " + escaped(SDP))
+    sap = peer_socket(net)
+    sap.sendto(sap_packet(SDP), (GROUP, SAP_PORT))
+    host.wait_for_streams(lambda table: [s["kind"] for s in table] == ["SAP"])
     client = RawClient(net.peer, net.gw.address, PORT)
 
     status, _, _ = describe(client, url(net), 1)
     assert status == "RTSP/1.0 404 Not Found", "published before its wish"
 
-    host.command("rtsp-wish on sap Studio A")
+    host.command("rtsp on SAP Studio A")
     published_at = time.monotonic()
     host.wait_for_streams(lambda table: table[0]["rtsp"] == "1/1")
 
@@ -87,7 +87,7 @@ def test_published_stream_is_described_probed_and_reported(net, gw):
     ssrc, cname, _ = first_report(rtcp, net.gw.address, published_at)
     assert len(cname) < 100
 
-    host.command("rtsp-wish off sap Studio A")
+    host.command("rtsp off SAP Studio A")
     host.wait_for_streams(lambda table: table[0]["rtsp"] == "0/0")
     assert wait_for_bye(rtcp) == [(200, ssrc, None), (202, ssrc, cname), (203, ssrc, None)]
     status, _, _ = describe(client, url(net), 5)
@@ -112,20 +112,22 @@ def test_published_stream_is_described_probed_and_reported(net, gw):
 
 def test_name_clash_keeps_the_published_session_and_retries_later(net, gw):
     host = start_host(gw)
-    host.command("sdp-stream sap " + escaped(SDP))
-    host.command("sdp-stream sdp " + escaped(OTHER_SDP))
-    host.command("rtsp-wish on sap Studio A")
+    sap = peer_socket(net)
+    sap.sendto(sap_packet(SDP), (GROUP, SAP_PORT))
+    host.wait_for_streams(lambda table: len(table) == 1)
+    add_sdp(host, OTHER_SDP)
+    host.command("rtsp on SAP Studio A")
     host.wait_for_streams(lambda table: table[0]["rtsp"] == "1/1")
-    host.command("rtsp-wish on sdp Studio A")
+    host.command("rtsp on SDP Studio A")
     clash = "CVelmoraStream::AddToRTSPServer() cannot publish Studio A: a session of this name is already published"
     gw.wait_for_log(clash)
     time.sleep(1)
     assert gw.log_text().count(clash) == 1, "the failed publication was tried again at once"
     assert published(host, "SDP") == ["1/0"]
     # Switching the wish off and on again tries at once.
-    host.command("rtsp-wish off sdp Studio A")
+    host.command("rtsp off SDP Studio A")
     time.sleep(0.2)  # the server thread sees the wish off on one of its 10 ms passes
-    host.command("rtsp-wish on sdp Studio A")
+    host.command("rtsp on SDP Studio A")
     gw.wait_for_log(clash, count=2, timeout=2)
 
     client = RawClient(net.peer, net.gw.address, PORT)
@@ -133,29 +135,28 @@ def test_name_clash_keeps_the_published_session_and_retries_later(net, gw):
     assert status == "RTSP/1.0 200 OK" and body == SDP.encode("ascii"), "the clash touched the first session"
 
     # Once the name is free, the waiting stream is published on its next try.
-    host.command("rtsp-wish off sap Studio A")
+    host.command("rtsp off SAP Studio A")
     host.wait_for_streams(lambda table: table[0]["rtsp"] == "0/0")
     host.wait_for_streams(lambda table: table[1]["rtsp"] == "1/1", timeout=25)
     status, _, body = describe(client, url(net), 2)
     assert status == "RTSP/1.0 200 OK" and body == OTHER_SDP.encode("ascii")
     client.close()
 
-    # A removed SDP-text stream is unpublished before it goes.
-    host.command("mark-removed sdp Studio A")
-    host.wait_for_streams(lambda table: len(table) == 1)
+    # Removing an SDP-text stream (as the dialog does) unpublishes it before it is deleted.
+    host.command("remove SDP Studio A")
+    assert len(host.streams()) == 1
     client = RawClient(net.peer, net.gw.address, PORT)
     status, _, _ = describe(client, url(net), 3)
     assert status == "RTSP/1.0 404 Not Found"
     client.close()
-    gw.wait_for_log(pane_line("Removed Stream Studio A (Type: SDP)"))
     host.exit()
 
 
 def test_exit_while_published_says_goodbye_and_ends_promptly(net, gw):
     rtcp = group_listener(net.peer, 5005)
     host = start_host(gw)
-    host.command("sdp-stream sdp " + escaped(SDP))
-    host.command("rtsp-wish on sdp Studio A")
+    add_sdp(host, SDP)
+    host.command("rtsp on SDP Studio A")
     data, _, _ = receive(rtcp, 10)
     assert data is not None
     ssrc = parse_rtcp(data)[0][1]
@@ -176,10 +177,10 @@ def test_port_in_use_is_reported_and_no_server_runs(net, gw):
         host = start_host(gw)
         log = gw.wait_for_log(pane_line(f"Check RTSP server port {PORT} failed"))
         assert "Start RTSP server on port" not in log
-        host.command("sdp-stream sap " + escaped(SDP))
-        host.command("rtsp-wish on sap Studio A")
+        add_sdp(host, SDP)
+        host.command("rtsp on SDP Studio A")
         time.sleep(0.5)
-        assert published(host) == ["1/0"], "published without a server"
+        assert published(host, "SDP") == ["1/0"], "published without a server"
         assert host.exit() < 3
     finally:
         holder.close()

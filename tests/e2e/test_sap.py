@@ -3,7 +3,7 @@ gateway, and receives the gateway's own announcements and deletions byte for byt
 import socket
 import time
 
-from harness.sap_peer import GROUP, PORT, peer_socket, received_from_gateway
+from harness.sap_peer import GROUP, PORT, peer_socket, received_from_gateway, sap_packet
 from harness.velmora_host import VelmoraHost, pane_line
 
 SETTINGS = {"Network": {"Interface": "10.77.0.1 (any adapter)", "UseBonjour": "off"}}
@@ -12,12 +12,6 @@ SETTINGS = {"Network": {"Interface": "10.77.0.1 (any adapter)", "UseBonjour": "o
 def pane_lines(log):
     marker = pane_line("")
     return [line[line.index(marker) + len(marker):] for line in log.splitlines() if marker in line]
-
-
-def sap_packet(sdp, deletion=False, flags=0x20, auth=b"", payload_type=b"application/sdp\0"):
-    first = flags | (0x04 if deletion else 0)
-    header = bytes([first, len(auth) // 4, 0x12, 0x34]) + socket.inet_aton("10.77.0.2")
-    return header + auth + payload_type + sdp.encode("cp1252")
 
 
 def peer_sdp(name, session=4242, version=1):

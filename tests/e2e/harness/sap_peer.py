@@ -1,4 +1,5 @@
-"""A SAP peer in the peer's namespace: its socket on the SAP group and what it hears from the gateway."""
+"""A SAP peer in the peer's namespace: its socket on the SAP group, the packets it sends and what it
+hears from the gateway."""
 import socket
 import struct
 import time
@@ -18,6 +19,12 @@ def peer_socket(net):
     s.setsockopt(socket.IPPROTO_IP, socket.IP_MULTICAST_IF, socket.inet_aton(net.peer.address))
     s.settimeout(0.2)
     return s
+
+
+def sap_packet(sdp, deletion=False, flags=0x20, auth=b"", payload_type=b"application/sdp\0"):
+    first = flags | (0x04 if deletion else 0)
+    header = bytes([first, len(auth) // 4, 0x12, 0x34]) + socket.inet_aton("10.77.0.2")
+    return header + auth + payload_type + sdp.encode("cp1252")
 
 
 def received_from_gateway(peer, net, seconds):

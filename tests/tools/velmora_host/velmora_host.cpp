@@ -15,8 +15,7 @@ const UINT kLineMessage = WM_APP + 1;
 const UINT kEndOfInputMessage = WM_APP + 2;
 
 // Every table of commands, searched in this order.
-const CHostCommand* const kCommandTables[] = {kManagerCommands, kRetrievalCommands, kStreamCommands,
-                                              kRTSPCommands};
+const CHostCommand* const kCommandTables[] = {kManagerCommands, kRetrievalCommands, kStreamCommands};
 
 void WriteLine(const CMfxString& line)
 {

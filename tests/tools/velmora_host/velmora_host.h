@@ -36,4 +36,3 @@ struct CHostCommand
 extern const CHostCommand kManagerCommands[];
 extern const CHostCommand kRetrievalCommands[];
 extern const CHostCommand kStreamCommands[];
-extern const CHostCommand kRTSPCommands[];
