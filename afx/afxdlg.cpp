@@ -44,16 +44,67 @@ INT_PTR CDialog::DoModal()
         if (pMainWnd != nullptr && pMainWnd != this)
             hWndParent = pMainWnd->m_hWnd;
     }
+    // The parent's top-level window takes no input while the dialog runs.
+    HWND hWndTop = hWndParent != nullptr ? ::GetAncestor(hWndParent, GA_ROOT) : nullptr;
+    const bool disabledTop = hWndTop != nullptr && ::IsWindowEnabled(hWndTop);
+    if (disabledTop)
+        ::EnableWindow(hWndTop, FALSE);
+
+    m_bModalEnded = false;
+    m_nModalResult = -1;
     AfxHookWindowCreate(this);
-    INT_PTR result = ::DialogBoxIndirectParamW(hInstance, pTemplate, hWndParent, AfxDlgProc, 0);
+    HWND hWnd = ::CreateDialogIndirectParamW(hInstance, pTemplate, hWndParent, AfxDlgProc, 0);
     AfxUnhookWindowCreate();
-    return result;
+    if (hWnd != nullptr) {
+        RunModalLoop();
+        // Hidden before the parent takes input again, so that the parent becomes active.
+        ::SetWindowPos(hWnd, nullptr, 0, 0, 0, 0,
+                       SWP_HIDEWINDOW | SWP_NOSIZE | SWP_NOMOVE | SWP_NOACTIVATE | SWP_NOZORDER);
+    }
+    if (disabledTop) {
+        ::EnableWindow(hWndTop, TRUE);
+        if (hWnd != nullptr)
+            ::SetActiveWindow(hWndTop);
+    }
+    if (hWnd != nullptr && ::IsWindow(hWnd))
+        ::DestroyWindow(hWnd);
+    return hWnd != nullptr ? m_nModalResult : -1;
+}
+
+void CDialog::RunModalLoop()
+{
+    bool idleSeen = false;
+    MSG msg;
+    while (!m_bModalEnded && m_hWnd != nullptr) {
+        if (!idleSeen && !::PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE)) {
+            idleSeen = true;
+            if (!(GetStyle() & WS_VISIBLE)) {
+                ShowWindow(SW_SHOWNORMAL);
+                UpdateWindow();
+            }
+        }
+        const BOOL got = ::GetMessageW(&msg, nullptr, 0, 0);
+        if (got <= 0) {
+            // WM_QUIT ends the dialog and goes on to the loop outside.
+            if (got == 0)
+                ::PostQuitMessage(static_cast<int>(msg.wParam));
+            break;
+        }
+        if (m_hWnd == nullptr || !::IsDialogMessageW(m_hWnd, &msg)) {
+            ::TranslateMessage(&msg);
+            ::DispatchMessageW(&msg);
+        }
+    }
 }
 
 void CDialog::EndDialog(int nResult)
 {
-    if (m_hWnd != nullptr)
-        ::EndDialog(m_hWnd, nResult);
+    if (m_hWnd == nullptr)
+        return;
+    m_nModalResult = nResult;
+    m_bModalEnded = true;
+    // Wakes the loop, which may be waiting for a message.
+    ::PostMessageW(m_hWnd, WM_NULL, 0, 0);
 }
 
 BOOL CDialog::OnInitDialog()

@@ -483,9 +483,12 @@ public:
     explicit CDialog(UINT nIDTemplate, CWnd* pParentWnd = nullptr);
     ~CDialog() override;
 
-    // Runs the dialog from its template resource; returns the value given to EndDialog, or -1
-    // when the dialog could not be created.
+    // Runs the dialog from its template resource in a modal loop of its own, with its parent
+    // disabled; returns the value given to EndDialog, or -1 when the dialog could not be created.
+    // A dialog that is not visible by the time the loop first goes idle is shown then, as a normal
+    // window; one that showed itself (minimized, maximized or normal) keeps that state.
     virtual INT_PTR DoModal();
+    // Ends the modal loop with the result; the window is hidden and then destroyed by DoModal.
     void EndDialog(int nResult);
 
     // WM_INITDIALOG: fills the controls (UpdateData(FALSE)); TRUE lets the system set the focus.
@@ -507,6 +510,10 @@ protected:
 
 private:
     friend INT_PTR CALLBACK AfxDlgProc(HWND, UINT, WPARAM, LPARAM);
+    void RunModalLoop();
+
+    bool m_bModalEnded = false;
+    int m_nModalResult = -1;
 };
 
 // ---------------------------------------------------------------------------------------------
