@@ -43,6 +43,12 @@ CVelmoraStream::CVelmoraStream(CVelmoraManager* pOwner, DWORD kind, CMfxString n
 
 CVelmoraStream::~CVelmoraStream() = default;
 
+DWORD CVelmoraStream::NextSerial()
+{
+    static std::atomic<DWORD> s_LastSerial{0};
+    return ++s_LastSerial;
+}
+
 void CVelmoraStream::SetOriginLine(const CMfxString& originLine)
 {
     if (m_Kind & kKindSAP) {

@@ -88,7 +88,12 @@ public:
     void AdvertiseSAPInactive();
     // "Bonjour", "SAP", "RTSP" or "SDP" for the first kind bit in that order, else "Unknown".
     const wchar_t* GetKindText() const;
+    // The serial number of the next stream made.
+    static DWORD NextSerial();
 
+    // Tells this stream apart from every other stream of the process, also from a later one that gets
+    // the same address: 1, 2, 3, ..., never reused. The dialog keys its list rows by it.
+    const DWORD m_Serial = NextSerial();
     CVelmoraManager* m_pOwner;
     DWORD m_Kind;
     ULONGLONG m_SdpTime = 0;
