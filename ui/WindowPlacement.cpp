@@ -58,10 +58,8 @@ BOOL CWindowPlacement::FromString(CMfxString text)
 BOOL CWindowPlacement::ReadFromWindow(HWND hWnd)
 {
     WINDOWPLACEMENT placement = EmptyPlacement();
-    if (hWnd == nullptr || !::GetWindowPlacement(hWnd, &placement)) {
-        m_Valid = FALSE;
+    if (hWnd == nullptr || !::GetWindowPlacement(hWnd, &placement))
         return FALSE;
-    }
     placement.flags = 0;
     if (::IsZoomed(hWnd))
         placement.flags |= WPF_RESTORETOMAXIMIZED;

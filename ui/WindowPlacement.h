@@ -22,7 +22,7 @@ public:
     BOOL FromString(CMfxString text);
 
     // Takes the window's current placement, flags 0, plus the restore-to-maximized flag when the
-    // window is maximized. FALSE (and invalid) when the window gives none.
+    // window is maximized. FALSE (the placement unchanged) when the window gives none.
     BOOL ReadFromWindow(HWND hWnd);
     // Applies a valid placement to the window. A show command that would leave the window hidden
     // (0) or that is no show command at all brings it up as a normal window instead, so the

@@ -115,10 +115,20 @@ class WineSide:
             time.sleep(0.1)
 
     # --- processes ---------------------------------------------------------------------------
+    def unmanaged_windows(self):
+        """The virtual display has no window manager: Wine draws the windows' frames and captions and
+        moves, maximizes and restores them itself. Written while no wineserver runs."""
+        user_reg = self.prefix / "user.reg"
+        text = user_reg.read_text(encoding="utf-8", errors="surrogateescape")
+        if "[Software\\\\Wine\\\\X11 Driver]" not in text:
+            text += '\n[Software\\\\Wine\\\\X11 Driver] 1700000000\n"Managed"="N"\n'
+            user_reg.write_text(text, encoding="utf-8", errors="surrogateescape")
+
     def start_server(self):
         """Starts this prefix's wineserver and Wine's services inside the namespace."""
         subprocess.run(["wineserver", "-k"], env=self.env, capture_output=True)
         subprocess.run(["wineserver", "-w"], env=self.env, capture_output=True, timeout=30)
+        self.unmanaged_windows()
         for folder in (self.linux_path(LOG_DIR_WINDOWS), self.drive_c("ProgramData", "CORVANE")):
             shutil.rmtree(folder, ignore_errors=True)
         # The server stays in the background: it must not hold our output pipes.

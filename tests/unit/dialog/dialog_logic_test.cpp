@@ -1,14 +1,645 @@
-// The dialog's rules without a window: the placement text, the log pane's scroll arithmetic, the
-// draw-stream command and premultiplied alpha.
+// The dialog's rules without a window: rows, marks and grey state of the three lists, the AUTO
+// switches, the buttons against a fake stream table and against the gateway manager's table, the
+// resize layout, the placement text, the log pane's scroll arithmetic, the draw-stream command and
+// premultiplied alpha.
+#include "discovery/StreamInfo.h"
+#include "gateway/SapPacket.h"
+#include "gateway/VelmoraManager.h"
+#include "gateway/VelmoraStream.h"
+#include "res/resource.h"
+#include "ui/DialogLayout.h"
+#include "ui/DialogStreamTable.h"
 #include "ui/GDIDrawStream.h"
 #include "ui/LogText.h"
+#include "ui/StreamRules.h"
 #include "ui/WindowPlacement.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
+#include <map>
+#include <memory>
+#include <string>
 #include <vector>
 
 namespace {
+
+using namespace StreamRules;
+
+const ULONGLONG kNow = 1000000;
+
+std::vector<std::wstring> Texts(const std::vector<CMfxString>& cells)
+{
+    std::vector<std::wstring> texts;
+    for (const CMfxString& cell : cells)
+        texts.push_back(cell.GetString());
+    return texts;
+}
+
+StreamFacts Found(DWORD key, ULONGLONG sdpAge = 60000)
+{
+    StreamFacts stream;
+    stream.key = key;
+    stream.kind = kKindBonjour;
+    stream.name = L"Studio A";
+    stream.hasRecord = true;
+    stream.recordName = L"Studio A";
+    stream.recordURL = L"rtsp://10.0.0.5:9010/by-name/Studio A";
+    stream.sdp = L"v=0\r\n";
+    stream.originAddress = L"10.0.0.5";
+    stream.connectionAddress = L"239.1.2.3/32";
+    stream.sdpTime = kNow - sdpAge;
+    return stream;
+}
+
+StreamFacts Heard(DWORD key, ULONGLONG sinceAnnounce = 1000, ULONGLONG sdpAge = 60000)
+{
+    StreamFacts stream;
+    stream.key = key;
+    stream.kind = kKindSAP;
+    stream.name = L"Peer";
+    stream.sdp = L"v=0\r\n";
+    stream.originAddress = L"10.0.0.9";
+    stream.connectionAddress = L"239.9.9.9/32";
+    stream.sdpTime = kNow - sdpAge;
+    stream.lastSAPAnnounce = kNow - sinceAnnounce;
+    return stream;
+}
+
+StreamFacts Local(DWORD key, DWORD kind = kKindSDP)
+{
+    StreamFacts stream;
+    stream.key = key;
+    stream.kind = kind;
+    stream.name = L"Desk";
+    stream.url = kind == kKindRTSP ? L"rtsp://10.0.0.7/desk" : L"";
+    stream.sdp = L"v=0\r\ns=Desk\r\n";
+    stream.connectionAddress = L"239.7.7.7/32";
+    stream.sdpTime = kNow - 10; // the operator's streams wait for nothing
+    return stream;
+}
+
+AutoSwitches Autos(bool corvaneSap, bool local = false, bool localCorvane = false, bool localSap = false)
+{
+    AutoSwitches autos;
+    autos.corvaneSap = corvaneSap;
+    autos.local = local;
+    autos.localCorvane = localCorvane;
+    autos.localSap = localSap;
+    return autos;
+}
+
+// --- rows and marks --------------------------------------------------------------------------------
+
+TEST(ListRows, EachKindHasItsListAndItsTest)
+{
+    EXPECT_EQ(ListOf(Found(1)), kListCorvane);
+    EXPECT_EQ(ListOf(Heard(2)), kListSap);
+    EXPECT_EQ(ListOf(Local(3)), kListLocal);
+    EXPECT_EQ(ListOf(Local(4, kKindRTSP)), kListLocal);
+    StreamFacts unknown = Local(5);
+    unknown.kind = 0x02;
+    EXPECT_EQ(ListOf(unknown), kListNone);
+    EXPECT_FALSE(IsListed(unknown, kNow));
+
+    StreamFacts lost = Found(6);
+    lost.hasRecord = false;
+    EXPECT_TRUE(IsListed(Found(6), kNow));
+    EXPECT_FALSE(IsListed(lost, kNow));
+
+    // Heard streams are listed while their last announcement is younger than 300 s.
+    EXPECT_TRUE(IsListed(Heard(7, 299999), kNow));
+    EXPECT_FALSE(IsListed(Heard(7, 300000), kNow));
+    StreamFacts withdrawn = Heard(8);
+    withdrawn.lastSAPAnnounce = 0;
+    EXPECT_FALSE(IsListed(withdrawn, kNow));
+    EXPECT_TRUE(IsListed(Local(9), kNow));
+}
+
+TEST(ListRows, CellsInColumnOrder)
+{
+    EXPECT_EQ(Texts(PlanRow(Found(1), kNow, Autos(false)).cells),
+              (std::vector<std::wstring>{L"Studio A", L"10.0.0.5", L"239.1.2.3/32", L"",
+                                         L"rtsp://10.0.0.5:9010/by-name/Studio A"}));
+    EXPECT_EQ(Texts(PlanRow(Heard(2), kNow, Autos(false)).cells),
+              (std::vector<std::wstring>{L"Peer", L"10.0.0.9", L"239.9.9.9/32", L""}));
+    StreamFacts pasted = Local(3);
+    pasted.bonjourWanted = true;
+    EXPECT_EQ(Texts(PlanRow(pasted, kNow, Autos(false)).cells),
+              (std::vector<std::wstring>{L"Desk", L"239.7.7.7/32", L"SDP", L"A", L""}));
+    StreamFacts byUrl = Local(4, kKindRTSP);
+    byUrl.sapWanted = true;
+    EXPECT_EQ(Texts(PlanRow(byUrl, kNow, Autos(false)).cells),
+              (std::vector<std::wstring>{L"Desk", L"239.7.7.7/32", L"rtsp://10.0.0.7/desk", L"", L"A"}));
+
+    // The columns the rows are written under, with their widths.
+    const std::vector<ColumnSpec>& corvane = Columns(kListCorvane);
+    ASSERT_EQ(corvane.size(), 5u);
+    EXPECT_EQ(corvane[0].stringId, static_cast<UINT>(IDS_COLUMN_STREAMNAME));
+    EXPECT_EQ(corvane[3].stringId, static_cast<UINT>(IDS_COLUMN_SAP));
+    EXPECT_EQ(corvane[4].width, 200);
+    EXPECT_EQ(Columns(kListSap).size(), 4u);
+    EXPECT_EQ(Columns(kListSap)[3].stringId, static_cast<UINT>(IDS_COLUMN_COR));
+    EXPECT_EQ(Columns(kListLocal)[2].stringId, static_cast<UINT>(IDS_COLUMN_SOURCE));
+    EXPECT_EQ(Columns(kListLocal)[2].width, 50);
+}
+
+TEST(ListRows, YoungStreamsWaitGreyUntilThirtyFiveSeconds)
+{
+    for (StreamFacts stream : {Found(1, 34999), Heard(2, 1000, 34999)}) {
+        RowPlan row = PlanRow(stream, kNow, Autos(true));
+        EXPECT_FALSE(row.enabled);
+        EXPECT_EQ(row.cells[3], CMfxString(L"W"));
+        EXPECT_EQ(row.autoActions, kAutoNone) << "AUTO waits for the 35 s";
+    }
+    RowPlan found = PlanRow(Found(1, 35000), kNow, Autos(true));
+    EXPECT_TRUE(found.enabled);
+    EXPECT_TRUE(found.cells[3].IsEmpty());
+    EXPECT_EQ(found.autoActions, kAutoSapOn);
+    RowPlan heard = PlanRow(Heard(2, 1000, 35000), kNow, Autos(true));
+    EXPECT_TRUE(heard.enabled);
+    EXPECT_EQ(heard.autoActions, kAutoBonjourOn);
+}
+
+TEST(ListRows, FoundStreamAnnouncedBySomeoneElseIsGreyAndLeftAlone)
+{
+    StreamFacts stream = Found(1);
+    stream.hasTwinSAP = true;
+    RowPlan row = PlanRow(stream, kNow, Autos(true));
+    EXPECT_FALSE(row.enabled);
+    EXPECT_TRUE(row.cells[3].IsEmpty());
+    EXPECT_EQ(row.autoActions, kAutoNone);
+    EXPECT_EQ(ActionFor(kCorvaneToSap, stream), kSkip);
+}
+
+TEST(ListRows, OwnAnnouncementMarksTheFoundStreamAndGreysTheHeardOne)
+{
+    StreamFacts found = Found(1, 10); // even while it would still wait
+    found.sapWanted = true;
+    found.hasTwinSAP = true;
+    found.twinOfTwinSAPActive = true;
+    RowPlan row = PlanRow(found, kNow, Autos(true));
+    EXPECT_TRUE(row.enabled);
+    EXPECT_EQ(row.cells[3], CMfxString(L"A"));
+    EXPECT_EQ(row.autoActions, kAutoNone) << "already wanted";
+
+    StreamFacts heard = Heard(2, 1000, 10);
+    heard.twinSAPActive = true;
+    heard.hasTwinBonjour = true;
+    row = PlanRow(heard, kNow, Autos(true));
+    EXPECT_FALSE(row.enabled);
+    EXPECT_TRUE(row.cells[3].IsEmpty()) << "no W on this gateway's own announcement";
+    EXPECT_EQ(row.autoActions, kAutoNone);
+}
+
+TEST(ListRows, OwnRepublicationMarksTheHeardStreamAndGreysTheFoundOne)
+{
+    StreamFacts heard = Heard(1);
+    heard.bonjourWanted = true;
+    heard.hasTwinBonjour = true;
+    heard.twinOfTwinBonjourRegistered = true;
+    RowPlan row = PlanRow(heard, kNow, Autos(false));
+    EXPECT_TRUE(row.enabled);
+    EXPECT_EQ(row.cells[3], CMfxString(L"A"));
+
+    // Republished but not by this gateway: grey, no mark.
+    heard.twinOfTwinBonjourRegistered = false;
+    row = PlanRow(heard, kNow, Autos(true));
+    EXPECT_FALSE(row.enabled);
+    EXPECT_TRUE(row.cells[3].IsEmpty());
+
+    StreamFacts found = Found(2);
+    found.twinBonjourRegistered = true;
+    found.hasTwinSAP = true;
+    found.twinOfTwinSAPActive = true;
+    found.sapWanted = true;
+    row = PlanRow(found, kNow, Autos(true));
+    EXPECT_FALSE(row.enabled);
+    EXPECT_TRUE(row.cells[3].IsEmpty());
+    EXPECT_EQ(row.autoActions, kAutoNone);
+}
+
+// --- AUTO switches ---------------------------------------------------------------------------------
+
+TEST(AutoSwitches, EveryCombinationOfTheFourBoxes)
+{
+    for (int bits = 0; bits < 16; ++bits) {
+        const AutoSwitches autos = Autos(bits & 1, bits & 2, bits & 4, bits & 8);
+        const ButtonStates buttons = EnabledButtons(autos);
+        SCOPED_TRACE(bits);
+        EXPECT_EQ(buttons.corvaneSap, !autos.corvaneSap);
+        EXPECT_EQ(buttons.localCorvane, !autos.local && !autos.localCorvane);
+        EXPECT_EQ(buttons.localSap, !autos.local && !autos.localSap);
+
+        // An eligible found or heard stream follows 1014 alone.
+        EXPECT_EQ(PlanRow(Found(1), kNow, autos).autoActions, autos.corvaneSap ? kAutoSapOn : kAutoNone);
+        EXPECT_EQ(PlanRow(Heard(2), kNow, autos).autoActions, autos.corvaneSap ? kAutoBonjourOn : kAutoNone);
+        // A complete LOCAL stream: 1020 or 1021 republishes it, 1020 or 1027 announces it.
+        int expected = kAutoNone;
+        if (autos.local || autos.localCorvane)
+            expected |= kAutoBonjourOn;
+        if (autos.local || autos.localSap)
+            expected |= kAutoSapOn;
+        EXPECT_EQ(PlanRow(Local(3), kNow, autos).autoActions, expected);
+        // Only switched on, never again, and never for an incomplete stream.
+        StreamFacts wanted = Local(4);
+        wanted.bonjourWanted = wanted.sapWanted = true;
+        EXPECT_EQ(PlanRow(wanted, kNow, autos).autoActions, kAutoNone);
+        for (int missing = 0; missing < 3; ++missing) {
+            StreamFacts incomplete = Local(5);
+            (missing == 0   ? incomplete.sdp
+             : missing == 1 ? incomplete.name
+                            : incomplete.connectionAddress)
+                .Empty();
+            EXPECT_EQ(PlanRow(incomplete, kNow, autos).autoActions, kAutoNone);
+        }
+    }
+}
+
+// --- buttons against a fake stream table ------------------------------------------------------------
+
+// A stream table that records what the dialog asks of it.
+class CFakeStreamTable : public CDialogStreamTable
+{
+public:
+    std::vector<StreamFacts> streams;
+    std::vector<std::string> calls;
+    std::vector<DWORD> refused;
+    // While a switch for the first key runs (a message box's loop), the stream of the second key goes.
+    std::map<DWORD, DWORD> deletedDuringCall;
+
+    CCriticalSection* GetLock() override { return &m_Lock; }
+    ULONGLONG GetNow() override { return kNow; }
+    void ReadStreams(std::vector<StreamFacts>& out) override { out = streams; }
+    BOOL ReadStream(DWORD key, StreamFacts& stream) override
+    {
+        for (const StreamFacts& s : streams) {
+            if (s.key == key) {
+                stream = s;
+                return TRUE;
+            }
+        }
+        return FALSE;
+    }
+    BOOL SetSAPAdvertising(DWORD key, BOOL on, BOOL quiet) override { return Switch("sap", key, on, quiet); }
+    BOOL SetBonjourAdvertising(DWORD key, BOOL on, BOOL quiet) override
+    {
+        return Switch("bonjour", key, on, quiet);
+    }
+    void SetRTSPWanted(DWORD key, BOOL on) override { Record("rtsp", key, on ? " on" : " off"); }
+    BOOL RemoveStream(DWORD key) override
+    {
+        StreamFacts stream;
+        if (!ReadStream(key, stream))
+            return FALSE;
+        Record("remove", key, "");
+        Forget(key);
+        return TRUE;
+    }
+    void ChangeSDP(DWORD key, CMfxString) override { Record("sdp", key, ""); }
+    void AddLogText(COLORREF colour, CMfxString text) override
+    {
+        calls.push_back((colour == RGB(195, 0, 0) ? "red " : "green ") + Narrow(text));
+    }
+
+private:
+    static std::string Narrow(const CMfxString& text)
+    {
+        CMfxString copy(text);
+        return copy.GetAnsi();
+    }
+    void Record(const char* what, DWORD key, const char* detail)
+    {
+        calls.push_back(std::string(what) + " " + std::to_string(key) + detail);
+    }
+    void Forget(DWORD key)
+    {
+        streams.erase(std::remove_if(streams.begin(), streams.end(),
+                                     [key](const StreamFacts& s) { return s.key == key; }),
+                      streams.end());
+    }
+    BOOL Switch(const char* what, DWORD key, BOOL on, BOOL quiet)
+    {
+        StreamFacts stream;
+        if (!ReadStream(key, stream))
+            return FALSE;
+        Record(what, key, on ? (quiet ? " on quiet" : " on") : (quiet ? " off quiet" : " off"));
+        auto gone = deletedDuringCall.find(key);
+        if (gone != deletedDuringCall.end())
+            Forget(gone->second);
+        return !(on && std::find(refused.begin(), refused.end(), key) != refused.end());
+    }
+
+    CCriticalSection m_Lock;
+};
+
+TEST(Buttons, AnnounceFoundStreamsBySapOnlyWhereNoOneDoesYet)
+{
+    CFakeStreamTable table;
+    StreamFacts wanted = Found(2);
+    wanted.sapWanted = true;
+    StreamFacts twin = Found(3);
+    twin.hasTwinSAP = true;
+    table.streams = {Found(1), wanted, twin};
+    EXPECT_EQ(RunStreamCommand(table, kCorvaneToSap, {1, 2, 3, 99}), 0);
+    EXPECT_EQ(table.calls, (std::vector<std::string>{"sap 1 on"}));
+
+    table.calls.clear();
+    RunStreamCommand(table, kCorvaneSapOff, {1, 2, 3});
+    EXPECT_EQ(table.calls, (std::vector<std::string>{"sap 2 off"}));
+}
+
+TEST(Buttons, RepublishHeardStreamsWithTheirRtspWish)
+{
+    CFakeStreamTable table;
+    StreamFacts wanted = Heard(2);
+    wanted.bonjourWanted = true;
+    StreamFacts twin = Heard(3);
+    twin.hasTwinBonjour = true;
+    table.streams = {Heard(1), wanted, twin, Heard(4)};
+    table.refused = {4};
+    RunStreamCommand(table, kSapToCorvane, {1, 2, 3, 4});
+    EXPECT_EQ(table.calls, (std::vector<std::string>{"bonjour 1 on", "rtsp 1 on", "bonjour 4 on"}))
+        << "a refused switch sets no RTSP wish";
+
+    table.calls.clear();
+    RunStreamCommand(table, kSapCorvaneOff, {1, 2});
+    EXPECT_EQ(table.calls, (std::vector<std::string>{"bonjour 2 off", "rtsp 2 off"}));
+}
+
+TEST(Buttons, LocalPlusRefusesIncompleteStreamsAndGoesOn)
+{
+    CFakeStreamTable table;
+    StreamFacts incomplete = Local(1);
+    incomplete.connectionAddress.Empty();
+    table.streams = {incomplete, Local(2)};
+    RunStreamCommand(table, kLocalCorvaneAdd, {1, 2});
+    RunStreamCommand(table, kLocalSapAdd, {1, 2});
+    const std::string red = std::string("red ") +
+                            "Cannot add empty stream (missing SDP or name or multicast address "
+                            "inside SDP";
+    EXPECT_EQ(table.calls, (std::vector<std::string>{red, "bonjour 2 on", "rtsp 2 on", red, "sap 2 on"}));
+
+    table.calls.clear();
+    table.streams[1].bonjourWanted = table.streams[1].sapWanted = true;
+    RunStreamCommand(table, kLocalCorvaneRemove, {1, 2});
+    RunStreamCommand(table, kLocalSapRemove, {1, 2});
+    EXPECT_EQ(table.calls, (std::vector<std::string>{"bonjour 2 off", "rtsp 2 off", "sap 2 off"}));
+}
+
+TEST(Buttons, RemovingTwoLocalStreamsRemovesBothOnce)
+{
+    CFakeStreamTable table;
+    table.streams = {Local(1), Local(2), Local(3)};
+    EXPECT_EQ(RunStreamCommand(table, kLocalRemove, {1, 3, 3}), 2);
+    EXPECT_EQ(table.calls, (std::vector<std::string>{"remove 1", "remove 3"}));
+    ASSERT_EQ(table.streams.size(), 1u);
+    EXPECT_EQ(table.streams[0].key, 2u);
+}
+
+TEST(Buttons, StreamsGoneWhileAMessageBoxRanAreNotTouched)
+{
+    CFakeStreamTable table;
+    table.streams = {Found(1), Found(2), Found(3)};
+    table.refused = {1};
+    table.deletedDuringCall[1] = 2; // the refusal box of stream 1 lets the tick delete stream 2
+    RunStreamCommand(table, kCorvaneToSap, {1, 2, 3});
+    EXPECT_EQ(table.calls, (std::vector<std::string>{"sap 1 on", "sap 3 on"}));
+}
+
+TEST(Buttons, AutoSwitchesOnQuietly)
+{
+    CFakeStreamTable table;
+    table.streams = {Local(1), Local(2)};
+    table.refused = {2};
+    RunAutoActions(table, 1, kAutoBonjourOn | kAutoSapOn);
+    RunAutoActions(table, 2, kAutoBonjourOn);
+    RunAutoActions(table, 1, kAutoNone);
+    EXPECT_EQ(table.calls, (std::vector<std::string>{"bonjour 1 on quiet", "rtsp 1 on", "sap 1 on quiet",
+                                                     "bonjour 2 on quiet"}));
+}
+
+TEST(Buttons, StreamOptionsShowTheSdpAndEditOnlyFreeSdpStreams)
+{
+    SdpView view = ViewOf(Local(1));
+    EXPECT_EQ(view.text, CMfxString(L"v=0\r\ns=Desk\r\n"));
+    EXPECT_TRUE(view.editable);
+    StreamFacts announced = Local(2);
+    announced.sapWanted = true;
+    EXPECT_FALSE(ViewOf(announced).editable);
+    EXPECT_FALSE(ViewOf(Local(3, kKindRTSP)).editable);
+    StreamFacts withoutSdp = Found(4);
+    withoutSdp.sdp.Empty();
+    view = ViewOf(withoutSdp);
+    EXPECT_EQ(view.text, CMfxString(L"No SDP available for Studio A"));
+    EXPECT_FALSE(view.editable);
+    EXPECT_TRUE(MayChangeSDP(Local(5)));
+    EXPECT_FALSE(MayChangeSDP(announced));
+}
+
+// --- the gateway manager's stream table --------------------------------------------------------------
+
+DWORD g_RawClock = 5000;
+DWORD WINAPI TestClock()
+{
+    return g_RawClock;
+}
+
+std::string Sdp(const char* name, int session, const char* connection)
+{
+    return std::string("v=0\r\no=peer ") + std::to_string(session) + " 1 IN IP4 10.0.0.2\r\ns=" + name +
+           "\r\nc=IN IP4 " + connection + "\r\nt=0 0\r\nm=audio 5004 RTP/AVP 98\r\n";
+}
+
+class ManagerTableTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        m_Manager.reset(new CVelmoraManager(nullptr));
+        m_Manager->SetMilliSecSource(&TestClock);
+        g_RawClock += 10;
+    }
+    CVelmoraStream* AddSdp(const std::string& sdp)
+    {
+        m_Manager->AddSDPStream(CMfxString(sdp.c_str()));
+        return m_Manager->m_Streams.back();
+    }
+    void Hear(const std::string& sdp)
+    {
+        std::vector<BYTE> packet = BuildSapPacket(CMfxString(sdp.c_str()), FALSE, L"10.0.0.1", &rand);
+        m_Manager->OnSAPPacket(static_cast<int>(packet.size()), packet.data());
+    }
+    std::unique_ptr<CVelmoraManager> m_Manager;
+    std::vector<std::unique_ptr<Corvane::CStreamInfo>> m_Records;
+};
+
+TEST_F(ManagerTableTest, RowsFromTheTableWithTwinsAndMarks)
+{
+    CManagerStreamTable table(*m_Manager);
+    // A found stream that this gateway announces, and its announcement heard back.
+    m_Records.emplace_back(new Corvane::CStreamInfo(nullptr, Corvane::CStreamInfo::kSourceDiscovery));
+    m_Records.back()->SetName(L"Studio A");
+    m_Manager->AddBonjourStream(m_Records.back().get());
+    CVelmoraStream* found = m_Manager->m_Streams.back();
+    found->m_SDP = CMfxString(Sdp("Studio A", 11, "239.1.1.1/32").c_str());
+    found->SetOriginLine(L"peer 11 1 IN IP4 10.0.0.2");
+    found->m_ConnectionAddress = L"239.1.1.1/32";
+    found->m_OriginAddress = L"10.0.0.2";
+    found->m_SAPWanted = 1;
+    found->m_SAPActive = 1;
+    Hear(Sdp("Studio A", 11, "239.1.1.1/32"));
+    CVelmoraStream* heard = m_Manager->m_Streams.back();
+    m_Manager->OnTimer(); // the heard stream takes its values from its SDP
+    BOOL changed = FALSE;
+    m_Manager->CheckDuplicateStreams(changed);
+    ASSERT_TRUE(changed);
+    // A pasted stream.
+    AddSdp(Sdp("Desk", 22, "239.2.2.2/32"));
+
+    std::vector<StreamFacts> streams;
+    table.ReadStreams(streams);
+    ASSERT_EQ(streams.size(), 3u);
+    const ULONGLONG now = table.GetNow();
+    std::vector<RowPlan> rows;
+    for (const StreamFacts& stream : streams) {
+        ASSERT_TRUE(IsListed(stream, now));
+        rows.push_back(PlanRow(stream, now, Autos(false)));
+    }
+    EXPECT_EQ(rows[0].list, kListCorvane);
+    EXPECT_EQ(rows[0].key, found->m_Serial);
+    EXPECT_TRUE(rows[0].enabled);
+    EXPECT_EQ(Texts(rows[0].cells)[3], L"A");
+    EXPECT_EQ(rows[1].list, kListSap);
+    EXPECT_EQ(rows[1].key, heard->m_Serial);
+    EXPECT_FALSE(rows[1].enabled);
+    EXPECT_EQ(Texts(rows[1].cells),
+              (std::vector<std::wstring>{L"Studio A", L"10.0.0.2", L"239.1.1.1/32", L""}));
+    EXPECT_EQ(rows[2].list, kListLocal);
+    EXPECT_EQ(Texts(rows[2].cells), (std::vector<std::wstring>{L"Desk", L"", L"SDP", L"", L""}))
+        << "its connection address comes with its first tick";
+}
+
+TEST_F(ManagerTableTest, KeysAreNeverReusedAndGoneStreamsAreNotFound)
+{
+    CManagerStreamTable table(*m_Manager);
+    CVelmoraStream* first = AddSdp(Sdp("One", 1, "239.0.0.1/32"));
+    const DWORD firstKey = first->m_Serial;
+    m_Manager->DeleteStream(first);
+    CVelmoraStream* second = AddSdp(Sdp("Two", 2, "239.0.0.2/32"));
+    EXPECT_GT(second->m_Serial, firstKey);
+    StreamFacts facts;
+    EXPECT_FALSE(table.ReadStream(firstKey, facts)) << "even when the new stream got the same address";
+    ASSERT_TRUE(table.ReadStream(second->m_Serial, facts));
+    EXPECT_EQ(facts.name, CMfxString(L"Two"));
+    EXPECT_FALSE(table.SetSAPAdvertising(firstKey, TRUE, TRUE));
+    EXPECT_FALSE(table.RemoveStream(firstKey));
+}
+
+TEST_F(ManagerTableTest, CommandsReachTheStreamsOfTheTable)
+{
+    CManagerStreamTable table(*m_Manager);
+    CVelmoraStream* desk = AddSdp(Sdp("Desk", 1, "239.0.0.1/32"));
+    const DWORD deskKey = desk->m_Serial;
+    const DWORD otherKey = AddSdp(Sdp("Other", 2, "239.0.0.2/32"))->m_Serial;
+    m_Manager->OnTimer();
+    RunStreamCommand(table, kLocalCorvaneAdd, {deskKey});
+    EXPECT_EQ(desk->m_BonjourWanted, 1);
+    EXPECT_EQ(desk->m_RTSPWanted, 1);
+    RunStreamCommand(table, kLocalCorvaneRemove, {deskKey});
+    EXPECT_EQ(desk->m_BonjourWanted, 0);
+    EXPECT_EQ(desk->m_RTSPWanted, 0);
+    table.ChangeSDP(deskKey, CMfxString(Sdp("Desk Two", 3, "239.0.0.3/32").c_str()));
+    EXPECT_TRUE(desk->GetName().IsEmpty()) << "the name comes again from the new SDP on the next tick";
+    EXPECT_EQ(RunStreamCommand(table, kLocalRemove, {otherKey, deskKey}), 2);
+    EXPECT_TRUE(m_Manager->m_Streams.empty());
+}
+
+// --- resize layout ----------------------------------------------------------------------------------
+
+// The controls' client rectangles as the template places them at 1.5 x 1.625 pixels per dialog unit.
+std::map<int, RECT> TemplateRects()
+{
+    auto dlu = [](int x, int y, int w, int h) {
+        return RECT{x * 3 / 2, y * 13 / 8, (x + w) * 3 / 2, (y + h) * 13 / 8};
+    };
+    return {{IDC_LIST_CORVANE, dlu(7, 24, 265, 200)},      {IDC_LIST_SAP, dlu(314, 24, 144, 200)},
+            {IDC_LIST_LOCAL, dlu(500, 24, 136, 200)},      {IDC_AUTO_CORVANE_SAP, dlu(275, 23, 36, 15)},
+            {IDC_HEADING_SAP, dlu(314, 11, 38, 10)},       {IDC_ADD_RTSP, dlu(544, 8, 27, 14)},
+            {IDC_LOCAL_SAP_REMOVE, dlu(481, 138, 15, 14)}, {IDC_LOG_PLACEHOLDER, dlu(7, 232, 428, 99)},
+            {DialogLayout::kLogPane, dlu(7, 232, 428, 99)}};
+}
+
+// Runs layout passes over the rectangles (moved the way the dialog moves its controls).
+void Layout(CLayoutRecords& records, std::map<int, RECT>& rects, int dW, int dH)
+{
+    for (const DialogLayout::Step& step : DialogLayout::Steps(dW, dH)) {
+        auto found = rects.find(step.control);
+        if (found == rects.end())
+            continue;
+        RECT moved;
+        if (records.Apply(static_cast<UINT_PTR>(step.control + 100000), found->second, step.moveX, step.moveY,
+                          step.growWidth, step.growHeight, moved))
+            found->second = moved;
+    }
+}
+
+TEST(ResizeLayout, ThirtyPixelsWiderShareOutInThirds)
+{
+    std::map<int, RECT> rects = TemplateRects();
+    const std::map<int, RECT> before = rects;
+    CLayoutRecords records;
+    Layout(records, rects, 30, 12);
+    auto delta = [&](int id) {
+        const RECT &a = before.at(id), &b = rects.at(id);
+        return std::vector<LONG>{b.left - a.left, b.top - a.top, b.right - a.right, b.bottom - a.bottom};
+    };
+    EXPECT_EQ(delta(IDC_LIST_CORVANE), (std::vector<LONG>{0, 0, 10, 12}));
+    EXPECT_EQ(delta(IDC_LIST_SAP), (std::vector<LONG>{10, 0, 20, 12}));
+    EXPECT_EQ(delta(IDC_LIST_LOCAL), (std::vector<LONG>{20, 0, 30, 12}));
+    EXPECT_EQ(delta(IDC_AUTO_CORVANE_SAP), (std::vector<LONG>{10, 0, 10, 0}));
+    EXPECT_EQ(delta(IDC_HEADING_SAP), (std::vector<LONG>{10, 0, 10, 0}));
+    EXPECT_EQ(delta(IDC_ADD_RTSP), (std::vector<LONG>{20, 0, 20, 0}));
+    EXPECT_EQ(delta(IDC_LOCAL_SAP_REMOVE), (std::vector<LONG>{20, 0, 20, 0}));
+    EXPECT_EQ(delta(IDC_LOG_PLACEHOLDER), (std::vector<LONG>{0, 12, 30, 12}));
+    EXPECT_EQ(delta(DialogLayout::kLogPane), (std::vector<LONG>{0, 12, 30, 12}));
+    // Minimizing and restoring changes nothing.
+    const std::map<int, RECT> after = rects;
+    Layout(records, rects, 0, 0);
+    for (const auto& entry : after)
+        EXPECT_EQ(0, memcmp(&entry.second, &rects.at(entry.first), sizeof(RECT))) << entry.first;
+}
+
+TEST(ResizeLayout, ManySmallStepsLandWhereOneBigStepDoes)
+{
+    std::map<int, RECT> small = TemplateRects(), big = TemplateRects();
+    CLayoutRecords smallRecords, bigRecords;
+    for (int i = 0; i < 300; ++i)
+        Layout(smallRecords, small, 1, 1);
+    Layout(bigRecords, big, 300, 300);
+    for (const auto& entry : big) {
+        const RECT &a = entry.second, &b = small.at(entry.first);
+        SCOPED_TRACE(entry.first);
+        EXPECT_LE(std::abs(a.left - b.left), 1);
+        EXPECT_LE(std::abs(a.top - b.top), 1);
+        EXPECT_LE(std::abs(a.right - b.right), 1);
+        EXPECT_LE(std::abs(a.bottom - b.bottom), 1);
+    }
+    EXPECT_EQ(big.at(IDC_LIST_LOCAL).left - TemplateRects().at(IDC_LIST_LOCAL).left, 200);
+}
+
+TEST(ResizeLayout, EmptyRectanglesAreNotMoved)
+{
+    CLayoutRecords records;
+    RECT moved;
+    EXPECT_FALSE(records.Apply(1, RECT{10, 10, 10, 20}, 5, 0, 0, 0, moved));
+    EXPECT_TRUE(records.Has(1));
+    EXPECT_TRUE(records.Apply(1, RECT{0, 0, 0, 0}, 0, 0, 3, 0, moved))
+        << "the record, not the window, counts";
+    EXPECT_EQ(moved.left, 15);
+    EXPECT_EQ(moved.right, 18);
+}
 
 // --- window placement text -----------------------------------------------------------------------
 

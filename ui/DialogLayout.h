@@ -1,0 +1,51 @@
+// The main dialog's resize layout, without any window.
+//
+// After a size change by dW x dH pixels the three lists share the extra width in thirds and take all
+// extra height; the controls beside and above them move along; the log pane keeps its height, moves
+// down and takes the whole extra width. Each control's place is kept exactly (as doubles) from its
+// first layout on and only truncated to pixels when the control is moved, so thirds of pixels do not
+// add up to drift over many small resizes.
+#pragma once
+
+#include <windows.h>
+
+#include <map>
+#include <vector>
+
+namespace DialogLayout {
+
+// The log pane has no control id of its own; this stands for it in the steps.
+const int kLogPane = -1;
+
+struct Step
+{
+    int control; // control id, or kLogPane
+    double moveX;
+    double moveY;
+    double growWidth;
+    double growHeight;
+};
+
+// The moves of one layout pass, in order; a control may get more than one.
+std::vector<Step> Steps(int dW, int dH);
+
+} // namespace DialogLayout
+
+// The exact places of the laid-out controls, keyed by the caller (a window handle).
+class CLayoutRecords
+{
+public:
+    // Moves the control's exact place (taken from `current`, its rectangle in client coordinates, on
+    // its first layout) and gives its new pixel rectangle, truncated toward zero. FALSE when that
+    // rectangle is empty (the control is then not to be moved).
+    BOOL Apply(UINT_PTR key, const RECT& current, double moveX, double moveY, double growWidth,
+               double growHeight, RECT& moveTo);
+    bool Has(UINT_PTR key) const { return m_Records.count(key) != 0; }
+
+private:
+    struct Record
+    {
+        double left, top, right, bottom;
+    };
+    std::map<UINT_PTR, Record> m_Records;
+};
