@@ -1,16 +1,15 @@
 """The operator's dialog under Wine on a virtual display: streams added and switched through the
 dialog as an operator's clicks and keys do it, every way of closing it, and its saved state."""
 import re
-import socket
 import struct
 import time
 
 import pytest
 
 from harness.dialog_driver import Dialog, read_settings
+from harness.sap_peer import peer_socket, received_from_gateway
+from harness.velmora_host import pane_line
 
-GROUP = "239.255.255.255"
-PORT = 9875
 SETTINGS = {"Network": {"Interface": "10.77.0.1 (any adapter)", "UseBonjour": "off"}}
 
 # Controls of the main dialog.
@@ -21,21 +20,6 @@ CORVANE_TO_SAP, CORVANE_SAP_OFF, SAP_TO_CORVANE, SAP_CORVANE_OFF = 1015, 1016, 1
 LOCAL_CORVANE_ADD, LOCAL_CORVANE_REMOVE, LOCAL_SAP_ADD, LOCAL_SAP_REMOVE = 1025, 1026, 1029, 1030
 EDIT_SDP = 1016
 EXIT_DONE = "CVelmoraManager::Exit() done"
-
-
-def pane_line(text):
-    return "CVelmoraManager::AddLogTextWnd() " + text
-
-
-def peer_socket(net):
-    """The peer's SAP socket, bound after the program (Wine rebinds the program's socket)."""
-    s = net.peer.socket(socket.AF_INET, socket.SOCK_DGRAM, socket.IPPROTO_UDP)
-    s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-    s.bind(("", PORT))
-    mreq = struct.pack("4s4s", socket.inet_aton(GROUP), socket.inet_aton(net.peer.address))
-    s.setsockopt(socket.IPPROTO_IP, socket.IP_ADD_MEMBERSHIP, mreq)
-    s.settimeout(0.2)
-    return s
 
 
 def wait_for(what, predicate, timeout=20.0):
@@ -76,16 +60,9 @@ def test_sdp_stream_added_in_the_dialog_is_announced_by_sap(net, gw):
     wait_for("the row's selection", lambda: dialog.command("selected", LIST_LOCAL) == ["selected\t0"])
     dialog.command("click", LOCAL_SAP_ADD)
 
-    announcement = None
-    deadline = time.monotonic() + 20
-    while announcement is None and time.monotonic() < deadline:
-        try:
-            data, source = peer.recvfrom(4096)
-        except socket.timeout:
-            continue
-        if source[0] == net.gw.address and b"s=Dialog Stream" in data:
-            announcement = data
-    assert announcement is not None, "no SAP announcement reached the peer"
+    announcements = wait_for("the announcement at the peer",
+                             lambda: [p for p in received_from_gateway(peer, net, 1) if b"s=Dialog Stream" in p])
+    announcement = announcements[0]
     assert announcement[0] & 0x04 == 0, "an announcement, not a deletion"
     payload = announcement[8 + 4 * announcement[1]:]
     assert payload.startswith(b"application/sdp\0v=0")

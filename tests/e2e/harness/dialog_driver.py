@@ -4,23 +4,17 @@ The driver finds the window "CORVANE-2-SAP CONVERTER" and sends it what an opera
 send; it answers each command line with zero or more lines and a last line "OK" or "ERROR <reason>".
 """
 import configparser
-import pathlib
-import queue
 import struct
 import subprocess
-import threading
 import zlib
 
 from harness import wine
+from harness.line_program import LineProgram, LineProgramError
 
 PROGRAM = "Velmora.exe"
 DRIVER = "dialog_driver.exe"
 TITLE = "CORVANE-2-SAP CONVERTER"
 ARTIFACTS = wine.BUILD / "e2e-artifacts"
-
-
-class DriverError(AssertionError):
-    pass
 
 
 class Dialog:
@@ -32,40 +26,14 @@ class Dialog:
         if settings is not None:
             gw.write_settings(PROGRAM, settings)
         self.program = gw.start(PROGRAM, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        self.driver = gw.start(DRIVER, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
-        self._lines = queue.Queue()
-        threading.Thread(target=self._pump, daemon=True).start()
-        if self._next_line(timeout) != "READY":
-            raise DriverError("the driver did not start")
-        self.command("find\t60000", timeout=timeout)
-
-    def _pump(self):
-        for line in self.driver.stdout:
-            self._lines.put(line.rstrip("\r\n"))
-        self._lines.put(None)
-
-    def _next_line(self, timeout):
-        try:
-            line = self._lines.get(timeout=timeout)
-        except queue.Empty:
-            raise DriverError(f"no answer from the driver within {timeout} s") from None
-        if line is None:
-            raise DriverError(f"the driver ended (code {self.driver.poll()})")
-        return line
+        self.driver = LineProgram(gw, DRIVER, "dialog driver")
+        if self.driver.next_line(timeout) != "READY":
+            raise LineProgramError("the dialog driver did not start")
+        self.command("find", int(timeout * 1000), timeout=timeout + 5)
 
     def command(self, *args, timeout=20.0):
         """Sends one command (arguments joined by tabs); returns its answer lines."""
-        text = "\t".join(str(a) for a in args)
-        self.driver.stdin.write(text + "\n")
-        self.driver.stdin.flush()
-        lines = []
-        while True:
-            line = self._next_line(timeout)
-            if line == "OK":
-                return lines
-            if line.startswith("ERROR"):
-                raise DriverError(f"{text!r} failed: {line}")
-            lines.append(line)
+        return self.driver.command("\t".join(str(a) for a in args), timeout=timeout)
 
     # --- reading the dialog ----------------------------------------------------------------------
     def rows(self, list_id):
@@ -104,9 +72,9 @@ class Dialog:
     def wait_until_ended(self, timeout=60.0):
         self.command("wait-gone", int(timeout * 1000), timeout=timeout + 5)
         code = self.program.wait(timeout=timeout)
-        self.driver.stdin.write("exit\n")
-        self.driver.stdin.flush()
-        self.driver.wait(timeout=10)
+        self.driver.proc.stdin.write("exit\n")
+        self.driver.proc.stdin.flush()
+        self.driver.proc.wait(timeout=10)
         return code
 
 

@@ -3,10 +3,9 @@
 The host prints "READY init=<0|1>" once Init has returned, then answers each command line with
 zero or more lines and a last line "OK" or "ERROR <reason>".
 """
-import queue
-import subprocess
-import threading
 import time
+
+from harness.line_program import LineProgram, LineProgramError
 
 EXE = "velmora_host.exe"
 
@@ -16,52 +15,19 @@ def pane_line(text):
     return "CVelmoraManager::AddLogTextWnd() " + text
 
 
-class HostError(AssertionError):
-    pass
+HostError = LineProgramError
 
 
-class VelmoraHost:
+class VelmoraHost(LineProgram):
     def __init__(self, gw, settings=None, with_log=True, start_timeout=30.0):
         """Writes the host's settings (log file on by default), starts it and waits for READY."""
         self.gw = gw
         gw.write_settings(EXE, settings or {}, with_log=with_log)
-        self.proc = gw.start(EXE, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-        self._lines = queue.Queue()
-        self.stderr = []
-        threading.Thread(target=self._pump, args=(self.proc.stdout, self._lines.put), daemon=True).start()
-        threading.Thread(target=self._pump, args=(self.proc.stderr, self.stderr.append), daemon=True).start()
-        ready = self._next_line(start_timeout)
+        super().__init__(gw, EXE, "host")
+        ready = self.next_line(start_timeout)
         if not ready.startswith("READY init="):
             raise HostError(f"host did not start: {ready!r}; stderr: {''.join(self.stderr)[-2000:]}")
         self.init_result = int(ready.split("=", 1)[1])
-
-    @staticmethod
-    def _pump(stream, sink):
-        for line in stream:
-            sink(line.rstrip("\r\n"))
-        sink(None)
-
-    def _next_line(self, timeout):
-        try:
-            line = self._lines.get(timeout=timeout)
-        except queue.Empty:
-            raise HostError(f"no answer from the host within {timeout} s") from None
-        if line is None:
-            raise HostError(f"host ended (code {self.proc.poll()}); stderr: {''.join(self.stderr)[-2000:]}")
-        return line
-
-    def command(self, text, timeout=10.0):
-        """Sends one command; returns its answer lines, raises HostError on "ERROR"."""
-        self.proc.stdin.write(text + "\n")
-        self.proc.stdin.flush()
-        lines = []
-        while True:
-            line = self._next_line(timeout)
-            if line == "OK":
-                return lines
-            if line.startswith("ERROR"):
-                raise HostError(f"{text!r} failed: {line}")
-            lines.append(line)
 
     @staticmethod
     def _fields(line):

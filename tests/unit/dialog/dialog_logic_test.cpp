@@ -485,7 +485,7 @@ TEST_F(ManagerTableTest, RowsFromTheTableWithTwinsAndMarks)
     CVelmoraStream* found = m_Manager->m_Streams.back();
     found->m_SDP = CMfxString(Sdp("Studio A", 11, "239.1.1.1/32").c_str());
     found->SetOriginLine(L"peer 11 1 IN IP4 10.0.0.2");
-    found->m_ConnectionAddress = L"239.1.1.1/32";
+    found->SetConnectionAddress(L"239.1.1.1/32");
     found->m_OriginAddress = L"10.0.0.2";
     found->m_SAPWanted = 1;
     found->m_SAPActive = 1;
