@@ -40,7 +40,6 @@ public:
     // rectangle is empty (the control is then not to be moved).
     BOOL Apply(UINT_PTR key, const RECT& current, double moveX, double moveY, double growWidth,
                double growHeight, RECT& moveTo);
-    bool Has(UINT_PTR key) const { return m_Records.count(key) != 0; }
 
 private:
     struct Record

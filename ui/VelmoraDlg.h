@@ -27,7 +27,6 @@ public:
     ~CVelmoraDlg() override;
 
     CWndLogText& GetLogPane() { return m_WndLogText; }
-    CVelmoraManager& GetManager() { return m_Manager; }
 
 protected:
     void DoDataExchange(CDataExchange* pDX) override;
