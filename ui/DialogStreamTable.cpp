@@ -18,7 +18,7 @@ int RunStreamCommand(CDialogStreamTable& table, StreamRules::Command command, co
         case StreamRules::kSkip:
             break;
         case StreamRules::kIncomplete:
-            table.AddLogText(RGB(195, 0, 0), StreamRules::kIncompleteStreamText);
+            table.AddLogText(kLogRed, StreamRules::kIncompleteStreamText);
             break;
         case StreamRules::kSapOn:
             table.SetSAPAdvertising(key, TRUE, FALSE);

@@ -7,6 +7,7 @@
 #pragma once
 
 #include "foundation/MfxString.h"
+#include "gateway/VelmoraStream.h"
 
 #include <windows.h>
 
@@ -44,14 +45,14 @@ struct StreamFacts
 namespace StreamRules {
 
 // Stream kinds (one bit per stream).
-const DWORD kKindBonjour = 0x01;
-const DWORD kKindRTSP = 0x04;
-const DWORD kKindSDP = 0x08;
-const DWORD kKindSAP = 0x10;
+const DWORD kKindBonjour = CVelmoraStream::kKindBonjour;
+const DWORD kKindRTSP = CVelmoraStream::kKindRTSP;
+const DWORD kKindSDP = CVelmoraStream::kKindSDP;
+const DWORD kKindSAP = CVelmoraStream::kKindSAP;
 // A stream whose SDP is younger than this is marked "W" and waits.
-const ULONGLONG kWaitMilliSec = 35000;
+const ULONGLONG kWaitMilliSec = CVelmoraStream::kSdpAgeMilliSec;
 // A heard stream is listed while its last announcement is younger than this.
-const ULONGLONG kSAPAliveMilliSec = 300000;
+const ULONGLONG kSAPAliveMilliSec = CVelmoraStream::kSAPAliveMilliSec;
 
 extern const wchar_t* const kIncompleteStreamText;
 
