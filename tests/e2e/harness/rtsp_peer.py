@@ -21,10 +21,21 @@ STUDIO_A_SDP = (
 class RawClient:
     """One TCP connection from a namespace; request() returns (status line, headers, body bytes)."""
 
-    def __init__(self, ns, address, port):
-        self.sock = ns.socket(socket.AF_INET, socket.SOCK_STREAM)
-        self.sock.settimeout(10)
-        self.sock.connect((address, port))
+    def __init__(self, ns, address, port, wait=10.0):
+        # The server thread logs its start before its listening socket exists: a refused
+        # connection is tried again for a while.
+        deadline = time.monotonic() + wait
+        while True:
+            self.sock = ns.socket(socket.AF_INET, socket.SOCK_STREAM)
+            self.sock.settimeout(10)
+            try:
+                self.sock.connect((address, port))
+                break
+            except ConnectionRefusedError:
+                self.sock.close()
+                if time.monotonic() > deadline:
+                    raise
+                time.sleep(0.1)
         self.buffer = b""
 
     def request(self, text):

@@ -104,6 +104,17 @@ std::wstring MakeTempFolder(const wchar_t* tag)
     GetTempPathW(MAX_PATH, base);
     std::wstring folder = std::wstring(base) + L"manager_test_" + std::to_wstring(GetCurrentProcessId()) +
                           L"_" + tag + L"_" + std::to_wstring(counter++);
+    // Wine reuses process ids, so a folder of an earlier run may already exist: start it empty.
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+                DeleteFileW((folder + L"\\" + found.cFileName).c_str());
+            }
+        } while (FindNextFileW(search, &found));
+        FindClose(search);
+    }
     CreateDirectoryW(folder.c_str(), nullptr);
     return folder;
 }
