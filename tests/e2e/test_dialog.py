@@ -2,13 +2,13 @@
 dialog as an operator's clicks and keys do it, every way of closing it, and its saved state."""
 import re
 import struct
-import time
 
 import pytest
 
 from harness.dialog_driver import Dialog, read_settings
 from harness.sap_peer import peer_socket, received_from_gateway
 from harness.velmora_host import pane_line
+from harness.wait import wait_until
 
 SETTINGS = {"Network": {"Interface": "10.77.0.1 (any adapter)", "UseBonjour": "off"}}
 
@@ -22,17 +22,6 @@ EDIT_SDP = 1016
 EXIT_DONE = "CVelmoraManager::Exit() done"
 
 
-def wait_for(what, predicate, timeout=20.0):
-    deadline = time.monotonic() + timeout
-    while True:
-        value = predicate()
-        if value:
-            return value
-        if time.monotonic() > deadline:
-            raise AssertionError(f"{what} did not happen within {timeout} s")
-        time.sleep(0.2)
-
-
 def sdp_text(name):
     return (f"v=0\r\no=- 4711 1 IN IP4 10.77.0.1\r\ns={name}\r\nc=IN IP4 239.77.2.2/32\r\nt=0 0\r\n"
             "m=audio 5004 RTP/AVP 98\r\na=rtpmap:98 L24/48000/2\r\n")
@@ -43,7 +32,7 @@ def add_sdp_stream(dialog, name):
     dialog.command("find-window", "Add SDP Stream")
     dialog.command("settext", "Add SDP Stream", EDIT_SDP, sdp_text(name).replace("\r", "\\r").replace("\n", "\\n"))
     dialog.command("click", 1, "Add SDP Stream")
-    return wait_for(f"a LOCAL row for {name}",
+    return wait_until(f"a LOCAL row for {name}",
                     lambda: [r for r in dialog.rows(LIST_LOCAL) if r and r[0] == name])[0]
 
 
@@ -57,10 +46,10 @@ def test_sdp_stream_added_in_the_dialog_is_announced_by_sap(net, gw):
     assert row == ["Dialog Stream", "239.77.2.2/32", "SDP", "", ""]
 
     dialog.command("select", LIST_LOCAL, 0)
-    wait_for("the row's selection", lambda: dialog.command("selected", LIST_LOCAL) == ["selected\t0"])
+    wait_until("the row's selection", lambda: dialog.command("selected", LIST_LOCAL) == ["selected\t0"])
     dialog.command("click", LOCAL_SAP_ADD)
 
-    announcements = wait_for("the announcement at the peer",
+    announcements = wait_until("the announcement at the peer",
                              lambda: [p for p in received_from_gateway(peer, net, 1) if b"s=Dialog Stream" in p])
     announcement = announcements[0]
     assert announcement[0] & 0x04 == 0, "an announcement, not a deletion"
@@ -71,8 +60,8 @@ def test_sdp_stream_added_in_the_dialog_is_announced_by_sap(net, gw):
 
     # Its own announcement comes back: the stream is marked "A", and the announcement heard back is
     # listed under SAP without a mark (the duplicate check links the two).
-    wait_for("the SAP mark", lambda: [r for r in dialog.rows(LIST_LOCAL) if r[0] == "Dialog Stream"][0][4] == "A")
-    wait_for("the heard-back row", lambda: ["Dialog Stream", "10.77.0.1", "239.77.2.2/32", ""] in dialog.rows(LIST_SAP))
+    wait_until("the SAP mark", lambda: [r for r in dialog.rows(LIST_LOCAL) if r[0] == "Dialog Stream"][0][4] == "A")
+    wait_until("the heard-back row", lambda: ["Dialog Stream", "10.77.0.1", "239.77.2.2/32", ""] in dialog.rows(LIST_SAP))
 
     # Double-clicking the row shows its SDP under the stream's name; the system menu opens the About box.
     dialog.command("dblclick", LIST_LOCAL, 0)
@@ -112,7 +101,7 @@ def test_every_way_of_closing_stops_the_gateway_once_and_saves_the_state(gw, end
     # SAP list and moves and enlarges the window.
     dialog.command("click", AUTO_CORVANE_SAP)
     dialog.command("click", AUTO_LOCAL_SAP)
-    wait_for("the AUTO switches", lambda: dialog.check(AUTO_CORVANE_SAP) == 1 and dialog.check(AUTO_LOCAL_SAP) == 1)
+    wait_until("the AUTO switches", lambda: dialog.check(AUTO_CORVANE_SAP) == 1 and dialog.check(AUTO_LOCAL_SAP) == 1)
     assert not dialog.enabled(CORVANE_TO_SAP) and not dialog.enabled(SAP_CORVANE_OFF)
     assert not dialog.enabled(LOCAL_SAP_ADD) and not dialog.enabled(LOCAL_SAP_REMOVE)
     assert dialog.enabled(LOCAL_CORVANE_ADD) and dialog.enabled(LOCAL_CORVANE_REMOVE)
@@ -121,7 +110,7 @@ def test_every_way_of_closing_stops_the_gateway_once_and_saves_the_state(gw, end
     width, height = right - left + 30, bottom - top + 20
     lists_before = [dialog.rect(i) for i in (LIST_CORVANE, LIST_SAP, LIST_LOCAL)]
     dialog.command("move", 40, 30, width, height)
-    wait_for("the move", lambda: dialog.placement()[1:5] == (40, 30, 40 + width, 30 + height))
+    wait_until("the move", lambda: dialog.placement()[1:5] == (40, 30, 40 + width, 30 + height))
     # 30 pixels more width: each list is 10 wider, SAP moves by 10 and LOCAL by 20; all are 20 taller.
     lists_after = [dialog.rect(i) for i in (LIST_CORVANE, LIST_SAP, LIST_LOCAL)]
     for (l0, t0, r0, b0), (l1, t1, r1, b1), move in zip(lists_before, lists_after, (0, 10, 20)):
@@ -129,7 +118,7 @@ def test_every_way_of_closing_stops_the_gateway_once_and_saves_the_state(gw, end
     if ending == "escape":
         # Closed while maximized: restored maximized, with its normal rectangle kept.
         dialog.command("syscommand", "maximize")
-        wait_for("the maximized window", lambda: dialog.placement()[5] == 1)
+        wait_until("the maximized window", lambda: dialog.placement()[5] == 1)
     close(dialog)
 
     log = gw.log_text()
@@ -160,7 +149,7 @@ def test_every_way_of_closing_stops_the_gateway_once_and_saves_the_state(gw, end
         # Restoring brings back the normal rectangle it had. (Wine tells another process the
         # normal rectangle of a maximized window wrongly, so it is read once restored.)
         dialog.command("syscommand", "restore")
-        wait_for("the restored window", lambda: dialog.placement()[5] == 0)
+        wait_until("the restored window", lambda: dialog.placement()[5] == 0)
     assert dialog.placement() == (1, 40, 30, 40 + width, 30 + height, 0)
     close(dialog)
     assert gw.log_text().count(EXIT_DONE) == 2

@@ -1,19 +1,13 @@
-"""The gateway manager under Wine: start-up, log-file lines, hand-over from discovery, exit."""
+"""The gateway manager under Wine: start-up, log-file lines, exit."""
 import re
-import socket
 
-from harness.velmora_host import VelmoraHost
+from harness.velmora_host import VelmoraHost, pane_line
 
 STAMP = r"\d\d\.\d\d\.\d{4} \d\d:\d\d:\d\d,\d{3} T:\d{4,}  "
 CATEGORY = r"( Global,     | IPC,        | ASIO,       | FileAccess, | Debug,      | Statistics, | Stackdump,  | Syslog,  |, )"
 MANAGER_LINE = re.compile(STAMP + r"Velmora 1\.0\.0\.27 \( 0x[0-9a-f]{8} \)" + CATEGORY + r".*$")
 # The log file's own clean-up lines carry their fixed front part.
 LOG_FILE_LINE = re.compile(STAMP + r"Zint -\.-\.-\.- \( 0x00000000 \) Global,      CLogFile::.*$")
-
-
-def pane_line(text):
-    """How a pane line shows in the log file (the host has no pane)."""
-    return "CVelmoraManager::AddLogTextWnd() " + text
 
 
 def assert_in_order(log, texts):
@@ -69,65 +63,3 @@ def test_start_up_lines_in_order_and_prompt_exit(gw):
     # Global for start-up results, Debug for everything else.
     assert re.search(r" Global,     CVelmoraManager::Init\(\) start CorvaneManager failed", log)
     assert re.search(r" Debug,      CVelmoraManager::AddLogTextWnd\(\) Velmora new start", log)
-
-
-def test_interface_setting_without_match_uses_the_default(gw):
-    host = VelmoraHost(gw, {"Network": {"Interface": "no such adapter anywhere", "UseBonjour": "off"}})
-    state = host.state()
-    assert state["ip"] == "10.77.0.1"  # the only operational Ethernet interface
-    assert state["mode"] == ""
-    host.exit()
-    log = gw.wait_for_log("CVelmoraManager::Exit() done")
-    assert "CVelmoraManager::Init() no interface found, use default" in log
-    assert "CBonjourHandler::Init() DNS-SD discovery and registration are switched off" in log
-
-
-def test_busy_rtsp_port_is_reported_with_the_port_in_use(net, gw):
-    listener = net.gw.socket(socket.AF_INET, socket.SOCK_STREAM)
-    listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-    listener.bind(("0.0.0.0", 8080))
-    listener.listen(1)
-    try:
-        # Beyond 16 bits: the default port is used, and the line names it.
-        host = VelmoraHost(gw, {"Network": {"RTSPPort": "70000"}})
-        assert host.init_result == 1
-        assert host.state()["rtspport"] == "8080"
-        host.exit()
-    finally:
-        listener.close()
-    log = gw.wait_for_log("CVelmoraManager::Exit() done")
-    assert pane_line("Check RTSP server port 8080 failed") in log
-
-
-def test_found_stream_is_added_after_a_second_and_removed_when_lost(gw):
-    host = VelmoraHost(gw)
-    host.command("discovery-add Studio A")
-    assert host.streams() == []  # due 1000 ms later
-    table = host.wait_for_streams(lambda t: len(t) == 1, timeout=5)
-    assert table[0]["kind"] == "Bonjour" and table[0]["name"] == "Studio A" and table[0]["alive"] == "1"
-
-    host.command("discovery-remove Studio A")
-    host.wait_for_streams(lambda t: t == [], timeout=5)
-    host.exit()
-    log = gw.wait_for_log("CVelmoraManager::Exit() done")
-    assert_in_order(
-        log,
-        [
-            pane_line("Add stream from Bonjour: Studio A"),
-            pane_line("Remove stream from Bonjour: Studio A"),
-            pane_line("Removed Stream Studio A (Type: Bonjour)"),
-        ],
-    )
-
-
-def test_stream_lost_before_its_add_is_never_seen(gw):
-    host = VelmoraHost(gw)
-    host.command("discovery-add Short Lived")
-    host.command("discovery-remove Short Lived")
-    host.command("discovery-add Stays")
-    host.wait_for_streams(lambda t: [s["name"] for s in t] == ["Stays"], timeout=5)
-    assert [s["name"] for s in host.streams()] == ["Stays"]
-    host.exit()
-    log = gw.wait_for_log("CVelmoraManager::Exit() done")
-    assert "remove cancels the queued add" in log
-    assert "Short Lived" not in log

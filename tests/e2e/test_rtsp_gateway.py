@@ -63,6 +63,7 @@ def test_published_stream_is_described_probed_and_reported(net, gw):
     status, headers, _ = client.request(f"OPTIONS {url(net)} RTSP/1.0\r\nCSeq: 2\r\n\r\n")
     assert status == "RTSP/1.0 200 OK"
     assert headers["cseq"] == "2" and headers["public"] == "OPTIONS, DESCRIBE"
+    assert headers["date"].endswith(" GMT")
 
     # The session "by-name/Studio A" is found by its escaped name; the body is the SDP as heard.
     status, headers, body = describe(client, url(net), 3)
@@ -83,9 +84,12 @@ def test_published_stream_is_described_probed_and_reported(net, gw):
         assert line in output, f"ffprobe did not show {line!r}:\n{output}"
     assert "audio codec set to: pcm_s24be" in output, output
 
-    # RTCP of the placeholder session: a report at once, with the host name as CNAME.
+    # RTCP of the placeholder session: a report at once, with the host name as CNAME, and more after it.
     ssrc, cname, _ = first_report(rtcp, net.gw.address, published_at)
     assert len(cname) < 100
+    data, _, _ = receive(rtcp, 10)
+    assert data is not None, "no second RTCP report"
+    assert parse_rtcp(data) == [(200, ssrc, None), (202, ssrc, cname)]
 
     host.command("rtsp off SAP Studio A")
     host.wait_for_streams(lambda table: table[0]["rtsp"] == "0/0")
@@ -170,11 +174,13 @@ def test_exit_while_published_says_goodbye_and_ends_promptly(net, gw):
 
 def test_port_in_use_is_reported_and_no_server_runs(net, gw):
     holder = net.gw.socket(socket.AF_INET, socket.SOCK_STREAM)
-    holder.bind(("", PORT))
+    holder.bind(("", 8080))
     holder.listen(1)
     try:
-        host = start_host(gw)
-        log = gw.wait_for_log(pane_line(f"Check RTSP server port {PORT} failed"))
+        # A port beyond 16 bits: the default port 8080 is used, and the line names it.
+        host = start_host(gw, port="70000")
+        assert host.state()["rtspport"] == "8080"
+        log = gw.wait_for_log(pane_line("Check RTSP server port 8080 failed"))
         assert "Start RTSP server on port" not in log
         add_sdp(host, SDP)
         host.command("rtsp on SDP Studio A")

@@ -7,6 +7,7 @@ import time
 
 from harness.sap_peer import peer_socket, received_from_gateway
 from harness.velmora_host import VelmoraHost, pane_line
+from harness.wait import wait_until
 
 PORT = 8554
 REFUSED_PORT = 9
@@ -149,14 +150,6 @@ def host_rss_kib():
     return largest
 
 
-def wait_until(condition, timeout, what):
-    deadline = time.monotonic() + timeout
-    while not condition():
-        if time.monotonic() > deadline:
-            raise AssertionError(f"timed out waiting for {what}")
-        time.sleep(0.1)
-
-
 def test_describe_requests_replies_failures_and_retries(net, gw):
     server = RtspTestServer(net)
     # Without normalisation the SAP payload is the fetched SDP byte for byte.
@@ -179,7 +172,7 @@ def test_describe_requests_replies_failures_and_retries(net, gw):
         host.command("discovery-add Unresolved")
 
         # The request, byte for byte.
-        wait_until(lambda: server.raw_requests("ok-Studio_OK"), 10, "the first request")
+        wait_until("the first request", lambda: server.raw_requests("ok-Studio_OK"), 10)
         assert server.raw_requests("ok-Studio_OK")[0] == (
             f"DESCRIBE {urls['ok']} RTSP/1.0\r\n"
             "connection: Keep-Alive\r\n"
@@ -217,7 +210,7 @@ def test_describe_requests_replies_failures_and_retries(net, gw):
         assert "reply longer than 1048576 bytes, giving up" in log
         rss = host_rss_kib()
         assert 0 < rss < 150 * 1024, f"host holds {rss} KiB"
-        wait_until(lambda: server.huge_sent, 20, "the huge reply to end")
+        wait_until("the huge reply to end", lambda: server.huge_sent, 20)
         assert server.huge_sent[0] < HUGE_BYTES
 
         # A silent server and a refused connection: the red line after the 10 s limit ...
@@ -228,7 +221,7 @@ def test_describe_requests_replies_failures_and_retries(net, gw):
             assert 9.9 < (failed - started).total_seconds() < 11.5, (key, started, failed)
 
         # ... and a new attempt 20 s after the previous one.
-        wait_until(lambda: len(server.arrivals("silent")) >= 2, 25, "the second silent request")
+        wait_until("the second silent request", lambda: len(server.arrivals("silent")) >= 2, 25)
         first, second = server.arrivals("silent")[:2]
         assert 19.0 < second - first < 21.5
         log = gw.wait_for_log(f"Connect( {net.peer.address}, {REFUSED_PORT} )", count=2, timeout=5)
@@ -239,7 +232,7 @@ def test_describe_requests_replies_failures_and_retries(net, gw):
         log = gw.wait_for_log(pane_line("Parse RTSP address failed: http://10.77.0.2/not-rtsp"), count=2, timeout=5)
         assert 'URL = http://10.77.0.2/not-rtsp => URL is not of the form \"rtsp://\"' in log
         empty_url = pane_line("Parse RTSP address failed: ")
-        wait_until(lambda: len(stamps(gw.log_text(), empty_url, whole_end=True)) >= 2, 5, "the second empty URL")
+        wait_until("the second empty URL", lambda: len(stamps(gw.log_text(), empty_url, whole_end=True)) >= 2, 5)
         log = gw.log_text()
         first, second = stamps(log, empty_url, whole_end=True)[:2]
         assert 19.0 < (second - first).total_seconds() < 21.5

@@ -1,5 +1,5 @@
-// A server media session that answers DESCRIBE with a stored SDP text, for the RTSP library's
-// test programs, benchmark and unit tests.
+// A server media session that answers DESCRIBE with a stored SDP text, for the RTSP library's unit
+// tests and benchmark.
 #pragma once
 
 #include "live/liveMedia.hh"

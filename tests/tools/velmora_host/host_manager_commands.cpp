@@ -1,5 +1,5 @@
-// Commands on the manager itself: its state, the stream table, the hand-over from discovery and
-// the end.
+// Commands on the manager itself: its state, the stream table, a found instance handed over as
+// discovery does, and the end.
 #include "tests/tools/velmora_host/velmora_host.h"
 
 #include "afx/afxmt.h"
@@ -11,14 +11,8 @@
 
 namespace {
 
-// Records made in place of the stream browser. Like the browser's, a record handed over with a
-// remove stays allocated; a listed record can be removed by its name.
-struct CHostRecord
-{
-    std::unique_ptr<Corvane::CStreamInfo> record;
-    bool listed;
-};
-std::vector<CHostRecord> g_Records;
+// Records made in place of the stream browser; like the browser's, they stay allocated.
+std::vector<std::unique_ptr<Corvane::CStreamInfo>> g_Records;
 
 const ULONGLONG kAddDelay = 1000;
 
@@ -63,21 +57,8 @@ void DiscoveryAdd(CHostContext& context, const CMfxString& name, CHostAnswer& an
     record->SetName(name);
     record->m_SessionKind = Corvane::CStreamInfo::kSessionCorvane;
     Corvane::CStreamInfo* pointer = record.get();
-    g_Records.push_back({std::move(record), true});
+    g_Records.push_back(std::move(record));
     manager.AddDelayedMessage(CDelayedMessage::kAddStream, manager.GetMilliSec() + kAddDelay, pointer);
-}
-
-void DiscoveryRemove(CHostContext& context, const CMfxString& name, CHostAnswer& answer)
-{
-    for (CHostRecord& entry : g_Records) {
-        if (entry.listed && entry.record->GetName() == name) {
-            entry.listed = false;
-            context.manager->AddDelayedMessage(CDelayedMessage::kRemoveStream, context.manager->GetMilliSec(),
-                                               entry.record.get());
-            return;
-        }
-    }
-    answer.error.Format(L"no listed instance %s", name.GetString());
 }
 
 void Exit(CHostContext& context, const CMfxString& /*argument*/, CHostAnswer& /*answer*/)
@@ -92,7 +73,6 @@ const CHostCommand kManagerCommands[] = {
     {L"state", L"- product, version, interface, DNS-SD mode, RTSP port", &State},
     {L"list", L"- one line per stream of the table", &List},
     {L"discovery-add", L"<name> - a found instance, handed over like the stream browser does", &DiscoveryAdd},
-    {L"discovery-remove", L"<name> - the instance is gone", &DiscoveryRemove},
     {L"exit", L"- Exit, then the manager is destroyed and the host ends", &Exit},
     {nullptr, nullptr, nullptr},
 };

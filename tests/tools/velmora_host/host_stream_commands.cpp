@@ -1,5 +1,5 @@
 // Commands on the streams of the table as the operator's dialog uses them: add a stream from SDP
-// text, switch its SAP, DNS-SD or RTSP wish, remove it, and show the twin links.
+// text, switch its SAP or RTSP wish, remove it, and show the twin links.
 // A stream is named by its kind text and its name: "<kind> <name>", e.g. "SDP My Stream".
 #include "tests/tools/velmora_host/velmora_host.h"
 
@@ -44,26 +44,15 @@ void AddSdp(CHostContext& context, const CMfxString& argument, CHostAnswer& /*an
     context.manager->AddSDPStream(argument.Replace(L"\\n", L"\r\n"));
 }
 
-// "on|off <kind> <name>" through one of the manager's switches, not quiet.
-void SwitchWish(CHostContext& context, const CMfxString& argument, CHostAnswer& answer,
-                BOOL (CVelmoraManager::*setWish)(CVelmoraStream*, BOOL, BOOL))
+// "on|off <kind> <name>" through the manager's switch, not quiet.
+void SapWish(CHostContext& context, const CMfxString& argument, CHostAnswer& answer)
 {
     CSingleLock lock(&context.manager->m_StreamsLock, TRUE);
     BOOL on = FALSE;
     CVelmoraStream* stream = ParseSwitch(*context.manager, argument, on, answer);
-    if (stream != nullptr && !(context.manager->*setWish)(stream, on, FALSE)) {
+    if (stream != nullptr && !context.manager->SetSAPAdvertising(stream, on, FALSE)) {
         answer.error = L"refused";
     }
-}
-
-void SapWish(CHostContext& context, const CMfxString& argument, CHostAnswer& answer)
-{
-    SwitchWish(context, argument, answer, &CVelmoraManager::SetSAPAdvertising);
-}
-
-void BonjourWish(CHostContext& context, const CMfxString& argument, CHostAnswer& answer)
-{
-    SwitchWish(context, argument, answer, &CVelmoraManager::SetBonjourAdvertising);
 }
 
 // The RTSP wish alone (the dialog switches it together with a successful DNS-SD switch).
@@ -115,7 +104,6 @@ void Twins(CHostContext& context, const CMfxString& /*argument*/, CHostAnswer& a
 const CHostCommand kStreamCommands[] = {
     {L"add-sdp", L"<SDP text, \\n between lines> - as the add-by-SDP dialog", &AddSdp},
     {L"sap", L"on|off <kind> <name> - switch announcing by SAP (not quiet)", &SapWish},
-    {L"dnssd", L"on|off <kind> <name> - switch registering by DNS-SD (not quiet)", &BonjourWish},
     {L"rtsp", L"on|off <kind> <name> - the RTSP wish alone (publication on the own RTSP server)", &RTSPWish},
     {L"remove", L"<kind> <name> - withdraw and delete, as the dialog's remove command", &Remove},
     {L"twins", L"- the twin links of every stream", &Twins},

@@ -1,6 +1,6 @@
 // The window half of the class library layer against real windows under Wine: message maps,
-// subclassing, reflection of child notifications, modal dialogs with data exchange, message boxes,
-// string resources and drawing objects.
+// subclassing, reflection of child notifications, modal dialogs with data exchange, message boxes
+// and string resources.
 #include "afx/afxcmn.h"
 #include "afx/afxdialogex.h"
 
@@ -532,73 +532,6 @@ TEST(Application, StringResources)
     EXPECT_TRUE(text.IsEmpty());
     EXPECT_TRUE(text.LoadString(101));
     EXPECT_STREQ(text.GetString(), L"&About Test...");
-}
-
-TEST(Drawing, FilledRectanglesAndTextColoursReachTheBitmap)
-{
-    CClientDC screen(nullptr);
-    CDC memory;
-    ASSERT_TRUE(memory.CreateCompatibleDC(&screen));
-    CBitmap bitmap;
-    ASSERT_TRUE(bitmap.CreateCompatibleBitmap(&screen, 20, 20));
-    CBitmap* previous = memory.SelectObject(&bitmap);
-    ASSERT_NE(previous, nullptr);
-
-    memory.FillSolidRect(0, 0, 20, 20, RGB(10, 20, 30));
-    COLORREF bk = memory.SetBkColor(RGB(1, 2, 3));
-    memory.FillSolidRect(CRect(5, 5, 10, 10), RGB(200, 100, 50));
-    EXPECT_EQ(memory.GetBkColor(), RGB(1, 2, 3)) << "filling keeps the background colour";
-    memory.SetBkColor(bk);
-    CBrush brush(RGB(0, 255, 0));
-    memory.FillRect(CRect(15, 15, 20, 20), &brush);
-    EXPECT_EQ(::GetPixel(memory, 0, 0), RGB(10, 20, 30));
-    EXPECT_EQ(::GetPixel(memory, 7, 7), RGB(200, 100, 50));
-    EXPECT_EQ(::GetPixel(memory, 17, 17), RGB(0, 255, 0));
-    memory.SelectObject(previous);
-}
-
-TEST(Drawing, FontsAndMenus)
-{
-    CFont font;
-    LOGFONTW logFont = {};
-    logFont.lfHeight = -12;
-    lstrcpyW(logFont.lfFaceName, L"Courier New");
-    ASSERT_TRUE(font.CreateFontIndirect(&logFont));
-    LOGFONTW back = {};
-    ASSERT_GT(font.GetLogFont(&back), 0);
-    EXPECT_EQ(back.lfHeight, -12);
-    CFont light;
-    ASSERT_TRUE(light.CreateFont(-12, 0, 0, 0, FW_LIGHT, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                                 OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, PROOF_QUALITY,
-                                 FF_MODERN | DEFAULT_PITCH, L"Courier New"));
-    ASSERT_GT(light.GetLogFont(&back), 0);
-    EXPECT_EQ(back.lfWeight, FW_LIGHT);
-
-    CRecordingWnd wnd;
-    ASSERT_TRUE(wnd.CreateHidden());
-    CWnd* edit = CWnd::FromHandle(
-        ::CreateWindowExW(0, L"EDIT", L"", WS_CHILD, 0, 0, 100, 20, wnd.m_hWnd, nullptr, nullptr, nullptr));
-    ASSERT_NE(edit, nullptr);
-    edit->SetFont(&font, FALSE);
-    ASSERT_NE(edit->GetFont(), nullptr);
-    EXPECT_EQ(edit->GetFont()->m_hObject, font.m_hObject);
-
-    CMenu* system = wnd.GetSystemMenu(FALSE);
-    ASSERT_NE(system, nullptr);
-    int before = system->GetMenuItemCount();
-    system->AppendMenu(MF_SEPARATOR);
-    system->AppendMenu(MF_STRING, 0x10, L"&About Test...");
-    EXPECT_EQ(system->GetMenuItemCount(), before + 2);
-    CString text;
-    system->GetMenuString(0x10, text, MF_BYCOMMAND);
-    EXPECT_STREQ(text.GetString(), L"&About Test...");
-
-    CMenu popup;
-    ASSERT_TRUE(popup.CreatePopupMenu());
-    popup.AppendMenu(MF_STRING | MF_CHECKED, 0, L"Streamname");
-    popup.AppendMenu(MF_STRING | MF_GRAYED, 1, L"Origin");
-    EXPECT_EQ(popup.GetMenuState(0, MF_BYCOMMAND) & MF_CHECKED, static_cast<UINT>(MF_CHECKED));
-    EXPECT_EQ(popup.GetMenuState(1, MF_BYCOMMAND) & MF_GRAYED, static_cast<UINT>(MF_GRAYED));
 }
 
 } // namespace

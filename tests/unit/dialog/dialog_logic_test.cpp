@@ -1,7 +1,6 @@
 // The dialog's rules without a window: rows, marks and grey state of the three lists, the AUTO
 // switches, the buttons against a fake stream table and against the gateway manager's table, the
-// resize layout, the placement text, the log pane's scroll arithmetic, the draw-stream command and
-// premultiplied alpha.
+// resize layout, the placement text, the log pane's scroll arithmetic and premultiplied alpha.
 #include "discovery/StreamInfo.h"
 #include "gateway/SapPacket.h"
 #include "gateway/VelmoraManager.h"
@@ -730,36 +729,6 @@ TEST(LogPaneScroll, PositionsAreClampedToTheLastPage)
 }
 
 // --- logo drawing --------------------------------------------------------------------------------
-
-TEST(LogoDrawing, DrawStreamCommandLayout)
-{
-    DrawStreamCommand command;
-    HDC hDC = reinterpret_cast<HDC>(static_cast<UINT_PTR>(0x1234));
-    HBITMAP hBitmap = reinterpret_cast<HBITMAP>(static_cast<UINT_PTR>(0x5678));
-    const RECT destination = {664, 376, 952, 530};
-    const RECT source = {0, 0, 288, 154};
-    const RECT inner = {3, 4, 280, 150};
-    command.Fill(hDC, destination, hBitmap, source, inner);
-    EXPECT_EQ(command.Field(0), 0x44727753u);
-    EXPECT_EQ(command.Field(4), 0u);
-    EXPECT_EQ(command.Field(8), 0x1234u);
-    EXPECT_EQ(command.Field(12), 664u);
-    EXPECT_EQ(command.Field(24), 530u);
-    EXPECT_EQ(command.Field(28), 1u);
-    EXPECT_EQ(command.Field(32), 0x5678u);
-    EXPECT_EQ(command.Field(36), 9u);
-    EXPECT_EQ(command.Field(40), 664u);
-    EXPECT_EQ(command.Field(52), 530u);
-    EXPECT_EQ(command.Field(56), 0u);
-    EXPECT_EQ(command.Field(64), 288u);
-    EXPECT_EQ(command.Field(68), 154u);
-    EXPECT_EQ(command.Field(72), 4u);
-    EXPECT_EQ(command.Field(76), 3u); // left margin
-    EXPECT_EQ(command.Field(80), 8u); // right margin
-    EXPECT_EQ(command.Field(84), 4u); // top margin
-    EXPECT_EQ(command.Field(88), 4u); // bottom margin
-    EXPECT_EQ(command.Field(92), 0xFFu);
-}
 
 TEST(LogoDrawing, PremultipliedAlphaTruncatesAndKeepsAlpha)
 {

@@ -71,22 +71,6 @@ TEST(LogLineStore, AmpersandIsShownNotTakenAsPrefix)
     EXPECT_EQ(store.GetLineRect(0).Width(), dc.GetTextExtent(L"a&b", 3).cx);
 }
 
-TEST(LogLineStore, OldestLinesGoBeyondTheMaximumAndTheRestMovesUp)
-{
-    CLogtext store(3);
-    CMemoryDC dc;
-    for (int i = 1; i <= 5; ++i) {
-        store.AddLine(&dc, Numbered(L"line", i), kGreen, FALSE, 0, 0);
-        store.TrimToMaxLines();
-    }
-    ASSERT_EQ(store.GetCount(), 3);
-    EXPECT_STREQ(store.GetLineText(0).GetString(), L"line 3");
-    EXPECT_STREQ(store.GetLineText(2).GetString(), L"line 5");
-    EXPECT_EQ(store.GetLineRect(0).top, 10);
-    EXPECT_EQ(store.GetLineRect(1).top, store.GetLineRect(0).bottom);
-    EXPECT_EQ(store.GetExtent().bottom, store.GetLineRect(2).bottom + 10);
-}
-
 TEST(LogLineStore, ExtentShrinksWhenTheWidestLineGoes)
 {
     CLogtext store(2);
@@ -98,12 +82,6 @@ TEST(LogLineStore, ExtentShrinksWhenTheWidestLineGoes)
     store.TrimToMaxLines();
     EXPECT_LT(store.GetExtent().right, wide);
     EXPECT_EQ(store.GetExtent().right, std::max(store.GetLineRect(0).right, store.GetLineRect(1).right) + 10);
-}
-
-TEST(LogLineStore, DefaultMaximumIsOneHundredThousand)
-{
-    CLogtext store;
-    EXPECT_EQ(store.GetMaxLines(), 100000);
 }
 
 // --- log pane window ------------------------------------------------------------------------------
@@ -136,18 +114,6 @@ protected:
     CHostWnd m_host;
     std::unique_ptr<CWndLogText> m_pane;
 };
-
-TEST_F(LogPaneTest, IsABorderedVisibleChildWithoutTitleAndId)
-{
-    Create(100, 400, 150);
-    EXPECT_TRUE(m_pane->GetStyle() & WS_CHILD);
-    EXPECT_TRUE(m_pane->GetStyle() & WS_VISIBLE);
-    EXPECT_TRUE(m_pane->GetStyle() & WS_BORDER);
-    EXPECT_EQ(m_pane->GetDlgCtrlID(), 0);
-    EXPECT_EQ(m_pane->GetWindowTextLength(), 0);
-    EXPECT_EQ(m_pane->GetStore().m_pOwner, m_pane.get());
-    EXPECT_TRUE(::GetClassLongW(m_pane->m_hWnd, GCL_STYLE) & CS_DBLCLKS);
-}
 
 TEST_F(LogPaneTest, ScrollBarsAppearOnlyWhenTheTextOutgrowsThePane)
 {

@@ -2,6 +2,7 @@
 // description cut out of it.
 #include "afx/afxplatform.h"
 #include "discovery/DescribeReply.h"
+#include "test_support.h"
 
 #include <gtest/gtest.h>
 #include <string>
@@ -28,11 +29,6 @@ std::string WithLength(const std::string& status, const std::string& body)
 void Add(CDescribeReply& reply, const std::string& bytes)
 {
     reply.Append(bytes.data(), static_cast<int>(bytes.size()));
-}
-
-std::wstring Text(const CMfxString& s)
-{
-    return std::wstring(s.GetString(), s.GetLength());
 }
 
 } // namespace

@@ -2,16 +2,12 @@
 #include "afx/afxplatform.h"
 #include "discovery/RTSPAddress.h"
 #include "discovery/StreamBrowser.h"
+#include "test_support.h"
 
 #include <gtest/gtest.h>
 #include <string>
 
 namespace {
-
-std::wstring Text(const CMfxString& s)
-{
-    return std::wstring(s.GetString(), s.GetLength());
-}
 
 struct Parts
 {

@@ -1,6 +1,7 @@
 // The RTSP URL of a stream record: built from the resolved address, port and escaped instance name.
 #include "afx/afxplatform.h"
 #include "discovery/StreamInfo.h"
+#include "test_support.h"
 
 #include <gtest/gtest.h>
 #include <string>
@@ -8,11 +9,6 @@
 using Corvane::CStreamInfo;
 
 namespace {
-
-std::wstring Text(const CMfxString& s)
-{
-    return std::wstring(s.GetString(), s.GetLength());
-}
 
 void Resolve(CStreamInfo& record, const wchar_t* ip, int port)
 {

@@ -4,6 +4,7 @@
 #include "foundation/LogFile.h"
 
 #include "foundation/PathHelpers.h"
+#include "test_support.h"
 
 #include <atomic>
 #include <gtest/gtest.h>
@@ -44,48 +45,6 @@ SYSTEMTIME g_coarseTime = {2016, 9, 0, 7, 12, 0, 0, 0};
 void WINAPI CoarseLocalTime(LPSYSTEMTIME time)
 {
     *time = g_coarseTime;
-}
-
-std::wstring Text(const CMfxString& s)
-{
-    return std::wstring(s.GetString(), s.GetLength());
-}
-
-std::string ReadBytes(const CMfxString& path, LONGLONG fromEnd = 0)
-{
-    HANDLE file = CreateFileW(path.GetString(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return "<missing>";
-    }
-    LARGE_INTEGER size = {};
-    GetFileSizeEx(file, &size);
-    LARGE_INTEGER start = {};
-    start.QuadPart = fromEnd > 0 && fromEnd < size.QuadPart ? size.QuadPart - fromEnd : 0;
-    SetFilePointerEx(file, start, nullptr, FILE_BEGIN);
-    std::string bytes(static_cast<size_t>(size.QuadPart - start.QuadPart), '\0');
-    DWORD read = 0;
-    if (!bytes.empty()) {
-        ReadFile(file, &bytes[0], static_cast<DWORD>(bytes.size()), &read, nullptr);
-    }
-    CloseHandle(file);
-    bytes.resize(read);
-    return bytes;
-}
-
-void WriteBytes(const CMfxString& path, const std::string& bytes, LONGLONG size = -1)
-{
-    HANDLE file = CreateFileW(path.GetString(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE);
-    DWORD written = 0;
-    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    if (size >= 0) {
-        LARGE_INTEGER end = {};
-        end.QuadPart = size;
-        SetFilePointerEx(file, end, nullptr, FILE_BEGIN);
-        SetEndOfFile(file);
-    }
-    CloseHandle(file);
 }
 
 LONGLONG FileSize(const CMfxString& path)
@@ -411,23 +370,6 @@ TEST_F(LogFileTest, MissingFolderIsCreated)
     UseTestClock(log);
     ASSERT_TRUE(log.Open(0, 3, 0, File(L"new\\deeper\\"), L"gw", L""));
     EXPECT_TRUE(FileExists(File(L"new\\deeper\\gw_2016_09_07.txt")));
-}
-
-TEST_F(LogFileTest, ListFilesSkipsDotNamesAndRepeats)
-{
-    WriteBytes(File(L"a.txt"), "a");
-    WriteBytes(File(L"b.log"), "b");
-    WriteBytes(File(L".hidden"), "h");
-    CreateDirectoryPath(File(L"sub"));
-    WriteBytes(File(L"sub\\c.txt"), "c");
-    std::vector<CMfxString> files;
-    CLogFile::ListFiles(files, 0, 0, m_Folder + L"\\", L"*.*");
-    EXPECT_EQ(files.size(), 2u);
-    CLogFile::ListFiles(files, 1, 0, m_Folder, L"*.*");
-    ASSERT_EQ(files.size(), 3u);
-    EXPECT_EQ(Text(files[2]), Text(File(L"sub\\c.txt")));
-    CLogFile::ListFiles(files, 0, 1, m_Folder, L"*.*");
-    EXPECT_EQ(files.size(), 3u) << "deeper than allowed: nothing";
 }
 
 TEST(LocalTime, DerivedTimeStaysRightPastTheTimerWrap)

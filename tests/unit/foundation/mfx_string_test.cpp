@@ -4,6 +4,7 @@
 #include "foundation/MfxString.h"
 
 #include "afx/afxfile.h"
+#include "test_support.h"
 
 #include <cstdarg>
 #include <cwchar>
@@ -12,11 +13,6 @@
 #include <vector>
 
 namespace {
-
-std::wstring Text(const CMfxString& s)
-{
-    return std::wstring(s.GetString(), s.GetLength());
-}
 
 // What the Windows runtime itself makes of a format.
 std::wstring RuntimeFormat(const wchar_t* format, ...)

@@ -1,6 +1,8 @@
 // The interface helpers over an interface table the test controls, and once over the system's.
 #include "afx/afxplatform.h"
 #include "foundation/NetworkInterfaces.h"
+#include "fake_interfaces.h"
+#include "test_support.h"
 
 #include <cstddef>
 #include <cstring>
@@ -8,89 +10,14 @@
 #include <string>
 #include <vector>
 
+using namespace fake_interfaces;
+
 namespace {
-
-std::wstring Text(const CMfxString& s)
-{
-    return std::wstring(s.GetString(), s.GetLength());
-}
-
-struct FakeInterface
-{
-    DWORD index;
-    DWORD type;
-    DWORD status;
-    std::string description;
-};
-
-const DWORD kEthernet = 6;
-const DWORD kWireless = 71;
-const DWORD kLoopback = 24;
-const DWORD kUp = 5;
-const DWORD kDown = 2;
-
-std::vector<MIB_IPADDRROW> g_addresses;
-std::vector<FakeInterface> g_interfaces;
-// Rows added right after the next size query, as when an address appears meanwhile.
-std::vector<MIB_IPADDRROW> g_addedAfterQuery;
-bool g_failRead = false;
-
-MIB_IPADDRROW Address(const char* text, DWORD index)
-{
-    MIB_IPADDRROW row = {};
-    row.dwAddr = inet_addr(text);
-    row.dwIndex = index;
-    return row;
-}
-
-DWORD WINAPI FakeGetIpAddrTable(PMIB_IPADDRTABLE table, PULONG size, BOOL)
-{
-    ULONG needed = static_cast<ULONG>(offsetof(MIB_IPADDRTABLE, table) +
-                                      (g_addresses.empty() ? 1 : g_addresses.size()) * sizeof(MIB_IPADDRROW));
-    if (table == nullptr || *size < needed) {
-        *size = needed;
-        g_addresses.insert(g_addresses.end(), g_addedAfterQuery.begin(), g_addedAfterQuery.end());
-        g_addedAfterQuery.clear();
-        return ERROR_INSUFFICIENT_BUFFER;
-    }
-    if (g_failRead) {
-        return ERROR_NOT_SUPPORTED;
-    }
-    table->dwNumEntries = static_cast<DWORD>(g_addresses.size());
-    for (size_t i = 0; i < g_addresses.size(); ++i) {
-        table->table[i] = g_addresses[i];
-    }
-    return NO_ERROR;
-}
-
-DWORD WINAPI FakeGetIfEntry(PMIB_IFROW row)
-{
-    for (const FakeInterface& fake : g_interfaces) {
-        if (fake.index == row->dwIndex) {
-            row->dwType = fake.type;
-            row->dwOperStatus = fake.status;
-            row->dwDescrLen = static_cast<DWORD>(fake.description.size());
-            memcpy(row->bDescr, fake.description.data(),
-                   std::min(fake.description.size(), sizeof(row->bDescr)));
-            return NO_ERROR;
-        }
-    }
-    return ERROR_INVALID_DATA;
-}
-
-const CInterfaceTableSource kFakeTables = {&FakeGetIpAddrTable, &FakeGetIfEntry};
 
 class FakeInterfaceTable : public ::testing::Test
 {
 protected:
-    void SetUp() override
-    {
-        g_addresses.clear();
-        g_interfaces.clear();
-        g_addedAfterQuery.clear();
-        g_failRead = false;
-        SetInterfaceTableSource(&kFakeTables);
-    }
+    void SetUp() override { UseFakeInterfaces(); }
     void TearDown() override { SetInterfaceTableSource(nullptr); }
 };
 

@@ -3,6 +3,7 @@
 #include "afx/afxfile.h"
 #include "foundation/PathHelpers.h"
 #include "foundation/SettingsInterface.h"
+#include "test_support.h"
 
 #include <gtest/gtest.h>
 #include <knownfolders.h>
@@ -11,11 +12,6 @@
 
 namespace {
 
-std::wstring Text(const CMfxString& s)
-{
-    return std::wstring(s.GetString(), s.GetLength());
-}
-
 CMfxString SettingsFolder()
 {
     PWSTR folder = nullptr;
@@ -23,30 +19,6 @@ CMfxString SettingsFolder()
     CMfxString path = RemoveTrailingPathSeparator(folder) + L"\\CORVANE\\Tools";
     CoTaskMemFree(folder);
     return path;
-}
-
-std::string ReadBytes(const CMfxString& path)
-{
-    HANDLE file = CreateFileW(path.GetString(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return "<missing>";
-    }
-    std::string bytes(1 << 16, '\0');
-    DWORD read = 0;
-    ReadFile(file, &bytes[0], static_cast<DWORD>(bytes.size()), &read, nullptr);
-    CloseHandle(file);
-    bytes.resize(read);
-    return bytes;
-}
-
-void WriteBytes(const CMfxString& path, const std::string& bytes)
-{
-    HANDLE file = CreateFileW(path.GetString(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE);
-    DWORD written = 0;
-    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    CloseHandle(file);
 }
 
 const CSettingsKey kAllKeys[] = {

@@ -1,4 +1,4 @@
-// Request parsing, URLs, escaping and response texts of the RTSP library.
+// Request parsing, URLs, escaping and the Date header of the RTSP library.
 #include "live/rtsp_protocol.hh"
 
 #include <gtest/gtest.h>
@@ -110,25 +110,10 @@ TEST(RtspUrl, PercentEscapingRoundTrips)
     EXPECT_EQ(awkward, rtsp::percentDecode(rtsp::percentEncodePath(awkward)));
 }
 
-TEST(RtspResponse, TextsAreExact)
+TEST(RtspResponse, DateHeaderOfAFileTime)
 {
     // 2024-01-02 03:04:05 UTC as a FILETIME.
-    const std::uint64_t fileTime = 133486382450000000ull;
-    const std::string date = rtsp::dateHeader(fileTime);
-    EXPECT_EQ("Date: Tue, 02 Jan 2024 03:04:05 GMT\r\n", date);
-
-    const std::string cseq = "5";
-    const std::string body = "v=0\r\ns=x\r\n";
-    EXPECT_EQ("RTSP/1.0 200 OK\r\nCSeq: 5\r\nDate: Tue, 02 Jan 2024 03:04:05 GMT\r\n"
-              "Content-Base: rtsp://h:1/n/\r\nContent-Type: application/sdp\r\nContent-Length: 10\r\n\r\n"
-              "v=0\r\ns=x\r\n",
-              rtsp::buildResponse(200, &cseq, date,
-                                  "Content-Base: rtsp://h:1/n/\r\nContent-Type: application/sdp\r\n", &body));
-    EXPECT_EQ("RTSP/1.0 400 Bad Request\r\nDate: Tue, 02 Jan 2024 03:04:05 GMT\r\n\r\n",
-              rtsp::buildResponse(400, nullptr, date, ""));
-    EXPECT_STREQ("Not Found", rtsp::reasonPhrase(404));
-    EXPECT_STREQ("Method Not Allowed", rtsp::reasonPhrase(405));
-    EXPECT_STREQ("RTSP Version Not Supported", rtsp::reasonPhrase(505));
+    EXPECT_EQ("Date: Tue, 02 Jan 2024 03:04:05 GMT\r\n", rtsp::dateHeader(133486382450000000ull));
 }
 
 } // namespace

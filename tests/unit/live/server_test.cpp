@@ -372,15 +372,6 @@ TEST_F(RtspServerTest, PortInUseIsReportedAndNoServerIsMade)
     EXPECT_NE(std::string::npos, env->text.find(", 10048\n")) << env->text;
 }
 
-TEST_F(RtspServerTest, EnvironmentIsReclaimedOnlyWhenUnused)
-{
-    EXPECT_FALSE(env->reclaim()); // the server still uses it
-    env->setResultErrMsg("oops: ", WSAEADDRINUSE);
-    const std::string message = env->getResultMsg();
-    EXPECT_EQ(0u, message.find("oops: "));
-    EXPECT_GT(message.size(), 6u);
-}
-
 // A group socket towards a loopback receiver on an ephemeral port; the receiver is bound to the
 // exact address, so it (not the group socket on the wildcard address) gets the datagrams.
 class RtcpTest : public RtspServerTest

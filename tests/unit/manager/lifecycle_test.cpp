@@ -3,12 +3,13 @@
 #include "manager_test_support.h"
 
 #include "discovery/StreamInfo.h"
-#include "foundation/NetworkInterfaces.h"
+#include "fake_interfaces.h"
 
 #include <algorithm>
 #include <atomic>
 #include <gtest/gtest.h>
 
+using namespace fake_interfaces;
 using namespace manager_test;
 
 namespace {
@@ -141,17 +142,10 @@ TEST(StreamRecord, SequenceNumbersCountOnAndTheInterfaceFillTakesTheLastAddressO
     Corvane::CStreamInfo first(nullptr, Corvane::CStreamInfo::kSourceDiscovery);
     Corvane::CStreamInfo second(nullptr, Corvane::CStreamInfo::kSourceDiscovery);
     EXPECT_EQ(second.GetSequenceNumber(), first.GetSequenceNumber() + 1);
-    EXPECT_EQ(first.m_InterfaceIndex, -1);
-    EXPECT_EQ(first.m_Port, -1);
-    EXPECT_EQ(first.m_Resolved, 0);
-    EXPECT_TRUE(first.GetURL().IsEmpty());
 
-    g_fakeInterfaces = {
-        {"10.0.0.5", 2, "Intel", 5, 6},
-        {"192.168.1.20", 3, "Realtek", 5, 6},
-        {"10.0.0.6", 2, "Intel", 5, 6},
-    };
     UseFakeInterfaces();
+    g_interfaces = {{2, kEthernet, kUp, "Intel"}, {3, kEthernet, kUp, "Realtek"}};
+    g_addresses = {Address("10.0.0.5", 2), Address("192.168.1.20", 3), Address("10.0.0.6", 2)};
     EXPECT_TRUE(first.FetchInterfaceInfo(2));
     EXPECT_EQ(first.m_InterfaceIndex, 2);
     EXPECT_EQ(Text(CMfxString(first.GetInterfaceIP())), L"10.0.0.6");

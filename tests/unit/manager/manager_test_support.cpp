@@ -1,7 +1,5 @@
 #include "manager_test_support.h"
 
-#include "foundation/NetworkInterfaces.h"
-
 #include <algorithm>
 #include <atomic>
 #include <cstring>
@@ -133,15 +131,7 @@ std::vector<std::wstring> ReadLogLines(const std::wstring& folder)
     std::sort(names.begin(), names.end());
     std::vector<std::wstring> lines;
     for (const std::wstring& name : names) {
-        HANDLE file = CreateFileW((folder + L"\\" + name).c_str(), GENERIC_READ,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
-        std::string bytes;
-        char buffer[65536];
-        DWORD read = 0;
-        while (ReadFile(file, buffer, sizeof(buffer), &read, nullptr) && read > 0) {
-            bytes.append(buffer, read);
-        }
-        CloseHandle(file);
+        const std::string bytes = ReadBytes((folder + L"\\" + name).c_str());
         const std::wstring text = Text(CMfxString(bytes.data(), static_cast<int>(bytes.size())));
         size_t start = 0;
         for (size_t end; (end = text.find(L"\r\n", start)) != std::wstring::npos; start = end + 2) {
@@ -166,55 +156,6 @@ void OpenLogIn(CVelmoraManager& manager, const std::wstring& folder, const wchar
     manager.m_Settings.WriteString(SettingsKey::kLogFilename, L"velmora");
     manager.m_Settings.WriteString(SettingsKey::kLogDeleteOld, L"0");
     manager.ReadSettings();
-}
-
-std::wstring Text(const CMfxString& text)
-{
-    return std::wstring(text.GetString(), text.GetLength());
-}
-
-std::vector<FakeInterface> g_fakeInterfaces;
-
-namespace {
-
-DWORD WINAPI FakeGetIpAddrTable(PMIB_IPADDRTABLE table, PULONG size, BOOL /*order*/)
-{
-    const ULONG needed =
-        static_cast<ULONG>(sizeof(MIB_IPADDRTABLE) + g_fakeInterfaces.size() * sizeof(MIB_IPADDRROW));
-    if (table == nullptr || *size < needed) {
-        *size = needed;
-        return ERROR_INSUFFICIENT_BUFFER;
-    }
-    table->dwNumEntries = static_cast<DWORD>(g_fakeInterfaces.size());
-    for (size_t i = 0; i < g_fakeInterfaces.size(); ++i) {
-        table->table[i] = MIB_IPADDRROW{};
-        table->table[i].dwAddr = inet_addr(g_fakeInterfaces[i].address);
-        table->table[i].dwIndex = g_fakeInterfaces[i].index;
-    }
-    return NO_ERROR;
-}
-
-DWORD WINAPI FakeGetIfEntry(PMIB_IFROW row)
-{
-    for (const FakeInterface& entry : g_fakeInterfaces) {
-        if (entry.index == row->dwIndex) {
-            row->dwOperStatus = entry.operStatus;
-            row->dwType = entry.type;
-            row->dwDescrLen = static_cast<DWORD>(strlen(entry.description));
-            memcpy(row->bDescr, entry.description, row->dwDescrLen + 1);
-            return NO_ERROR;
-        }
-    }
-    return ERROR_INVALID_DATA;
-}
-
-const CInterfaceTableSource kFakeTables = {&FakeGetIpAddrTable, &FakeGetIfEntry};
-
-} // namespace
-
-void UseFakeInterfaces()
-{
-    SetInterfaceTableSource(&kFakeTables);
 }
 
 } // namespace manager_test

@@ -4,6 +4,7 @@
 
 #include "afx/afxplatform.h"
 #include "gateway/VelmoraManager.h"
+#include "test_support.h"
 
 #include <memory>
 #include <string>
@@ -48,20 +49,5 @@ std::vector<std::wstring> ReadLogLines(const std::wstring& folder);
 void FreshSettings(CVelmoraManager& manager, const wchar_t* settingsProbe);
 // Opens the manager's log file in the folder through its settings (file "<folder>\velmora_*.txt").
 void OpenLogIn(CVelmoraManager& manager, const std::wstring& folder, const wchar_t* settingsProbe);
-
-std::wstring Text(const CMfxString& text);
-
-// An interface table in place of the system's: rows in address-table order.
-struct FakeInterface
-{
-    const char* address;
-    DWORD index;
-    const char* description;
-    DWORD operStatus;
-    DWORD type;
-};
-extern std::vector<FakeInterface> g_fakeInterfaces;
-// Until SetInterfaceTableSource(nullptr).
-void UseFakeInterfaces();
 
 } // namespace manager_test

@@ -2,10 +2,11 @@
 // supplies, and reads its own version block.
 #include "manager_test_support.h"
 
-#include "foundation/NetworkInterfaces.h"
+#include "fake_interfaces.h"
 
 #include <gtest/gtest.h>
 
+using namespace fake_interfaces;
 using namespace manager_test;
 
 namespace {
@@ -15,14 +16,14 @@ class ManagerInterfaceChoice : public ::testing::Test
 protected:
     void SetUp() override
     {
-        g_fakeInterfaces = {
-            {"127.0.0.1", 1, "Loopback", 5, 24},
-            {"10.0.0.5", 2, "Intel(R) Ethernet Connection", 5, 6},
-            {"192.168.1.20", 3, "Realtek PCIe GbE", 5, 6},
-            {"192.168.1.21", 4, "Realtek USB GbE", 5, 6},
-            {"172.16.0.9", 5, "Broadcom NetXtreme", 2, 6}, // down
-        };
         UseFakeInterfaces();
+        g_interfaces = {{1, kLoopback, kUp, "Loopback"},
+                        {2, kEthernet, kUp, "Intel(R) Ethernet Connection"},
+                        {3, kEthernet, kUp, "Realtek PCIe GbE"},
+                        {4, kEthernet, kUp, "Realtek USB GbE"},
+                        {5, kEthernet, kDown, "Broadcom NetXtreme"}};
+        g_addresses = {Address("127.0.0.1", 1), Address("10.0.0.5", 2), Address("192.168.1.20", 3),
+                       Address("192.168.1.21", 4), Address("172.16.0.9", 5)};
     }
     void TearDown() override { SetInterfaceTableSource(nullptr); }
 
@@ -139,7 +140,7 @@ TEST_F(ManagerInterfaceChoice, DescriptionFragmentMatchesEveryOperationalInterfa
 {
     EXPECT_EQ(Choose(L"realtek"),
               (std::pair<std::wstring, std::wstring>{L"Realtek USB GbE", L"192.168.1.21"}));
-    g_fakeInterfaces[3].operStatus = 0; // the USB adapter goes down
+    g_interfaces[3].status = 0; // the USB adapter goes down
     EXPECT_EQ(Choose(L"realtek"),
               (std::pair<std::wstring, std::wstring>{L"Realtek PCIe GbE", L"192.168.1.20"}));
     // Without the closing bracket the whole text is a description fragment.
@@ -152,7 +153,7 @@ TEST_F(ManagerInterfaceChoice, NoMatchAnInterfaceThatIsDownOrNoSettingGiveTheDef
     EXPECT_EQ(Choose(L"Broadcom"), kDefault);
     EXPECT_EQ(Choose(L"172.16.0.9 (Broadcom NetXtreme)"), kDefault);
     EXPECT_EQ(Choose(L""), kDefault);
-    g_fakeInterfaces = {{"127.0.0.1", 1, "Loopback", 5, 24}};
+    g_addresses.resize(1); // the loopback address alone
     EXPECT_EQ(Choose(L"anything"), (std::pair<std::wstring, std::wstring>{L"unknown interface", L""}));
 }
 

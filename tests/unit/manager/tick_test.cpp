@@ -173,35 +173,6 @@ TEST(ManagerTick, PostsARefreshRequestOnlyWhenSomethingChanged)
     EXPECT_GE(owner.TakeRefreshRequests(), 1);
 }
 
-TEST(ManagerTick, RemovedStreamsStayUntilNothingOfThemIsActive)
-{
-    g_rawMilliSec = 0;
-    FakeOwner owner;
-    auto manager = MakeManager(owner.AsOwner());
-    auto* heard = new CVelmoraStream(manager.get(), CVelmoraStream::kKindSAP, L"Heard", L"", kSdp);
-    auto* pasted = new CVelmoraStream(manager.get(), CVelmoraStream::kKindSDP, L"Pasted", L"", kSdp);
-    manager->m_Streams = {heard, pasted};
-    heard->m_SAPWanted = 1;
-    heard->m_BonjourWanted = 1;
-    heard->m_RTSPWanted = 1;
-    heard->m_Published = 1; // its RTSP publication is still to go
-    heard->MarkRemoved();
-    Tick(*manager);
-    Tick(*manager);
-    ASSERT_EQ(manager->m_Streams.size(), 2u);
-    EXPECT_EQ(heard->m_SAPWanted + heard->m_BonjourWanted + heard->m_RTSPWanted, 0);
-    owner.TakeRefreshRequests();
-
-    heard->m_Published = 0;
-    Tick(*manager);
-    EXPECT_EQ(StreamNames(*manager), std::vector<std::wstring>{L"Pasted"});
-    EXPECT_EQ(owner.TakeRefreshRequests(), 1);
-    ASSERT_FALSE(owner.paneLines.empty());
-    const std::wstring& line = owner.paneLines.back().first;
-    EXPECT_NE(line.find(L"Removed Stream Heard (Type: SAP)"), std::wstring::npos) << line;
-    EXPECT_EQ(owner.paneLines.back().second, kLogGreen);
-}
-
 TEST(ManagerTick, RequestedDuplicateCheckComesOnTheNextTick)
 {
     g_rawMilliSec = 0;
@@ -263,43 +234,4 @@ TEST(ManagerStream, PastedAndHeardStreamsTakeTheirValuesFromTheSdp)
     heard->ChangeSDP(L"v=0\r\n");
     EXPECT_EQ(Text(heard->GetSDP()), kSdp);
     delete heard;
-}
-
-TEST(ManagerStream, AHeardStreamIsAliveForFiveMinutesAfterItsLastAnnouncement)
-{
-    g_rawMilliSec = 0;
-    auto manager = MakeManager();
-    g_rawMilliSec += 1000;
-    CVelmoraStream heard(manager.get(), CVelmoraStream::kKindSAP, L"Heard", L"", kSdp);
-    CVelmoraStream url(manager.get(), CVelmoraStream::kKindRTSP, L"", L"rtsp://10.0.0.5/x", L"");
-    auto record = Record(*manager, L"Found");
-    CVelmoraStream found(manager.get(), record.get());
-    EXPECT_TRUE(heard.IsAlive());
-    g_rawMilliSec += 299999;
-    EXPECT_TRUE(heard.IsAlive());
-    g_rawMilliSec += 1;
-    EXPECT_FALSE(heard.IsAlive());
-    EXPECT_TRUE(url.IsAlive());
-    EXPECT_TRUE(found.IsAlive());
-    EXPECT_EQ(found.m_LastSAPAnnounce, 0u);
-    found.MarkRemoved();
-    EXPECT_FALSE(found.IsAlive());
-    EXPECT_EQ(found.m_Removed, 1);
-    EXPECT_EQ(Text(found.GetName()), L"Found");
-}
-
-TEST(ManagerStream, RemovingAPastedStreamWithdrawsItsWishesAtOnce)
-{
-    g_rawMilliSec = 0;
-    auto manager = MakeManager();
-    auto* pasted = new CVelmoraStream(manager.get(), CVelmoraStream::kKindSDP, L"", L"", kSdp);
-    manager->m_Streams.push_back(pasted);
-    pasted->m_SAPWanted = 1;
-    pasted->m_BonjourWanted = 1;
-    pasted->m_RTSPWanted = 1;
-    pasted->MarkRemoved();
-    EXPECT_EQ(pasted->m_SAPWanted + pasted->m_BonjourWanted + pasted->m_RTSPWanted, 0);
-    EXPECT_EQ(pasted->m_Removed, 1);
-    // Its own step ran within MarkRemoved.
-    EXPECT_EQ(Text(pasted->GetName()), L"Studio B");
 }
