@@ -17,7 +17,6 @@
 //   selected <list id>              "selected" lines with the selected items
 //   colwidth <list id> <col> [w]    read (or set, then read) a column's width
 //   rect <id>                       a control's rectangle in the dialog's client coordinates
-//   client                          the dialog's client rectangle
 //   placement                       the dialog's window placement, as the settings keep it
 //   move <x> <y> <w> <h>            move and size the dialog
 //   syscommand <maximize|restore|close|about>   what the caption's boxes and the system menu send
@@ -326,16 +325,12 @@ std::wstring Run(const std::vector<std::wstring>& args)
         }
         return L"";
     }
-    if (name == L"rect" || name == L"client") {
+    if (name == L"rect") {
+        if (hControl == nullptr)
+            return L"no such control";
         RECT rect = {};
-        if (name == L"client") {
-            GetClientRect(g_hMain, &rect);
-        } else {
-            if (hControl == nullptr)
-                return L"no such control";
-            GetWindowRect(hControl, &rect);
-            MapWindowPoints(nullptr, g_hMain, reinterpret_cast<POINT*>(&rect), 2);
-        }
+        GetWindowRect(hControl, &rect);
+        MapWindowPoints(nullptr, g_hMain, reinterpret_cast<POINT*>(&rect), 2);
         Say(L"rect\t" + Number(rect.left) + L"\t" + Number(rect.top) + L"\t" + Number(rect.right) + L"\t" +
             Number(rect.bottom));
         return L"";

@@ -13,6 +13,12 @@ inline std::wstring Text(const CMfxString& s)
     return std::wstring(s.GetString(), s.GetLength());
 }
 
+// The text as UTF-8 bytes.
+inline std::string Narrow(const CMfxString& text)
+{
+    return std::string(CMfxString(text).GetUtf8());
+}
+
 // The file's bytes (only the last `fromEnd` ones when given), or "<missing>".
 inline std::string ReadBytes(const CMfxString& path, LONGLONG fromEnd = 0)
 {

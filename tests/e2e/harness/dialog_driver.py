@@ -49,9 +49,8 @@ class Dialog:
         args = ["colwidth", list_id, column] + ([width] if width is not None else [])
         return int(self.command(*args)[0].split("\t")[1])
 
-    def rect(self, control_id=None):
-        line = self.command("rect", control_id)[0] if control_id is not None else self.command("client")[0]
-        return tuple(int(v) for v in line.split("\t")[1:])
+    def rect(self, control_id):
+        return tuple(int(v) for v in self.command("rect", control_id)[0].split("\t")[1:])
 
     def placement(self):
         """(show command, normal left, top, right, bottom, maximized)."""

@@ -1,6 +1,6 @@
 // The window half of the class library layer against real windows under Wine: message maps,
-// subclassing, reflection of child notifications, modal dialogs with data exchange, message boxes
-// and string resources.
+// subclassing, reflection of child notifications, modal dialogs with data exchange and message
+// boxes.
 #include "afx/afxcmn.h"
 #include "afx/afxdialogex.h"
 
@@ -196,28 +196,25 @@ TEST(Subclassing, AControlsMessagesGoThroughTheObjectAndOnToTheControl)
     EXPECT_EQ(edit.setTextCalls, 1) << "after unsubclassing the object sees nothing";
 }
 
-TEST(Subclassing, TheObjectOfADestroyedControlIsUntied)
+TEST(Subclassing, AControlAndItsObjectGoTogether)
 {
+    // A destroyed control unties its object.
     CRecordingWnd parent;
     ASSERT_TRUE(parent.CreateHidden());
     HWND hEdit =
         ::CreateWindowExW(0, L"EDIT", L"", WS_CHILD, 0, 0, 100, 20, parent.m_hWnd, nullptr, nullptr, nullptr);
     CFilterEdit edit;
     ASSERT_TRUE(edit.SubclassWindow(hEdit));
-    parent.DestroyWindow(); // destroys the child too
+    ::DestroyWindow(hEdit);
     EXPECT_EQ(edit.m_hWnd, nullptr);
     EXPECT_EQ(CWnd::FromHandlePermanent(hEdit), nullptr);
-}
 
-TEST(Subclassing, AnObjectDestroyedBeforeItsWindowDestroysTheWindow)
-{
-    CRecordingWnd parent;
-    ASSERT_TRUE(parent.CreateHidden());
-    HWND hEdit =
+    // An object destroyed before its control destroys the control.
+    hEdit =
         ::CreateWindowExW(0, L"EDIT", L"", WS_CHILD, 0, 0, 100, 20, parent.m_hWnd, nullptr, nullptr, nullptr);
     {
-        CFilterEdit edit;
-        ASSERT_TRUE(edit.SubclassWindow(hEdit));
+        CFilterEdit early;
+        ASSERT_TRUE(early.SubclassWindow(hEdit));
     }
     EXPECT_FALSE(::IsWindow(hEdit));
 }
@@ -521,17 +518,6 @@ TEST(Application, AStartThatReturnsFalseEndsWithExitInstance)
     EXPECT_STREQ(app.m_pszAppName, L"Velmora Test");
     EXPECT_EQ(AfxWinMain(::GetModuleHandleW(nullptr), nullptr, const_cast<LPWSTR>(L""), SW_SHOW), 101);
     EXPECT_STREQ(app.m_pszRegistryKey, L"Local AppWizard-Generated Applications");
-}
-
-TEST(Application, StringResources)
-{
-    CString text = L"old";
-    EXPECT_TRUE(AfxLoadString(102, text));
-    EXPECT_STREQ(text.GetString(), L"Streamname");
-    EXPECT_FALSE(AfxLoadString(9999, text));
-    EXPECT_TRUE(text.IsEmpty());
-    EXPECT_TRUE(text.LoadString(101));
-    EXPECT_STREQ(text.GetString(), L"&About Test...");
 }
 
 } // namespace

@@ -1,8 +1,6 @@
 // The dialog's rules without a window: rows, marks and grey state of the three lists, the AUTO
 // switches, the buttons against a fake stream table and against the gateway manager's table, the
 // resize layout, the placement text, the log pane's scroll arithmetic and premultiplied alpha.
-#include "discovery/StreamInfo.h"
-#include "gateway/SapPacket.h"
 #include "gateway/VelmoraManager.h"
 #include "gateway/VelmoraStream.h"
 #include "res/resource.h"
@@ -131,17 +129,6 @@ TEST(ListRows, CellsInColumnOrder)
     byUrl.sapWanted = true;
     EXPECT_EQ(Texts(PlanRow(byUrl, kNow, Autos(false)).cells),
               (std::vector<std::wstring>{L"Desk", L"239.7.7.7/32", L"rtsp://10.0.0.7/desk", L"", L"A"}));
-
-    // The columns the rows are written under, with their widths.
-    const std::vector<ColumnSpec>& corvane = Columns(kListCorvane);
-    ASSERT_EQ(corvane.size(), 5u);
-    EXPECT_EQ(corvane[0].stringId, static_cast<UINT>(IDS_COLUMN_STREAMNAME));
-    EXPECT_EQ(corvane[3].stringId, static_cast<UINT>(IDS_COLUMN_SAP));
-    EXPECT_EQ(corvane[4].width, 200);
-    EXPECT_EQ(Columns(kListSap).size(), 4u);
-    EXPECT_EQ(Columns(kListSap)[3].stringId, static_cast<UINT>(IDS_COLUMN_COR));
-    EXPECT_EQ(Columns(kListLocal)[2].stringId, static_cast<UINT>(IDS_COLUMN_SOURCE));
-    EXPECT_EQ(Columns(kListLocal)[2].width, 50);
 }
 
 TEST(ListRows, YoungStreamsWaitGreyUntilThirtyFiveSeconds)
@@ -465,60 +452,8 @@ protected:
         m_Manager->AddSDPStream(CMfxString(sdp.c_str()));
         return m_Manager->m_Streams.back();
     }
-    void Hear(const std::string& sdp)
-    {
-        std::vector<BYTE> packet = BuildSapPacket(CMfxString(sdp.c_str()), FALSE, L"10.0.0.1", &rand);
-        m_Manager->OnSAPPacket(static_cast<int>(packet.size()), packet.data());
-    }
     std::unique_ptr<CVelmoraManager> m_Manager;
-    std::vector<std::unique_ptr<Corvane::CStreamInfo>> m_Records;
 };
-
-TEST_F(ManagerTableTest, RowsFromTheTableWithTwinsAndMarks)
-{
-    CManagerStreamTable table(*m_Manager);
-    // A found stream that this gateway announces, and its announcement heard back.
-    m_Records.emplace_back(new Corvane::CStreamInfo(nullptr, Corvane::CStreamInfo::kSourceDiscovery));
-    m_Records.back()->SetName(L"Studio A");
-    m_Manager->AddBonjourStream(m_Records.back().get());
-    CVelmoraStream* found = m_Manager->m_Streams.back();
-    found->m_SDP = CMfxString(Sdp("Studio A", 11, "239.1.1.1/32").c_str());
-    found->SetOriginLine(L"peer 11 1 IN IP4 10.0.0.2");
-    found->SetConnectionAddress(L"239.1.1.1/32");
-    found->m_OriginAddress = L"10.0.0.2";
-    found->m_SAPWanted = 1;
-    found->m_SAPActive = 1;
-    Hear(Sdp("Studio A", 11, "239.1.1.1/32"));
-    CVelmoraStream* heard = m_Manager->m_Streams.back();
-    m_Manager->OnTimer(); // the heard stream takes its values from its SDP
-    BOOL changed = FALSE;
-    m_Manager->CheckDuplicateStreams(changed);
-    ASSERT_TRUE(changed);
-    // A pasted stream.
-    AddSdp(Sdp("Desk", 22, "239.2.2.2/32"));
-
-    std::vector<StreamFacts> streams;
-    table.ReadStreams(streams);
-    ASSERT_EQ(streams.size(), 3u);
-    const ULONGLONG now = table.GetNow();
-    std::vector<RowPlan> rows;
-    for (const StreamFacts& stream : streams) {
-        ASSERT_TRUE(IsListed(stream, now));
-        rows.push_back(PlanRow(stream, now, Autos(false)));
-    }
-    EXPECT_EQ(rows[0].list, kListCorvane);
-    EXPECT_EQ(rows[0].key, found->m_Serial);
-    EXPECT_TRUE(rows[0].enabled);
-    EXPECT_EQ(Texts(rows[0].cells)[3], L"A");
-    EXPECT_EQ(rows[1].list, kListSap);
-    EXPECT_EQ(rows[1].key, heard->m_Serial);
-    EXPECT_FALSE(rows[1].enabled);
-    EXPECT_EQ(Texts(rows[1].cells),
-              (std::vector<std::wstring>{L"Studio A", L"10.0.0.2", L"239.1.1.1/32", L""}));
-    EXPECT_EQ(rows[2].list, kListLocal);
-    EXPECT_EQ(Texts(rows[2].cells), (std::vector<std::wstring>{L"Desk", L"", L"SDP", L"", L""}))
-        << "its connection address comes with its first tick";
-}
 
 TEST_F(ManagerTableTest, KeysAreNeverReusedAndGoneStreamsAreNotFound)
 {

@@ -84,28 +84,6 @@ TEST(MfxStringFormat, GrowsWhereTheEstimateIsShort)
     ExpectRuntimeResult(L"%I64d %s %.300f", 5LL, L"abc", 1.0);
 }
 
-TEST(MfxStringFormat, EstimateWalk)
-{
-    EXPECT_EQ(Estimate(L""), 1);
-    EXPECT_EQ(Estimate(L"%%d"), 3);
-    EXPECT_EQ(Estimate(L"%5.2s", L"abcdef"), 6);
-    EXPECT_EQ(Estimate(L"%s", static_cast<const wchar_t*>(nullptr)), 7);
-    EXPECT_EQ(Estimate(L"%s", L""), 2);
-    EXPECT_EQ(Estimate(L"%d", 1), 33);
-    EXPECT_EQ(Estimate(L"%40.5d", 1), 46);
-    EXPECT_EQ(Estimate(L"%#x", 1), 35);
-    EXPECT_EQ(Estimate(L"%e", 1.0), 129);
-    EXPECT_EQ(Estimate(L"%c", 65), 3);
-    EXPECT_EQ(Estimate(L"%5c", 65), 6);
-    // "%I64d" takes 8 bytes of the argument list: the string after it is still found.
-    EXPECT_EQ(Estimate(L"%I64d%s", 1LL << 40, L"abc"), 36);
-    EXPECT_EQ(Estimate(L"%*s", 9, L"abc"), 10);
-    EXPECT_EQ(Estimate(L"%.*s", 2, L"abc"), 3);
-    EXPECT_EQ(Estimate(L"%f", 1.5), 1 + static_cast<int>(RuntimeFormat(L"%*.*f", 0, 6, 1.5).size()) + 1);
-    EXPECT_EQ(Estimate(L"%I64s", L"x"), -1);
-    EXPECT_EQ(Estimate(L"%a", 1.0), -1);
-}
-
 TEST(MfxStringFormat, FormatEndingInsideAConversion)
 {
     const wchar_t* formats[] = {L"abc%", L"abc%-0", L"abc%5", L"abc%5.", L"abc%I64"};
@@ -266,15 +244,8 @@ TEST(MfxStringConvert, WriteAnsiWritesTheBytes)
         EXPECT_EQ(CMfxString().WriteAnsi(file), 0);
         file.Close();
     }
-    HANDLE handle =
-        CreateFileW(path.GetString(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(handle, INVALID_HANDLE_VALUE);
-    char bytes[16] = {};
-    DWORD read = 0;
-    ReadFile(handle, bytes, sizeof(bytes), &read, nullptr);
-    CloseHandle(handle);
-    EXPECT_EQ(std::string(bytes, read), "Gr\xfc\xdf"
-                                        "e\r\n");
+    EXPECT_EQ(ReadBytes(path), "Gr\xfc\xdf"
+                               "e\r\n");
     // A write the file refuses is reported, not thrown.
     CFile readOnly;
     ASSERT_TRUE(readOnly.Open(path.GetString(), CFile::modeRead));

@@ -1,6 +1,5 @@
-// The settings file in the program-data folder, and the path helpers it shares with the log file.
+// The settings file in the program-data folder.
 #include "afx/afxplatform.h"
-#include "afx/afxfile.h"
 #include "foundation/PathHelpers.h"
 #include "foundation/SettingsInterface.h"
 #include "test_support.h"
@@ -156,57 +155,4 @@ TEST(SettingsWithoutFile, DefaultsAndNoWrites)
     EXPECT_EQ(settings.GetInt(SettingsKey::kLogDeleteKeepDays), 3);
     EXPECT_FALSE(settings.WriteInt(SettingsKey::kAutoLocal, 1));
     EXPECT_TRUE(settings.GetLocalSettingsFile().IsEmpty());
-}
-
-TEST(PathHelpers, NamesAndSeparators)
-{
-    EXPECT_EQ(Text(GetFileNameFromPath(L"C:\\a/b\\c.txt")), L"c.txt");
-    EXPECT_EQ(Text(GetFileNameFromPath(L"a/b/c")), L"c");
-    EXPECT_EQ(Text(GetFileNameFromPath(L"plain")), L"plain");
-    EXPECT_EQ(Text(GetFileNameFromPath(L"C:\\dir\\")), L"");
-    EXPECT_EQ(Text(GetFileExtension(L"C:\\d\\gw_2016_09_07.log")), L"log");
-    EXPECT_EQ(Text(GetFileExtension(L"C:\\d\\noext")), L"");
-    EXPECT_EQ(Text(GetFileExtension(L"a.b.c")), L"c");
-    EXPECT_EQ(Text(RemoveTrailingPathSeparator(L"D:\\Data\\")), L"D:\\Data");
-    EXPECT_EQ(Text(RemoveTrailingPathSeparator(L"D:\\Data\\\\")), L"D:\\Data\\");
-    EXPECT_EQ(Text(RemoveTrailingPathSeparator(L"a/b/")), L"a/b");
-    EXPECT_EQ(Text(RemoveTrailingPathSeparator(L"D:\\Data")), L"D:\\Data");
-    EXPECT_EQ(Text(RemoveTrailingPathSeparator(L"")), L"");
-}
-
-TEST(PathHelpers, FoldersAndFiles)
-{
-    wchar_t temp[MAX_PATH];
-    ASSERT_NE(GetTempPathW(MAX_PATH, temp), 0u);
-    CMfxString root;
-    root.Format(L"%spath_helpers_%lu", temp, GetCurrentProcessId());
-    CMfxString deep = root + L"\\one\\two";
-    EXPECT_FALSE(DirectoryExists(deep));
-    EXPECT_FALSE(FileExists(deep));
-    EXPECT_TRUE(CreateDirectoryPath(deep));
-    EXPECT_TRUE(DirectoryExists(deep));
-    EXPECT_TRUE(FileExists(deep)) << "a folder counts as existing";
-    EXPECT_TRUE(CreateDirectoryPath(deep)) << "an existing folder is fine";
-
-    CMfxString file = root + L"\\file.txt";
-    WriteBytes(file, "content");
-    EXPECT_TRUE(FileExists(file));
-    EXPECT_FALSE(DirectoryExists(file));
-    EXPECT_FALSE(CreateDirectoryPath(file));
-
-    // Opening never empties an existing file, and creates a missing one.
-    CFile opened;
-    EXPECT_TRUE(OpenOrCreateFile(opened, file));
-    opened.Close();
-    EXPECT_EQ(ReadBytes(file), "content");
-    CMfxString created = root + L"\\created.txt";
-    EXPECT_TRUE(OpenOrCreateFile(opened, created));
-    opened.Close();
-    EXPECT_EQ(ReadBytes(created), "");
-
-    DeleteFileW(file.GetString());
-    DeleteFileW(created.GetString());
-    RemoveDirectoryW(deep.GetString());
-    RemoveDirectoryW((root + L"\\one").GetString());
-    RemoveDirectoryW(root.GetString());
 }

@@ -363,15 +363,6 @@ TEST_F(RtspServerTest, ConnectionsBeyondTheLimitAreClosed)
     EXPECT_NE(std::string::npos, env->text.find("too many connections (2)"));
 }
 
-TEST_F(RtspServerTest, PortInUseIsReportedAndNoServerIsMade)
-{
-    const Port taken = server->serverPort();
-    EXPECT_EQ(nullptr, TestServer::createNew(*env, taken));
-    const std::string expected = "socketErr() bind() error (port number: " + std::to_string(port) + "): ";
-    EXPECT_NE(std::string::npos, env->text.find(expected)) << env->text;
-    EXPECT_NE(std::string::npos, env->text.find(", 10048\n")) << env->text;
-}
-
 // A group socket towards a loopback receiver on an ephemeral port; the receiver is bound to the
 // exact address, so it (not the group socket on the wildcard address) gets the datagrams.
 class RtcpTest : public RtspServerTest
@@ -462,9 +453,7 @@ TEST_F(RtcpTest, CnameIsBoundedOrTheHostName)
     const std::string longName(300, 'n');
     RTCPInstance* bounded = RTCPInstance::createNew(*env, &rtcpGroupsock, longName.c_str(), nullptr);
     EXPECT_EQ(std::string(255, 'n'), bounded->CNAME());
-    EXPECT_EQ(std::string(255, 'n'), cnameOf(receive()));
     Medium::close(bounded);
-    receive();
 
     char host[256] = {};
     gethostname(host, sizeof(host) - 1);

@@ -4,6 +4,7 @@
 #include "gateway/MulticastSocket.h"
 #include "gateway/SapPacket.h"
 #include "gateway/SdpHelpers.h"
+#include "test_support.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>
@@ -13,11 +14,6 @@
 namespace {
 
 using Bytes = std::vector<BYTE>;
-
-std::string Narrow(const CMfxString& text)
-{
-    return std::string(CMfxString(text).GetUtf8());
-}
 
 // The eight header bytes followed by what comes after them.
 Bytes Datagram(BYTE flags, BYTE authLength, BYTE h2, BYTE h3, BYTE o1, BYTE o2, BYTE o3, BYTE o4,

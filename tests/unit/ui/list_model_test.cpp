@@ -325,28 +325,6 @@ TEST_F(ListModel, SortingCallsTheCallersFunctionWithTheCallersValues)
         EXPECT_TRUE(value >= 100 && value <= 102) << value;
 }
 
-TEST_F(ListModel, ColumnClicksSortByTheLogicalColumnBothWays)
-{
-    Fill(3, 1);
-    list.ShowColumn(1, false);
-    CHeaderCtrl* pHeader = list.GetHeaderCtrl();
-    auto click = [&](int physical) {
-        CRect rect;
-        pHeader->GetItemRect(physical, &rect);
-        LPARAM point = MAKELPARAM(rect.CenterPoint().x, rect.CenterPoint().y);
-        pHeader->SendMessage(WM_LBUTTONDOWN, MK_LBUTTON, point);
-        pHeader->SendMessage(WM_LBUTTONUP, 0, point);
-    };
-    click(1); // physical 1 is logical column 2
-    EXPECT_EQ(list.GetSortColumn(), 3);
-    click(1);
-    EXPECT_EQ(list.GetSortColumn(), -3);
-    click(1);
-    EXPECT_EQ(list.GetSortColumn(), 3);
-    click(0);
-    EXPECT_EQ(list.GetSortColumn(), 1);
-}
-
 TEST_F(ListModel, TheHeaderMenuListsEveryColumn)
 {
     Fill(3, 1);
