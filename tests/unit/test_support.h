@@ -1,5 +1,5 @@
-// Helpers shared by the unit test programs: a string's text for readable comparisons, and the bytes
-// of files.
+// Helpers shared by the unit test programs: a string's text for readable comparisons, the bytes of
+// files, and loopback sockets.
 #pragma once
 
 #include "afx/afxplatform.h"
@@ -56,4 +56,22 @@ inline void WriteBytes(const CMfxString& path, const std::string& bytes, LONGLON
         SetEndOfFile(file);
     }
     CloseHandle(file);
+}
+
+// A socket bound to 127.0.0.1 on an ephemeral port, listening when it is a stream socket; `port` is
+// the port it got.
+inline SOCKET LoopbackSocket(int type, UINT& port)
+{
+    SOCKET s = socket(AF_INET, type, 0);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    EXPECT_EQ(bind(s, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+    if (type == SOCK_STREAM) {
+        EXPECT_EQ(listen(s, 4), 0);
+    }
+    int length = sizeof(address);
+    getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);
+    port = ntohs(address.sin_port);
+    return s;
 }

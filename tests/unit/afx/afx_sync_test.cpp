@@ -87,22 +87,6 @@ TEST(File, WriteErrorsAreReportedNotThrown)
     EXPECT_EQ(closed.GetLength(), 0u);
 }
 
-TEST(File, SharingFlagsDecideAboutSecondOpens)
-{
-    TempFile temp(L"share");
-    CFile first;
-    ASSERT_TRUE(first.Open(temp.Path(), kShared | CFile::modeCreate));
-    CFile second;
-    EXPECT_TRUE(second.Open(temp.Path(), kShared)) << "both allow sharing";
-    second.Close();
-    first.Close();
-
-    ASSERT_TRUE(first.Open(temp.Path(), CFile::modeReadWrite | CFile::shareExclusive));
-    CFileException error;
-    EXPECT_FALSE(second.Open(temp.Path(), kShared, &error));
-    EXPECT_EQ(error.m_cause, CFileException::sharingViolation);
-}
-
 template <typename Body> DWORD WINAPI RunBody(LPVOID argument)
 {
     (*static_cast<Body*>(argument))();

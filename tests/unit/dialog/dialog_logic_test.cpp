@@ -609,10 +609,6 @@ TEST(WindowPlacementText, IncompleteTextsAreNotTaken)
         EXPECT_TRUE(placement.ToString().IsEmpty()) << text;
         EXPECT_EQ(0, memcmp(&before, &placement.GetPlacement(), sizeof(WINDOWPLACEMENT))) << text;
     }
-    CWindowPlacement fresh;
-    EXPECT_FALSE(fresh.IsValid());
-    EXPECT_EQ(fresh.GetPlacement().length, 44u);
-    EXPECT_TRUE(fresh.ToString().IsEmpty());
 }
 
 TEST(WindowPlacementText, HiddenOrUnknownShowCommandsComeUpNormal)

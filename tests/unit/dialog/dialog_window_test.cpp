@@ -343,23 +343,6 @@ TEST(AddStreamDialogs, RtspUrlAsTypedAndEmptyUrlOnOk)
     EXPECT_TRUE(empty.m_URL.IsEmpty());
 }
 
-TEST(AddStreamDialogs, NewSdpKeepsItsTitleAndLineBreaks)
-{
-    const wchar_t* pasted = L"v=0\r\no=- 1 1 IN IP4 10.0.0.5\r\ns=Studio A\r\nc=IN IP4 239.1.2.3/32\r\n";
-    CDialogAddSDPStream dialog(nullptr, L"", FALSE);
-    RunModal(
-        dialog,
-        [pasted](HWND hDialog) {
-            EXPECT_STREQ(WindowText(hDialog).GetString(), L"Add SDP Stream");
-            HWND hEdit = ::GetDlgItem(hDialog, IDC_EDIT_SDP);
-            EXPECT_FALSE(::GetWindowLongW(hEdit, GWL_STYLE) & ES_READONLY);
-            ::SetWindowTextW(hEdit, pasted);
-            Press(hDialog, IDOK);
-        },
-        IDOK);
-    EXPECT_STREQ(dialog.m_SDP.GetString(), pasted);
-}
-
 TEST(AddStreamDialogs, ListedStreamIsShownReadOnlyUnderItsName)
 {
     CDialogAddSDPStream dialog(nullptr, L"Studio B", L"v=0\r\ns=Studio B\r\n", TRUE);

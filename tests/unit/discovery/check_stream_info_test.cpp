@@ -4,6 +4,7 @@
 #include "afx/afxsock.h"
 #include "discovery/CheckStreamInfoURL.h"
 #include "gateway/VelmoraManager.h"
+#include "test_support.h"
 
 #include <chrono>
 #include <gtest/gtest.h>
@@ -25,22 +26,14 @@ public:
     Listener()
     {
         EXPECT_TRUE(AfxSocketInit());
-        m_socket = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-        sockaddr_in address = {};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        EXPECT_EQ(bind(m_socket, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
-        EXPECT_EQ(listen(m_socket, 4), 0);
-        int length = sizeof(address);
-        getsockname(m_socket, reinterpret_cast<sockaddr*>(&address), &length);
-        m_port = ntohs(address.sin_port);
+        m_socket = LoopbackSocket(SOCK_STREAM, m_port);
     }
     ~Listener() { closesocket(m_socket); }
 
     CMfxString URL() const
     {
         CMfxString url;
-        url.Format(L"rtsp://127.0.0.1:%d/by-name/x", m_port);
+        url.Format(L"rtsp://127.0.0.1:%u/by-name/x", m_port);
         return url;
     }
 
@@ -79,7 +72,7 @@ public:
 
 private:
     SOCKET m_socket = INVALID_SOCKET;
-    int m_port = 0;
+    UINT m_port = 0;
 };
 
 bool WaitForEnd(CCheckStreamInfoURL& checker, int milliseconds)

@@ -391,15 +391,3 @@ TEST(LocalTime, DerivedTimeStaysRightPastTheTimerWrap)
     EXPECT_EQ(now.wMonth, 10);
     EXPECT_EQ(now.wDay, 27);
 }
-
-TEST(LocalTime, FollowsTheSystemClock)
-{
-    CLocalTimeState state;
-    SYSTEMTIME derived;
-    GetLocalTimeMs(state, derived);
-    SYSTEMTIME system;
-    GetLocalTime(&system);
-    LONGLONG difference = static_cast<LONGLONG>(SystemTimeToTicks(system) - SystemTimeToTicks(derived));
-    EXPECT_GE(difference, 0);
-    EXPECT_LT(difference, 2000 * static_cast<LONGLONG>(kMs));
-}

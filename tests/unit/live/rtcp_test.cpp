@@ -70,14 +70,6 @@ TEST(RtcpPackets, CnameIsPaddedAndBoundedTo255Bytes)
     EXPECT_EQ(0, packet[9]);
 }
 
-TEST(RtcpPackets, NtpTimeOfFileTime)
-{
-    // 1900-01-01 is NTP 0; one and a half seconds later.
-    const std::uint64_t ntpEpoch = 9435484800ull * 10000000;
-    EXPECT_EQ(0u, rtcp::ntpFromFileTime(ntpEpoch));
-    EXPECT_EQ((1ull << 32) | 0x80000000u, rtcp::ntpFromFileTime(ntpEpoch + 15000000));
-}
-
 TEST(RtcpPackets, InvalidCompoundPacketsAreRefused)
 {
     const Bytes good = senderReportAndCname(7, "abc");

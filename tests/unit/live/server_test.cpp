@@ -447,22 +447,6 @@ TEST_F(RtcpTest, ReportAtCreationAndByeAtClose)
     Medium::close(sink);
 }
 
-TEST_F(RtcpTest, CnameIsBoundedOrTheHostName)
-{
-    Groupsock rtcpGroupsock(*env, destination, Port(rtcpPort), 255);
-    const std::string longName(300, 'n');
-    RTCPInstance* bounded = RTCPInstance::createNew(*env, &rtcpGroupsock, longName.c_str(), nullptr);
-    EXPECT_EQ(std::string(255, 'n'), bounded->CNAME());
-    Medium::close(bounded);
-
-    char host[256] = {};
-    gethostname(host, sizeof(host) - 1);
-    RTCPInstance* unnamed = RTCPInstance::createNew(*env, &rtcpGroupsock, nullptr, nullptr);
-    EXPECT_STREQ(host, unnamed->CNAME());
-    EXPECT_EQ(1u, unnamed->numMembers());
-    Medium::close(unnamed);
-}
-
 } // namespace
 
 TEST_F(RtspServerTest, PortIsFreeAgainRightAfterTheServerCloses)

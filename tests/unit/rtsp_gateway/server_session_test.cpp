@@ -8,6 +8,7 @@
 #include "gateway/VelmoraRTSPServer.h"
 #include "gateway/VelmoraServerMediaSession.h"
 #include "rtsp_gateway/line_catcher.h"
+#include "test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -84,17 +85,10 @@ TEST_F(GatewayServerTest, DescriptionIsTheStoredSdpInTheAnsiCodePage)
 
 TEST_F(GatewayServerTest, PortInUseGivesNoServerAndALoggedCause)
 {
-    SOCKET holder = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in local = {};
-    local.sin_family = AF_INET;
-    local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(0, bind(holder, reinterpret_cast<sockaddr*>(&local), sizeof(local)));
-    ASSERT_EQ(0, listen(holder, 1));
-    int length = sizeof(local);
-    ASSERT_EQ(0, getsockname(holder, reinterpret_cast<sockaddr*>(&local), &length));
-    const unsigned short port = ntohs(local.sin_port);
+    UINT port = 0;
+    SOCKET holder = LoopbackSocket(SOCK_STREAM, port);
 
-    EXPECT_EQ(nullptr, CVelmoraRTSPServer::createNew(*env, Port(port)));
+    EXPECT_EQ(nullptr, CVelmoraRTSPServer::createNew(*env, Port(static_cast<unsigned short>(port))));
     closesocket(holder);
     EXPECT_TRUE(
         loggedLineStartingWith(L"socketErr() bind() error (port number: " + std::to_wstring(port) + L"): "))

@@ -6,6 +6,7 @@
 #include <ws2tcpip.h>
 
 #include "gateway/MulticastSocket.h"
+#include "test_support.h"
 
 #include <gtest/gtest.h>
 #include <vector>
@@ -29,15 +30,9 @@ protected:
     // A port that was free a moment ago.
     static UINT FreePort()
     {
-        SOCKET probe = socket(AF_INET, SOCK_DGRAM, 0);
-        sockaddr_in address = {};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-        int length = sizeof(address);
-        getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
-        closesocket(probe);
-        return ntohs(address.sin_port);
+        UINT port = 0;
+        closesocket(LoopbackSocket(SOCK_DGRAM, port));
+        return port;
     }
 
     static void SendFromOutside(UINT port, int length)

@@ -42,22 +42,6 @@ protected:
     void* key3 = reinterpret_cast<void*>(0x1003);
 };
 
-TEST_F(TableList, TheFirstColumnSetsUpTheList)
-{
-    EXPECT_EQ(list.GetExtendedStyle() & (LVS_EX_FULLROWSELECT | LVS_EX_HEADERDRAGDROP),
-              static_cast<DWORD>(LVS_EX_FULLROWSELECT | LVS_EX_HEADERDRAGDROP));
-    EXPECT_EQ(list.GetSortColumn(), 1);
-    EXPECT_TRUE(list.IsSortColumnShaded());
-    EXPECT_TRUE(list.IsOwnerDrawn());
-    EXPECT_EQ(list.AddColumn(2, IDS_SOURCE, 50), -1) << "index 2 exists";
-    CMenu menu;
-    ASSERT_TRUE(list.CreateHeaderMenu(menu));
-    EXPECT_TRUE(menu.GetMenuState(0, MF_BYPOSITION) & MF_GRAYED);
-    CString text;
-    menu.GetMenuString(2, text, MF_BYPOSITION);
-    EXPECT_STREQ(text.GetString(), L"Multicast") << "headings come from the string table";
-}
-
 TEST_F(TableList, RowNumbersCountOnFromTheHighest)
 {
     EXPECT_EQ(list.NewLine(key1), 1);
