@@ -22,6 +22,19 @@ bool IsPublishable(const CVelmoraStream* pStream)
     return (pStream->m_Kind & (CVelmoraStream::kKindSAP | CVelmoraStream::kKindSDP)) != 0;
 }
 
+// Takes the stream-table lock for a pass. While another thread holds it this thread waits, but not
+// once it is asked to stop: Exit can run on the GUI thread while that thread holds the lock further
+// up its stack (a message box's loop delivering the close), and then waits for this thread's end.
+bool LockUnlessStopping(CCriticalSection& lock, const std::atomic<BYTE>& stop)
+{
+    while (!TryEnterCriticalSection(&lock.m_sect)) {
+        if (stop)
+            return false;
+        Sleep(1);
+    }
+    return true;
+}
+
 } // namespace
 
 UINT CVelmoraManager::RTSPServerThreadProc(LPVOID param)
@@ -59,8 +72,7 @@ UINT CVelmoraManager::RTSPServerThread()
     for (;;) {
         // With no socket registered (no server) the step sleeps for the granularity.
         pScheduler->SingleStep(0);
-        if (m_pRTSPServer) {
-            CSingleLock lock(&m_StreamsLock, TRUE);
+        if (m_pRTSPServer && LockUnlessStopping(m_StreamsLock, m_StopRTSPThread)) {
             for (size_t i = 0; i < m_Streams.size(); ++i) {
                 CVelmoraStream* pStream = m_Streams[i];
                 if (!IsPublishable(pStream))
@@ -74,6 +86,7 @@ UINT CVelmoraManager::RTSPServerThread()
                     pStream->AddToRTSPServer(m_pEnv, m_pRTSPServer);
                 }
             }
+            m_StreamsLock.Unlock();
         }
         if (m_StopRTSPThread)
             break;
@@ -82,10 +95,15 @@ UINT CVelmoraManager::RTSPServerThread()
     // Each publication is ended on its own, so that its RTCP instance says goodbye and nothing
     // of it outlives the library objects it uses.
     if (m_pRTSPServer) {
-        CSingleLock lock(&m_StreamsLock, TRUE);
-        for (CVelmoraStream* pStream : m_Streams) {
-            if (pStream->m_Published)
-                pStream->RemoveFromRTSPServer(m_pRTSPServer);
+        if (LockUnlessStopping(m_StreamsLock, m_StopRTSPThread)) {
+            for (CVelmoraStream* pStream : m_Streams) {
+                if (pStream->m_Published)
+                    pStream->RemoveFromRTSPServer(m_pRTSPServer);
+            }
+            m_StreamsLock.Unlock();
+        } else {
+            LogDebug(kLogDebug, L"CVelmoraManager::RTSPServerThread() stream table busy at the end, "
+                                L"publications end with the server\n");
         }
     }
     Medium::close(m_pRTSPServer);

@@ -82,6 +82,21 @@ TEST(ManagerRTSPThread, AThreadThatEndsWithoutStoringItsIdDoesNotHoldUpStartOrEx
     EXPECT_EQ(manager->m_StopRTSPThread, 0); // no thread was running, so none was asked to stop
 }
 
+TEST(ManagerRTSPThread, ExitEndsTheThreadEvenWhileTheCallerHoldsTheStreamTable)
+{
+    // A message loop that runs while the GUI thread holds the stream-table lock (a refusal box) may
+    // deliver the close that calls Exit: the server thread must not wait for that lock any more.
+    auto manager = MakeManager();
+    manager->m_NicIP = L"127.0.0.1";
+    manager->m_RTSPPort = 0; // any free port
+    ASSERT_TRUE(manager->StartRTSPServerThread(&CVelmoraManager::RTSPServerThreadProc));
+    ASSERT_NE(manager->m_RTSPThreadId, -1);
+    Sleep(50); // some passes over the table
+    CSingleLock lock(&manager->m_StreamsLock, TRUE);
+    manager->Exit();
+    EXPECT_EQ(manager->m_RTSPThreadId, -1);
+}
+
 TEST(DiscoveryManager, WithoutDNSSDEveryStepOfTheChainFailsAndExitRunsOnce)
 {
     const std::wstring folder = MakeTempFolder(L"discovery");
