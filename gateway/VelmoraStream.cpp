@@ -98,6 +98,11 @@ void CVelmoraStream::ChangeSDP(CMfxString sdp)
 
 void CVelmoraStream::MarkRemoved()
 {
+    // Withdrawn already, and left to the tick: a second removal must not run the tick, which may
+    // delete this stream while it is still in use here.
+    if (m_Removed) {
+        return;
+    }
     if (m_Kind & kKindBonjour) {
         m_pStreamInfo = nullptr;
         m_SdpFetcher.m_Done = 0;

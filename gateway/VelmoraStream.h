@@ -57,7 +57,7 @@ public:
     bool IsAlive();
     // Kind 0x08 only: a new SDP; the values taken from it and the SAP packet are made afresh.
     void ChangeSDP(CMfxString sdp);
-    // Withdraws the stream and sets the removed flag (GUI thread).
+    // Withdraws the stream and sets the removed flag (GUI thread); nothing once the flag is set.
     void MarkRemoved();
     // The per-tick step; sets changed to 1 when the lists must be redrawn, never clears it.
     void OnTimer(BOOL& changed);

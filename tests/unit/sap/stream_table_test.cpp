@@ -396,6 +396,10 @@ TEST_F(StreamTableTest, DeleteLeavesAStreamThatIsStillActiveToTheTick)
     EXPECT_EQ(m_Manager->m_Streams.size(), 1u);
     published->m_Published = 0;
     TakeLines();
+    // Removed again before the tick has deleted it: the stream is not deleted under the caller.
+    published->MarkRemoved();
+    ASSERT_EQ(m_Manager->m_Streams.size(), 1u);
+    EXPECT_TRUE(TakeLines().empty());
     Tick();
     EXPECT_TRUE(m_Manager->m_Streams.empty());
     EXPECT_EQ(TakeLines(), std::vector<std::string>{"Removed Stream Published (Type: SDP)"});
