@@ -24,6 +24,9 @@ const int kStartWaitRounds = 10000;
 const int kFormatBufferChars = 2048;
 const int kStampBufferChars = 256;
 const int kSearchPathChars = 8192;
+// The kept dates are listed one by one. A larger DeleteKeepDays (a way of saying "keep everything")
+// would list dates for ever, so it keeps every file: none can be that old.
+const int kMaxKeepDays = 3660;
 const DWORD kNoThread = static_cast<DWORD>(-1);
 const wchar_t kDefaultLinePrefix[] = L"unknown 0.0.0.0 ( 0x00000000 ) Stackdump, ";
 
@@ -399,6 +402,9 @@ void CLogFile::CCore::DeleteOldFiles()
         L"Zint -.-.-.- ( 0x00000000 ) Global,      CLogFile::DeleteOldFiles() start check old files "
         L"for filename %s_xxxx_xx_xx*.%s",
         m_Filename.GetString(), m_Extension.GetString());
+    if (m_DeleteKeepDays > kMaxKeepDays) {
+        return;
+    }
     SYSTEMTIME today;
     GetLocalTimeMs(m_TimeState, today);
     std::vector<CMfxString> keptDates;

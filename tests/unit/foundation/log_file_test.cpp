@@ -7,6 +7,7 @@
 #include "test_support.h"
 
 #include <atomic>
+#include <climits>
 #include <gtest/gtest.h>
 #include <map>
 #include <regex>
@@ -279,13 +280,17 @@ TEST_F(LogFileTest, KeptDaysReachBackAcrossTheMonthEnd)
     EXPECT_FALSE(FileExists(File(L"gw_2016_02_27.txt")));
 }
 
-TEST_F(LogFileTest, DeleteOldZeroKeepsEverything)
+TEST_F(LogFileTest, DeleteOldZeroOrAHugeKeepDaysKeepsEverything)
 {
     SetDate(2016, 9, 10);
     WriteBytes(File(L"gw_2016_01_01.txt"), "old");
     RunOneStart(0, 3);
     EXPECT_TRUE(FileExists(File(L"gw_2016_01_01.txt")));
     EXPECT_FALSE(Contains(ReadBytes(File(L"gw_2016_09_10.txt")), "DeleteOldFiles"));
+    // Not a date for every one of these days: the start goes on at once.
+    RunOneStart(1, INT_MAX);
+    EXPECT_TRUE(FileExists(File(L"gw_2016_01_01.txt")));
+    EXPECT_TRUE(Contains(ReadBytes(File(L"gw_2016_09_10__1.txt")), "start check old files"));
 }
 
 TEST_F(LogFileTest, ChangeOfDayStartsANewFileAndCleansUp)
