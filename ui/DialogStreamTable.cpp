@@ -9,11 +9,12 @@
 
 int RunStreamCommand(CDialogStreamTable& table, StreamRules::Command command, const std::vector<DWORD>& keys)
 {
-    int removed = 0;
+    int changed = 0;
     for (DWORD key : keys) {
         StreamFacts stream;
         if (!table.ReadStream(key, stream))
             continue;
+        BOOL done = FALSE;
         switch (StreamRules::ActionFor(command, stream)) {
         case StreamRules::kSkip:
             break;
@@ -21,34 +22,40 @@ int RunStreamCommand(CDialogStreamTable& table, StreamRules::Command command, co
             table.AddLogText(kLogRed, StreamRules::kIncompleteStreamText);
             break;
         case StreamRules::kSapOn:
-            table.SetSAPAdvertising(key, TRUE, FALSE);
+            done = table.SetSAPAdvertising(key, TRUE, FALSE);
             break;
         case StreamRules::kSapOff:
-            table.SetSAPAdvertising(key, FALSE, FALSE);
+            done = table.SetSAPAdvertising(key, FALSE, FALSE);
             break;
         case StreamRules::kBonjourOn:
-            if (table.SetBonjourAdvertising(key, TRUE, FALSE))
+            done = table.SetBonjourAdvertising(key, TRUE, FALSE);
+            if (done)
                 table.SetRTSPWanted(key, TRUE);
             break;
         case StreamRules::kBonjourOff:
-            table.SetBonjourAdvertising(key, FALSE, FALSE);
+            done = table.SetBonjourAdvertising(key, FALSE, FALSE);
             table.SetRTSPWanted(key, FALSE);
             break;
         case StreamRules::kRemove:
-            if (table.RemoveStream(key))
-                ++removed;
+            done = table.RemoveStream(key);
             break;
         }
+        if (done)
+            ++changed;
     }
-    return removed;
+    return changed;
 }
 
-void RunAutoActions(CDialogStreamTable& table, DWORD key, int autoActions)
+BOOL RunAutoActions(CDialogStreamTable& table, DWORD key, int autoActions)
 {
-    if ((autoActions & StreamRules::kAutoBonjourOn) && table.SetBonjourAdvertising(key, TRUE, TRUE))
+    BOOL switched = FALSE;
+    if ((autoActions & StreamRules::kAutoBonjourOn) && table.SetBonjourAdvertising(key, TRUE, TRUE)) {
         table.SetRTSPWanted(key, TRUE);
-    if (autoActions & StreamRules::kAutoSapOn)
-        table.SetSAPAdvertising(key, TRUE, TRUE);
+        switched = TRUE;
+    }
+    if ((autoActions & StreamRules::kAutoSapOn) && table.SetSAPAdvertising(key, TRUE, TRUE))
+        switched = TRUE;
+    return switched;
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -41,10 +41,11 @@ public:
 
 // The command of a button on the selected streams, given by their keys (taken before anything is
 // done): each stream still in the table that meets the button's condition is switched, or removed.
-// Returns the number of streams removed.
+// Returns the number of streams switched or removed (a refused switch does not count), so that the
+// caller can show the change at once.
 int RunStreamCommand(CDialogStreamTable& table, StreamRules::Command command, const std::vector<DWORD>& keys);
-// What the AUTO switches ask for one row, switched on quietly.
-void RunAutoActions(CDialogStreamTable& table, DWORD key, int autoActions);
+// What the AUTO switches ask for one row, switched on quietly. TRUE when anything was switched on.
+BOOL RunAutoActions(CDialogStreamTable& table, DWORD key, int autoActions);
 
 // The stream table of the gateway manager.
 class CManagerStreamTable : public CDialogStreamTable

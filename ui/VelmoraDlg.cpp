@@ -394,7 +394,11 @@ void CVelmoraDlg::UpdateLists()
             continue;
         const StreamRules::RowPlan row = StreamRules::PlanRow(stream, now, autoSwitches);
         ApplyRow(row);
-        RunAutoActions(m_StreamTable, row.key, row.autoActions);
+        // What AUTO switched on shows in the row now: nothing else may refresh the lists for long.
+        StreamFacts switched;
+        if (RunAutoActions(m_StreamTable, row.key, row.autoActions) &&
+            m_StreamTable.ReadStream(row.key, switched))
+            ApplyRow(StreamRules::PlanRow(switched, now, autoSwitches));
     }
 
     // The list items are updated in place, so selected streams stay selected.
@@ -419,6 +423,7 @@ std::vector<DWORD> CVelmoraDlg::SelectedKeys(CMfxListCtrl& list)
 
 void CVelmoraDlg::RunCommand(StreamRules::Command command)
 {
+    // The lists show a switch at once: the stream's own steps need not report it as a change.
     const std::vector<DWORD> keys = SelectedKeys(List(StreamRules::ListOf(command)));
     if (RunStreamCommand(m_StreamTable, command, keys) > 0)
         UpdateLists();

@@ -63,6 +63,17 @@ def test_sdp_stream_added_in_the_dialog_is_announced_by_sap(net, gw):
     wait_until("the SAP mark", lambda: [r for r in dialog.rows(LIST_LOCAL) if r[0] == "Dialog Stream"][0][4] == "A")
     wait_until("the heard-back row", lambda: ["Dialog Stream", "10.77.0.1", "239.77.2.2/32", ""] in dialog.rows(LIST_SAP))
 
+    # A switch shows in its row at once, by button and by AUTO, also where nothing else changes: DNS-SD
+    # is off here, so no republication is found back (the next change would be the row's 35 s mark).
+    def cor_mark():
+        return [r for r in dialog.rows(LIST_LOCAL) if r[0] == "Dialog Stream"][0][3]
+    dialog.command("click", LOCAL_CORVANE_ADD)
+    wait_until("the COR mark of the button", lambda: cor_mark() == "A", timeout=5)
+    dialog.command("click", LOCAL_CORVANE_REMOVE)
+    wait_until("the COR mark gone", lambda: cor_mark() == "", timeout=5)
+    dialog.command("click", AUTO_LOCAL_CORVANE)
+    wait_until("the COR mark of AUTO", lambda: cor_mark() == "A", timeout=5)
+
     # Double-clicking the row shows its SDP under the stream's name; the system menu opens the About box.
     dialog.command("dblclick", LIST_LOCAL, 0)
     dialog.command("find-window", "Stream: Dialog Stream")

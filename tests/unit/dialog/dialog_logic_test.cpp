@@ -328,11 +328,11 @@ TEST(Buttons, AnnounceFoundStreamsBySapOnlyWhereNoOneDoesYet)
     StreamFacts twin = Found(3);
     twin.hasTwinSAP = true;
     table.streams = {Found(1), wanted, twin};
-    EXPECT_EQ(RunStreamCommand(table, kCorvaneToSap, {1, 2, 3, 99}), 0);
+    EXPECT_EQ(RunStreamCommand(table, kCorvaneToSap, {1, 2, 3, 99}), 1) << "the switched streams count";
     EXPECT_EQ(table.calls, (std::vector<std::string>{"sap 1 on"}));
 
     table.calls.clear();
-    RunStreamCommand(table, kCorvaneSapOff, {1, 2, 3});
+    EXPECT_EQ(RunStreamCommand(table, kCorvaneSapOff, {1, 2, 3}), 1);
     EXPECT_EQ(table.calls, (std::vector<std::string>{"sap 2 off"}));
 }
 
@@ -345,7 +345,7 @@ TEST(Buttons, RepublishHeardStreamsWithTheirRtspWish)
     twin.hasTwinBonjour = true;
     table.streams = {Heard(1), wanted, twin, Heard(4)};
     table.refused = {4};
-    RunStreamCommand(table, kSapToCorvane, {1, 2, 3, 4});
+    EXPECT_EQ(RunStreamCommand(table, kSapToCorvane, {1, 2, 3, 4}), 1) << "a refused switch does not count";
     EXPECT_EQ(table.calls, (std::vector<std::string>{"bonjour 1 on", "rtsp 1 on", "bonjour 4 on"}))
         << "a refused switch sets no RTSP wish";
 
@@ -399,9 +399,9 @@ TEST(Buttons, AutoSwitchesOnQuietly)
     CFakeStreamTable table;
     table.streams = {Local(1), Local(2)};
     table.refused = {2};
-    RunAutoActions(table, 1, kAutoBonjourOn | kAutoSapOn);
-    RunAutoActions(table, 2, kAutoBonjourOn);
-    RunAutoActions(table, 1, kAutoNone);
+    EXPECT_TRUE(RunAutoActions(table, 1, kAutoBonjourOn | kAutoSapOn));
+    EXPECT_FALSE(RunAutoActions(table, 2, kAutoBonjourOn)) << "refused";
+    EXPECT_FALSE(RunAutoActions(table, 1, kAutoNone));
     EXPECT_EQ(table.calls, (std::vector<std::string>{"bonjour 1 on quiet", "rtsp 1 on", "sap 1 on quiet",
                                                      "bonjour 2 on quiet"}));
 }
