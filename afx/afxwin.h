@@ -11,6 +11,10 @@
 // (OnChildNotify, "reflection"); what the child's handler leaves in the result is what the parent
 // window returns to the control.
 //
+// The system tells only top-level windows of a change of the system colours (WM_SYSCOLORCHANGE); a
+// top-level window of the layer hands the message on to all its descendants of its thread, so that
+// controls (and the objects of subclassed ones) follow the new colours.
+//
 // Windows are Unicode throughout. Objects returned by FromHandle for handles that no object owns
 // are temporary wrappers: use them at once, never keep them.
 #pragma once

@@ -66,6 +66,15 @@ thread_local CWnd* t_pWndInit = nullptr;
 thread_local HHOOK t_hHookCbt = nullptr;
 thread_local int t_hookDepth = 0;
 
+// Hands a change of the system colours on to a descendant; windows of other threads are left alone,
+// so that a busy thread cannot hold this one up.
+BOOL CALLBACK ForwardSysColorChange(HWND hChild, LPARAM)
+{
+    if (::GetWindowThreadProcessId(hChild, nullptr) == ::GetCurrentThreadId())
+        ::SendMessageW(hChild, WM_SYSCOLORCHANGE, 0, 0);
+    return TRUE;
+}
+
 } // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -432,6 +441,10 @@ LRESULT CWnd::Default()
 BOOL CWnd::OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* pResult)
 {
     *pResult = 0;
+    if (message == WM_SYSCOLORCHANGE && (GetStyle() & WS_CHILD) == 0) {
+        // Every descendant once (the enumeration goes down the whole tree).
+        ::EnumChildWindows(m_hWnd, ForwardSysColorChange, 0);
+    }
     if (message == WM_COMMAND)
         return OnCommand(wParam, lParam);
     if (message == WM_NOTIFY) {

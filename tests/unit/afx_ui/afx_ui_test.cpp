@@ -43,6 +43,7 @@ protected:
         lastPoint = point;
     }
     afx_msg LRESULT OnEcho(WPARAM wParam, LPARAM lParam) { return static_cast<LRESULT>(wParam + lParam); }
+    afx_msg void OnSysColorChange() { calls.push_back(L"syscolor"); }
     afx_msg void OnCommand42() { calls.push_back(L"command42"); }
     afx_msg void OnButton7() { calls.push_back(L"button7"); }
 
@@ -53,6 +54,7 @@ BEGIN_MESSAGE_MAP(CRecordingWnd, CWnd)
 ON_WM_SIZE()
 ON_WM_LBUTTONDOWN()
 ON_MESSAGE(WM_TEST_ECHO, &CRecordingWnd::OnEcho)
+ON_WM_SYSCOLORCHANGE()
 ON_COMMAND(42, &CRecordingWnd::OnCommand42)
 ON_BN_CLICKED(7, &CRecordingWnd::OnButton7)
 END_MESSAGE_MAP()
@@ -87,6 +89,26 @@ TEST(MessageMap, HandlersReceiveTheirUnpackedParameters)
     EXPECT_TRUE(wnd.DestroyWindow());
     EXPECT_EQ(wnd.m_hWnd, nullptr) << "WM_NCDESTROY unties the object";
     EXPECT_EQ(CWnd::FromHandlePermanent(hWnd), nullptr);
+}
+
+TEST(MessageMap, ATopLevelWindowHandsAChangeOfSystemColoursToEveryDescendantOnce)
+{
+    // The system tells top-level windows only; controls need the message to follow the colours.
+    CRecordingWnd top, child, grandchild;
+    ASSERT_TRUE(top.CreateHidden());
+    ASSERT_TRUE(child.CreateHidden(&top, 1));
+    ASSERT_TRUE(grandchild.CreateHidden(&child, 2));
+    for (CRecordingWnd* pWnd : {&top, &child, &grandchild})
+        pWnd->calls.clear();
+    top.SendMessage(WM_SYSCOLORCHANGE);
+    for (CRecordingWnd* pWnd : {&top, &child, &grandchild})
+        EXPECT_EQ(pWnd->calls, (std::vector<std::wstring>{L"syscolor"}));
+
+    child.calls.clear();
+    grandchild.calls.clear();
+    child.SendMessage(WM_SYSCOLORCHANGE);
+    EXPECT_EQ(child.calls, (std::vector<std::wstring>{L"syscolor"}));
+    EXPECT_TRUE(grandchild.calls.empty()) << "only top-level windows hand it on";
 }
 
 // A subclassed edit control: it swallows the digit keys' characters and counts its texts, passing
