@@ -143,6 +143,13 @@ void CVelmoraStream::OnTimer(BOOL& changed)
         changed = TRUE;
     }
 
+    // The lists show heard streams only while they are alive: report the moment that changes.
+    const int alive = IsAlive() ? 1 : 0;
+    if (alive != m_WasAlive) {
+        m_WasAlive = alive;
+        changed = TRUE;
+    }
+
     // 2. SDP retrieval of found and URL streams.
     FetchSDP(now, changed);
 

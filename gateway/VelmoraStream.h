@@ -98,6 +98,9 @@ public:
     DWORD m_Kind;
     ULONGLONG m_SdpTime = 0;
     int m_SdpAged = 0;
+    // Whether the stream was alive at its last tick: a heard stream falling silent for 300 s, or
+    // heard again, changes what the lists show.
+    int m_WasAlive = 1; // every stream is alive when it is made
     int m_SAPWanted = 0;
     int m_SAPActive = 0;
     int m_BonjourWanted = 0;

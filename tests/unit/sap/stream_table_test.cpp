@@ -195,16 +195,27 @@ TEST_F(StreamTableTest, HeardStreamLivesUntil300SecondsAfterItsLastAnnouncement)
     EXPECT_EQ(stream->m_Kind, CVelmoraStream::kKindSAP);
     EXPECT_EQ(Narrow(stream->GetOriginLine()), "peer 4242 1 IN IP4 10.0.0.2");
 
-    Advance(299999);
+    BOOL changed = FALSE;
+    Advance(299998);
+    stream->OnTimer(changed); // reports the SDP age
+    Advance(1);
     EXPECT_TRUE(stream->IsAlive());
+    changed = FALSE;
+    stream->OnTimer(changed);
+    EXPECT_FALSE(changed);
     Advance(1);
     EXPECT_FALSE(stream->IsAlive());
+    stream->OnTimer(changed);
+    EXPECT_TRUE(changed) << "the lists must drop a stream that fell silent";
     Tick();
     ASSERT_EQ(m_Manager->m_Streams.size(), 1u); // not alive, still in the table
 
     Receive(Announcement(Sdp("Heard")));
     ASSERT_EQ(m_Manager->m_Streams.size(), 1u);
     EXPECT_TRUE(stream->IsAlive());
+    changed = FALSE;
+    stream->OnTimer(changed);
+    EXPECT_TRUE(changed) << "the lists must show a stream heard again";
     Advance(299999);
     EXPECT_TRUE(stream->IsAlive());
 }
