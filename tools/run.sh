@@ -19,4 +19,6 @@ if [ -z "${DISPLAY:-}" ]; then
     velmora_say "no X display set: running on the virtual display $DISPLAY (invisible)"
 fi
 velmora_say "settings: $WINEPREFIX/drive_c/ProgramData/CORVANE/Tools/Velmora.ini"
-exec wine "$exe"
+# A virtual display started here ends with the program.
+trap '[ -n "${VELMORA_XVFB_PID:-}" ] && kill "$VELMORA_XVFB_PID" 2>/dev/null' EXIT
+wine "$exe"
