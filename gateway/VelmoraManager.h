@@ -82,7 +82,9 @@ public:
 
     // Nothing is started and nothing is logged; pOwner may be null.
     explicit CVelmoraManager(CVelmoraDlg* pOwner);
-    // Stops the tick, deletes every stream; does not stop the RTSP-server thread (Exit does).
+    // Stops the tick, deletes every stream; does not stop the RTSP-server thread (Exit does). While
+    // that thread still runs, nothing it uses may go: the log is written out and m_pfnEndProcess
+    // ends the process.
     virtual ~CVelmoraManager();
     CVelmoraManager(const CVelmoraManager&) = delete;
     CVelmoraManager& operator=(const CVelmoraManager&) = delete;
@@ -91,7 +93,9 @@ public:
     // FALSE only when the sockets library cannot be initialised or the RTSP-server thread cannot be
     // started.
     BOOL Init();
-    // Stops the RTSP-server thread and discovery; afterwards the tick does nothing.
+    // Stops the RTSP-server thread (waiting at most about 3 s for it; a thread that does not end is
+    // logged and left, and the destructor then ends the process) and discovery; afterwards the tick
+    // does nothing.
     void Exit();
     // Copy of the chosen interface's IPv4 text.
     CMfxString GetInterfaceIP();
@@ -197,6 +201,8 @@ public:
     std::atomic<int> m_RTSPThreadId{-1};   // written by the RTSP-server thread, -1 when none runs
     std::atomic<BYTE> m_StopRTSPThread{0}; // set by Exit
     ULONGLONG m_LastDuplicateCheck = 0;
+    // Ends the process (TerminateProcess); tests put a recorder in its place.
+    void(WINAPI* m_pfnEndProcess)(UINT exitCode);
     // Heard streams by origin line, under m_StreamsLock.
     std::unordered_map<std::wstring, CVelmoraStream*> m_SAPStreamsByOrigin;
 
