@@ -66,6 +66,24 @@ void RTSPWish(CHostContext& context, const CMfxString& argument, CHostAnswer& an
     }
 }
 
+// What the dialog's AUTO switch between the SAP and CORVANE lists does for each heard stream at once:
+// DNS-SD advertising switched on (quiet) and, when that succeeds, the RTSP wish.
+void AutoPublish(CHostContext& context, const CMfxString& /*argument*/, CHostAnswer& answer)
+{
+    CSingleLock lock(&context.manager->m_StreamsLock, TRUE);
+    int switched = 0;
+    for (CVelmoraStream* stream : context.manager->m_Streams) {
+        if ((stream->m_Kind & CVelmoraStream::kKindSAP) != 0 && !stream->m_BonjourWanted &&
+            context.manager->SetBonjourAdvertising(stream, TRUE, TRUE)) {
+            stream->m_RTSPWanted = 1;
+            ++switched;
+        }
+    }
+    CMfxString line;
+    line.Format(L"switched\t%d", switched);
+    answer.lines.push_back(line);
+}
+
 // As the dialog's remove command on the LOCAL list: withdraw, then delete.
 void Remove(CHostContext& context, const CMfxString& argument, CHostAnswer& answer)
 {
@@ -105,6 +123,8 @@ const CHostCommand kStreamCommands[] = {
     {L"add-sdp", L"<SDP text, \\n between lines> - as the add-by-SDP dialog", &AddSdp},
     {L"sap", L"on|off <kind> <name> - switch announcing by SAP (not quiet)", &SapWish},
     {L"rtsp", L"on|off <kind> <name> - the RTSP wish alone (publication on the own RTSP server)", &RTSPWish},
+    {L"auto-publish", L"- every heard stream advertised and published, as the AUTO switch does",
+     &AutoPublish},
     {L"remove", L"<kind> <name> - withdraw and delete, as the dialog's remove command", &Remove},
     {L"twins", L"- the twin links of every stream", &Twins},
     {nullptr, nullptr, nullptr},
