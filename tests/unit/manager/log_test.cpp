@@ -2,7 +2,10 @@
 // cut, pane lines from other threads, a pane that is gone, no log file.
 #include "manager_test_support.h"
 
+#include "gateway/LoggingUsageEnvironment.h"
+
 #include <gtest/gtest.h>
+#include <memory>
 #include <regex>
 #include <thread>
 
@@ -183,4 +186,59 @@ TEST(ManagerLog, APaneLineOfTheGuiThreadWaitsWhileThePaneWindowIsGone)
     Tick(*manager);
     ASSERT_EQ(owner.paneLines.size(), 1u);
     EXPECT_EQ(owner.paneLines[0].first.substr(24), L"kept");
+}
+
+TEST(ManagerLog, LibraryLinesAreFinishedOnTheWriterInTheirPlaceWithTheirOwnStamp)
+{
+    // The RTSP-server thread only stamps its lines; they are made on the log's writer thread, one
+    // batch per scheduler step, and keep their place among the lines of other threads.
+    const std::wstring folder = MakeTempFolder(L"envbatch");
+    DWORD serverThread = 0;
+    unsigned long identity = 0;
+    {
+        auto manager = MakeManager();
+        identity = manager->GetIdentity();
+        OpenLogIn(*manager, folder, L"manager_log_probe");
+        std::unique_ptr<BasicTaskScheduler> scheduler(BasicTaskScheduler::createNew());
+        std::thread server([&] {
+            serverThread = GetCurrentThreadId();
+            CLoggingUsageEnvironment* env = new CLoggingUsageEnvironment(*scheduler, manager.get());
+            *env << "Play this stream using the URL \""
+                 << "rtsp://10.77.0.1:8554/by-name/A"
+                 << "\"\n";
+            *env << "read " << 52 << " new bytes:DESCRIBE x RTSP/1.0\r\nCSeq: 2\r\n\r\n"
+                 << "\n";
+            *env << "   \r\n";
+            env->FlushLog();
+            manager->LogDebug(kLogDebug, L"after the batch");
+            *env << "pending at the end\n"; // handed over when the environment ends
+            env->reclaim();
+        });
+        server.join();
+        manager->m_LogMask = ~static_cast<DWORD>(kLogDebug);
+        CLoggingUsageEnvironment* masked = new CLoggingUsageEnvironment(*scheduler, manager.get());
+        *masked << "masked\n";
+        masked->reclaim();
+    }
+    const std::vector<std::wstring> lines = ReadLogLines(folder);
+    std::vector<std::wstring> ours;
+    for (const std::wstring& line : lines) {
+        if (line.find(L"AddLogging()") != std::wstring::npos ||
+            line.find(L"after the batch") != std::wstring::npos) {
+            ours.push_back(line);
+            wchar_t thread[32];
+            swprintf(thread, 32, L" T:%04d  ", static_cast<int>(serverThread));
+            EXPECT_NE(std::wstring::npos, line.find(thread)) << line;
+        }
+    }
+    const std::wstring front = Front(L"", L"", identity, L" Debug,      ");
+    ASSERT_EQ(4u, ours.size());
+    EXPECT_EQ(L"CLoggingUsageEnvironment::AddLogging() Play this stream using the URL "
+              L"\"rtsp://10.77.0.1:8554/by-name/A\"",
+              AfterStamp(ours[0]).substr(AfterStamp(ours[0]).find(L"CLogging")));
+    EXPECT_NE(std::wstring::npos, AfterStamp(ours[0]).find(front.substr(2))) << ours[0];
+    EXPECT_EQ(L"CLoggingUsageEnvironment::AddLogging() read 52 new bytes:DESCRIBE x RTSP/1.0  CSeq: 2",
+              AfterStamp(ours[1]).substr(AfterStamp(ours[1]).find(L"CLogging")));
+    EXPECT_NE(std::wstring::npos, ours[2].find(L"after the batch"));
+    EXPECT_NE(std::wstring::npos, ours[3].find(L"AddLogging() pending at the end"));
 }
