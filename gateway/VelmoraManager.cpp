@@ -64,6 +64,10 @@ CVelmoraManager::~CVelmoraManager()
             delete *it;
         }
         m_Streams.clear();
+        m_StreamsBySerial.clear();
+        m_StreamPointers.clear();
+        m_SAPStreamsByOrigin.clear();
+        m_HeardStreams = 0;
     }
     if (m_hRTSPThread != nullptr) {
         CloseHandle(m_hRTSPThread);
