@@ -3,7 +3,8 @@
 // Sent packet for one stream, one datagram: flags (0x20 announcement, 0x24 deletion), an
 // authentication length of 0, the 16-bit message identifier hash low byte first, the IPv4
 // originating source in network order, the payload type "application/sdp" with its zero byte, and
-// the SDP as UTF-8 without a terminating zero. The deletion is the same packet with the T bit set.
+// the SDP (as UTF-8, or as the bytes it came in) without a terminating zero. The deletion is the
+// same packet with the T bit set.
 #pragma once
 
 #include "afx/afxplatform.h"

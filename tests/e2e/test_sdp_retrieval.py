@@ -155,10 +155,12 @@ def test_stalled_and_loose_replies_are_never_taken(net, gw):
         log = gw.log_text()
         assert "Received SDP for" not in log
         assert all(not s["name"] for s in host.streams())
+        assert host.exit() < 5
     finally:
-        host.close()
         server.close()
 
+
+def stamps(log, text, whole_end=False):
     """Times of the log lines holding text (with whole_end: ending with it), from their stamps."""
     found = []
     for line in log.splitlines():
