@@ -514,12 +514,21 @@ TEST_F(StreamTableTest, SilentHeardStreamsLeaveAfterAnHourAndTheTableIsCapped)
 {
     Receive(Announcement(Sdp("Silent", 1)));
     Receive(Announcement(Sdp("Wanted", 2)));
+    Receive(Announcement(Sdp("Published", 3)));
     Stream(1)->m_SAPWanted = 1;
+    CVelmoraStream* published = Stream(2);
+    published->m_RTSPWanted = 1;
+    published->m_Published = 1;
     Advance(static_cast<DWORD>(CVelmoraStream::kSAPForgetMilliSec - 1));
     Tick();
-    EXPECT_EQ(m_Manager->m_Streams.size(), 2u);
+    EXPECT_EQ(m_Manager->m_Streams.size(), 3u);
     TakeLines();
     Advance(1);
+    Tick();
+    // The published one waits for the RTSP-server thread to unpublish it.
+    ASSERT_EQ(m_Manager->m_Streams.size(), 2u);
+    EXPECT_EQ(published->m_RTSPWanted, 0);
+    published->m_Published = 0;
     Tick();
     ASSERT_EQ(m_Manager->m_Streams.size(), 1u);
     EXPECT_EQ(Narrow(Stream(0)->GetName()), "Wanted");
