@@ -21,9 +21,18 @@ const wchar_t kBonjourClashText[] =
     L"There's an existing stream using the same name, which is already announced "
     L"by Bonjour. This stream cannot be activated for Bonjour.";
 
-std::wstring OriginKey(const CMfxString& originLine)
+std::wstring TextKey(const CMfxString& text)
 {
-    return std::wstring(originLine.GetString(), originLine.GetLength());
+    return std::wstring(text.GetString(), text.GetLength());
+}
+
+// Erases the index entry of key when it names this stream.
+template <typename Map, typename Key> void EraseIf(Map& index, const Key& key, const CVelmoraStream* stream)
+{
+    auto found = index.find(key);
+    if (found != index.end() && found->second == stream) {
+        index.erase(found);
+    }
 }
 
 // What the streams of one origin line and connection address offer their twins of other kinds.
@@ -150,7 +159,7 @@ void CVelmoraManager::OnSAPPacket(int byteCount, BYTE* bytes)
 CVelmoraStream* CVelmoraManager::FindSAPStream(const CMfxString& originLine)
 {
     CSingleLock lock(&m_StreamsLock, TRUE);
-    auto found = m_SAPStreamsByOrigin.find(OriginKey(originLine));
+    auto found = m_SAPStreamsByOrigin.find(TextKey(originLine));
     if (found == m_SAPStreamsByOrigin.end()) {
         return nullptr;
     }
@@ -164,14 +173,14 @@ void CVelmoraManager::IndexSAPStream(CVelmoraStream* pStream, const CMfxString& 
 {
     CSingleLock lock(&m_StreamsLock, TRUE);
     if (!oldOriginLine.IsEmpty()) {
-        auto found = m_SAPStreamsByOrigin.find(OriginKey(oldOriginLine));
+        auto found = m_SAPStreamsByOrigin.find(TextKey(oldOriginLine));
         if (found != m_SAPStreamsByOrigin.end() && found->second == pStream) {
             m_SAPStreamsByOrigin.erase(found);
         }
     }
     if (!newOriginLine.IsEmpty()) {
         // The first heard stream of an origin line keeps it.
-        m_SAPStreamsByOrigin.emplace(OriginKey(newOriginLine), pStream);
+        m_SAPStreamsByOrigin.emplace(TextKey(newOriginLine), pStream);
     }
 }
 
@@ -183,6 +192,12 @@ void CVelmoraManager::AddStream(CVelmoraStream* pStream)
     m_StreamPointers.insert(pStream);
     if (pStream->m_Kind & CVelmoraStream::kKindSAP) {
         ++m_HeardStreams;
+    }
+    if ((pStream->m_Kind & CVelmoraStream::kKindBonjour) && !pStream->m_Removed) {
+        m_FoundStreamsByName.emplace(TextKey(pStream->GetName()), pStream);
+        if (pStream->m_pStreamInfo != nullptr) {
+            m_FoundStreamsByRecord.emplace(pStream->m_pStreamInfo, pStream);
+        }
     }
 }
 
@@ -203,6 +218,10 @@ void CVelmoraManager::DeleteStreams(const std::vector<CVelmoraStream*>& streams,
     for (CVelmoraStream* stream : streams) {
         m_StreamsBySerial.erase(stream->m_Serial);
         m_StreamPointers.erase(stream);
+        if (stream->m_Kind & CVelmoraStream::kKindBonjour) {
+            EraseIf(m_FoundStreamsByName, TextKey(stream->GetName()), stream);
+            EraseIf(m_FoundStreamsByRecord, stream->m_pStreamInfo, stream);
+        }
         if (stream->m_Kind & CVelmoraStream::kKindSAP) {
             IndexSAPStream(stream, stream->GetOriginLine(), CMfxString());
             --m_HeardStreams;
@@ -242,14 +261,16 @@ BOOL CVelmoraManager::AddBonjourStream(Corvane::CStreamInfo* pStreamInfo)
     const CMfxString name = pStreamInfo->GetName();
     AddLogText(kLogGreen, L"Add stream from Bonjour: %s", name.GetString());
     CSingleLock lock(&m_StreamsLock, TRUE);
-    for (CVelmoraStream* stream : m_Streams) {
-        if ((stream->m_Kind & CVelmoraStream::kKindBonjour) && stream->GetName() == name) {
-            // The same instance announced again: the known stream takes the new record.
-            stream->m_pStreamInfo = pStreamInfo;
-            stream->m_SdpTime = GetMilliSec();
-            stream->m_SdpAged = 0;
-            return TRUE;
-        }
+    auto found = m_FoundStreamsByName.find(TextKey(name));
+    if (found != m_FoundStreamsByName.end()) {
+        // The same instance announced again: the known stream takes the new record.
+        CVelmoraStream* stream = found->second;
+        EraseIf(m_FoundStreamsByRecord, stream->m_pStreamInfo, stream);
+        stream->m_pStreamInfo = pStreamInfo;
+        m_FoundStreamsByRecord[pStreamInfo] = stream;
+        stream->m_SdpTime = GetMilliSec();
+        stream->m_SdpAged = 0;
+        return TRUE;
     }
     AddStream(new CVelmoraStream(this, pStreamInfo));
     return TRUE;
@@ -259,14 +280,17 @@ BOOL CVelmoraManager::RemoveBonjourStream(Corvane::CStreamInfo* pStreamInfo)
 {
     AddLogText(kLogGreen, L"Remove stream from Bonjour: %s", pStreamInfo->GetName().GetString());
     CSingleLock lock(&m_StreamsLock, TRUE);
-    for (CVelmoraStream* stream : m_Streams) {
-        if ((stream->m_Kind & CVelmoraStream::kKindBonjour) && stream->m_pStreamInfo == pStreamInfo) {
-            stream->MarkRemoved();
-            RequestDuplicateCheck();
-            return TRUE;
-        }
+    auto found = m_FoundStreamsByRecord.find(pStreamInfo);
+    if (found == m_FoundStreamsByRecord.end()) {
+        return FALSE;
     }
-    return FALSE;
+    CVelmoraStream* stream = found->second;
+    m_FoundStreamsByRecord.erase(found);
+    // Withdrawn: a later add of the same name makes a new stream.
+    EraseIf(m_FoundStreamsByName, TextKey(stream->GetName()), stream);
+    stream->MarkRemoved();
+    RequestDuplicateCheck();
+    return TRUE;
 }
 
 void CVelmoraManager::AddRTSPStream(CMfxString url)

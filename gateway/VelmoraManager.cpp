@@ -66,6 +66,8 @@ CVelmoraManager::~CVelmoraManager()
         m_Streams.clear();
         m_StreamsBySerial.clear();
         m_StreamPointers.clear();
+        m_FoundStreamsByName.clear();
+        m_FoundStreamsByRecord.clear();
         m_SAPStreamsByOrigin.clear();
         m_HeardStreams = 0;
     }

@@ -210,6 +210,9 @@ public:
     std::unordered_map<std::wstring, CVelmoraStream*> m_SAPStreamsByOrigin;
     // Every stream of the table by serial number, and the number of heard streams in it.
     std::unordered_map<DWORD, CVelmoraStream*> m_StreamsBySerial;
+    // Found streams (kind 0x01) not marked removed, by instance name and by their record.
+    std::unordered_map<std::wstring, CVelmoraStream*> m_FoundStreamsByName;
+    std::unordered_map<const Corvane::CStreamInfo*, CVelmoraStream*> m_FoundStreamsByRecord;
     // The streams of the table, to check a pointer without reading through it.
     std::unordered_set<const CVelmoraStream*> m_StreamPointers;
     size_t m_HeardStreams = 0;

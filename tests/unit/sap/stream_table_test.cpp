@@ -593,3 +593,17 @@ TEST_F(StreamTableTest, OnlyLiveNamedStreamsClaimANameAndTheRefusalWaitsForNoLoc
     EXPECT_EQ(shown, 1);
     EXPECT_TRUE(locked);
 }
+
+TEST_F(StreamTableTest, AFoundStreamWithdrawnAndFoundAgainBeforeItsDeletionIsANewStream)
+{
+    CVelmoraStream* lost = AddFoundStream("Studio", "", "");
+    Corvane::CStreamInfo* lostRecord = m_Records.back().get();
+    lost->m_BonjourRegistered = 1; // its withdrawal takes a tick or more
+    ASSERT_TRUE(m_Manager->RemoveBonjourStream(lostRecord));
+    EXPECT_FALSE(m_Manager->RemoveBonjourStream(lostRecord));
+    CVelmoraStream* again = AddFoundStream("Studio", "", "");
+    ASSERT_NE(again, lost);
+    EXPECT_EQ(again->m_Removed, 0);
+    EXPECT_EQ(again->m_pStreamInfo, m_Records.back().get());
+    EXPECT_EQ(m_Manager->m_Streams.size(), 2u);
+}
