@@ -1,5 +1,5 @@
-"""Streams and their surroundings under faults: a UTF-8 session name, a resolver that never answers
-and a saved window placement that would be invisible."""
+"""Streams and their surroundings under faults: a UTF-8 session name, a resolver that never answers,
+a log folder that cannot be used and a saved window placement that would be invisible."""
 import os
 import shutil
 import socket
@@ -81,6 +81,22 @@ def test_a_silent_resolver_bounds_the_fetch_and_the_program_ends_within_5_s(net,
         dns.close()
     finally:
         shutil.rmtree(etc, ignore_errors=True)
+
+
+def test_an_unusable_log_folder_gives_one_red_line_and_the_program_runs_on(net, gw):
+    # A folder below a file.
+    blocker = gw.drive_c("blocker")
+    blocker.parent.mkdir(parents=True, exist_ok=True)
+    blocker.write_bytes(b"x")
+    settings = dict(SETTINGS, Logging={"Directory": r"C:\blocker\logs", "Filename": "gw"})
+    host = VelmoraHost(gw, settings, with_log=False)
+    assert host.init_result == 1
+    red = [line.split("\t", 2)[2] for line in host.command("pane")
+           if line.startswith("pane\tred\t") and "log file" in line]
+    assert len(red) == 1, red
+    assert red[0].startswith("Cannot open log file C:\\blocker\\logs\\gw_") and ": error " in red[0], red[0]
+    assert any("Start SAP listening OK" in line for line in host.command("pane"))
+    assert host.exit() < 5
 
 
 def test_an_invisible_saved_placement_is_replaced_by_the_default(net, gw):
