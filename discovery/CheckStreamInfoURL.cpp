@@ -357,7 +357,7 @@ UINT CCheckStreamInfoURL::ProcessingThread()
                         m_pOwner,
                         L"CCheckStreamInfoURL::ProcessingThread( ThreadID = %d, 0x%08x ) host %s not found\n",
                         threadId, Address(this), m_Host.GetString());
-                    m_Run = 0;
+                    // Like a connection that never comes: the fetch ends at its time limit.
                 }
                 lookup.reset();
             } else if (socket->m_State == CCheckStreamInfoURLSocket::kConnected) {
