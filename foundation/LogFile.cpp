@@ -162,6 +162,8 @@ public:
     std::atomic<ULONGLONG> m_FileSize{0};
     ULONGLONG m_MaxFileSize = kMaxFileSize;
     std::atomic<int> m_IsOpen{0};
+    // The system's error code of the last open that failed.
+    DWORD m_LastOpenError = 0;
     CMfxString m_FilePath;
     CLocalTimeState m_TimeState;
     CFile m_File;
@@ -205,6 +207,7 @@ bool CLogFile::CCore::OpenFileAtEnd()
 {
     CSingleLock lock(&m_FileLock, TRUE);
     if (!OpenOrCreateFile(m_File, m_FilePath)) {
+        m_LastOpenError = ::GetLastError();
         return false;
     }
     // Lines are appended: the position at the end is the file's length.
@@ -608,6 +611,27 @@ BOOL CLogFile::QueueBatch(std::unique_ptr<CLogLineBatch> batch, const SYSTEMTIME
 void CLogFile::Flush()
 {
     m_Core->Flush();
+}
+
+CMfxString CLogFile::GetOpenFailure() const
+{
+    const DWORD error = m_Core->m_LastOpenError;
+    wchar_t* text = nullptr;
+    const DWORD length = ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                              FORMAT_MESSAGE_IGNORE_INSERTS,
+                                          nullptr, error, 0, reinterpret_cast<LPWSTR>(&text), 0, nullptr);
+    CMfxString reason;
+    if (length > 0 && text != nullptr) {
+        reason = text;
+        reason.TrimRight();
+    }
+    if (text != nullptr) {
+        ::LocalFree(text);
+    }
+    CMfxString failure;
+    failure.Format(L"error %u%s%s", static_cast<unsigned>(error), reason.IsEmpty() ? L"" : L", ",
+                   reason.GetString());
+    return failure;
 }
 
 BOOL CLogFile::IsOpen() const

@@ -93,6 +93,8 @@ public:
 
     BOOL IsOpen() const;
     CMfxString GetFilePath() const;
+    // Why the last open failed: the system's error code and its text.
+    CMfxString GetOpenFailure() const;
     // The clock of the stamps, shared with whoever shows lines with the same calibration.
     CLocalTimeState& GetTimeState();
 

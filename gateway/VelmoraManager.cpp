@@ -80,6 +80,12 @@ CVelmoraManager::~CVelmoraManager()
             delete *it;
         }
         m_Streams.clear();
+        m_StreamsBySerial.clear();
+        m_StreamPointers.clear();
+        m_FoundStreamsByName.clear();
+        m_FoundStreamsByRecord.clear();
+        m_SAPStreamsByOrigin.clear();
+        m_HeardStreams = 0;
     }
     if (m_hRTSPThread != nullptr) {
         CloseHandle(m_hRTSPThread);
@@ -201,7 +207,11 @@ void CVelmoraManager::ReadSettings()
         CMfxString prefix;
         prefix.Format(L"%s %s ( 0x%08lx ) StackDump,  ", m_ProductName.GetString(), m_FileVersion.GetString(),
                       GetIdentity());
-        m_LogFile.Open(deleteOld, deleteKeepDays, 0, directory, filename, prefix);
+        if (!m_LogFile.Open(deleteOld, deleteKeepDays, 0, directory, filename, prefix)) {
+            // The program runs on without a log file, but says so.
+            AddLogText(kLogRed, L"Cannot open log file %s: %s", m_LogFile.GetFilePath().GetString(),
+                       m_LogFile.GetOpenFailure().GetString());
+        }
     }
 
     m_NicName = m_Settings.GetString(SettingsKey::kInterface);
@@ -261,7 +271,8 @@ void CVelmoraManager::ChooseInterface()
             if (row.interfaceRow.dwOperStatus != IF_OPER_STATUS_OPERATIONAL) {
                 continue;
             }
-            const bool matches = (!addressPart.IsEmpty() && addressPart == address) ||
+            // The setting may also be an interface's address alone.
+            const bool matches = setting == address || (!addressPart.IsEmpty() && addressPart == address) ||
                                  (!descriptionPart.IsEmpty() && name.UpperCopy().Find(descriptionPart) >= 0);
             if (!matches) {
                 LogDebug(

@@ -1,6 +1,7 @@
 // The shared log entry and the log-pane entry: line format, category words, the 2047-character
 // cut, pane lines from other threads, a pane that is gone, no log file.
 #include "manager_test_support.h"
+#include "test_support.h"
 
 #include "gateway/LoggingUsageEnvironment.h"
 
@@ -133,6 +134,30 @@ TEST(ManagerLog, WithoutALogFileNothingIsWrittenAndPaneLinesAreStillShown)
     auto manager = MakeManager();
     manager->AddLogText(kLogGreen, L"nowhere");
     EXPECT_TRUE(manager->m_LogLines.empty());
+}
+
+TEST(ManagerLog, ALogFolderThatCannotBeUsedGivesOneRedLineAndTheProgramGoesOn)
+{
+    const std::wstring folder = MakeTempFolder(L"unusable");
+    const std::wstring file = folder + L"\\a_file";
+    WriteBytes(file.c_str(), "x");
+    // A folder below a file, and a name longer than any path.
+    for (const std::wstring& directory : {file + L"\\logs", folder + L"\\" + std::wstring(300, L'n')}) {
+        FakeOwner owner;
+        auto manager = MakeManager(owner.AsOwner());
+        FreshSettings(*manager, L"manager_log_probe");
+        manager->m_Settings.WriteString(SettingsKey::kLogDirectory, directory.c_str());
+        manager->m_Settings.WriteString(SettingsKey::kLogFilename, L"gw");
+        manager->ReadSettings();
+        EXPECT_FALSE(manager->m_LogFile.IsOpen());
+        ASSERT_EQ(owner.paneLines.size(), 1u);
+        const std::wstring line = owner.paneLines[0].first.substr(24);
+        EXPECT_EQ(line.rfind(L"Cannot open log file " + directory + L"\\gw_", 0), 0u) << line;
+        EXPECT_NE(line.find(L": error "), std::wstring::npos) << line;
+        EXPECT_EQ(owner.paneLines[0].second, kLogRed);
+        manager->AddLogText(kLogGreen, L"still running");
+        EXPECT_EQ(owner.paneLines.size(), 2u);
+    }
 }
 
 TEST(ManagerLog, LinesFromOtherThreadsAreShownInOrderWithTheTimeTheyWereWritten)
