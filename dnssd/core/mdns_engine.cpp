@@ -432,7 +432,9 @@ void Engine::Shutdown()
     m_Cache.clear();
     m_CacheCount = 0;
     m_Pending.clear();
-    m_DropLogged.clear();
+    for (DropLog& d : m_DropLogged) {
+        d = DropLog();
+    }
     m_NextCacheWork = UINT64_MAX;
 }
 
@@ -535,9 +537,11 @@ void Engine::RunCache(uint64_t now)
     Vector<CacheEntry> removed;
     for (auto it = m_Cache.begin(); it != m_Cache.end();) {
         Vector<CacheEntry>& entries = it->second;
+        bool erased = false;
         for (size_t i = 0; i < entries.size(); ++i) {
             CacheEntry& e = entries[i];
             if (e.expires <= now) {
+                erased = true;
                 removed.push_back(e);
                 entries.erase(entries.begin() + static_cast<ptrdiff_t>(i));
                 --m_CacheCount;
@@ -570,6 +574,9 @@ void Engine::RunCache(uint64_t now)
         if (entries.empty()) {
             it = m_Cache.erase(it);
         } else {
+            if (erased) {
+                entries.shrink_to_fit(); // a burst of records leaves no larger block behind
+            }
             ++it;
         }
     }
@@ -1181,15 +1188,23 @@ void Engine::SendRecords(uint32_t ifIndex, const Vector<Record>& answers, const 
 
 void Engine::LogDropped(uint32_t source, const char* what, size_t size, uint32_t ifIndex)
 {
+    // One line per source per minute; a small fixed table, so hostile input allocates nothing.
     const uint64_t now = m_Env.Now();
-    auto it = m_DropLogged.find(source);
-    if (it != m_DropLogged.end() && now - it->second < 60000) {
+    DropLog* slot = &m_DropLogged[0];
+    for (DropLog& d : m_DropLogged) {
+        if (d.source == source) {
+            slot = &d;
+            break;
+        }
+        if (d.at < slot->at) {
+            slot = &d;
+        }
+    }
+    if (slot->source == source && slot->at != 0 && now - slot->at < 60000) {
         return;
     }
-    if (m_DropLogged.size() >= 256) {
-        m_DropLogged.clear();
-    }
-    m_DropLogged[source] = now;
+    slot->source = source;
+    slot->at = now == 0 ? 1 : now;
     char line[160];
     std::snprintf(line, sizeof(line), "mDNS dropped %s of %u bytes from %u.%u.%u.%u on interface %u", what,
                   static_cast<unsigned>(size), source >> 24, source >> 16 & 255, source >> 8 & 255,

@@ -169,7 +169,12 @@ private:
     size_t m_CacheCount = 0;
     uint64_t m_NextCacheWork = UINT64_MAX;
     Map<uint32_t, Pending> m_Pending;
-    Map<uint32_t, uint64_t> m_DropLogged;
+    struct DropLog
+    {
+        uint32_t source = 0;
+        uint64_t at = 0;
+    };
+    DropLog m_DropLogged[16];
     uint64_t m_LastFullLog = 0;
     bool m_FullLogged = false;
 };

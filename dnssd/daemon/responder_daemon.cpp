@@ -368,6 +368,9 @@ void Daemon::ReadClient(Connection& c)
         HandleRequest(c, c.in.data() + 4, length);
         c.in.erase(c.in.begin(), c.in.begin() + 4 + length);
     }
+    if (c.in.empty()) {
+        mdns::Bytes().swap(c.in);
+    }
 }
 
 void Daemon::Flush(Connection& c)
@@ -378,7 +381,7 @@ void Daemon::Flush(Connection& c)
         }
         Queue(c, c.batch[i]);
     }
-    c.batch.clear();
+    mdns::Vector<mdns::Bytes>().swap(c.batch);
     while (!c.dead && !c.out.empty()) {
         int n =
             send(c.socket, reinterpret_cast<const char*>(c.out.data()), static_cast<int>(c.out.size()), 0);
@@ -389,6 +392,9 @@ void Daemon::Flush(Connection& c)
             return;
         }
         c.out.erase(c.out.begin(), c.out.begin() + n);
+    }
+    if (c.out.empty()) {
+        mdns::Bytes().swap(c.out); // an idle connection keeps no buffer
     }
 }
 
