@@ -689,9 +689,9 @@ void Engine::RunQueries(uint64_t now)
             // What the cache already knows comes first.
             q.delivered = true;
             for (int t = 0; t < q.typeCount; ++t) {
-                for (auto it = m_Cache.begin(); it != m_Cache.end(); ++it) {
-                    if (it->first.type != q.types[t] || !InScope(q.ifIndex, it->first.ifIndex) ||
-                        !NameEqual(it->first.name, NameLower(q.name))) {
+                for (const Interface& itf : m_Interfaces) {
+                    auto it = m_Cache.find(CacheKey{itf.index, q.types[t], NameLower(q.name)});
+                    if (!InScope(q.ifIndex, itf.index) || it == m_Cache.end()) {
                         continue;
                     }
                     Vector<CacheEntry> copy = it->second;

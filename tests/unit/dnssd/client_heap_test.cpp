@@ -118,6 +118,20 @@ void Pump(DNSServiceRef ref, int ms, std::vector<DNSServiceErrorType>& results)
     WSACloseEvent(event);
 }
 
+// A provider whose callback has the name of the reply type, as the program's provider has.
+struct Provider
+{
+    static void DNSSD_API DNSServiceRegisterReply(DNSServiceRef, DNSServiceFlags, DNSServiceErrorType,
+                                                  const char*, const char*, const char*, void*)
+    {
+    }
+    DNSServiceErrorType Register(DNSServiceRef* ref)
+    {
+        return DNSServiceRegister(ref, 0, 0, "n", "_rtsp._tcp", "", "", htons(80), 0, nullptr,
+                                  DNSServiceRegisterReply, this);
+    }
+};
+
 } // namespace
 
 TEST(DnssdClient, QueuedRepliesGiveOneCallbackEachThroughEventSelect)
@@ -183,9 +197,7 @@ TEST(DnssdClient, CallReturnsTheDaemonsStatusAndSetsTheReferenceOnlyOnSuccess)
     closesocket(closed);
     ResponderSetDaemonPort(static_cast<uint16_t>(port));
     DNSServiceRef ref = untouched;
-    EXPECT_EQ(
-        DNSServiceRegister(&ref, 0, 0, "n", "_rtsp._tcp", "", "", htons(80), 0, nullptr, nullptr, nullptr),
-        kDNSServiceErr_ServiceNotRunning);
+    EXPECT_EQ(Provider().Register(&ref), kDNSServiceErr_ServiceNotRunning);
     EXPECT_EQ(ref, untouched);
     ResponderSetDaemonPort(DNSSD_DAEMON_PORT);
 }
