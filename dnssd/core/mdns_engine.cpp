@@ -115,7 +115,33 @@ bool ParseServiceType(const char* regtype, Name& type, Vector<String>* subtypes)
 
 struct Engine::CacheEntry
 {
+    // The hosts that announced the record (the first few).
+    void AddSource(uint32_t source)
+    {
+        for (uint8_t i = 0; i < sourceCount; ++i) {
+            if (sources[i] == source) {
+                return;
+            }
+        }
+        if (source != 0 && sourceCount < 4) {
+            sources[sourceCount++] = source;
+        }
+    }
+    // True while other hosts still have the record after this one's goodbye.
+    bool RemoveSource(uint32_t source)
+    {
+        for (uint8_t i = 0; i < sourceCount; ++i) {
+            if (sources[i] == source) {
+                sources[i] = sources[--sourceCount];
+                return sourceCount > 0;
+            }
+        }
+        return sourceCount > 0;
+    }
+
     Record record;
+    uint32_t sources[4] = {0, 0, 0, 0};
+    uint8_t sourceCount = 0;
     uint32_t ifIndex = 0;
     uint64_t created = 0;
     uint64_t expires = 0;
@@ -225,7 +251,7 @@ void Engine::SetInterfaces(const Vector<Interface>& interfaces)
     for (const Interface& itf : m_Interfaces) {
         Record a;
         if (HostRecord(itf.index, a)) {
-            CacheRecord(itf.index, a, true);
+            CacheRecord(itf.index, a, true, 0);
         }
     }
 }
@@ -454,7 +480,7 @@ void Engine::ScheduleCache(const CacheEntry& entry)
     }
 }
 
-void Engine::CacheRecord(uint32_t ifIndex, const Record& record, bool local)
+void Engine::CacheRecord(uint32_t ifIndex, const Record& record, bool local, uint32_t source)
 {
     const uint64_t now = m_Env.Now();
     CacheKey key{ifIndex, record.type, NameLower(record.name)};
@@ -465,6 +491,7 @@ void Engine::CacheRecord(uint32_t ifIndex, const Record& record, bool local)
                 return; // a record of ours; another host's copy changes nothing
             }
             e.local = local;
+            e.AddSource(source);
             e.record.ttl = record.ttl;
             e.created = now;
             e.expires = local ? UINT64_MAX : now + uint64_t(record.ttl) * 1000;
@@ -489,6 +516,7 @@ void Engine::CacheRecord(uint32_t ifIndex, const Record& record, bool local)
     e.record = record;
     e.ifIndex = ifIndex;
     e.local = local;
+    e.AddSource(source);
     e.created = now;
     e.expires = local ? UINT64_MAX : now + uint64_t(record.ttl) * 1000;
     e.nextRefresh = local ? UINT64_MAX : now + uint64_t(record.ttl) * (800 + m_Env.Random(20));
@@ -498,8 +526,10 @@ void Engine::CacheRecord(uint32_t ifIndex, const Record& record, bool local)
     Notify(e, true);
 }
 
-// A goodbye (TTL 0): the record goes 1 s later, so a quick re-announcement keeps it.
-void Engine::CacheGoodbye(uint32_t ifIndex, const Record& record)
+// A goodbye (TTL 0): the record goes 1 s later, so a quick re-announcement keeps it. A record that
+// other hosts announced too (a type's enumeration record, for one) stays while any of them has it.
+// Source 0 is this host.
+void Engine::CacheGoodbye(uint32_t ifIndex, const Record& record, uint32_t source)
 {
     auto it = m_Cache.find(CacheKey{ifIndex, record.type, NameLower(record.name)});
     if (it == m_Cache.end()) {
@@ -507,12 +537,16 @@ void Engine::CacheGoodbye(uint32_t ifIndex, const Record& record)
     }
     const uint64_t now = m_Env.Now();
     for (CacheEntry& e : it->second) {
-        if (SameData(e.record, record) && (e.expires > now + 1000)) {
-            e.local = false;
-            e.expires = now + 1000;
-            e.nextRefresh = UINT64_MAX;
-            ScheduleCache(e);
+        if (!SameData(e.record, record) || e.expires <= now + 1000 || e.local != (source == 0)) {
+            continue;
         }
+        if (!e.local && e.RemoveSource(source)) {
+            continue;
+        }
+        e.local = false;
+        e.expires = now + 1000;
+        e.nextRefresh = UINT64_MAX;
+        ScheduleCache(e);
     }
 }
 
@@ -872,7 +906,7 @@ void Engine::RunRegistration(Registration& reg, uint64_t now)
         RegistrationRecords(reg, itf.index, records);
         if (reg.count == 0) {
             for (const Record& r : records) {
-                CacheRecord(itf.index, r, true);
+                CacheRecord(itf.index, r, true, 0);
             }
         }
         Vector<Record> additionals;
@@ -911,7 +945,7 @@ void Engine::Goodbye(Registration& reg)
                 }
             }
             if (!shared) {
-                CacheGoodbye(itf.index, r);
+                CacheGoodbye(itf.index, r, 0);
                 r.ttl = 0;
                 goodbyes.push_back(r);
             }
@@ -938,7 +972,7 @@ void Engine::Rename(Registration& reg)
                 Vector<Record> records;
                 RegistrationRecords(reg, itf.index, records);
                 for (const Record& r : records) {
-                    CacheGoodbye(itf.index, r);
+                    CacheGoodbye(itf.index, r, 0);
                 }
             }
         }
@@ -1249,7 +1283,7 @@ void Engine::Receive(uint32_t ifIndex, const uint8_t* data, size_t size, uint32_
                 continue;
             }
             if (r.ttl == 0) {
-                CacheGoodbye(ifIndex, r);
+                CacheGoodbye(ifIndex, r, source);
                 continue;
             }
             if (r.cacheFlush) {
@@ -1270,7 +1304,7 @@ void Engine::Receive(uint32_t ifIndex, const uint8_t* data, size_t size, uint32_
                     }
                 }
             }
-            CacheRecord(ifIndex, r, false);
+            CacheRecord(ifIndex, r, false, source);
         }
     }
 }

@@ -131,8 +131,8 @@ private:
     int32_t AddQuery(Query* query);
 
     // Cache.
-    void CacheRecord(uint32_t ifIndex, const Record& record, bool local);
-    void CacheGoodbye(uint32_t ifIndex, const Record& record);
+    void CacheRecord(uint32_t ifIndex, const Record& record, bool local, uint32_t source);
+    void CacheGoodbye(uint32_t ifIndex, const Record& record, uint32_t source);
     void Notify(const CacheEntry& entry, bool added);
     void NotifyQuery(Query& query, const CacheEntry& entry, bool added);
     void DeliverResolve(Query& query, uint32_t ifIndex);

@@ -211,8 +211,14 @@ TEST_F(Fixture, GoodbyeAndCacheFlushRemoveOneSecondLater)
     Feed(Response({Make("X._rtsp._tcp.local", kTypeSRV, 120, "peer.local", 9000)}));
     ASSERT_EQ(got.size(), 3u);
     EXPECT_EQ(got[2].reply.port, 9000);
+    // A second host has the PTR too: the first one's goodbye leaves it, the second's removes it.
+    const uint32_t second = kPeer + 1;
+    Feed(Response({Make("_rtsp._tcp.local", kTypePTR, 4500, "X._rtsp._tcp.local")}), second);
     Record goodbye = Make("_rtsp._tcp.local", kTypePTR, 0, "X._rtsp._tcp.local");
     Feed(Response({goodbye}));
+    RunTo(now + 2000);
+    EXPECT_EQ(got.size(), 3u);
+    Feed(Response({goodbye}), second);
     const uint64_t at = now;
     RunTo(at + 999);
     EXPECT_EQ(got.size(), 3u);
