@@ -76,6 +76,15 @@ String LabelsText(const Name& name, size_t from, size_t count)
     return NameToText(part.substr(0, part.size() - rest.size()) + String(1, '\0'));
 }
 
+// Identifies one of our records on one interface.
+String MulticastKey(uint32_t ifIndex, const Record& r)
+{
+    String key =
+        Decimal(ifIndex) + ":" + Decimal(r.type) + ":" + NameLower(r.name) + ":" + NameLower(r.target);
+    key.append(r.data.begin(), r.data.end());
+    return key;
+}
+
 } // namespace
 
 bool ParseServiceType(const char* regtype, Name& type, Vector<String>* subtypes)
@@ -189,6 +198,7 @@ struct Engine::Registration
 struct Engine::Pending
 {
     uint64_t due = UINT64_MAX;
+    bool probe = false;
     Vector<Record> answers;
 };
 
@@ -1119,6 +1129,7 @@ void Engine::Answer(uint32_t ifIndex, const Message& message, uint32_t source, u
         shared = shared || !r.cacheFlush;
     }
     Pending& pending = m_Pending[ifIndex];
+    pending.probe = pending.probe || !message.authorities.empty();
     for (const Record& r : answers) {
         bool listed = false;
         for (const Record& o : pending.answers) {
@@ -1143,9 +1154,22 @@ void Engine::RunPending(uint64_t now)
             continue;
         }
         const uint32_t ifIndex = it->first;
+        // A record goes out at most once a second on an interface (every 250 ms in defence of a
+        // name another host probes for), however often it is asked for.
+        const uint64_t gap = it->second.probe ? 250 : 1000;
         Vector<Record> answers;
-        answers.swap(it->second.answers);
+        for (const Record& r : it->second.answers) {
+            String key = MulticastKey(ifIndex, r);
+            auto last = m_LastMulticast.find(key);
+            if (last == m_LastMulticast.end() || now - last->second >= gap) {
+                m_LastMulticast[key] = now;
+                answers.push_back(r);
+            }
+        }
         it = m_Pending.erase(it);
+        if (answers.empty()) {
+            continue;
+        }
         // Additional records: SRV, TXT and address of each instance named, the address of each target.
         Vector<Record> all, additionals;
         for (const Registration* reg : m_Registrations) {
@@ -1318,6 +1342,15 @@ uint64_t Engine::Run()
     }
     RunPending(now);
     RunCache(now);
+    uint64_t oldest = UINT64_MAX;
+    for (auto it = m_LastMulticast.begin(); it != m_LastMulticast.end();) {
+        if (now - it->second >= 1000) {
+            it = m_LastMulticast.erase(it);
+        } else {
+            oldest = it->second < oldest ? it->second : oldest;
+            ++it;
+        }
+    }
     uint64_t next = m_NextCacheWork;
     for (const Query* q : m_Queries) {
         if (!q->done) {
@@ -1330,6 +1363,9 @@ uint64_t Engine::Run()
     }
     for (const auto& p : m_Pending) {
         next = p.second.due < next ? p.second.due : next;
+    }
+    if (oldest != UINT64_MAX && oldest + 1000 < next) {
+        next = oldest + 1000;
     }
     return next;
 }

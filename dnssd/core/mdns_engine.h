@@ -169,6 +169,7 @@ private:
     size_t m_CacheCount = 0;
     uint64_t m_NextCacheWork = UINT64_MAX;
     Map<uint32_t, Pending> m_Pending;
+    Map<String, uint64_t> m_LastMulticast; // our records' last multicast answers, for a second
     struct DropLog
     {
         uint32_t source = 0;
