@@ -70,6 +70,7 @@ def main():
         while len(seen) < COUNT and time.monotonic() - started < 60:
             seen |= {e[5] for e in driver.events() if e[0] == "b" and e[5].startswith("Bench")}
             time.sleep(0.05)
+        more_coming = sum(1 for e in driver.events() if e[0] == "b" and int(e[2]) & 1)
         all_seen = time.monotonic() - started
         time.sleep(2)
         cpu0, t0 = driver_cpu_seconds(net.gw), time.monotonic()
@@ -77,7 +78,8 @@ def main():
         cpu = (driver_cpu_seconds(net.gw) - cpu0) / (time.monotonic() - t0)
         after = driver.heap()
         print(f"instances announced              {COUNT} in {sent:.2f} s")
-        print(f"browse saw                       {len(seen)} after {all_seen:.2f} s")
+        print(f"browse saw                       {len(seen)} after {all_seen:.2f} s "
+              f"({more_coming} replies said more were coming)")
         print(f"driver CPU at rest               {cpu * 1000:.1f} ms per second")
         print(f"tracked heap per cached instance {(after['bytes'] - before['bytes']) / COUNT:.0f} bytes, "
               f"{(after['blocks'] - before['blocks']) / COUNT:.1f} blocks")
