@@ -7,6 +7,7 @@
 //   unregister <handle>
 //   tables                      the remote streams and nodes, one line each
 //   dropped                     datagrams the receive task dropped
+//   usage                       CPU time (user + kernel) and private bytes of this process
 //   stop                        stop the engine; prints how long it took
 //   exit
 #include "dsa_mdns/corvane_mdns.h"
@@ -15,6 +16,7 @@
 #include <winsock2.h>
 #include <windows.h>
 #include <iphlpapi.h>
+#include <psapi.h>
 
 #include <stdarg.h>
 #include <stdio.h>
@@ -122,6 +124,18 @@ int main()
             Tables();
         } else if (command == "dropped") {
             printf("dropped\tcount=%u\n", corvane_mdns_dropped_datagrams(0));
+        } else if (command == "usage") {
+            FILETIME created, exited, kernel, user;
+            GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
+            ULONGLONG cpu = (static_cast<ULONGLONG>(kernel.dwHighDateTime) << 32 | kernel.dwLowDateTime) +
+                            (static_cast<ULONGLONG>(user.dwHighDateTime) << 32 | user.dwLowDateTime);
+            PROCESS_MEMORY_COUNTERS_EX memory = {};
+            memory.cb = sizeof(memory);
+            GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory),
+                                 sizeof(memory));
+            printf("usage\tcpu_ms=%llu\tprivate_bytes=%lu\tworking_set=%lu\n", cpu / 10000,
+                   static_cast<unsigned long>(memory.PrivateUsage),
+                   static_cast<unsigned long>(memory.WorkingSetSize));
         } else if (command == "stop") {
             DWORD started = GetTickCount();
             int mdns = corvane_mdns_stop(0);

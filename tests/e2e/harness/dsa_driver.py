@@ -40,3 +40,6 @@ class DsaDriver(LineProgram):
 
     def dropped(self):
         return int(self._fields(self.command("dropped")[0])["count"])
+
+    def usage(self):
+        return {k: int(v) for k, v in self._fields(self.command("usage")[0]).items()}
