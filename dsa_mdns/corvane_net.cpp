@@ -52,7 +52,7 @@ struct mdns_device
     SOCKET socket = INVALID_SOCKET;
     bool joined = false;
     HANDLE rx_thread = nullptr, tx_thread = nullptr;
-    DWORD tx_thread_id = 0;
+    std::atomic<DWORD> tx_thread_id{0};
     HANDLE rx_stop = nullptr, tx_stop = nullptr;
     uint32_t queue_id = 0;
     int next_slot = 0;
@@ -286,6 +286,7 @@ DWORD WINAPI rx_task(LPVOID parameter)
 DWORD WINAPI tx_task(LPVOID parameter)
 {
     mdns_device& dev = *static_cast<mdns_device*>(parameter);
+    dev.tx_thread_id = GetCurrentThreadId();
     dev.tx_running = true;
     uint32_t batch = 0, seen = 0, content = 0, origin = 0;
     while (WaitForSingleObject(dev.tx_stop, 0) != WAIT_OBJECT_0) {
@@ -681,7 +682,7 @@ corvane_status corvane_mdns_start()
     if (status == CORVANE_OK) {
         dev.running = true;
         dev.rx_thread = CreateThread(nullptr, 0, rx_task, &dev, 0, nullptr);
-        dev.tx_thread = CreateThread(nullptr, 0, tx_task, &dev, 0, &dev.tx_thread_id);
+        dev.tx_thread = CreateThread(nullptr, 0, tx_task, &dev, 0, nullptr);
         if (dev.rx_thread == nullptr || dev.tx_thread == nullptr) {
             status = CORVANE_ERR_NO_QUEUE;
         }

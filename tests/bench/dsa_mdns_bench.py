@@ -3,7 +3,7 @@
 one second by a Python peer in a network namespace, to the engine alone (dsa_driver.exe under Wine).
 Run as root after a build:  tests/bench/dsa_mdns_bench.py
 Prints the time until every service is a resolved row of the engine's tables, the datagrams the
-engine dropped, its CPU time per second at rest and its private bytes."""
+engine dropped, its CPU time per second at rest and its working set."""
 import os
 import socket
 import sys
