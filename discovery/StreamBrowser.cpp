@@ -699,19 +699,6 @@ void CStreamBrowser::OnAddressReply(DNSServiceRef reference, DNSServiceFlags fla
     Log(kLogDebug, L"CStreamBrowser::GetAddress( ThreadID = %d ) stop thread\n", ThreadId());
 }
 
-// --- The "DSA" engine steps ----------------------------------------------------------------------
-
-BOOL CStreamBrowser::InitEngine()
-{
-    Log(kLogGlobal, L"CStreamBrowser::Init() DSA discovery is not available in this build");
-    return FALSE;
-}
-
-void CStreamBrowser::PollEngine() {}
-
-void CStreamBrowser::StopEngine()
-{
-    m_EngineStarted = 0;
-}
+// The "DSA" engine steps (InitEngine, PollEngine, StopEngine) are in DsaPoll.cpp.
 
 } // namespace Corvane

@@ -283,18 +283,6 @@ void CStreamProvider::StopReplyThread()
     }
 }
 
-// --- The "DSA" engine steps ----------------------------------------------------------------------
-
-BOOL CStreamProvider::RegisterEngineStream(DWORD& /*handle*/, int /*port*/, int /*interfaceIndex*/,
-                                           CMfxString /*name*/, CMfxString /*serviceType*/)
-{
-    // The program's own engine is not part of this build: nothing is registered.
-    return FALSE;
-}
-
-BOOL CStreamProvider::UnregisterEngineStream(DWORD /*handle*/)
-{
-    return FALSE;
-}
+// The "DSA" engine steps (RegisterEngineStream, UnregisterEngineStream) are in DsaPoll.cpp.
 
 } // namespace Corvane

@@ -76,6 +76,8 @@ private:
                               CMfxString serviceType);
     BOOL UnregisterEngineStream(DWORD handle);
 
+    // Every "DSA" registration: engine handle -> engine device it was made on.
+    std::unordered_map<uint8_t, uint8_t> m_EngineRegistrations;
     CWorkerThread m_ReplyThread;
     CEvent m_ReplyWake;
     volatile LONG m_ReplyRun = 0;

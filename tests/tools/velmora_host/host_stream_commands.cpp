@@ -66,6 +66,23 @@ void RTSPWish(CHostContext& context, const CMfxString& argument, CHostAnswer& an
     }
 }
 
+// "on|off <kind> <name>": the DNS-SD wish through the manager's switch, not quiet; as the dialog
+// does, a successful switch takes the RTSP wish along.
+void BonjourWish(CHostContext& context, const CMfxString& argument, CHostAnswer& answer)
+{
+    CSingleLock lock(&context.manager->m_StreamsLock, TRUE);
+    BOOL on = FALSE;
+    CVelmoraStream* stream = ParseSwitch(*context.manager, argument, on, answer);
+    if (stream == nullptr) {
+        return;
+    }
+    if (!context.manager->SetBonjourAdvertising(stream, on, FALSE)) {
+        answer.error = L"refused";
+        return;
+    }
+    stream->m_RTSPWanted = on ? 1 : 0;
+}
+
 // As the dialog's remove command on the LOCAL list: withdraw, then delete.
 void Remove(CHostContext& context, const CMfxString& argument, CHostAnswer& answer)
 {
@@ -105,6 +122,8 @@ const CHostCommand kStreamCommands[] = {
     {L"add-sdp", L"<SDP text, \\n between lines> - as the add-by-SDP dialog", &AddSdp},
     {L"sap", L"on|off <kind> <name> - switch announcing by SAP (not quiet)", &SapWish},
     {L"rtsp", L"on|off <kind> <name> - the RTSP wish alone (publication on the own RTSP server)", &RTSPWish},
+    {L"dnssd", L"on|off <kind> <name> - switch registering by DNS-SD (not quiet), with the RTSP wish",
+     &BonjourWish},
     {L"remove", L"<kind> <name> - withdraw and delete, as the dialog's remove command", &Remove},
     {L"twins", L"- the twin links of every stream", &Twins},
     {nullptr, nullptr, nullptr},
