@@ -78,6 +78,7 @@ void FillDsaDeviceName(char (&target)[CORVANE_TEXT_SIZE], const CMfxString& comp
 #include "discovery/StreamBrowser.h"
 #include "discovery/StreamInfo.h"
 #include "discovery/StreamProvider.h"
+#include "dsa_mdns/corvane_net.h"
 #include "gateway/VelmoraManager.h"
 
 #include <atomic>
@@ -170,6 +171,10 @@ void CStreamBrowser::PollEngine()
             continue;
         }
         const int interfaceIndex = corvane_device_config[device].interface_index;
+        // The interface fill, at most once per device and poll rather than once per new record.
+        uint8_t interfaceAddress[4];
+        char interfaceText[16] = "";
+        int interfaceKnown = -1; // not looked up yet
         for (const CDsaRow& row : CopyDsaRows(device)) {
             const std::wstring key = RecordKey(row.name, interfaceIndex);
             auto found = index.find(key);
@@ -182,8 +187,16 @@ void CStreamBrowser::PollEngine()
             }
             CStreamInfo* record = new CStreamInfo(this, CStreamInfo::kSourceDiscovery);
             record->SetName(row.name);
-            record->FetchInterfaceInfo(interfaceIndex);
             record->m_InterfaceIndex = interfaceIndex;
+            if (interfaceKnown < 0) {
+                interfaceKnown = corvane_net_get_interface_address(static_cast<uint32_t>(interfaceIndex),
+                                                                   interfaceAddress, interfaceText)
+                                     ? 1
+                                     : 0;
+            }
+            if (interfaceKnown > 0) {
+                record->SetInterfaceIP(CString(CMfxString(interfaceText).GetString()));
+            }
             record->m_SessionKind = row.engineKind == CORVANE_KIND_CORVANE ? CStreamInfo::kSessionCorvane
                                                                            : CStreamInfo::kSessionZint;
             record->m_Port = row.port;

@@ -42,6 +42,8 @@ public:
     CString GetClientIP() const { return Read(m_ClientIP); }
     void SetClientIP(CString clientIP) { Write(m_ClientIP, clientIP); }
     CString GetInterfaceIP() const { return Read(m_InterfaceIP); }
+    // The interface fill's text when the caller already knows it (the engine poll fills many at once).
+    void SetInterfaceIP(CString interfaceIP) { Write(m_InterfaceIP, interfaceIP); }
     CMfxString GetURL() const { return Read(m_URL); }
 
     // Fills the interface index and the interface's IPv4 address text for an interface index: the
