@@ -1,6 +1,7 @@
 // Tables, lookups and the service logic of the engine: announcing, answering, evaluating received
 // records and counting remote rows down. No windows.h: time and the way out come from
 // corvane_core_env.
+#include "dsa_mdns/corvane_log.h"
 #include "dsa_mdns/corvane_mdns.h"
 
 #include <mutex>
@@ -14,13 +15,6 @@ corvane_local_service corvane_local_services[CORVANE_DEVICES][CORVANE_LOCAL_SERV
 corvane_remote_stream corvane_remote_streams[CORVANE_REMOTE_STREAMS];
 corvane_remote_node corvane_remote_nodes[CORVANE_REMOTE_NODES];
 corvane_device_state corvane_device_states[CORVANE_DEVICES];
-
-#define CORVANE_LOG(...)                                                                                     \
-    do {                                                                                                     \
-        if (corvane_log_hook != nullptr) {                                                                   \
-            corvane_log_hook(__VA_ARGS__);                                                                   \
-        }                                                                                                    \
-    } while (0)
 
 namespace {
 
@@ -707,6 +701,43 @@ void corvane_core_add_srv_query(corvane_question_list* list, uint16_t position,
     q.type = CORVANE_TYPE_SRV;
 }
 
+namespace {
+
+// One second of a row's countdown (the table lock is held). A row expired for `linger` seconds, or
+// one whose goodbye was heard, is handed to `remove`; an unresolved row is asked about every
+// second, a live one at `ask_first` and `ask_second` seconds before its end.
+template <class Row, class Ask, class Remove>
+void count_down(Row& row, uint32_t time, int16_t linger, int16_t ask_first, int16_t ask_second, Ask ask,
+                Remove remove)
+{
+    if (row.flags != 0) {
+        if ((row.flags & CORVANE_FLAG_EXPIRED) && row.countdown <= -linger) {
+            remove(true);
+            return;
+        }
+        if (row.flags & CORVANE_FLAG_GOODBYE) {
+            remove(false);
+            return;
+        }
+        if (row.flags & CORVANE_FLAG_UNRESOLVED) {
+            ask();
+        } else if (row.flags & CORVANE_FLAG_CHANGED) {
+            row.flags &= static_cast<uint8_t>(~CORVANE_FLAG_CHANGED);
+            row.changed_at = time;
+        }
+    }
+    --row.countdown;
+    if (row.countdown == 0) {
+        row.flags |= CORVANE_FLAG_EXPIRED | CORVANE_FLAG_CHANGED;
+        row.changed_at = time;
+    }
+    if (row.countdown == ask_first || row.countdown == ask_second) {
+        ask();
+    }
+}
+
+} // namespace
+
 void corvane_core_refresh_nodes()
 {
     refresh_lists lists;
@@ -718,8 +749,9 @@ void corvane_core_refresh_nodes()
             if (node.hash == 0) {
                 continue;
             }
-            if (node.flags != 0) {
-                if ((node.flags & CORVANE_FLAG_EXPIRED) && node.countdown <= -30) {
+            count_down(
+                node, time, 30, 120, 60, [&] { lists.add(CORVANE_KIND_HOST, node.name, CORVANE_TYPE_A); },
+                [&](bool) {
                     // No stream may keep pointing at a row that is gone: it waits for a new SRV.
                     for (corvane_remote_stream& stream : corvane_remote_streams) {
                         if (stream.hash != 0 && stream.node == i + 1) {
@@ -728,23 +760,7 @@ void corvane_core_refresh_nodes()
                         }
                     }
                     memset(&node, 0, sizeof(node));
-                    continue;
-                }
-                if (node.flags & CORVANE_FLAG_UNRESOLVED) {
-                    lists.add(CORVANE_KIND_HOST, node.name, CORVANE_TYPE_A);
-                } else if (node.flags & CORVANE_FLAG_CHANGED) {
-                    node.flags &= static_cast<uint8_t>(~CORVANE_FLAG_CHANGED);
-                    node.changed_at = time;
-                }
-            }
-            --node.countdown;
-            if (node.countdown == 0) {
-                node.flags |= CORVANE_FLAG_EXPIRED | CORVANE_FLAG_CHANGED;
-                node.changed_at = time;
-            }
-            if (node.countdown == 120 || node.countdown == 60) {
-                lists.add(CORVANE_KIND_HOST, node.name, CORVANE_TYPE_A);
-            }
+                });
         }
     }
     lists.send();
@@ -762,35 +778,20 @@ void corvane_core_check_remote_streams_table()
             }
             uint32_t srv_kind =
                 stream.kind == CORVANE_KIND_QUILL ? CORVANE_KIND_QUILL_INSTANCE : CORVANE_KIND_INSTANCE;
-            if (stream.flags != 0) {
-                if ((stream.flags & CORVANE_FLAG_EXPIRED) && stream.countdown <= -20) {
-                    CORVANE_LOG("corvane_core_check_remote_streams_table, remove stream = %s, TTL expired",
-                                stream.name);
+            count_down(
+                stream, time, 20, 60, 30, [&] { lists.add(srv_kind, stream.name, CORVANE_TYPE_SRV); },
+                [&](bool expired) {
+                    if (expired) {
+                        CORVANE_LOG(
+                            "corvane_core_check_remote_streams_table, remove stream = %s, TTL expired",
+                            stream.name);
+                    } else {
+                        CORVANE_LOG(
+                            "corvane_core_check_remote_streams_table, remove stream = %s, is_remote_removed",
+                            stream.name);
+                    }
                     memset(&stream, 0, sizeof(stream));
-                    continue;
-                }
-                if (stream.flags & CORVANE_FLAG_GOODBYE) {
-                    CORVANE_LOG(
-                        "corvane_core_check_remote_streams_table, remove stream = %s, is_remote_removed",
-                        stream.name);
-                    memset(&stream, 0, sizeof(stream));
-                    continue;
-                }
-                if (stream.flags & CORVANE_FLAG_UNRESOLVED) {
-                    lists.add(srv_kind, stream.name, CORVANE_TYPE_SRV);
-                } else if (stream.flags & CORVANE_FLAG_CHANGED) {
-                    stream.flags &= static_cast<uint8_t>(~CORVANE_FLAG_CHANGED);
-                    stream.changed_at = time;
-                }
-            }
-            --stream.countdown;
-            if (stream.countdown == 0) {
-                stream.flags |= CORVANE_FLAG_EXPIRED | CORVANE_FLAG_CHANGED;
-                stream.changed_at = time;
-            }
-            if (stream.countdown == 60 || stream.countdown == 30) {
-                lists.add(srv_kind, stream.name, CORVANE_TYPE_SRV);
-            }
+                });
         }
     }
     lists.send();

@@ -3,6 +3,8 @@
 // and stop operations.
 #include "dsa_mdns/corvane_net.h"
 
+#include "dsa_mdns/corvane_log.h"
+
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #include <windows.h>
@@ -72,13 +74,6 @@ struct core_task
 };
 core_task g_core_tasks[CORVANE_DEVICES];
 bool g_wsa_started = false;
-
-#define NET_LOG(...)                                                                                         \
-    do {                                                                                                     \
-        if (corvane_log_hook != nullptr) {                                                                   \
-            corvane_log_hook(__VA_ARGS__);                                                                   \
-        }                                                                                                    \
-    } while (0)
 
 BOOL CALLBACK init_once(PINIT_ONCE, PVOID, PVOID*)
 {
@@ -208,7 +203,7 @@ corvane_status enqueue_list(uint8_t device, uint32_t content, const char* what,
         }
         return CORVANE_OK;
     }
-    NET_LOG("%s, device_id = %d, start corvane_semaphore_obtain", what, device);
+    CORVANE_LOG("%s, device_id = %d, start corvane_semaphore_obtain", what, device);
     DWORD started = GetTickCount();
     for (;;) {
         EnterCriticalSection(&g_ring_lock);
@@ -222,13 +217,13 @@ corvane_status enqueue_list(uint8_t device, uint32_t content, const char* what,
         uint16_t fill = 0;
         corvane_queue_fill_count(dev.queue_id, &fill);
         LeaveCriticalSection(&g_ring_lock);
-        NET_LOG("%s, device_id = %d, queue_fill_count = %d", what, device, fill);
+        CORVANE_LOG("%s, device_id = %d, queue_fill_count = %d", what, device, fill);
         if (GetTickCount() - started >= kRoomWaitMs) {
             return CORVANE_ERR_QUEUE_FULL;
         }
         Sleep(250);
     }
-    NET_LOG("%s, device_id = %d, records_count = %d", what, device, count);
+    CORVANE_LOG("%s, device_id = %d, records_count = %d", what, device, count);
     post_list(dev, content, 1, questions, records, count);
     LeaveCriticalSection(&g_ring_lock);
     return CORVANE_OK;
@@ -275,8 +270,8 @@ DWORD WINAPI rx_task(LPVOID parameter)
         DWORD time = GetTickCount();
         if (dev.dropped == 1 || time - dev.dropped_logged_at >= 1000) {
             dev.dropped_logged_at = time;
-            NET_LOG("corvane_mdns_rx_task, device_id = %d, queue full, %u datagrams dropped", dev.device,
-                    dev.dropped);
+            CORVANE_LOG("corvane_mdns_rx_task, device_id = %d, queue full, %u datagrams dropped", dev.device,
+                        dev.dropped);
         }
     }
     dev.rx_running = false;
@@ -382,8 +377,8 @@ bool join_thread(HANDLE& thread, const char* name, uint8_t device)
         return true;
     }
     if (WaitForSingleObject(thread, kStopWaitMs) != WAIT_OBJECT_0) {
-        NET_LOG("%s, device_id = %d, the task did not end within %u ms", name, device,
-                static_cast<unsigned>(kStopWaitMs));
+        CORVANE_LOG("%s, device_id = %d, the task did not end within %u ms", name, device,
+                    static_cast<unsigned>(kStopWaitMs));
         return false;
     }
     CloseHandle(thread);
@@ -655,7 +650,7 @@ static void release(mdns_device& dev);
 corvane_status corvane_mdns_start()
 {
     printf("Starting mDNS service for device %d...\n", 0);
-    NET_LOG("Starting mDNS service for device %d...", 0);
+    CORVANE_LOG("Starting mDNS service for device %d...", 0);
     ensure_init();
     mdns_device& dev = g_devices[0];
     if (dev.running || dev.rx_thread != nullptr || dev.tx_thread != nullptr) {
@@ -726,7 +721,7 @@ static void release(mdns_device& dev)
 corvane_status corvane_mdns_stop(uint8_t device)
 {
     printf("Stopping mDNS service for device %d...\n", device);
-    NET_LOG("Stopping mDNS service for device %d...", device);
+    CORVANE_LOG("Stopping mDNS service for device %d...", device);
     ensure_init();
     if (device >= CORVANE_DEVICES) {
         return CORVANE_ERR_DEVICE;

@@ -5,27 +5,15 @@ Run as root after a build:  tests/bench/dsa_mdns_bench.py
 Prints the time until every service is a resolved row of the engine's tables, the datagrams the
 engine dropped, its CPU time per second at rest and its working set."""
 import os
-import socket
 import sys
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
 
-from harness import mdns_peer, netns, wine  # noqa: E402
+from harness import mdns_peer, wine  # noqa: E402
 from harness.dsa_driver import DsaDriver  # noqa: E402
 
 SERVICES, HOSTS = 1000, 50
-
-
-def announcement(i):
-    host = mdns_peer.name(f"host{i % HOSTS:02d}", "local")
-    inst = mdns_peer.name(f"service {i:04d}", "_rtsp", "_tcp", "local")
-    subtype = mdns_peer.name("_corvane_session", "_sub", "_rtsp", "_tcp", "local")
-    return (mdns_peer.header(0x8400, an=1, ar=3)
-            + mdns_peer.record(subtype, 12, inst, 4500)
-            + mdns_peer.record(inst, 33, b"\0\0\0\0\x21\x6a" + host)
-            + mdns_peer.record(inst, 16, b"\0", 4500)
-            + mdns_peer.record(host, 1, socket.inet_aton(f"10.77.0.{2 + i % HOSTS}")))
 
 
 def resolved_count(driver):
@@ -34,16 +22,13 @@ def resolved_count(driver):
 
 
 def main():
-    netns.remove_stale_namespaces()
-    net = netns.NetworkPair().create()
-    gw = wine.WineSide(net.gw, slot="bench")
-    try:
-        gw.start_server()
+    with wine.namespaces_with_wine("bench") as (net, gw):
         driver = DsaDriver(gw)
         driver.start(net.gw.address)
         raw = mdns_peer.raw_socket(net.peer)
         time.sleep(1.5)
-        packets = [announcement(i) for i in range(SERVICES)]
+        packets = [mdns_peer.announcement(f"service {i:04d}", f"host{i % HOSTS:02d}",
+                                          f"10.77.0.{2 + i % HOSTS}", txt=True) for i in range(SERVICES)]
         start = time.monotonic()
         for n, packet in enumerate(packets):
             mdns_peer.send(raw, packet)
@@ -62,9 +47,6 @@ def main():
               f"(with {SERVICES} rows counting down)")
         print(f"memory: working set {after['working_set'] / 1e6:.1f} MB")
         driver.stop()
-    finally:
-        gw.stop()
-        net.destroy()
 
 
 if __name__ == "__main__":

@@ -13,6 +13,7 @@
 #include "gateway/VelmoraManager.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -23,18 +24,6 @@ DWORD g_RawClock = 1000;
 DWORD WINAPI BenchClock()
 {
     return g_RawClock;
-}
-
-double Seconds()
-{
-    static LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
 }
 
 void FillEngine(int count)
@@ -64,9 +53,9 @@ void FillEngine(int count)
 double Poll(CVelmoraManager& manager)
 {
     g_RawClock += 1001;
-    const double start = Seconds();
+    const auto start = std::chrono::steady_clock::now();
     manager.m_CorvaneManager.m_StreamBrowser.OnTimer();
-    return Seconds() - start;
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
 } // namespace

@@ -14,22 +14,12 @@ import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
 
-from harness import mdns_peer, netns, wine  # noqa: E402
+from harness import mdns_peer, wine  # noqa: E402
 from harness.sap_peer import peer_socket  # noqa: E402
 from harness.velmora_host import VelmoraHost, pane_line  # noqa: E402
 from test_dsa_road import SETTINGS, SenderServer  # noqa: E402
 
 SENDERS = 20
-
-
-def announcement(name):
-    host = mdns_peer.name("sender", "local")
-    inst = mdns_peer.name(name, "_rtsp", "_tcp", "local")
-    subtype = mdns_peer.name("_corvane_session", "_sub", "_rtsp", "_tcp", "local")
-    return (mdns_peer.header(0x8400, an=1, ar=2)
-            + mdns_peer.record(subtype, 12, inst, 4500)
-            + mdns_peer.record(inst, 33, b"\0\0\0\0\x21\x6a" + host)
-            + mdns_peer.record(host, 1, socket.inet_aton("10.77.0.2")))
 
 
 def percentile(values, p):
@@ -38,11 +28,7 @@ def percentile(values, p):
 
 
 def main():
-    netns.remove_stale_namespaces()
-    net = netns.NetworkPair().create()
-    gw = wine.WineSide(net.gw, slot="bench")
-    try:
-        gw.start_server()
+    with wine.namespaces_with_wine("bench") as (net, gw):
         server = SenderServer(net)
         sap = peer_socket(net)
         host = VelmoraHost(gw, SETTINGS)
@@ -66,7 +52,7 @@ def main():
         for i in range(SENDERS):
             name = f"Sender {i:02d}"
             sent[name] = time.monotonic()
-            mdns_peer.send(raw, announcement(name))
+            mdns_peer.send(raw, mdns_peer.announcement(name, "sender", "10.77.0.2"))
             deadline = time.monotonic() + 15
             switched = False
             while name not in first_heard and time.monotonic() < deadline:
@@ -85,9 +71,6 @@ def main():
                   f"max {max(latencies):.0f} ms")
         host.exit()
         server.close()
-    finally:
-        gw.stop()
-        net.destroy()
 
 
 if __name__ == "__main__":

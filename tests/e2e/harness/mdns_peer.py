@@ -71,3 +71,16 @@ def question(wire_name, qtype):
 
 def record(wire_name, rtype, rdata, ttl=120):
     return wire_name + struct.pack(">HHIH", rtype, 0x8001, ttl, len(rdata)) + rdata
+
+
+def announcement(instance, host, address, port=8554, subtype="_corvane_session", txt=False):
+    """A sender's announcement: PTR of the session subtype, SRV and (optionally) TXT of the instance,
+    A of its host."""
+    host_name = name(host, "local")
+    inst = name(instance, "_rtsp", "_tcp", "local")
+    records = [record(name(subtype, "_sub", "_rtsp", "_tcp", "local"), 12, inst, 4500),
+               record(inst, 33, struct.pack(">HHH", 0, 0, port) + host_name)]
+    if txt:
+        records.append(record(inst, 16, b"\0", 4500))
+    records.append(record(host_name, 1, socket.inet_aton(address)))
+    return header(0x8400, an=1, ar=len(records) - 1) + b"".join(records)
