@@ -1,0 +1,188 @@
+"""The DNS-SD layer under Wine on 10.77.0.1 (console driver: daemon and client calls) against
+python3-zeroconf 0.47 on 10.77.0.2."""
+import time
+
+from harness.dnssd_driver import DnssdDriver, service_info, zeroconf_peer
+
+RTSP = "_rtsp._tcp.local."
+SUB = "_corvane_session"
+
+
+def adds(events, rid):
+    return [e for e in events if e[0] == rid and int(e[2]) & 2]
+
+
+def removes(events, rid):
+    return [e for e in events if e[0] == rid and e[1] != "failed" and not int(e[2]) & 2 and e[4] == "0"]
+
+
+def test_zeroconf_service_is_enumerated_browsed_resolved_and_addressed(net, gw):
+    driver = DnssdDriver(gw)
+    assert driver.start().startswith("ready=1")
+    ifindex = driver.interface_index(net.gw.address)
+    with zeroconf_peer(net) as zc:
+        x = service_info("X", RTSP, 8554, {"a": "1"}, subtype=SUB)
+        base = service_info("X base", RTSP, 8554)
+        zc.register_service(x)
+        zc.register_service(base)
+        assert driver.call("browse", "types", 0, "_services._dns-sd._udp") == 0
+        assert driver.call("browse", "sub", 0, f"_rtsp._tcp,{SUB}") == 0
+        assert driver.call("browse", "base", 0, "_rtsp._tcp") == 0
+        driver.wait_event("type", lambda e: e[0] == "types" and e[5:] == ["_rtsp", "_tcp.local.", "."])
+        [sub] = driver.wait_event("subtype add", lambda e: e[0] == "sub" and e[5] == "X")
+        assert sub[3] == str(ifindex) and sub[6:] == ["_rtsp._tcp.", "local."]
+        driver.wait_event("base add", lambda e: e[0] == "base" and e[5] == "X base")
+
+        assert driver.call("resolve", "res", ifindex, "X", "_rtsp._tcp.", "local.") == 0
+        [res] = driver.wait_event("resolve", lambda e: e[0] == "res")
+        assert res[3:] == [str(ifindex), "0", "X._rtsp._tcp.local.", "peer.local.", "8554", "03613d31"]
+        assert driver.call("addr", "addr", ifindex, "peer.local.") == 0
+        [addr] = driver.wait_event("address", lambda e: e[0] == "addr")
+        assert addr[2:6] == ["2", str(ifindex), "0", "peer.local."] and addr[6] == "10.77.0.2"
+
+        zc.unregister_service(x)
+        driver.wait_event("subtype remove", lambda e: removes([e], "sub"))
+        time.sleep(2)
+        assert len(removes(driver.events(), "sub")) == 1
+        assert [e[5] for e in adds(driver.events(), "types")] == ["_rtsp"]
+
+
+class Collector:
+    def __init__(self):
+        self.added, self.removed = [], []
+
+    def add_service(self, zc, type_, name):
+        self.added.append((type_, name))
+
+    def remove_service(self, zc, type_, name):
+        self.removed.append((type_, name))
+
+    def update_service(self, zc, type_, name):
+        pass
+
+
+def test_registration_is_seen_by_zeroconf_and_goes_with_a_goodbye(net, gw):
+    from zeroconf import ServiceBrowser
+
+    from harness.dnssd_driver import goodbyes_from, mdns_listener
+    from harness.wait import wait_until
+
+    driver = DnssdDriver(gw)
+    driver.start()
+    with zeroconf_peer(net) as zc:
+        base, sub = Collector(), Collector()
+        browsers = [ServiceBrowser(zc, RTSP, base), ServiceBrowser(zc, f"_corvane._sub.{RTSP}", sub)]
+        assert driver.call("register", "r", 0, "Gateway One", "_rtsp._tcp,_corvane", 8080, "", 0) == 0
+        driver.wait_event("registered", lambda e: e[0] == "r" and e[1] == "register")
+        assert driver.events()[-1][2:] == ["2", "0", "0", "Gateway One", "_rtsp._tcp.", "local."]
+        wait_until("both browsers saw it", lambda: base.added and sub.added)
+        assert base.added == [(RTSP, f"Gateway One.{RTSP}")]
+        assert sub.added == [(f"_corvane._sub.{RTSP}", f"Gateway One.{RTSP}")]
+        info = zc.get_service_info(RTSP, f"Gateway One.{RTSP}", timeout=3000)
+        assert info.port == 8080 and info.text == b"\x00"
+        assert info.server.endswith(".local.") and info.parsed_addresses() == [net.gw.address]
+
+        listener = mdns_listener(net)
+        driver.command("close|r")
+        closed = time.monotonic()
+        goodbyes = goodbyes_from(listener, net.gw.address, 1.5)
+        assert goodbyes and goodbyes[0][0] - closed < 1.0
+        assert f"Gateway One.{RTSP}" in goodbyes[0][1]
+        wait_until("both browsers lost it", lambda: base.removed and sub.removed, timeout=5)
+        for b in browsers:
+            b.cancel()
+
+
+def test_a_name_zeroconf_holds_is_renamed(net, gw):
+    driver = DnssdDriver(gw)
+    driver.start()
+    with zeroconf_peer(net) as zc:
+        zc.register_service(service_info("Taken", RTSP, 9000))
+        assert driver.call("register", "r", 0, "Taken", "_rtsp._tcp", 8080, "", 0) == 0
+        [reply] = driver.wait_event("registered", lambda e: e[0] == "r")
+        assert reply[4:6] == ["0", "Taken (2)"]
+
+
+def test_stop_says_goodbye_frees_everything_and_a_second_start_works(net, gw):
+    from harness.dnssd_driver import goodbyes_from, mdns_listener
+
+    driver = DnssdDriver(gw)
+    assert driver.start().startswith("ready=1")
+    assert driver.call("register", "r", 0, "Stopper", "_rtsp._tcp", 8080, "", 0) == 0
+    driver.wait_event("registered", lambda e: e[0] == "r")
+    listener = mdns_listener(net)
+    assert driver.stop() == {"running": "0", "ready": "0", "bytes": "0", "blocks": "0"}
+    assert any("Stopper._rtsp._tcp.local." in names for _, names in goodbyes_from(listener, net.gw.address, 1))
+    assert driver.call("browse", "after", 0, "_rtsp._tcp") == -65563  # 5356 closed
+    driver.command("close|r")
+
+    assert driver.start().startswith("ready=1")
+    assert driver.call("register", "again", 0, "Stopper", "_rtsp._tcp", 8080, "", 0) == 0
+    driver.wait_event("registered again", lambda e: e[0] == "again" and e[5] == "Stopper")
+
+
+def test_with_the_client_port_held_the_daemon_is_never_ready_and_returns(net, gw):
+    import socket
+
+    held = net.gw.socket(socket.AF_INET, socket.SOCK_STREAM)
+    held.bind(("127.0.0.1", 5356))
+    held.listen()
+    driver = DnssdDriver(gw)
+    assert driver.start() == "ready=0 running=0"
+    assert driver.stop()["blocks"] == "0"
+    held.close()
+
+
+def test_hostile_peer_leaves_the_daemon_answering_with_its_heap_back_where_it_was(net, gw):
+    import glob
+    import os
+    import random
+    import socket
+
+    from harness.dnssd_driver import malformed, mdns_listener, ptr_query, ptr_response
+
+    driver = DnssdDriver(gw)
+    driver.start()
+    assert driver.call("register", "r", 0, "Target", "_rtsp._tcp", 8080, "", 0) == 0
+    assert driver.call("browse", "b", 0, "_rtsp._tcp") == 0
+    driver.wait_event("own registration browsed", lambda e: e[0] == "b" and e[5] == "Target")
+    time.sleep(1.5)
+    before = driver.heap()
+
+    peer = net.peer.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    peer.setsockopt(socket.IPPROTO_IP, socket.IP_MULTICAST_IF, socket.inet_aton(net.peer.address))
+    peer.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    peer.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEPORT, 1)
+    peer.bind((net.peer.address, 5353))
+    group = ("224.0.0.251", 5353)
+    for i in range(100):
+        peer.sendto(ptr_response(RTSP, f"Short {i}", 2), group)
+    for i in range(50):
+        peer.sendto(ptr_response(RTSP, f"Short {i}", 0), group)
+    corpus = os.path.join(os.path.dirname(__file__), "..", "fuzz", "corpus", "dns")
+    seeds = [open(p, "rb").read() for p in glob.glob(os.path.join(corpus, "*.bin"))]
+    started = time.monotonic()
+    for n, datagram in enumerate(malformed(seeds, 20000, random.Random(5))):
+        peer.sendto(datagram, group)
+        if n % 500 == 0:
+            time.sleep(0.02)
+    assert time.monotonic() - started < 30
+
+    listener = mdns_listener(net)
+    answered = False
+    deadline = time.monotonic() + 5
+    while not answered and time.monotonic() < deadline:
+        peer.sendto(ptr_query(RTSP), group)
+        until = time.monotonic() + 0.5
+        while not answered and time.monotonic() < until:
+            try:
+                data, (source, _) = listener.recvfrom(9000)
+            except socket.timeout:
+                continue
+            answered = source == net.gw.address and b"\x06Target" in data
+    assert answered
+    time.sleep(4)  # the short records are gone
+    events = driver.events()
+    assert len([e for e in adds(events, "b") if e[5].startswith("Short")]) == 100
+    assert len([e for e in removes(events, "b") if e[5].startswith("Short")]) == 100
+    assert driver.heap() == before
