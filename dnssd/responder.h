@@ -17,8 +17,19 @@ extern volatile long gResponderRunning;
 
 // argv "" "-server": run the daemon directly in this thread. Returns when the stop event is set.
 int ResponderServiceMain(int argc, wchar_t* argv[]);
-// Signals the stop event, waits for the service main to return, then frees the tracked heap.
+// Waits 5 s (so that pending deregistrations go out first), signals the stop event, then waits up
+// to 10 s for the service main to return and, once it has, frees the tracked heap (a daemon that
+// does not stop keeps its heap). Returns 0. The service main sends goodbyes for every registration
+// still open before it returns. A stop signalled while no service main runs is kept: the next
+// service main returns at once (and consumes it), so a stop racing a start is not lost.
 int ResponderServiceStop();
+// The same with another first wait (0: signal at once).
+int ResponderServiceStopWithin(uint32_t graceMs);
+
+// The loopback TCP port of the daemon's listener and of the client calls' connections
+// (DNSSD_DAEMON_PORT unless set, for tests, before the daemon starts).
+void ResponderSetDaemonPort(uint16_t port);
+uint16_t ResponderDaemonPort();
 
 void* TrackedMemAlloc(size_t size);
 void* TrackedMemCalloc(size_t count, size_t size);

@@ -1,0 +1,31 @@
+#include "dnssd/core/mdns_heap.h"
+
+#include <cstdlib>
+
+namespace mdns {
+namespace {
+AllocFunction gAlloc = nullptr;
+FreeFunction gFree = nullptr;
+} // namespace
+
+void SetCoreHeap(AllocFunction alloc, FreeFunction release)
+{
+    gAlloc = alloc;
+    gFree = release;
+}
+
+void* CoreAlloc(size_t size)
+{
+    return gAlloc != nullptr ? gAlloc(size) : std::malloc(size);
+}
+
+void CoreFree(void* block)
+{
+    if (gFree != nullptr) {
+        gFree(block);
+    } else {
+        std::free(block);
+    }
+}
+
+} // namespace mdns

@@ -1,0 +1,363 @@
+// The multicast-DNS engine with an injected clock: query back-off, cache refresh and expiry,
+// goodbyes, the address look-up time-out, probing, renaming, announcing and answering.
+#include "dnssd/core/mdns_engine.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+using namespace mdns;
+
+namespace {
+
+const uint32_t kIf = 3;
+const uint32_t kOwn = 0x0A4D0001;  // 10.77.0.1
+const uint32_t kPeer = 0x0A4D0002; // 10.77.0.2
+
+struct Sent
+{
+    uint64_t at;
+    uint32_t address;
+    uint16_t port;
+    Message message;
+};
+
+struct Got
+{
+    void* owner;
+    Reply reply;
+};
+
+class Fixture : public Environment, public Listener, public ::testing::Test
+{
+protected:
+    Fixture() : engine(*this, *this)
+    {
+        engine.SetHostLabel("GW");
+        Vector<Interface> list(1);
+        list[0].index = kIf;
+        list[0].address = kOwn;
+        list[0].mask = 0xFFFFFF00;
+        engine.SetInterfaces(list);
+    }
+
+    uint64_t Now() override { return now; }
+    uint32_t Random(uint32_t) override { return 0; }
+    void Send(uint32_t ifIndex, const uint8_t* data, size_t size, uint32_t address, uint16_t port) override
+    {
+        EXPECT_EQ(ifIndex, kIf);
+        Sent s{now, address, port, Message()};
+        EXPECT_TRUE(ParseMessage(data, size, s.message));
+        sent.push_back(s);
+    }
+    void Log(const char* line) override { logged.push_back(line); }
+    void OnReply(void* owner, const Reply& reply) override { got.push_back(Got{owner, reply}); }
+
+    // Runs the engine until `until`, at each time it asks for.
+    void RunTo(uint64_t until)
+    {
+        for (;;) {
+            uint64_t next = engine.Run();
+            if (next > until) {
+                break;
+            }
+            now = next > now ? next : now + 1;
+        }
+        now = until;
+        engine.Run();
+    }
+
+    void Feed(const Message& m, uint32_t source = kPeer, uint16_t port = kMdnsPort)
+    {
+        Bytes wire;
+        ASSERT_TRUE(BuildMessage(m, wire));
+        engine.Receive(kIf, wire.data(), wire.size(), source, port);
+    }
+
+    static Record Make(const char* name, uint16_t type, uint32_t ttl, const char* target = "",
+                       uint16_t port = 0)
+    {
+        Record r;
+        NameFromText(name, r.name);
+        r.type = type;
+        r.ttl = ttl;
+        if (type == kTypePTR || type == kTypeSRV) {
+            NameFromText(target, r.target);
+        }
+        r.port = port;
+        r.cacheFlush = type != kTypePTR;
+        if (type == kTypeTXT) {
+            r.data.assign(1, 0);
+        }
+        if (type == kTypeA) {
+            r.data = {10, 77, 0, 2};
+        }
+        return r;
+    }
+
+    static Message Response(std::initializer_list<Record> records)
+    {
+        Message m;
+        m.flags = kFlagResponse | kFlagAuthoritative;
+        for (const Record& r : records) {
+            m.answers.push_back(r);
+        }
+        return m;
+    }
+
+    std::vector<uint64_t> QueryTimes(uint16_t type)
+    {
+        std::vector<uint64_t> times;
+        for (const Sent& s : sent) {
+            if (!(s.message.flags & kFlagResponse) && !s.message.questions.empty() &&
+                s.message.questions[0].type == type) {
+                times.push_back(s.at);
+            }
+        }
+        return times;
+    }
+
+    uint64_t now = 1000000;
+    std::vector<Sent> sent;
+    std::vector<std::string> logged;
+    std::vector<Got> got;
+    Engine engine;
+    int owner = 0;
+};
+
+} // namespace
+
+TEST_F(Fixture, RequestsWithBadParametersAreRefused)
+{
+    const std::string longName(64, 'n');
+    const struct
+    {
+        int32_t expected;
+        int32_t actual;
+    } cases[] = {
+        {kErrBadParam, engine.Browse(&owner, 0, "_rtsp", "")},
+        {kErrBadParam, engine.Browse(&owner, 0, "rtsp._tcp", "")},
+        {kErrBadParam, engine.Browse(&owner, 0, "_rtsp._sctp", "")},
+        {kErrBadParam, engine.Browse(&owner, 0, "_rtsp._tcp", "example.com")},
+        {kErrBadInterfaceIndex, engine.Browse(&owner, 65535, "_rtsp._tcp", "")},
+        {kErrBadParam, engine.Resolve(&owner, 0, longName.c_str(), "_rtsp._tcp", "local.")},
+        {kErrBadParam, engine.Register(&owner, 0, 0, longName.c_str(), "_rtsp._tcp", "", "", 1, nullptr, 0)},
+        {kErrBadParam, engine.Register(&owner, 0, 0, "n", "_rtsp._tcp,", "", "", 1, nullptr, 0)},
+        {kErrBadInterfaceIndex, engine.Register(&owner, 0, 65535, "n", "_rtsp._tcp", "", "", 1, nullptr, 0)},
+        {kErrNoError, engine.Browse(&owner, kIf, "_rtsp._tcp.,_corvane_session", "local.")},
+    };
+    for (size_t i = 0; i < sizeof(cases) / sizeof(cases[0]); ++i) {
+        EXPECT_EQ(cases[i].actual, cases[i].expected) << "case " << i;
+    }
+}
+
+TEST_F(Fixture, QueriesBackOffFromOneSecondToAnHour)
+{
+    ASSERT_EQ(engine.Browse(&owner, 0, "_rtsp._tcp,_corvane_session", ""), kErrNoError);
+    RunTo(now + 3 * 3600 * 1000);
+    std::vector<uint64_t> times = QueryTimes(kTypePTR);
+    ASSERT_GE(times.size(), 14u);
+    EXPECT_EQ(times[0], 1000020u);
+    for (size_t i = 1; i < times.size(); ++i) {
+        const uint64_t expected = i <= 12 ? (1000ull << (i - 1)) : 3600000ull;
+        EXPECT_EQ(times[i] - times[i - 1], expected) << "query " << i;
+    }
+    EXPECT_EQ(NameToText(sent[0].message.questions[0].name), "_corvane_session._sub._rtsp._tcp.local.");
+}
+
+TEST_F(Fixture, CacheRefreshesAt80To95PercentThenExpires)
+{
+    ASSERT_EQ(engine.Browse(&owner, 0, "_rtsp._tcp", ""), kErrNoError);
+    RunTo(now + 100);
+    const uint64_t start = now;
+    Feed(Response({Make("_rtsp._tcp.local", kTypePTR, 100, "X._rtsp._tcp.local")}));
+    sent.clear();
+    RunTo(start + 100 * 1000 + 10);
+    std::vector<uint64_t> refreshes;
+    for (uint64_t t : QueryTimes(kTypePTR)) {
+        if (t - start >= 64000) {
+            refreshes.push_back(t - start);
+        }
+    }
+    EXPECT_EQ(refreshes, (std::vector<uint64_t>{80000, 85000, 90000, 95000}));
+    // A known answer while more than half its TTL is left, none after.
+    EXPECT_EQ(sent[0].message.answers.size(), 1u);
+    EXPECT_EQ(sent.back().message.answers.size(), 0u);
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_EQ(got[0].reply.flags, uint32_t(kReplyAdd));
+    EXPECT_EQ(got[0].reply.name, "X");
+    EXPECT_EQ(got[0].reply.type, "_rtsp._tcp.");
+    EXPECT_EQ(got[0].reply.domain, "local.");
+    EXPECT_EQ(got[0].reply.ifIndex, kIf);
+    EXPECT_EQ(got[1].reply.flags, 0u);
+    EXPECT_EQ(engine.CacheSize(), 1u); // only our own address record is left
+}
+
+TEST_F(Fixture, GoodbyeAndCacheFlushRemoveOneSecondLater)
+{
+    ASSERT_EQ(engine.Browse(&owner, 0, "_rtsp._tcp", ""), kErrNoError);
+    ASSERT_EQ(engine.Resolve(&owner, 0, "X", "_rtsp._tcp", "local"), kErrNoError);
+    RunTo(now + 200);
+    Feed(Response({Make("_rtsp._tcp.local", kTypePTR, 4500, "X._rtsp._tcp.local"),
+                   Make("X._rtsp._tcp.local", kTypeSRV, 120, "peer.local", 8554),
+                   Make("X._rtsp._tcp.local", kTypeTXT, 4500)}));
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_EQ(got[1].reply.name, "X._rtsp._tcp.local.");
+    EXPECT_EQ(got[1].reply.type, "peer.local.");
+    EXPECT_EQ(got[1].reply.port, 8554);
+    RunTo(now + 5000);
+    // A new SRV with cache-flush: the old one goes 1 s later, the resolve reports the new one.
+    Feed(Response({Make("X._rtsp._tcp.local", kTypeSRV, 120, "peer.local", 9000)}));
+    ASSERT_EQ(got.size(), 3u);
+    EXPECT_EQ(got[2].reply.port, 9000);
+    Record goodbye = Make("_rtsp._tcp.local", kTypePTR, 0, "X._rtsp._tcp.local");
+    Feed(Response({goodbye}));
+    const uint64_t at = now;
+    RunTo(at + 999);
+    EXPECT_EQ(got.size(), 3u);
+    RunTo(at + 1000);
+    ASSERT_EQ(got.size(), 4u);
+    EXPECT_EQ(got[3].reply.flags, 0u);
+    EXPECT_EQ(got[3].reply.name, "X");
+}
+
+TEST_F(Fixture, AddressLookUpTimesOutOnceAfterFiveSeconds)
+{
+    ASSERT_EQ(engine.LookUpAddress(&owner, kRequestTimeout, 0, 1, "nobody.local."), kErrNoError);
+    RunTo(now + 4999);
+    EXPECT_TRUE(got.empty());
+    RunTo(now + 60000);
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].reply.error, kErrTimeout);
+    // Our own host name is known at once.
+    ASSERT_EQ(engine.LookUpAddress(&owner, kRequestTimeout, kIf, 1, "gw.local"), kErrNoError);
+    RunTo(now + 10);
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_EQ(got[1].reply.address, kOwn);
+    EXPECT_EQ(got[1].reply.ifIndex, kIf);
+}
+
+TEST_F(Fixture, ProbesAnnouncesRenamesOnConflictAndIgnoresItsOwnEcho)
+{
+    int browser = 0;
+    ASSERT_EQ(engine.Register(&owner, 0, 0, "Gateway", "_rtsp._tcp,_corvane", "", "", 8080, nullptr, 0),
+              kErrNoError);
+    ASSERT_EQ(engine.Browse(&browser, 0, "_rtsp._tcp,_corvane", ""), kErrNoError);
+    RunTo(now + 300);
+    // Two probes so far (at 0 and 250 ms); our own echo is no conflict.
+    std::vector<Sent> probes;
+    for (const Sent& s : sent) {
+        if (!s.message.authorities.empty()) {
+            probes.push_back(s);
+        }
+    }
+    ASSERT_EQ(probes.size(), 2u);
+    EXPECT_TRUE(probes[0].message.questions[0].unicastResponse);
+    EXPECT_FALSE(probes[1].message.questions[0].unicastResponse);
+    Feed(probes[0].message, kOwn);
+    // Another host answers for the name: rename and probe again.
+    Feed(Response({Make("Gateway._rtsp._tcp.local", kTypeSRV, 120, "other.local", 1)}));
+    sent.clear();
+    RunTo(now + 3000);
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_EQ(got[0].owner, &owner);
+    EXPECT_EQ(got[0].reply.name, "Gateway (2)");
+    EXPECT_EQ(got[0].reply.type, "_rtsp._tcp.");
+    EXPECT_EQ(got[1].owner, &browser); // local registrations are seen by local browses
+    EXPECT_EQ(got[1].reply.name, "Gateway (2)");
+    std::vector<uint64_t> times;
+    std::vector<Sent> own;
+    for (const Sent& s : sent) {
+        if (!s.message.authorities.empty() || (s.message.flags & kFlagResponse)) {
+            times.push_back(s.at - sent[0].at);
+            own.push_back(s);
+        }
+    }
+    // Three probes 250 ms apart, then two announcements 1 s apart.
+    EXPECT_EQ(times, (std::vector<uint64_t>{0, 250, 500, 750, 1750}));
+    ASSERT_EQ(own.size(), 5u);
+    EXPECT_EQ(own[3].message.answers.size(), 5u); // PTR, subtype PTR, enumeration PTR, SRV, TXT
+    EXPECT_EQ(own[3].message.additionals.size(), 1u);
+
+    // Goodbyes on cancel, TTL 0.
+    sent.clear();
+    engine.Cancel(&owner);
+    ASSERT_EQ(sent.size(), 1u);
+    for (const Record& r : sent[0].message.answers) {
+        EXPECT_EQ(r.ttl, 0u);
+    }
+}
+
+TEST_F(Fixture, ConflictWithoutAutoRenameReportsIt)
+{
+    ASSERT_EQ(
+        engine.Register(&owner, kRequestNoAutoRename, 0, "Gateway", "_rtsp._tcp", "", "", 80, nullptr, 0),
+        kErrNoError);
+    RunTo(now + 100);
+    Feed(Response({Make("gateway._RTSP._tcp.local", kTypeTXT, 120)}));
+    RunTo(now + 3000);
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].reply.error, kErrNameConflict);
+}
+
+TEST_F(Fixture, AnswersWithSuppressionUnicastAndLegacyReplies)
+{
+    ASSERT_EQ(engine.Register(&owner, 0, 0, "", "_http._tcp", "", "", 80, nullptr, 0), kErrNoError);
+    RunTo(now + 3000);
+    Message query;
+    Question q;
+    NameFromText("_http._tcp.local", q.name);
+    q.type = kTypePTR;
+    query.questions.push_back(q);
+    const struct
+    {
+        bool unicast;
+        bool known;
+        uint16_t port;
+        size_t replies;
+        uint32_t address;
+        uint32_t ttl;
+    } cases[] = {
+        {false, false, kMdnsPort, 1, kMdnsGroup, 4500},
+        {false, true, kMdnsPort, 0, 0, 0},
+        {true, false, kMdnsPort, 1, kPeer, 4500},
+        {false, false, 40000, 1, kPeer, 10},
+    };
+    for (const auto& c : cases) {
+        sent.clear();
+        query.questions[0].unicastResponse = c.unicast;
+        query.answers.clear();
+        if (c.known) {
+            query.answers.push_back(Make("_http._tcp.local", kTypePTR, 3000, "GW._http._tcp.local"));
+        }
+        Feed(query, kPeer, c.port);
+        RunTo(now + 200);
+        ASSERT_EQ(sent.size(), c.replies);
+        if (c.replies == 1) {
+            EXPECT_EQ(sent[0].address, c.address);
+            EXPECT_EQ(sent[0].message.answers[0].ttl, c.ttl);
+            EXPECT_EQ(NameToText(sent[0].message.answers[0].target), "GW._http._tcp.local.");
+            EXPECT_EQ(sent[0].message.questions.size(), c.port == kMdnsPort ? 0u : 1u);
+        }
+    }
+    // SRV, TXT (one zero byte) and address go along as additional records.
+    Feed(query);
+    RunTo(now + 200);
+    ASSERT_EQ(sent.back().message.additionals.size(), 3u);
+    EXPECT_EQ(sent.back().message.additionals[1].data, Bytes(1, 0));
+}
+
+TEST_F(Fixture, ResponsesFromOffTheLinkAndMalformedDatagramsAreDroppedWithOneLogLine)
+{
+    ASSERT_EQ(engine.Browse(&owner, 0, "_rtsp._tcp", ""), kErrNoError);
+    RunTo(now + 200);
+    Feed(Response({Make("_rtsp._tcp.local", kTypePTR, 4500, "X._rtsp._tcp.local")}), 0x0A4E0002);
+    const uint8_t junk[5] = {1, 2, 3, 4, 5};
+    for (int i = 0; i < 3; ++i) {
+        engine.Receive(kIf, junk, sizeof(junk), kPeer, kMdnsPort);
+    }
+    RunTo(now + 1000);
+    EXPECT_TRUE(got.empty());
+    EXPECT_EQ(logged.size(), 2u); // one per source per minute
+}
