@@ -319,6 +319,18 @@ int ResponderServiceStop()
     return 0;
 }
 
+int ResponderServiceStopWithin(uint32_t /*graceMs*/)
+{
+    return ResponderServiceStop();
+}
+
+void ResponderSetDaemonPort(uint16_t /*port*/) {}
+
+uint16_t ResponderDaemonPort()
+{
+    return DNSSD_DAEMON_PORT;
+}
+
 void* TrackedMemAlloc(size_t size)
 {
     return malloc(size);
