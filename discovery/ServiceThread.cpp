@@ -15,6 +15,18 @@ unsigned int PointerText(const void* pointer)
     return static_cast<unsigned int>(reinterpret_cast<std::uintptr_t>(pointer));
 }
 
+// The socket event may fire again for bytes that a reply read has taken meanwhile, and
+// DNSServiceProcessResult waits for a whole reply: it is called only when one (or the end of the
+// connection) is there.
+bool HasSomethingToRead(SOCKET socket)
+{
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(socket, &readable);
+    timeval immediately = {0, 0};
+    return ::select(0, &readable, nullptr, nullptr, &immediately) > 0;
+}
+
 } // namespace
 
 CServiceThread::CServiceThread(CStreamBrowser* pOwner, CMfxString threadName, CMfxString instanceName,
@@ -71,7 +83,7 @@ UINT CServiceThread::ProcessingThread()
         if (woken == WAIT_FAILED) {
             ::SleepEx(kStopSleep, TRUE);
         }
-        if (woken != WAIT_OBJECT_0 + 1 || !m_Run) {
+        if (woken != WAIT_OBJECT_0 + 1 || !m_Run || !HasSomethingToRead(m_Socket)) {
             continue;
         }
         const DNSServiceErrorType result = DNSServiceProcessResult(m_Reference);

@@ -69,7 +69,7 @@ def test_a_sap_stream_republished_is_seen_by_zeroconf_described_and_found_back(n
     gw.wait_for_log(pane_line("Start SAP listening OK"))
     sap.sendto(sap_packet(sdp("Peer One").decode("cp1252")), (GROUP, PORT))
     host.wait_for_streams(lambda t: any(s["kind"] == "SAP" and s["name"] == "Peer One" for s in t))
-    host.command("dnssd on SAP Peer One")
+    host.command("bonjour on SAP Peer One")
     name = "Peer One._rtsp._tcp.local."
     subtype = SUBTYPES["Corvane"]
     found = []

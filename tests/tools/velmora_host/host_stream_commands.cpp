@@ -1,5 +1,5 @@
 // Commands on the streams of the table as the operator's dialog uses them: add a stream from SDP
-// text, switch its SAP or RTSP wish, remove it, and show the twin links.
+// text, switch its SAP, DNS-SD or RTSP wish, remove it, and show the twin links.
 // A stream is named by its kind text and its name: "<kind> <name>", e.g. "SDP My Stream".
 #include "tests/tools/velmora_host/velmora_host.h"
 
@@ -66,8 +66,8 @@ void RTSPWish(CHostContext& context, const CMfxString& argument, CHostAnswer& an
     }
 }
 
-// "on|off <kind> <name>": the DNS-SD wish through the manager's switch, not quiet; as the dialog
-// does, a successful switch takes the RTSP wish along.
+// "on|off <kind> <name>": DNS-SD advertising and, with it, publication on the own RTSP server, as
+// the dialog's "<" and its undo switch them (not quiet).
 void BonjourWish(CHostContext& context, const CMfxString& argument, CHostAnswer& answer)
 {
     CSingleLock lock(&context.manager->m_StreamsLock, TRUE);
@@ -76,11 +76,13 @@ void BonjourWish(CHostContext& context, const CMfxString& argument, CHostAnswer&
     if (stream == nullptr) {
         return;
     }
-    if (!context.manager->SetBonjourAdvertising(stream, on, FALSE)) {
+    if (context.manager->SetBonjourAdvertising(stream, on, FALSE)) {
+        stream->m_RTSPWanted = on ? 1 : 0;
+    } else if (on) {
         answer.error = L"refused";
-        return;
+    } else {
+        stream->m_RTSPWanted = 0;
     }
-    stream->m_RTSPWanted = on ? 1 : 0;
 }
 
 // As the dialog's remove command on the LOCAL list: withdraw, then delete.
@@ -122,7 +124,7 @@ const CHostCommand kStreamCommands[] = {
     {L"add-sdp", L"<SDP text, \\n between lines> - as the add-by-SDP dialog", &AddSdp},
     {L"sap", L"on|off <kind> <name> - switch announcing by SAP (not quiet)", &SapWish},
     {L"rtsp", L"on|off <kind> <name> - the RTSP wish alone (publication on the own RTSP server)", &RTSPWish},
-    {L"dnssd", L"on|off <kind> <name> - switch registering by DNS-SD (not quiet), with the RTSP wish",
+    {L"bonjour", L"on|off <kind> <name> - DNS-SD advertising with RTSP publication, as the dialog's < does",
      &BonjourWish},
     {L"remove", L"<kind> <name> - withdraw and delete, as the dialog's remove command", &Remove},
     {L"twins", L"- the twin links of every stream", &Twins},

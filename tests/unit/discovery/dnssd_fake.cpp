@@ -76,8 +76,8 @@ void Queue(DNSServiceRef reference, std::function<void()> reply)
         std::lock_guard<std::recursive_mutex> lock(g_lock);
         reference->replies.push_back(std::move(reply));
     }
-    const char byte = 1;
-    send(reference->theirs, &byte, 1, 0);
+    const char bytes[2] = {1, 2};
+    send(reference->theirs, bytes, 2, 0);
 }
 
 } // namespace
@@ -268,13 +268,15 @@ DNSServiceErrorType DNSSD_API DNSServiceProcessResult(DNSServiceRef sdRef)
         std::lock_guard<std::recursive_mutex> lock(g_lock);
         ++sdRef->processed;
     }
-    char byte = 0;
-    const int received = recv(sdRef->ours, &byte, 1, 0);
-    if (received < 0 && WSAGetLastError() == WSAEWOULDBLOCK) {
-        return kDNSServiceErr_NoError; // nothing there yet
-    }
-    if (received != 1) {
-        return kDNSServiceErr_ServiceNotRunning;
+    // Like the real call: a reply of two bytes, read in two pieces, waited for when none is there.
+    for (int piece = 0; piece < 2; ++piece) {
+        fd_set readable;
+        FD_ZERO(&readable);
+        FD_SET(sdRef->ours, &readable);
+        char byte = 0;
+        if (select(0, &readable, nullptr, nullptr, nullptr) != 1 || recv(sdRef->ours, &byte, 1, 0) != 1) {
+            return kDNSServiceErr_ServiceNotRunning;
+        }
     }
     {
         std::lock_guard<std::recursive_mutex> lock(g_lock);
@@ -317,6 +319,18 @@ int ResponderServiceStop()
     WaitFor([] { return gResponderRunning == 0; });
     gResponderReady = 0;
     return 0;
+}
+
+int ResponderServiceStopWithin(uint32_t /*graceMs*/)
+{
+    return ResponderServiceStop();
+}
+
+void ResponderSetDaemonPort(uint16_t /*port*/) {}
+
+uint16_t ResponderDaemonPort()
+{
+    return DNSSD_DAEMON_PORT;
 }
 
 void* TrackedMemAlloc(size_t size)

@@ -1,10 +1,11 @@
 // A DNS-SD client interface and daemon host in place of the real layer, for the discovery tests.
 //
 // Every reference is a real loopback socket pair: the code under test waits on its end, the test
-// queues a reply and writes one byte to the other end, and DNSServiceProcessResult (on whatever
-// thread the code calls it, the service threads included) reads the byte and runs the reply's
-// callback. Closing the test's end makes every later DNSServiceProcessResult fail, as when the
-// daemon has gone. Calls are recorded in order; the next call of a function can be made to fail.
+// queues a reply and writes two bytes to the other end, and DNSServiceProcessResult (on whatever
+// thread the code calls it, the service threads included) reads them in two pieces, waiting for
+// them as the real call does, and runs the reply's callback. Closing the test's end makes every later
+// DNSServiceProcessResult fail, as when the daemon has gone. Calls are recorded in order; the next call of a
+// function can be made to fail.
 #pragma once
 
 #include "dnssd/dns_sd.h"
