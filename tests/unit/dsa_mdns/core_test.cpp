@@ -185,13 +185,20 @@ protected:
 
 } // namespace
 
-TEST(DsaCoreBeforeInit, LookupsAndStartGive11)
+// Runs before every test of the program, while the engine is not initialised yet.
+class BeforeInit : public ::testing::Environment
 {
-    uint16_t found = 0, free_row = 0, further = 0;
-    EXPECT_EQ(corvane_core_find_remote_node("x", &found, &free_row), CORVANE_ERR_NOT_INITIALISED);
-    EXPECT_EQ(corvane_core_find_remote_stream("x", &further, &found, &free_row), CORVANE_ERR_NOT_INITIALISED);
-    EXPECT_EQ(corvane_core_start(), CORVANE_ERR_NOT_INITIALISED);
-}
+public:
+    void SetUp() override
+    {
+        uint16_t found = 0, free_row = 0, further = 0;
+        EXPECT_EQ(corvane_core_find_remote_node("x", &found, &free_row), CORVANE_ERR_NOT_INITIALISED);
+        EXPECT_EQ(corvane_core_find_remote_stream("x", &further, &found, &free_row),
+                  CORVANE_ERR_NOT_INITIALISED);
+        EXPECT_EQ(corvane_core_start(), CORVANE_ERR_NOT_INITIALISED);
+    }
+};
+const ::testing::Environment* const g_BeforeInit = ::testing::AddGlobalTestEnvironment(new BeforeInit);
 
 TEST_F(DsaCore, RegistryCodes)
 {
