@@ -129,17 +129,20 @@ CMfxString CStreamInfo::GetStreamRTSPURL()
     CMfxString url;
     if (m_SourceKind == kSourceDiscovery) {
         // Until its resolve and address lookup have answered, a record has no address to describe.
-        if (m_Resolved && !m_ClientIP.IsEmpty() && m_Port > 0 && m_Port <= 65535) {
-            url.Format(L"rtsp://%s:%d/by-name/%s", m_ClientIP.GetString(), m_Port,
-                       m_Name.UrlEscape().GetString());
+        const CString clientIP = GetClientIP();
+        const int port = m_Port;
+        if (m_Resolved && !clientIP.IsEmpty() && port > 0 && port <= 65535) {
+            url.Format(L"rtsp://%s:%d/by-name/%s", clientIP.GetString(), port,
+                       GetName().UrlEscape().GetString());
         }
-    } else if (m_SourceKind == kSourceTypedURL && IsRTSPURL(m_Name)) {
+    } else if (m_SourceKind == kSourceTypedURL && IsRTSPURL(GetName())) {
         // The name holds the URL as typed: only its path is escaped.
+        const CMfxString name = GetName();
         CMfxString user, password, host, path;
         unsigned short port = 0;
-        url = m_Name;
-        if (SplitRTSPAddress(m_Name, user, password, host, port, path) == nullptr) {
-            url = m_Name.Left(m_Name.GetLength() - path.GetLength()) + path.UrlEscape();
+        url = name;
+        if (SplitRTSPAddress(name, user, password, host, port, path) == nullptr) {
+            url = name.Left(name.GetLength() - path.GetLength()) + path.UrlEscape();
         }
     }
     return url;

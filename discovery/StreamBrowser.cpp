@@ -1,31 +1,704 @@
 #include "discovery/StreamBrowser.h"
 
 #include "discovery/CorvaneManager.h"
+#include "discovery/ServiceThread.h"
+#include "discovery/StreamInfo.h"
+#include "foundation/NetworkInterfaces.h"
+#include "gateway/DelayedMessage.h"
 #include "gateway/VelmoraManager.h"
 
+#include <cstdint>
+#include <cstring>
+
 namespace Corvane {
+
+namespace {
+
+// The one browser of the process, for the reply callbacks.
+CStreamBrowser* volatile g_pStreamBrowser = nullptr;
+
+const wchar_t kThreadNameTypes[] = L"IterateServiceTypes";
+const wchar_t kThreadNameZint[] = L"IterateServiceInstances ZintSession on interface %d";
+const wchar_t kThreadNameCorvane[] = L"IterateServiceInstances CorvaneSession on interface %d";
+
+unsigned int PointerText(const void* pointer)
+{
+    return static_cast<unsigned int>(reinterpret_cast<std::uintptr_t>(pointer));
+}
+
+int ThreadId()
+{
+    return static_cast<int>(::GetCurrentThreadId());
+}
+
+// A name of a reply as the log shows it: nothing for a null text or for an error reply, whose texts
+// are not to be trusted.
+const char* ReplyText(DNSServiceErrorType errorCode, const char* text)
+{
+    return errorCode != kDNSServiceErr_NoError || text == nullptr ? "" : text;
+}
+
+CMfxString ThreadName(const wchar_t* format, uint32_t interfaceIndex)
+{
+    CMfxString name;
+    name.Format(format, static_cast<int>(interfaceIndex));
+    return name;
+}
+
+// The reply's browser, when the context is the live one.
+CStreamBrowser* BrowserOf(void* context)
+{
+    CStreamBrowser* browser = g_pStreamBrowser;
+    return browser != nullptr && (context == nullptr || context == browser) ? browser : nullptr;
+}
+
+} // namespace
+
+CStreamBrowser::CStreamBrowser()
+{
+    g_pStreamBrowser = this;
+}
 
 CStreamBrowser::~CStreamBrowser()
 {
     Close();
+    m_Run = 0;
+    if (!m_Housekeeping.IsWorker() &&
+        !m_Housekeeping.WaitForEnd(1001, 5, [this] { m_WakeEvent.SetEvent(); })) {
+        Log(kLogDebug, L"CStreamBrowser::~CStreamBrowser() stop processing thread %d failed\n",
+            static_cast<int>(m_Housekeeping.GetThreadId()));
+        // Every wait of the housekeeping thread is bounded: its lists stay until it has ended.
+        m_Housekeeping.Join();
+    }
+    if (g_pStreamBrowser == this) {
+        g_pStreamBrowser = nullptr;
+    }
+    // A service thread that still runs may still reach records through its callbacks: then they and
+    // it are left to the end of the process.
+    bool stillRunning = false;
+    for (CServiceThread* thread : m_StuckServiceThreads) {
+        if (thread->StopProcessingThread()) {
+            delete thread;
+        } else {
+            stillRunning = true;
+        }
+    }
+    m_StuckServiceThreads.clear();
+    for (CServiceThread* thread : m_ServiceThreads) {
+        delete thread;
+    }
+    m_ServiceThreads.clear();
+    if (!stillRunning) {
+        for (CStreamInfo* record : m_StreamInfos) {
+            delete record;
+        }
+        for (CStreamInfo* record : m_RetiredStreamInfos) {
+            delete record;
+        }
+    }
+    m_StreamInfos.clear();
+    m_RetiredStreamInfos.clear();
 }
+
+CVelmoraManager* CStreamBrowser::GetManager() const
+{
+    return m_pOwner != nullptr ? m_pOwner->m_pOwner : nullptr;
+}
+
+void CStreamBrowser::Log(DWORD mask, const wchar_t* format, ...)
+{
+    CVelmoraManager* manager = GetManager();
+    if (manager == nullptr) {
+        return;
+    }
+    va_list args;
+    va_start(args, format);
+    manager->WriteLogFile(mask, format, args);
+    va_end(args);
+}
+
+// --- Start, tick and end ---------------------------------------------------------------------
 
 BOOL CStreamBrowser::Init(CCorvaneManager* pOwner)
 {
     m_pOwner = pOwner;
-    m_pOwner->m_pOwner->LogDebug(kLogGlobal,
-                                 L"CStreamBrowser::Init() DNS-SD discovery is not available in this build");
-    return FALSE;
+    CVelmoraManager* manager = GetManager();
+    if (!m_Housekeeping.Start(&CStreamBrowser::ThreadEntry, this)) {
+        Log(kLogGlobal, L"CStreamBrowser::Init() start housekeeping thread failed");
+        return FALSE;
+    }
+    const CMfxString interfaceIP = manager->GetInterfaceIP();
+    if (manager->m_BonjourMode == L"APPLE") {
+        // No interface of that address reads as index 65535, which the daemon refuses.
+        return InitApple(static_cast<unsigned short>(GetInterfaceIndex(interfaceIP)));
+    }
+    if (manager->m_BonjourMode == L"DSA") {
+        return InitEngine();
+    }
+    Log(kLogDebug, L"CStreamBrowser::Init() Bonjour is disabled, no service browser has been started");
+    return TRUE;
+}
+
+BOOL CStreamBrowser::InitApple(unsigned short interfaceIndex)
+{
+    DNSServiceRef reference = nullptr;
+    const DNSServiceErrorType result =
+        DNSServiceBrowse(&reference, 0, interfaceIndex, "_services._dns-sd._udp", "",
+                         &CStreamBrowser::IterateServiceTypes, this);
+    if (result != kDNSServiceErr_NoError) {
+        Log(kLogDebug, L"CStreamBrowser::Init() errTypes = %d", static_cast<int>(result));
+        return FALSE;
+    }
+    AddServiceThread(kThreadNameTypes, CMfxString(), -1, reference);
+    return TRUE;
 }
 
 void CStreamBrowser::OnTimer()
 {
-    // Nothing to poll in this build.
+    CVelmoraManager* manager = GetManager();
+    if (manager != nullptr && manager->m_BonjourMode == L"DSA") {
+        PollEngine();
+    }
 }
 
 void CStreamBrowser::Close()
 {
-    // No request and no record exist in this build.
+    if (GetManager() == nullptr) {
+        return;
+    }
+    Log(kLogDebug, L"CStreamBrowser::Close( ThreadID = %d )", ThreadId());
+    int running = 0;
+    {
+        CSingleLock lock(&m_ServiceThreadsLock, TRUE);
+        for (CServiceThread* thread : m_ServiceThreads) {
+            thread->m_Done = 1;
+        }
+        running = static_cast<int>(m_ServiceThreads.size());
+    }
+    for (int round = 0; round < m_CloseRounds && running > 0; ++round) {
+        Log(kLogDebug,
+            L"CStreamBrowser::Close( ThreadID = %d ) NbServiceThreadsRunning = %d, NbWaitLoops = %d",
+            ThreadId(), running, round);
+        m_WakeEvent.SetEvent();
+        ::SleepEx(kCloseSleep, TRUE);
+        running = CountServiceThreads();
+    }
+    // What the housekeeping thread did not reap in time is stopped here; a worker that does not end
+    // keeps its object.
+    std::vector<CServiceThread*> left;
+    {
+        CSingleLock lock(&m_ServiceThreadsLock, TRUE);
+        left.swap(m_ServiceThreads);
+    }
+    for (auto it = left.rbegin(); it != left.rend(); ++it) {
+        if ((*it)->StopProcessingThread()) {
+            delete *it;
+        } else {
+            Log(kLogGlobal, L"CStreamBrowser::Close( ThreadID = %d ) %s still running, kept until it ends",
+                ThreadId(), (*it)->m_ThreadName.GetString());
+            CSingleLock lock(&m_ServiceThreadsLock, TRUE);
+            m_StuckServiceThreads.push_back(*it);
+        }
+    }
+    {
+        // The gateway's streams may still point to these records: they live until destruction.
+        CSingleLock lock(&m_StreamInfosLock, TRUE);
+        m_RetiredStreamInfos.insert(m_RetiredStreamInfos.end(), m_StreamInfos.rbegin(), m_StreamInfos.rend());
+        m_StreamInfos.clear();
+    }
+    if (m_EngineStarted) {
+        StopEngine();
+    }
+    Log(kLogDebug, L"CStreamBrowser::Close( ThreadID = %d ) done", ThreadId());
 }
+
+int CStreamBrowser::CountServiceThreads()
+{
+    CSingleLock lock(&m_ServiceThreadsLock, TRUE);
+    return static_cast<int>(m_ServiceThreads.size());
+}
+
+void CStreamBrowser::AddServiceThread(const CMfxString& threadName, const CMfxString& instanceName,
+                                      int interfaceIndex, DNSServiceRef reference)
+{
+    CSingleLock lock(&m_ServiceThreadsLock, TRUE);
+    m_ServiceThreads.push_back(new CServiceThread(this, threadName, instanceName, interfaceIndex, reference));
+}
+
+// --- Housekeeping --------------------------------------------------------------------------------
+
+UINT __cdecl CStreamBrowser::ThreadEntry(LPVOID param)
+{
+    return param == nullptr ? 0 : static_cast<CStreamBrowser*>(param)->ProcessingThread();
+}
+
+UINT CStreamBrowser::ProcessingThread()
+{
+    Log(kLogDebug, L"CStreamBrowser::ProcessingThread() started");
+    while (m_Run) {
+        ::WaitForSingleObject(m_WakeEvent, kHousekeepingPeriod);
+        if (!m_Run) {
+            break;
+        }
+        int done = 0;
+        {
+            CSingleLock lock(&m_ServiceThreadsLock, TRUE);
+            for (CServiceThread* thread : m_ServiceThreads) {
+                done += thread->m_Done ? 1 : 0;
+            }
+        }
+        for (int i = 0; i < done && m_Run; ++i) {
+            CServiceThread* thread = nullptr;
+            int left = 0;
+            {
+                CSingleLock lock(&m_ServiceThreadsLock, TRUE);
+                for (auto it = m_ServiceThreads.begin(); it != m_ServiceThreads.end(); ++it) {
+                    if ((*it)->m_Done) {
+                        thread = *it;
+                        m_ServiceThreads.erase(it);
+                        break;
+                    }
+                }
+                left = static_cast<int>(m_ServiceThreads.size());
+            }
+            if (thread == nullptr) {
+                break;
+            }
+            if (thread->StopProcessingThread()) {
+                Log(kLogDebug,
+                    L"CStreamBrowser::ProcessingThread() StopProcessingThread = 0x%08x OK, %d threads "
+                    L"running",
+                    PointerText(thread), left);
+                delete thread;
+            } else {
+                Log(kLogDebug,
+                    L"CStreamBrowser::ProcessingThread() StopProcessingThread = 0x%08x failed, %d threads "
+                    L"running",
+                    PointerText(thread), left);
+                CSingleLock lock(&m_ServiceThreadsLock, TRUE);
+                m_ServiceThreads.push_back(thread);
+            }
+        }
+    }
+    Log(kLogDebug, L"CStreamBrowser::ProcessingThread() finished");
+    return 0;
+}
+
+// --- Records -------------------------------------------------------------------------------------
+
+CStreamInfo* CStreamBrowser::FindStreamInfo(CMfxString name, int interfaceIndex, DWORD sourceKind)
+{
+    CSingleLock lock(&m_StreamInfosLock, TRUE);
+    for (CStreamInfo* record : m_StreamInfos) {
+        if (record->m_InterfaceIndex == interfaceIndex && record->m_SourceKind == sourceKind &&
+            record->GetName() == name) {
+            return record;
+        }
+    }
+    return nullptr;
+}
+
+BOOL CStreamBrowser::RemoveStreamInfoByName(CMfxString name, int interfaceIndex, DWORD sourceKind)
+{
+    CStreamInfo* record = FindStreamInfo(name, interfaceIndex, sourceKind);
+    return record != nullptr ? RemoveStreamInfo(record) : FALSE;
+}
+
+BOOL CStreamBrowser::IsValidStreamInfo(CStreamInfo* pStreamInfo)
+{
+    for (CStreamInfo* record : m_StreamInfos) {
+        if (record == pStreamInfo) {
+            return TRUE;
+        }
+    }
+    Log(kLogDebug, L"CStreamBrowser::IsValidStreamInfo() pStreamInfo 0x%08x not found",
+        PointerText(pStreamInfo));
+    return FALSE;
+}
+
+BOOL CStreamBrowser::AddStreamInfo(CStreamInfo* pStreamInfo)
+{
+    CVelmoraManager* manager = GetManager();
+    Log(kLogDebug,
+        L"CStreamBrowser::AddStreamInfo( ThreadID = %d ) post delayed streaminfo %s, streaminfo = 0x%08x",
+        ThreadId(), pStreamInfo->GetName().GetString(), PointerText(pStreamInfo));
+    manager->AddDelayedMessage(CDelayedMessage::kAddStream, manager->GetMilliSec() + kAddDelay, pStreamInfo);
+    return TRUE;
+}
+
+BOOL CStreamBrowser::RemoveStreamInfo(CStreamInfo* pStreamInfo)
+{
+    CVelmoraManager* manager = GetManager();
+    BOOL removed = FALSE;
+    CMfxString name = L"undefined";
+    int interfaceIndex = -1;
+    int sourceKind = -1;
+    {
+        CSingleLock lock(&m_StreamInfosLock, TRUE);
+        for (auto it = m_StreamInfos.begin(); it != m_StreamInfos.end(); ++it) {
+            if (*it != pStreamInfo) {
+                continue;
+            }
+            removed = TRUE;
+            name = pStreamInfo->GetName();
+            interfaceIndex = pStreamInfo->m_InterfaceIndex;
+            sourceKind = static_cast<int>(pStreamInfo->m_SourceKind);
+            m_StreamInfos.erase(it);
+            m_RetiredStreamInfos.push_back(pStreamInfo);
+            Log(kLogDebug,
+                L"CStreamBrowser::RemoveStreamInfo() delete pStreamInfo 0x%08x, %d streaminfos running",
+                PointerText(pStreamInfo), static_cast<int>(m_StreamInfos.size()));
+            manager->AddDelayedMessage(CDelayedMessage::kRemoveStream, manager->GetMilliSec(), pStreamInfo);
+            break;
+        }
+    }
+    if (removed) {
+        Log(kLogDebug, L"CStreamBrowser::RemoveStreamInfo() stream has been removed: %s, %d",
+            name.GetString(), sourceKind);
+    } else {
+        Log(kLogDebug, L"CStreamBrowser::RemoveStreamInfo() stream remove failed: %s, %d", name.GetString(),
+            sourceKind);
+    }
+    if (removed && sourceKind == static_cast<int>(CStreamInfo::kSourceDiscovery) && !name.IsEmpty()) {
+        // The resolve and address lookups still open for the instance end with it.
+        CSingleLock lock(&m_ServiceThreadsLock, TRUE);
+        bool any = false;
+        for (CServiceThread* thread : m_ServiceThreads) {
+            if (thread->m_InstanceName == name && thread->m_InterfaceIndex == interfaceIndex) {
+                Log(kLogDebug, L"CStreamBrowser::RemoveStreamInfo() thread has been set done, %s",
+                    thread->m_ThreadName.GetString());
+                thread->m_Done = 1;
+                any = true;
+            }
+        }
+        if (any) {
+            m_WakeEvent.SetEvent();
+        }
+    }
+    return removed;
+}
+
+BOOL CStreamBrowser::SetServiceThreadDone(DNSServiceRef reference)
+{
+    {
+        CSingleLock lock(&m_ServiceThreadsLock, TRUE);
+        for (CServiceThread* thread : m_ServiceThreads) {
+            if (thread->m_Reference == reference) {
+                thread->m_Done = 1;
+                m_WakeEvent.SetEvent();
+                return TRUE;
+            }
+        }
+    }
+    Log(kLogDebug, L"CStreamBrowser::SetServiceThreadDone( ThreadID = %d ) failed", ThreadId());
+    return FALSE;
+}
+
+// --- Service types and subtype browses -----------------------------------------------------------
+
+void DNSSD_API CStreamBrowser::IterateServiceTypes(DNSServiceRef /*reference*/, DNSServiceFlags flags,
+                                                   uint32_t interfaceIndex, DNSServiceErrorType errorCode,
+                                                   const char* serviceName, const char* regtype,
+                                                   const char* replyDomain, void* context)
+{
+    CStreamBrowser* browser = BrowserOf(context);
+    if (browser == nullptr) {
+        return;
+    }
+    browser->Log(kLogDebug,
+                 L"CStreamBrowser::IterateServiceTypes( ThreadID = %d ) flags = 0x%08x, interfaceIndex = %d, "
+                 L"serviceName = %S, regtype = %S, replyDomain = %S, context = 0x%08x\n",
+                 ThreadId(), static_cast<unsigned int>(flags), static_cast<int>(interfaceIndex),
+                 ReplyText(errorCode, serviceName), ReplyText(errorCode, regtype),
+                 ReplyText(errorCode, replyDomain), PointerText(context));
+    if (errorCode != kDNSServiceErr_NoError || serviceName == nullptr) {
+        return;
+    }
+    browser->Log(kLogDebug,
+                 L"CStreamBrowser::IterateServiceTypes( ThreadID = %d ) found service %S on interface %d, %s",
+                 ThreadId(), serviceName, static_cast<int>(interfaceIndex),
+                 GetInterfaceDescription(interfaceIndex).GetString());
+    browser->StartServiceBrowse(flags, interfaceIndex, serviceName);
+}
+
+void CStreamBrowser::StartServiceBrowse(DNSServiceFlags flags, uint32_t interfaceIndex,
+                                        const char* serviceName)
+{
+    if (strcmp(serviceName, "_rtsp") != 0) {
+        return;
+    }
+    if ((flags & kDNSServiceFlagsAdd) == 0) {
+        StopServiceBrowse(interfaceIndex);
+        return;
+    }
+    const CMfxString corvaneName = ThreadName(kThreadNameCorvane, interfaceIndex);
+    {
+        // A second add for an interface already browsed would make every instance reply twice, and
+        // each second reply would remove and add its stream again.
+        CSingleLock lock(&m_ServiceThreadsLock, TRUE);
+        for (CServiceThread* thread : m_ServiceThreads) {
+            if (!thread->m_Done && thread->m_ThreadName == corvaneName) {
+                Log(kLogGlobal, L"CStreamBrowser::StartServiceBrowse() interface %d is browsed already",
+                    static_cast<int>(interfaceIndex));
+                return;
+            }
+        }
+    }
+    const CMfxString description = GetInterfaceDescription(interfaceIndex);
+    Log(kLogGlobal,
+        L"CStreamBrowser::StartServiceBrowse() start browsing for ZintSessions on interface %d, %s",
+        static_cast<int>(interfaceIndex), description.GetString());
+    StartSubtypeBrowse(interfaceIndex, m_ZintSessionType, &CStreamBrowser::IterateZintSessions,
+                       ThreadName(kThreadNameZint, interfaceIndex));
+    Log(kLogGlobal,
+        L"CStreamBrowser::StartServiceBrowse() start browsing for CorvaneSessions on interface %d, %s",
+        static_cast<int>(interfaceIndex), description.GetString());
+    StartSubtypeBrowse(interfaceIndex, m_CorvaneSessionType, &CStreamBrowser::IterateCorvaneSessions,
+                       corvaneName);
+}
+
+void CStreamBrowser::StartSubtypeBrowse(uint32_t interfaceIndex, const char* regtype,
+                                        DNSServiceBrowseReply callback, const CMfxString& threadName)
+{
+    DNSServiceRef reference = nullptr;
+    if (DNSServiceBrowse(&reference, 0, interfaceIndex, regtype, "", callback, this) ==
+        kDNSServiceErr_NoError) {
+        AddServiceThread(threadName, CMfxString(), -1, reference);
+    }
+}
+
+void CStreamBrowser::StopServiceBrowse(uint32_t interfaceIndex)
+{
+    const CMfxString zintName = ThreadName(kThreadNameZint, interfaceIndex);
+    const CMfxString corvaneName = ThreadName(kThreadNameCorvane, interfaceIndex);
+    for (int round = 0; round < kTypeLeftRounds; ++round) {
+        bool found = false;
+        {
+            CSingleLock lock(&m_ServiceThreadsLock, TRUE);
+            for (CServiceThread* thread : m_ServiceThreads) {
+                if (thread->m_ThreadName != zintName && thread->m_ThreadName != corvaneName) {
+                    continue;
+                }
+                found = true;
+                if (!thread->m_Done) {
+                    Log(kLogGlobal, L"CStreamBrowser::StartServiceBrowse() stop already running thread %s",
+                        thread->m_ThreadName.GetString());
+                    thread->m_Done = 1;
+                }
+            }
+        }
+        if (!found) {
+            break;
+        }
+        m_WakeEvent.SetEvent();
+        ::SleepEx(kTypeLeftSleep, TRUE);
+    }
+    // With the browses gone no remove would ever come for what they found: the senders are gone
+    // from this interface as far as the gateway can tell.
+    for (;;) {
+        CStreamInfo* found = nullptr;
+        {
+            CSingleLock lock(&m_StreamInfosLock, TRUE);
+            for (CStreamInfo* record : m_StreamInfos) {
+                if (record->m_SourceKind == CStreamInfo::kSourceDiscovery &&
+                    record->m_InterfaceIndex == static_cast<int>(interfaceIndex)) {
+                    found = record;
+                    break;
+                }
+            }
+        }
+        if (found == nullptr || !RemoveStreamInfo(found)) {
+            break;
+        }
+    }
+}
+
+// --- Instances, resolves and address lookups -----------------------------------------------------
+
+void DNSSD_API CStreamBrowser::IterateCorvaneSessions(DNSServiceRef /*reference*/, DNSServiceFlags flags,
+                                                      uint32_t interfaceIndex, DNSServiceErrorType errorCode,
+                                                      const char* serviceName, const char* regtype,
+                                                      const char* replyDomain, void* context)
+{
+    CStreamBrowser* browser = BrowserOf(context);
+    if (browser != nullptr) {
+        browser->IterateServiceInstances(flags, interfaceIndex, errorCode, serviceName, regtype, replyDomain,
+                                         CStreamInfo::kSessionCorvane);
+    }
+}
+
+void DNSSD_API CStreamBrowser::IterateZintSessions(DNSServiceRef /*reference*/, DNSServiceFlags flags,
+                                                   uint32_t interfaceIndex, DNSServiceErrorType errorCode,
+                                                   const char* serviceName, const char* regtype,
+                                                   const char* replyDomain, void* context)
+{
+    CStreamBrowser* browser = BrowserOf(context);
+    if (browser != nullptr) {
+        browser->IterateServiceInstances(flags, interfaceIndex, errorCode, serviceName, regtype, replyDomain,
+                                         CStreamInfo::kSessionZint);
+    }
+}
+
+void CStreamBrowser::IterateServiceInstances(DNSServiceFlags flags, uint32_t interfaceIndex,
+                                             DNSServiceErrorType errorCode, const char* serviceName,
+                                             const char* regtype, const char* replyDomain, DWORD sessionKind)
+{
+    Log(kLogDebug,
+        L"CStreamBrowser::IterateServiceInstances( ThreadID = %d ) flags = 0x%08x, errorCode = %d, "
+        L"interfaceIndex = "
+        L"%d, serviceName = %S, regtype = %S, replyDomain = %S, context = 0x%08x\n",
+        ThreadId(), static_cast<unsigned int>(flags), static_cast<int>(errorCode),
+        static_cast<int>(interfaceIndex), ReplyText(errorCode, serviceName), ReplyText(errorCode, regtype),
+        ReplyText(errorCode, replyDomain), PointerText(this));
+    if (errorCode != kDNSServiceErr_NoError || serviceName == nullptr || regtype == nullptr ||
+        replyDomain == nullptr) {
+        return;
+    }
+    const CMfxString name(serviceName);
+    const int index = static_cast<int>(interfaceIndex);
+    if ((flags & kDNSServiceFlagsAdd) == 0) {
+        RemoveStreamInfoByName(name, index, CStreamInfo::kSourceDiscovery);
+        return;
+    }
+    if (CStreamInfo* known = FindStreamInfo(name, index, CStreamInfo::kSourceDiscovery)) {
+        Log(kLogDebug,
+            L"CStreamBrowser::IterateServiceInstances( ThreadID = %d ) stream already exists => remove "
+            L"stream",
+            ThreadId());
+        RemoveStreamInfo(known);
+        if (FindStreamInfo(name, index, CStreamInfo::kSourceDiscovery) != nullptr) {
+            Log(kLogDebug, L"CStreamBrowser::IterateServiceInstances( ThreadID = %d ) stream still exists",
+                ThreadId());
+            return;
+        }
+    }
+    CStreamInfo* record = new CStreamInfo(this, CStreamInfo::kSourceDiscovery);
+    record->SetName(name);
+    record->m_InterfaceIndex = index;
+    record->m_SessionKind = sessionKind;
+    record->SetRegType(CMfxString(regtype));
+    record->SetReplyDomain(CMfxString(replyDomain));
+
+    DNSServiceRef reference = nullptr;
+    if (DNSServiceResolve(&reference, 0, interfaceIndex, serviceName, regtype, replyDomain,
+                          &CStreamBrowser::ResolveInstance, record) != kDNSServiceErr_NoError) {
+        delete record;
+        return;
+    }
+    CSingleLock threadsLock(&m_ServiceThreadsLock, TRUE);
+    CSingleLock recordsLock(&m_StreamInfosLock, TRUE);
+    m_StreamInfos.push_back(record);
+    m_ServiceThreads.push_back(
+        new CServiceThread(this, CMfxString(L"ResolveInstance ") + name, name, index, reference));
+    Log(kLogDebug,
+        L"CStreamBrowser::IterateServiceInstances( ThreadID = %d ) stream added %s, streaminfo = 0x%08x, %d "
+        L"streaminfos running, %d service threads running",
+        ThreadId(), name.GetString(), PointerText(record), static_cast<int>(m_StreamInfos.size()),
+        static_cast<int>(m_ServiceThreads.size()));
+    AddStreamInfo(record);
+}
+
+void DNSSD_API CStreamBrowser::ResolveInstance(DNSServiceRef reference, DNSServiceFlags flags,
+                                               uint32_t interfaceIndex, DNSServiceErrorType errorCode,
+                                               const char* fullname, const char* hosttarget, uint16_t port,
+                                               uint16_t /*txtLen*/, const unsigned char* /*txtRecord*/,
+                                               void* context)
+{
+    CStreamBrowser* browser = BrowserOf(nullptr);
+    if (browser != nullptr) {
+        browser->OnResolveReply(reference, flags, interfaceIndex, errorCode, fullname, hosttarget, port,
+                                static_cast<CStreamInfo*>(context));
+    }
+}
+
+void CStreamBrowser::OnResolveReply(DNSServiceRef reference, DNSServiceFlags flags, uint32_t interfaceIndex,
+                                    DNSServiceErrorType errorCode, const char* fullname,
+                                    const char* hosttarget, uint16_t port, CStreamInfo* pStreamInfo)
+{
+    Log(kLogDebug,
+        L"CStreamBrowser::ResolveInstance( ThreadID = %d ) flags = 0x%08x, errorCode = %d, fullname = %S, "
+        L"hosttarget "
+        L"= %S, port = %d, context = 0x%08x\n",
+        ThreadId(), static_cast<unsigned int>(flags), static_cast<int>(errorCode),
+        ReplyText(errorCode, fullname), ReplyText(errorCode, hosttarget), static_cast<int>(ntohs(port)),
+        PointerText(pStreamInfo));
+    BOOL finished = (flags & kDNSServiceFlagsMoreComing) == 0;
+    if (errorCode != kDNSServiceErr_NoError || hosttarget == nullptr) {
+        finished = TRUE;
+    } else {
+        CSingleLock recordsLock(&m_StreamInfosLock, TRUE);
+        if (!IsValidStreamInfo(pStreamInfo) ||
+            !pStreamInfo->FetchInterfaceInfo(static_cast<int>(interfaceIndex))) {
+            finished = TRUE;
+        } else {
+            pStreamInfo->m_Port = ntohs(port);
+            const CMfxString name = pStreamInfo->GetName();
+            const int recordInterface = pStreamInfo->m_InterfaceIndex;
+            recordsLock.Unlock();
+            DNSServiceRef lookup = nullptr;
+            if (DNSServiceGetAddrInfo(&lookup, kDNSServiceFlagsTimeout, interfaceIndex,
+                                      kDNSServiceProtocol_IPv4, hosttarget, &CStreamBrowser::GetAddress,
+                                      pStreamInfo) == kDNSServiceErr_NoError) {
+                CSingleLock threadsLock(&m_ServiceThreadsLock, TRUE);
+                m_ServiceThreads.push_back(new CServiceThread(this, CMfxString(L"GetAddress ") + name, name,
+                                                              recordInterface, lookup));
+                Log(kLogDebug,
+                    L"CStreamBrowser::ResolveInstance( ThreadID = %d ) DNSServiceGetAddrInfo() added, %d "
+                    L"service "
+                    L"threads running",
+                    ThreadId(), static_cast<int>(m_ServiceThreads.size()));
+            }
+        }
+    }
+    if (finished) {
+        SetServiceThreadDone(reference);
+        Log(kLogDebug, L"CStreamBrowser::ResolveInstance( ThreadID = %d ) stop thread\n", ThreadId());
+    }
+}
+
+void DNSSD_API CStreamBrowser::GetAddress(DNSServiceRef reference, DNSServiceFlags flags,
+                                          uint32_t /*interfaceIndex*/, DNSServiceErrorType errorCode,
+                                          const char* hostname, const struct sockaddr* address,
+                                          uint32_t /*ttl*/, void* context)
+{
+    CStreamBrowser* browser = BrowserOf(nullptr);
+    if (browser != nullptr) {
+        browser->OnAddressReply(reference, flags, errorCode, hostname, address,
+                                static_cast<CStreamInfo*>(context));
+    }
+}
+
+void CStreamBrowser::OnAddressReply(DNSServiceRef reference, DNSServiceFlags flags,
+                                    DNSServiceErrorType errorCode, const char* hostname,
+                                    const struct sockaddr* address, CStreamInfo* pStreamInfo)
+{
+    Log(kLogDebug,
+        L"CStreamBrowser::GetAddress( ThreadID = %d ) flags = 0x%08x, errorCode = %d, hostname = %S, context "
+        L"= "
+        L"0x%08x\n",
+        ThreadId(), static_cast<unsigned int>(flags), static_cast<int>(errorCode),
+        ReplyText(errorCode, hostname), PointerText(pStreamInfo));
+    if (errorCode == kDNSServiceErr_NoError && address != nullptr && address->sa_family == AF_INET) {
+        CSingleLock recordsLock(&m_StreamInfosLock, TRUE);
+        if (IsValidStreamInfo(pStreamInfo)) {
+            const CString clientIP =
+                FormatIPv4(reinterpret_cast<const sockaddr_in*>(address)->sin_addr.s_addr);
+            const CMfxString host(hostname);
+            const int dot = host.Find(L'.');
+            const CString clientName = dot < 0 ? CString(host) : host.Left(dot);
+            pStreamInfo->SetClientIP(clientIP);
+            pStreamInfo->SetClientName(clientName);
+            pStreamInfo->m_Resolved = 1;
+            Log(kLogDebug,
+                L"CStreamBrowser::GetAddress( ThreadID = %d ) stream resolved %s, ClientName = %s, ClientIP "
+                L"= %s\n",
+                ThreadId(), pStreamInfo->GetName().GetString(), clientName.GetString(), clientIP.GetString());
+        }
+    }
+    SetServiceThreadDone(reference);
+    Log(kLogDebug, L"CStreamBrowser::GetAddress( ThreadID = %d ) stop thread\n", ThreadId());
+}
+
+// The "DSA" engine steps (InitEngine, PollEngine, StopEngine) are in DsaPoll.cpp.
 
 } // namespace Corvane

@@ -1,20 +1,52 @@
 // Corvane::CStreamBrowser: finds Corvane and Zint sessions and hands them to the gateway.
 //
-// This build carries no DNS-SD back end: Init reports that discovery is not available and fails;
-// OnTimer and Close do nothing, and no record is ever found.
+// Mode "APPLE": browses the service-type enumeration through the in-process DNS-SD daemon; on every
+// interface where "_rtsp" is announced it browses the two session subtypes, resolves each instance
+// and looks up its host's IPv4 address. Every open request is served by its own CServiceThread, on
+// which its reply callbacks run. Mode "DSA" polls the program's own engine instead (the engine
+// steps below); with discovery off Init starts nothing else.
+//
+// Found and vanished instances reach the gateway only as delayed messages (add due in 1000 ms,
+// remove due now) carrying a CStreamInfo. The browser owns its records: a record taken out of the
+// list (remove, or Close) stays allocated until the browser is destroyed, which happens after the
+// gateway manager has deleted the streams that point to records.
+//
+// Threads: Init, OnTimer, Close and destruction on the GUI thread; the housekeeping thread stops
+// and deletes finished service threads; reply callbacks on the service threads. Locks: the
+// service-thread lock before the record lock; neither is held while a record's texts are read by
+// the gateway (a record has its own text lock). The reply callbacks reach the browser through one
+// process-wide pointer, set at construction.
 #pragma once
 
+#include "afx/afxmt.h"
 #include "afx/afxplatform.h"
+#include "discovery/WorkerThread.h"
+#include "dnssd/dns_sd.h"
 #include "foundation/MfxString.h"
 
+#include <vector>
+
 class CCorvaneManager;
+class CVelmoraManager;
 
 namespace Corvane {
+
+class CServiceThread;
+class CStreamInfo;
 
 class CStreamBrowser
 {
 public:
-    CStreamBrowser() = default;
+    static const ULONGLONG kAddDelay = 1000;
+    static const DWORD kHousekeepingPeriod = 1000;
+    static const int kCloseRounds = 50;
+    static const DWORD kCloseSleep = 100;
+    static const int kTypeLeftRounds = 50;
+    static const DWORD kTypeLeftSleep = 100;
+
+    // Registers the process-wide pointer; starts nothing.
+    CStreamBrowser();
+    // Close, then the housekeeping thread ends; frees the records last.
     virtual ~CStreamBrowser();
     CStreamBrowser(const CStreamBrowser&) = delete;
     CStreamBrowser& operator=(const CStreamBrowser&) = delete;
@@ -22,14 +54,100 @@ public:
     BOOL Init(CCorvaneManager* pOwner);
     // The gateway's 50 ms tick, while the discovery manager is initialised.
     void OnTimer();
+    // Stops every request and takes every record out of the list; runs again harmlessly.
     void Close();
+
+    // The gateway manager behind the owner, or null before Init.
+    CVelmoraManager* GetManager() const;
+
+    CStreamInfo* FindStreamInfo(CMfxString name, int interfaceIndex, DWORD sourceKind);
+    BOOL RemoveStreamInfoByName(CMfxString name, int interfaceIndex, DWORD sourceKind);
+    // Takes the record out of the list and queues its remove message; TRUE when it was listed.
+    BOOL RemoveStreamInfo(CStreamInfo* pStreamInfo);
+    // Queues the add message of a listed record.
+    BOOL AddStreamInfo(CStreamInfo* pStreamInfo);
+    // Marks the service thread of that request done and wakes the housekeeping thread.
+    BOOL SetServiceThreadDone(DNSServiceRef reference);
+    // The caller holds the record lock.
+    BOOL IsValidStreamInfo(CStreamInfo* pStreamInfo);
 
     // Cuts an RTSP URL into user, password, host, port (554 when none) and the rest behind them;
     // a malformed URL gets a log line and FALSE (see SplitRTSPAddress).
     static BOOL ParseRTSPAddress(CMfxString url, CMfxString& user, CMfxString& password, CMfxString& host,
                                  unsigned short& port, CMfxString& rest);
 
+    // DNS-SD reply callbacks; each runs on the service thread of its request.
+    static void DNSSD_API IterateServiceTypes(DNSServiceRef reference, DNSServiceFlags flags,
+                                              uint32_t interfaceIndex, DNSServiceErrorType errorCode,
+                                              const char* serviceName, const char* regtype,
+                                              const char* replyDomain, void* context);
+    static void DNSSD_API IterateCorvaneSessions(DNSServiceRef reference, DNSServiceFlags flags,
+                                                 uint32_t interfaceIndex, DNSServiceErrorType errorCode,
+                                                 const char* serviceName, const char* regtype,
+                                                 const char* replyDomain, void* context);
+    static void DNSSD_API IterateZintSessions(DNSServiceRef reference, DNSServiceFlags flags,
+                                              uint32_t interfaceIndex, DNSServiceErrorType errorCode,
+                                              const char* serviceName, const char* regtype,
+                                              const char* replyDomain, void* context);
+    static void DNSSD_API ResolveInstance(DNSServiceRef reference, DNSServiceFlags flags,
+                                          uint32_t interfaceIndex, DNSServiceErrorType errorCode,
+                                          const char* fullname, const char* hosttarget, uint16_t port,
+                                          uint16_t txtLen, const unsigned char* txtRecord, void* context);
+    static void DNSSD_API GetAddress(DNSServiceRef reference, DNSServiceFlags flags, uint32_t interfaceIndex,
+                                     DNSServiceErrorType errorCode, const char* hostname,
+                                     const struct sockaddr* address, uint32_t ttl, void* context);
+
+    static UINT __cdecl ThreadEntry(LPVOID param);
+    // The housekeeping thread.
+    UINT ProcessingThread();
+
     CCorvaneManager* m_pOwner = nullptr;
+    const char* const m_CorvaneSessionType = "_rtsp._tcp,_corvane_session";
+    const char* const m_ZintSessionType = "_rtsp._tcp,_zint_session";
+    CCriticalSection m_ServiceThreadsLock;
+    std::vector<CServiceThread*> m_ServiceThreads; // owned, in creation order
+    CCriticalSection m_StreamInfosLock;
+    std::vector<CStreamInfo*> m_StreamInfos; // owned, in creation order
+    // "DSA" engine state, used by the engine steps.
+    int m_EngineStarted = 0;
+    ULONGLONG m_LastEnginePoll = 0;
+    CEvent m_WakeEvent;
+    volatile LONG m_Run = 1;
+    // Close's wait for the housekeeping thread to reap the service threads (tests shorten it).
+    int m_CloseRounds = kCloseRounds;
+
+private:
+    void Log(DWORD mask, const wchar_t* format, ...);
+    BOOL InitApple(unsigned short interfaceIndex);
+    void StartServiceBrowse(DNSServiceFlags flags, uint32_t interfaceIndex, const char* serviceName);
+    // Ends the subtype browses of an interface whose "_rtsp" type went away and removes the records
+    // they found.
+    void StopServiceBrowse(uint32_t interfaceIndex);
+    void StartSubtypeBrowse(uint32_t interfaceIndex, const char* regtype, DNSServiceBrowseReply callback,
+                            const CMfxString& threadName);
+    void IterateServiceInstances(DNSServiceFlags flags, uint32_t interfaceIndex,
+                                 DNSServiceErrorType errorCode, const char* serviceName, const char* regtype,
+                                 const char* replyDomain, DWORD sessionKind);
+    void OnResolveReply(DNSServiceRef reference, DNSServiceFlags flags, uint32_t interfaceIndex,
+                        DNSServiceErrorType errorCode, const char* fullname, const char* hosttarget,
+                        uint16_t port, CStreamInfo* pStreamInfo);
+    void OnAddressReply(DNSServiceRef reference, DNSServiceFlags flags, DNSServiceErrorType errorCode,
+                        const char* hostname, const struct sockaddr* address, CStreamInfo* pStreamInfo);
+    // Appends a new service thread for an open request (takes the service-thread lock).
+    void AddServiceThread(const CMfxString& threadName, const CMfxString& instanceName, int interfaceIndex,
+                          DNSServiceRef reference);
+    int CountServiceThreads();
+
+    // The "DSA" engine steps: start, once-a-second poll and stop of the program's own engine.
+    BOOL InitEngine();
+    void PollEngine();
+    void StopEngine();
+
+    CWorkerThread m_Housekeeping;
+    // Records out of the list (removed or closed): freed at destruction. Under the record lock.
+    std::vector<CStreamInfo*> m_RetiredStreamInfos;
+    // Service threads that did not stop at Close: deleted at destruction once they have ended.
+    std::vector<CServiceThread*> m_StuckServiceThreads;
 };
 
 } // namespace Corvane

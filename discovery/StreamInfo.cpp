@@ -28,7 +28,7 @@ BOOL CStreamInfo::FetchInterfaceInfo(int interfaceIndex)
     BOOL matched = FALSE;
     for (const CInterfaceAddress& entry : ReadInterfaceAddresses()) {
         if (entry.index == static_cast<DWORD>(interfaceIndex)) {
-            m_InterfaceIP = FormatIPv4(entry.address);
+            Write(m_InterfaceIP, CString(FormatIPv4(entry.address)));
             matched = TRUE;
         }
     }

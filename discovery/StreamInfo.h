@@ -6,6 +6,7 @@
 // gateway deletes it, so a pointer to it stays valid for any holder.
 #pragma once
 
+#include "afx/afxmt.h"
 #include "afx/afxplatform.h"
 #include "foundation/MfxString.h"
 
@@ -27,20 +28,23 @@ public:
     CStreamInfo(const CStreamInfo&) = delete;
     CStreamInfo& operator=(const CStreamInfo&) = delete;
 
-    // Copies of the texts; none of them takes a lock (the browser holds its record lock while it
-    // writes).
-    CMfxString GetName() const { return m_Name; }
-    void SetName(CMfxString name) { m_Name = name; }
-    CMfxString GetRegType() const { return m_RegType; }
-    void SetRegType(CMfxString regType) { m_RegType = regType; }
-    CMfxString GetReplyDomain() const { return m_ReplyDomain; }
-    void SetReplyDomain(CMfxString replyDomain) { m_ReplyDomain = replyDomain; }
-    CString GetClientName() const { return m_ClientName; }
-    void SetClientName(CString clientName) { m_ClientName = clientName; }
-    CString GetClientIP() const { return m_ClientIP; }
-    void SetClientIP(CString clientIP) { m_ClientIP = clientIP; }
-    CString GetInterfaceIP() const { return m_InterfaceIP; }
-    CMfxString GetURL() const { return m_URL; }
+    // Copies of the texts, each read and written under the record's own text lock, which takes no
+    // other lock: the gateway reads them under its delayed-message and stream-table locks while the
+    // browser's reply callbacks write them.
+    CMfxString GetName() const { return Read(m_Name); }
+    void SetName(CMfxString name) { Write(m_Name, name); }
+    CMfxString GetRegType() const { return Read(m_RegType); }
+    void SetRegType(CMfxString regType) { Write(m_RegType, regType); }
+    CMfxString GetReplyDomain() const { return Read(m_ReplyDomain); }
+    void SetReplyDomain(CMfxString replyDomain) { Write(m_ReplyDomain, replyDomain); }
+    CString GetClientName() const { return Read(m_ClientName); }
+    void SetClientName(CString clientName) { Write(m_ClientName, clientName); }
+    CString GetClientIP() const { return Read(m_ClientIP); }
+    void SetClientIP(CString clientIP) { Write(m_ClientIP, clientIP); }
+    CString GetInterfaceIP() const { return Read(m_InterfaceIP); }
+    // The interface fill's text when the caller already knows it (the engine poll fills many at once).
+    void SetInterfaceIP(CString interfaceIP) { Write(m_InterfaceIP, interfaceIP); }
+    CMfxString GetURL() const { return Read(m_URL); }
 
     // Fills the interface index and the interface's IPv4 address text for an interface index: the
     // interface must answer GetIfEntry, and the last address-table row of that index gives the text.
@@ -63,6 +67,18 @@ public:
     int m_Seen = 0;     // 1 when the last engine poll found the instance
 
 private:
+    template <class T> T Read(const T& text) const
+    {
+        CSingleLock lock(&m_TextLock, TRUE);
+        return text;
+    }
+    template <class T> void Write(T& text, const T& value)
+    {
+        CSingleLock lock(&m_TextLock, TRUE);
+        text = value;
+    }
+
+    mutable CCriticalSection m_TextLock;
     CStreamBrowser* m_pOwner;
     CMfxString m_Name;
     DWORD m_SequenceNumber;

@@ -39,16 +39,19 @@ def test_start_up_lines_in_order_and_prompt_exit(gw):
             pane_line("Using NIC "),
             ", IP 10.77.0.1",
             "CVelmoraManager::Init() using interface ",
-            "CBonjourHandler::Init() DNS-SD discovery and registration are not available in this build (mode DSA)",
-            "CCorvaneManager::Init() Bonjour handler init failed",
-            "CCorvaneManager::Init() Stream browser init failed",
-            "CCorvaneManager::Init() Stream provider init failed",
+            "CCorvaneManager::Init() Bonjour handler init OK",
+            "CStreamBrowser::MDNS_DSA_LogCallback() Starting mDNS service for device 0...",
+            "CCorvaneManager::Init() Stream browser init OK",
+            "CCorvaneManager::Init() Stream provider init OK",
             "CCorvaneManager::Init() QueryPerformanceFrequency return ",
-            "CVelmoraManager::Init() start CorvaneManager failed",
-            pane_line("Start stream browsing failed"),
+            "CVelmoraManager::Init() start CorvaneManager OK",
+            pane_line("Start stream browsing OK"),
             pane_line("Start SAP listening OK"),
             "CVelmoraManager::Exit() exit CorvaneManager",
             "CCorvaneManager::Exit() close StreamBrowser",
+            "CStreamBrowser::Close( ThreadID = ",
+            ") stop mDNS DSA device 0",
+            "CStreamBrowser::MDNS_DSA_LogCallback() Stopping mDNS service for device 0...",
             "CCorvaneManager::Exit() close StreamProvider",
             "CCorvaneManager::Exit() close BonjourHandler",
             "CCorvaneManager::Exit() done",
@@ -61,5 +64,5 @@ def test_start_up_lines_in_order_and_prompt_exit(gw):
     for line in lines:
         assert MANAGER_LINE.match(line) or LOG_FILE_LINE.match(line), f"malformed log line {line!r}"
     # Global for start-up results, Debug for everything else.
-    assert re.search(r" Global,     CVelmoraManager::Init\(\) start CorvaneManager failed", log)
+    assert re.search(r" Global,     CVelmoraManager::Init\(\) start CorvaneManager OK", log)
     assert re.search(r" Debug,      CVelmoraManager::AddLogTextWnd\(\) Velmora new start", log)

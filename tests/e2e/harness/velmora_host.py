@@ -25,6 +25,9 @@ class VelmoraHost(LineProgram):
         gw.write_settings(EXE, settings or {}, with_log=with_log)
         super().__init__(gw, EXE, "host")
         ready = self.next_line(start_timeout)
+        # The DSA engine writes its start lines ("Starting ... for device 0...") to the standard output.
+        while ready.endswith("...") and not ready.startswith("READY"):
+            ready = self.next_line(start_timeout)
         if not ready.startswith("READY init="):
             raise HostError(f"host did not start: {ready!r}; stderr: {''.join(self.stderr)[-2000:]}")
         self.init_result = int(ready.split("=", 1)[1])

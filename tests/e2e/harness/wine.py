@@ -1,4 +1,5 @@
 """The program's side: a Wine prefix whose wineserver runs inside the program's namespace."""
+import contextlib
 import os
 import pathlib
 import shutil
@@ -166,3 +167,19 @@ class WineSide:
             subprocess.run(["wineserver", "-w"], env=self.env, capture_output=True, timeout=30)
         except subprocess.TimeoutExpired:
             pass
+
+
+@contextlib.contextmanager
+def namespaces_with_wine(slot):
+    """For programs run by hand (benchmarks): a fresh namespace pair and a Wine side in it."""
+    from harness import netns
+
+    netns.remove_stale_namespaces()
+    net = netns.NetworkPair().create()
+    gw = WineSide(net.gw, slot=slot)
+    try:
+        gw.start_server()
+        yield net, gw
+    finally:
+        gw.stop()
+        net.destroy()

@@ -1,5 +1,5 @@
 // Commands on the streams of the table as the operator's dialog uses them: add a stream from SDP
-// text, switch its SAP or RTSP wish, remove it, and show the twin links.
+// text, switch its SAP, DNS-SD or RTSP wish, remove it, and show the twin links.
 // A stream is named by its kind text and its name: "<kind> <name>", e.g. "SDP My Stream".
 #include "tests/tools/velmora_host/velmora_host.h"
 
@@ -84,6 +84,25 @@ void AutoPublish(CHostContext& context, const CMfxString& /*argument*/, CHostAns
     answer.lines.push_back(line);
 }
 
+// "on|off <kind> <name>": DNS-SD advertising and, with it, publication on the own RTSP server, as
+// the dialog's "<" and its undo switch them (not quiet).
+void BonjourWish(CHostContext& context, const CMfxString& argument, CHostAnswer& answer)
+{
+    CSingleLock lock(&context.manager->m_StreamsLock, TRUE);
+    BOOL on = FALSE;
+    CVelmoraStream* stream = ParseSwitch(*context.manager, argument, on, answer);
+    if (stream == nullptr) {
+        return;
+    }
+    if (context.manager->SetBonjourAdvertising(stream, on, FALSE)) {
+        stream->m_RTSPWanted = on ? 1 : 0;
+    } else if (on) {
+        answer.error = L"refused";
+    } else {
+        stream->m_RTSPWanted = 0;
+    }
+}
+
 // As the dialog's remove command on the LOCAL list: withdraw, then delete.
 void Remove(CHostContext& context, const CMfxString& argument, CHostAnswer& answer)
 {
@@ -125,6 +144,8 @@ const CHostCommand kStreamCommands[] = {
     {L"rtsp", L"on|off <kind> <name> - the RTSP wish alone (publication on the own RTSP server)", &RTSPWish},
     {L"auto-publish", L"- every heard stream advertised and published, as the AUTO switch does",
      &AutoPublish},
+    {L"bonjour", L"on|off <kind> <name> - DNS-SD advertising with RTSP publication, as the dialog's < does",
+     &BonjourWish},
     {L"remove", L"<kind> <name> - withdraw and delete, as the dialog's remove command", &Remove},
     {L"twins", L"- the twin links of every stream", &Twins},
     {nullptr, nullptr, nullptr},

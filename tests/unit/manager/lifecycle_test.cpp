@@ -1,5 +1,5 @@
-// Start and end: the RTSP-server thread's start and Exit's wait for its end, the discovery
-// manager's chain in a build without DNS-SD, and the discovery record.
+// Start and end: the RTSP-server thread's start and Exit's wait for its end, and the discovery
+// record.
 #include "manager_test_support.h"
 
 #include "discovery/StreamInfo.h"
@@ -58,13 +58,6 @@ bool Contains(const std::vector<std::wstring>& lines, const std::wstring& text)
 {
     return std::any_of(lines.begin(), lines.end(),
                        [&](const std::wstring& line) { return line.find(text) != std::wstring::npos; });
-}
-
-size_t Count(const std::vector<std::wstring>& lines, const std::wstring& text)
-{
-    return static_cast<size_t>(std::count_if(lines.begin(), lines.end(), [&](const std::wstring& line) {
-        return line.find(text) != std::wstring::npos;
-    }));
 }
 
 } // namespace
@@ -142,45 +135,6 @@ TEST(ManagerRTSPThread, ExitEndsTheThreadEvenWhileTheCallerHoldsTheStreamTable)
     CSingleLock lock(&manager->m_StreamsLock, TRUE);
     manager->Exit();
     EXPECT_EQ(manager->m_RTSPThreadId, -1);
-}
-
-TEST(DiscoveryManager, WithoutDNSSDEveryStepOfTheChainFailsAndExitRunsOnce)
-{
-    const std::wstring folder = MakeTempFolder(L"discovery");
-    {
-        auto manager = MakeManager();
-        OpenLogIn(*manager, folder, L"manager_lifecycle_probe");
-        manager->m_BonjourMode = L"DSA";
-        CCorvaneManager& discovery = manager->m_CorvaneManager;
-        EXPECT_FALSE(discovery.Init(manager.get()));
-        EXPECT_EQ(discovery.m_Initialised, 1);
-        Tick(*manager); // runs the browser's tick, which has nothing to do
-        manager->Exit();
-        EXPECT_EQ(discovery.m_Initialised, 0);
-        manager->Exit();
-
-        DWORD handle = 7;
-        EXPECT_FALSE(discovery.m_StreamProvider.RegisterStream(handle, 8080, L"10.0.0.5", L"Studio A",
-                                                               L"_rtsp._tcp,_corvane_session"));
-        EXPECT_EQ(handle, 7u);
-    }
-    // The chain's lines in order are checked end to end; here: its Exit runs once.
-    const std::vector<std::wstring> lines = ReadLogLines(folder);
-    EXPECT_EQ(Count(lines, L"CCorvaneManager::Exit() done"), 1u);
-    EXPECT_EQ(Count(lines, L"CVelmoraManager::Exit() done"), 2u);
-}
-
-TEST(DiscoveryManager, SwitchedOffDiscoverySaysSo)
-{
-    const std::wstring folder = MakeTempFolder(L"discoveryoff");
-    {
-        auto manager = MakeManager();
-        OpenLogIn(*manager, folder, L"manager_lifecycle_probe");
-        manager->m_BonjourMode.Empty();
-        EXPECT_FALSE(manager->m_CorvaneManager.Init(manager.get()));
-    }
-    EXPECT_TRUE(Contains(ReadLogLines(folder),
-                         L"CBonjourHandler::Init() DNS-SD discovery and registration are switched off"));
 }
 
 TEST(StreamRecord, SequenceNumbersCountOnAndTheInterfaceFillTakesTheLastAddressOfTheIndex)

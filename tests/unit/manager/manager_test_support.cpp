@@ -141,6 +141,21 @@ std::vector<std::wstring> ReadLogLines(const std::wstring& folder)
     return lines;
 }
 
+std::vector<std::wstring> WaitForLogLine(const std::wstring& folder, const std::wstring& text)
+{
+    std::vector<std::wstring> lines;
+    for (int waited = 0; waited <= 5000; waited += 10) {
+        lines = ReadLogLines(folder);
+        for (const std::wstring& line : lines) {
+            if (line.find(text) != std::wstring::npos) {
+                return lines;
+            }
+        }
+        Sleep(10);
+    }
+    return lines;
+}
+
 void FreshSettings(CVelmoraManager& manager, const wchar_t* settingsProbe)
 {
     const CMfxString program = CMfxString(L"C:\\probe\\") + settingsProbe + L".exe";

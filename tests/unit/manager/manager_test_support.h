@@ -45,6 +45,9 @@ public:
 std::wstring MakeTempFolder(const wchar_t* tag);
 // Every line of every file in the folder, in file-name order, decoded from the ANSI code page.
 std::vector<std::wstring> ReadLogLines(const std::wstring& folder);
+// The log lines once one of them holds the text (the log file's writer thread writes late), or the
+// lines as they are after five seconds.
+std::vector<std::wstring> WaitForLogLine(const std::wstring& folder, const std::wstring& text);
 // Points the manager's settings at an empty settings file named after settingsProbe.
 void FreshSettings(CVelmoraManager& manager, const wchar_t* settingsProbe);
 // Opens the manager's log file in the folder through its settings (file "<folder>\velmora_*.txt").

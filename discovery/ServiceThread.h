@@ -1,0 +1,65 @@
+// Corvane::CServiceThread: the worker of one open DNS-SD request of the stream browser.
+//
+// The worker waits on the request's socket and reads each reply with DNSServiceProcessResult, so
+// every reply callback of the request runs on it. The browser marks the object done when the
+// request has served its purpose; its housekeeping thread then stops and deletes it. The worker
+// owns the reference and deallocates it as it ends. An object is deleted only once its worker has
+// ended (StopProcessingThread returned TRUE): a worker that does not stop keeps it.
+#pragma once
+
+#include "afx/afxmt.h"
+#include "afx/afxplatform.h"
+#include "discovery/WorkerThread.h"
+#include "dnssd/dns_sd.h"
+#include "foundation/MfxString.h"
+
+namespace Corvane {
+
+class CStreamBrowser;
+
+class CServiceThread
+{
+public:
+    static const int kStopRounds = 1000;
+    static const DWORD kStopSleep = 10;
+
+    // Starts the worker. The creator holds the browser's service-thread lock and appends the object
+    // to the browser's list before it lets go, so the worker's first reply finds it. When no worker
+    // can be started the reference is deallocated here and the object is done at once.
+    CServiceThread(CStreamBrowser* pOwner, CMfxString threadName, CMfxString instanceName, int interfaceIndex,
+                   DNSServiceRef reference);
+    // Stops the worker; the caller deletes only an object whose worker has ended.
+    virtual ~CServiceThread();
+    CServiceThread(const CServiceThread&) = delete;
+    CServiceThread& operator=(const CServiceThread&) = delete;
+
+    // Asks the worker to end and waits up to kStopRounds x kStopSleep. TRUE when no worker runs
+    // afterwards; FALSE when called on the worker itself (it ends once the callback returns) or when
+    // it did not end in time.
+    BOOL StopProcessingThread();
+    DWORD GetThreadId() const { return m_Worker.GetThreadId(); }
+
+    static UINT __cdecl ThreadEntry(LPVOID param);
+    UINT ProcessingThread();
+
+    CStreamBrowser* m_pOwner;
+    DNSServiceRef m_Reference;
+    CMfxString m_ThreadName;
+    CMfxString m_InstanceName;
+    int m_InterfaceIndex;
+    SOCKET m_Socket;
+    // Written by the browser under its service-thread lock.
+    volatile LONG m_Done = 0;
+    CEvent m_StopEvent;
+    CEvent m_SocketEvent;
+    volatile LONG m_Run = 1;
+    // The bounded wait of StopProcessingThread (tests shorten it).
+    int m_StopRounds = kStopRounds;
+
+private:
+    void Log(const wchar_t* format, ...);
+
+    CWorkerThread m_Worker;
+};
+
+} // namespace Corvane

@@ -1,0 +1,798 @@
+// Tables, lookups and the service logic of the engine: announcing, answering, evaluating received
+// records and counting remote rows down. No windows.h: time and the way out come from
+// corvane_core_env.
+#include "dsa_mdns/corvane_log.h"
+#include "dsa_mdns/corvane_mdns.h"
+
+#include <mutex>
+#include <stdio.h>
+#include <string.h>
+#include <vector>
+
+corvane_log_fn corvane_log_hook = nullptr;
+corvane_device_config_row corvane_device_config[CORVANE_DEVICES];
+corvane_local_service corvane_local_services[CORVANE_DEVICES][CORVANE_LOCAL_SERVICES];
+corvane_remote_stream corvane_remote_streams[CORVANE_REMOTE_STREAMS];
+corvane_remote_node corvane_remote_nodes[CORVANE_REMOTE_NODES];
+corvane_device_state corvane_device_states[CORVANE_DEVICES];
+
+namespace {
+
+std::mutex g_tables;
+bool g_initialised = false;
+
+const int16_t kStreamTtl = 300;
+const int16_t kNodeTtl = 600;
+
+struct tables_guard
+{
+    tables_guard() { g_tables.lock(); }
+    ~tables_guard() { g_tables.unlock(); }
+};
+
+void copy_name(char (&to)[CORVANE_TEXT_SIZE], const char* from)
+{
+    size_t n = strnlen(from, CORVANE_NAME_MAX);
+    memcpy(to, from, n);
+    to[n] = '\0';
+}
+
+bool same_name(const char* row, uint32_t row_hash, const char* name, uint32_t hash)
+{
+    return row_hash == hash && strncmp(row, name, CORVANE_NAME_MAX) == 0;
+}
+
+uint32_t now()
+{
+    return corvane_core_env.tick_ms != nullptr ? corvane_core_env.tick_ms() : 0;
+}
+
+void name_of(const corvane_name_ref& ref, char (&out)[CORVANE_TEXT_SIZE])
+{
+    size_t n = ref.length > CORVANE_NAME_MAX ? CORVANE_NAME_MAX : ref.length;
+    memcpy(out, ref.text, n);
+    out[n] = '\0';
+}
+
+corvane_record& add_record(corvane_record_list* list, uint32_t section, uint32_t type, uint32_t kind,
+                           const char* label, uint32_t ttl)
+{
+    corvane_record& record = list->records[list->total++];
+    memset(&record, 0, sizeof(record));
+    record.section = section;
+    record.type = type;
+    corvane_name_set(&record.name, kind, label);
+    record.cache_flush = type == CORVANE_TYPE_PTR ? 0 : 1;
+    record.ttl = ttl;
+    if (section == CORVANE_SECTION_ANSWER) {
+        ++list->answers;
+    } else if (section == CORVANE_SECTION_AUTHORITY) {
+        ++list->authority;
+    } else {
+        ++list->additional;
+    }
+    return record;
+}
+
+void add_a(corvane_record_list* list, uint32_t section, const corvane_device_state& state, const char* host)
+{
+    corvane_record& a = add_record(list, section, CORVANE_TYPE_A, CORVANE_KIND_HOST, host, 120);
+    memcpy(a.rdata.a, state.address, 4);
+}
+
+void add_srv(corvane_record_list* list, uint32_t section, const corvane_name_ref& owner, uint16_t port,
+             const char* target, uint32_t ttl)
+{
+    corvane_record& srv = add_record(list, section, CORVANE_TYPE_SRV, owner.kind, nullptr, ttl);
+    srv.name = owner;
+    srv.rdata.srv.port = port;
+    corvane_name_set(&srv.rdata.srv.target, CORVANE_KIND_HOST, target);
+}
+
+// Lookups below run with the table lock held by their caller.
+int find_node(const char* name, uint32_t hash, uint16_t* free_row)
+{
+    int found = -1;
+    *free_row = 0;
+    for (int i = 0; i < CORVANE_REMOTE_NODES; ++i) {
+        const corvane_remote_node& row = corvane_remote_nodes[i];
+        if (row.hash == 0) {
+            if (*free_row == 0) {
+                *free_row = static_cast<uint16_t>(i + 1);
+            }
+        } else if (found < 0 && same_name(row.name, row.hash, name, hash)) {
+            found = i;
+        }
+    }
+    return found;
+}
+
+int find_stream(const char* name, uint32_t hash, uint16_t* further, uint16_t* free_row)
+{
+    int found = -1;
+    *further = 0;
+    *free_row = 0;
+    for (int i = 0; i < CORVANE_REMOTE_STREAMS; ++i) {
+        const corvane_remote_stream& row = corvane_remote_streams[i];
+        if (row.hash == 0) {
+            if (*free_row == 0) {
+                *free_row = static_cast<uint16_t>(i + 1);
+            }
+        } else if (same_name(row.name, row.hash, name, hash)) {
+            if (found < 0) {
+                found = i;
+            } else {
+                ++*further;
+            }
+        }
+    }
+    return found;
+}
+
+int find_stream_of_node(uint8_t node, const char* name, uint32_t hash)
+{
+    for (int i = 0; i < CORVANE_REMOTE_STREAMS; ++i) {
+        corvane_remote_stream& row = corvane_remote_streams[i];
+        if (row.hash != 0 && (row.node == node || row.node == 0) &&
+            same_name(row.name, row.hash, name, hash)) {
+            row.node = node;
+            return i;
+        }
+    }
+    return -1;
+}
+
+// Refresh questions are sent in lists of 8; the lists are collected under the table lock and
+// enqueued after it is released.
+struct refresh_lists
+{
+    std::vector<corvane_question_list> full;
+    corvane_question_list open{};
+
+    void add(uint32_t kind, const char* label, uint32_t type)
+    {
+        corvane_question& q = open.questions[open.count++];
+        memset(&q, 0, sizeof(q));
+        corvane_name_set(&q.name, kind, label);
+        q.type = type;
+        if (open.count == CORVANE_QUESTIONS_MAX) {
+            full.push_back(open);
+            open.count = 0;
+        }
+    }
+
+    void send()
+    {
+        if (open.count != 0) {
+            full.push_back(open);
+        }
+        for (const corvane_question_list& list : full) {
+            if (corvane_core_env.enqueue_queries != nullptr) {
+                corvane_core_env.enqueue_queries(&list);
+            }
+        }
+    }
+};
+
+corvane_status check_device(uint8_t device)
+{
+    if (device >= CORVANE_DEVICES) {
+        return CORVANE_ERR_DEVICE;
+    }
+    return corvane_device_states[device].started ? CORVANE_OK : CORVANE_ERR_NOT_STARTED;
+}
+
+corvane_status enqueue_responses(uint8_t device, const corvane_record_list* list)
+{
+    if (corvane_core_env.enqueue_responses == nullptr) {
+        return CORVANE_ERR_NOT_STARTED;
+    }
+    return corvane_core_env.enqueue_responses(device, list);
+}
+
+} // namespace
+
+void corvane_tables_lock()
+{
+    g_tables.lock();
+}
+
+void corvane_tables_unlock()
+{
+    g_tables.unlock();
+}
+
+uint32_t corvane_name_hash(const char* name, size_t max_length)
+{
+    uint32_t a = 63689, b = 378551, h = 0;
+    if (name == nullptr || max_length == 0 || name[0] == '\0') {
+        return 0;
+    }
+    for (size_t i = 0; i < max_length && name[i] != '\0'; ++i) {
+        h = h * a + static_cast<uint32_t>(static_cast<int32_t>(static_cast<signed char>(name[i])));
+        a *= b;
+    }
+    return h == 0 ? 0xFFFFFFFFu : h;
+}
+
+corvane_status corvane_core_init()
+{
+    if (g_initialised) {
+        return CORVANE_OK;
+    }
+    printf("Initializing core system...\n");
+    tables_guard guard;
+    memset(corvane_remote_streams, 0, sizeof(corvane_remote_streams));
+    memset(corvane_remote_nodes, 0, sizeof(corvane_remote_nodes));
+    memset(corvane_device_config, 0, sizeof(corvane_device_config));
+    g_initialised = true;
+    return CORVANE_OK;
+}
+
+corvane_status corvane_core_prepare(const char* computer_name, const uint8_t address[4], uint8_t has_address)
+{
+    if (!g_initialised) {
+        return CORVANE_ERR_NOT_INITIALISED;
+    }
+    tables_guard guard;
+    corvane_device_state& state = corvane_device_states[0];
+    if (state.started) {
+        return CORVANE_ERR_ALREADY_STARTED;
+    }
+    memset(&state, 0, sizeof(state));
+    memset(corvane_local_services[0], 0, sizeof(corvane_local_services[0]));
+    char computer[CORVANE_TEXT_SIZE];
+    copy_name(computer, computer_name);
+    snprintf(state.host_label, sizeof(state.host_label), "%s_%d", computer, 1);
+    memcpy(state.address, address, 4);
+    state.has_address = has_address;
+    state.started = 1;
+    return CORVANE_OK;
+}
+
+void corvane_core_reset_for_test()
+{
+    tables_guard guard;
+    memset(corvane_remote_streams, 0, sizeof(corvane_remote_streams));
+    memset(corvane_remote_nodes, 0, sizeof(corvane_remote_nodes));
+    memset(corvane_device_config, 0, sizeof(corvane_device_config));
+    memset(corvane_local_services, 0, sizeof(corvane_local_services));
+    memset(corvane_device_states, 0, sizeof(corvane_device_states));
+}
+
+// --- registry ---------------------------------------------------------------------------------
+
+corvane_status corvane_core_register_stream(uint8_t device, const char* name,
+                                            const corvane_register_parameters* parameters, uint8_t* handle)
+{
+    corvane_status status = check_device(device);
+    if (status != CORVANE_OK) {
+        return status;
+    }
+    if (name == nullptr || name[0] == '\0') {
+        return CORVANE_ERR_EMPTY_NAME;
+    }
+    uint32_t hash = corvane_name_hash(name, CORVANE_NAME_MAX);
+    uint8_t slot_handle = 0;
+    {
+        tables_guard guard;
+        int free_slot = -1;
+        for (int i = 0; i < CORVANE_LOCAL_SERVICES; ++i) {
+            corvane_local_service& slot = corvane_local_services[device][i];
+            if (slot.hash == 0) {
+                if (free_slot < 0) {
+                    free_slot = i;
+                }
+            } else if (same_name(slot.name, slot.hash, name, hash)) {
+                return CORVANE_ERR_NAME_TAKEN;
+            }
+        }
+        if (free_slot < 0) {
+            return CORVANE_ERR_SERVICES_FULL;
+        }
+        corvane_local_service& slot = corvane_local_services[device][free_slot];
+        copy_name(slot.name, name);
+        slot.hash = hash;
+        slot.port = parameters != nullptr ? parameters->port : 8083;
+        slot.kind = parameters != nullptr ? parameters->kind : CORVANE_KIND_CORVANE;
+        slot_handle = static_cast<uint8_t>(free_slot + 1);
+    }
+    if (handle != nullptr) {
+        *handle = slot_handle;
+    }
+    corvane_record_list list{};
+    corvane_core_build_service_records(device, slot_handle, 300, 600, &list);
+    return enqueue_responses(device, &list);
+}
+
+corvane_status corvane_core_unregister_stream(uint8_t device, uint8_t handle)
+{
+    corvane_status status = check_device(device);
+    if (status != CORVANE_OK) {
+        return status;
+    }
+    if (handle < 1 || handle > CORVANE_LOCAL_SERVICES) {
+        return CORVANE_ERR_HANDLE;
+    }
+    corvane_record_list list{};
+    {
+        tables_guard guard;
+        if (corvane_local_services[device][handle - 1].hash == 0) {
+            return CORVANE_ERR_NO_SERVICE;
+        }
+    }
+    corvane_core_build_service_records(device, handle, 0, 0, &list);
+    {
+        tables_guard guard;
+        memset(&corvane_local_services[device][handle - 1], 0, sizeof(corvane_local_service));
+    }
+    return enqueue_responses(device, &list);
+}
+
+corvane_status corvane_core_find_local_service(uint8_t device, const char* name, uint8_t* handle)
+{
+    *handle = 0;
+    corvane_status status = check_device(device);
+    if (status != CORVANE_OK) {
+        return status;
+    }
+    uint32_t hash = corvane_name_hash(name, CORVANE_NAME_MAX);
+    tables_guard guard;
+    for (int i = 0; i < CORVANE_LOCAL_SERVICES; ++i) {
+        const corvane_local_service& slot = corvane_local_services[device][i];
+        if (slot.hash != 0 && same_name(slot.name, slot.hash, name, hash)) {
+            *handle = static_cast<uint8_t>(i + 1);
+            return CORVANE_OK;
+        }
+    }
+    return CORVANE_ERR_NO_SERVICE;
+}
+
+corvane_status corvane_core_next_local_service(uint8_t device, uint8_t* position,
+                                               corvane_local_service** slot, const char** name)
+{
+    if (device >= CORVANE_DEVICES) {
+        return CORVANE_ERR_DEVICE;
+    }
+    for (int i = *position; i < CORVANE_LOCAL_SERVICES; ++i) {
+        if (corvane_local_services[device][i].hash != 0) {
+            *position = static_cast<uint8_t>(i + 1);
+            *slot = &corvane_local_services[device][i];
+            *name = corvane_local_services[device][i].name;
+            return CORVANE_OK;
+        }
+    }
+    *position = 0;
+    return CORVANE_ERR_NO_SERVICE;
+}
+
+corvane_status corvane_core_find_remote_node(const char* name, uint16_t* found, uint16_t* free_row)
+{
+    *found = *free_row = 0;
+    if (!g_initialised) {
+        return CORVANE_ERR_NOT_INITIALISED;
+    }
+    tables_guard guard;
+    int row = find_node(name, corvane_name_hash(name, CORVANE_NAME_MAX), free_row);
+    *found = static_cast<uint16_t>(row + 1);
+    return row >= 0 ? CORVANE_OK : CORVANE_ERR_NO_NODE;
+}
+
+corvane_status corvane_core_find_remote_stream(const char* name, uint16_t* further, uint16_t* found,
+                                               uint16_t* free_row)
+{
+    *further = *found = *free_row = 0;
+    if (!g_initialised) {
+        return CORVANE_ERR_NOT_INITIALISED;
+    }
+    tables_guard guard;
+    int row = find_stream(name, corvane_name_hash(name, CORVANE_NAME_MAX), further, free_row);
+    *found = static_cast<uint16_t>(row + 1);
+    return row >= 0 ? CORVANE_OK : CORVANE_ERR_NO_STREAM;
+}
+
+corvane_status corvane_core_find_remote_stream_of_node(uint8_t node, const char* name, uint16_t* found,
+                                                       uint16_t* free_row)
+{
+    *found = *free_row = 0;
+    if (!g_initialised) {
+        return CORVANE_ERR_NOT_INITIALISED;
+    }
+    tables_guard guard;
+    uint16_t further = 0;
+    find_stream(name, 0, &further, free_row);
+    int row = find_stream_of_node(node, name, corvane_name_hash(name, CORVANE_NAME_MAX));
+    *found = static_cast<uint16_t>(row + 1);
+    return row >= 0 ? CORVANE_OK : CORVANE_ERR_NO_NODE;
+}
+
+// --- announcing and answering -----------------------------------------------------------------
+
+void corvane_core_build_service_records(uint8_t device, uint8_t handle, uint32_t ttl, uint32_t txt_ttl,
+                                        corvane_record_list* list)
+{
+    if (device >= CORVANE_DEVICES || handle < 1 || handle > CORVANE_LOCAL_SERVICES ||
+        list->total + 4 > CORVANE_RECORDS_MAX) {
+        return;
+    }
+    corvane_local_service slot;
+    corvane_device_state state;
+    {
+        tables_guard guard;
+        slot = corvane_local_services[device][handle - 1];
+        state = corvane_device_states[device];
+    }
+    if (slot.hash == 0) {
+        return;
+    }
+    corvane_record& ptr = add_record(list, CORVANE_SECTION_ANSWER, CORVANE_TYPE_PTR, slot.kind, nullptr, ttl);
+    corvane_name_set(&ptr.rdata.ptr, CORVANE_KIND_INSTANCE, slot.name);
+    add_srv(list, CORVANE_SECTION_ADDITIONAL, ptr.rdata.ptr, slot.port, state.host_label, ttl);
+    if (ttl != 0) {
+        corvane_record& txt = add_record(list, CORVANE_SECTION_ADDITIONAL, CORVANE_TYPE_TXT,
+                                         CORVANE_KIND_INSTANCE, slot.name, txt_ttl);
+        (void)txt;
+        add_a(list, CORVANE_SECTION_ADDITIONAL, state, state.host_label);
+    }
+}
+
+corvane_status corvane_core_answer_queries(const corvane_question_list* questions, uint8_t device)
+{
+    corvane_status status = check_device(device);
+    if (status != CORVANE_OK) {
+        return status;
+    }
+    corvane_local_service slots[CORVANE_LOCAL_SERVICES];
+    corvane_device_state state;
+    corvane_device_config_row config;
+    {
+        tables_guard guard;
+        memcpy(slots, corvane_local_services[device], sizeof(slots));
+        state = corvane_device_states[device];
+        config = corvane_device_config[device];
+    }
+    corvane_record_list list{};
+    // Room is made before each record: a list that is full is sent and a new one begun.
+    auto room = [&](int needed) {
+        if (status == CORVANE_OK && list.total + needed > CORVANE_RECORDS_MAX) {
+            status = enqueue_responses(device, &list);
+            memset(&list, 0, sizeof(list.answers) * 4);
+        }
+        return status == CORVANE_OK;
+    };
+    uint16_t count = questions->count > CORVANE_QUESTIONS_MAX ? CORVANE_QUESTIONS_MAX : questions->count;
+    for (uint16_t q = 0; q < count && status == CORVANE_OK; ++q) {
+        const corvane_question& question = questions->questions[q];
+        const corvane_name_ref& name = question.name;
+        switch (name.kind) {
+        case CORVANE_KIND_SERVICES:
+            if (room(1)) {
+                corvane_record& r =
+                    add_record(&list, CORVANE_SECTION_ANSWER, CORVANE_TYPE_PTR, name.kind, nullptr, 4500);
+                corvane_name_set(&r.rdata.ptr, CORVANE_KIND_RTSP, nullptr);
+            }
+            if (config.port2 != 0 && room(1)) {
+                corvane_record& r =
+                    add_record(&list, CORVANE_SECTION_ANSWER, CORVANE_TYPE_PTR, name.kind, nullptr, 4500);
+                corvane_name_set(&r.rdata.ptr, CORVANE_KIND_QUILL, nullptr);
+            }
+            break;
+        case CORVANE_KIND_ZINT:
+        case CORVANE_KIND_CORVANE:
+            for (const corvane_local_service& slot : slots) {
+                if (slot.hash == 0 || !room(3)) {
+                    continue;
+                }
+                corvane_record& ptr =
+                    add_record(&list, CORVANE_SECTION_ANSWER, CORVANE_TYPE_PTR, slot.kind, nullptr, 120);
+                corvane_name_set(&ptr.rdata.ptr, CORVANE_KIND_INSTANCE, slot.name);
+                add_srv(&list, CORVANE_SECTION_ADDITIONAL, ptr.rdata.ptr, slot.port, state.host_label, 120);
+                add_record(&list, CORVANE_SECTION_ADDITIONAL, CORVANE_TYPE_TXT, CORVANE_KIND_INSTANCE,
+                           slot.name, 120);
+            }
+            if (room(1)) {
+                add_a(&list, CORVANE_SECTION_ADDITIONAL, state, state.host_label);
+            }
+            break;
+        case CORVANE_KIND_RTSP:
+            if (config.name1[0] != '\0' && room(2)) {
+                add_srv(&list, CORVANE_SECTION_ANSWER, name, config.port1, config.name1, 4500);
+                add_a(&list, CORVANE_SECTION_ADDITIONAL, state, config.name1);
+            }
+            break;
+        case CORVANE_KIND_INSTANCE:
+            if (name.cut || (question.type != CORVANE_TYPE_TXT && question.type != CORVANE_TYPE_SRV)) {
+                break;
+            }
+            for (const corvane_local_service& slot : slots) {
+                if (slot.hash == 0 ||
+                    !corvane_label_equal(slot.name, strlen(slot.name), name.text, name.length)) {
+                    continue;
+                }
+                if (!room(1)) {
+                    break;
+                }
+                if (question.type == CORVANE_TYPE_TXT) {
+                    add_record(&list, CORVANE_SECTION_ANSWER, CORVANE_TYPE_TXT, name.kind, nullptr, 120)
+                        .name = name;
+                } else {
+                    add_srv(&list, CORVANE_SECTION_ANSWER, name, slot.port, state.host_label, 120);
+                }
+                break;
+            }
+            break;
+        case CORVANE_KIND_HOST:
+            if (!name.cut &&
+                corvane_label_equal(state.host_label, strlen(state.host_label), name.text, name.length) &&
+                room(1)) {
+                add_a(&list, CORVANE_SECTION_ANSWER, state, state.host_label);
+            }
+            break;
+        default:
+            break;
+        }
+    }
+    if (status == CORVANE_OK && list.total != 0) {
+        status = enqueue_responses(device, &list);
+    }
+    return status;
+}
+
+void corvane_core_do_initial_queries(corvane_device_state* state)
+{
+    CORVANE_LOG("corvane_core_do_initial_queries");
+    if (state->device != 0 || state->initial_queries_sent) {
+        return;
+    }
+    corvane_question_list list{};
+    const uint32_t kinds[3] = {CORVANE_KIND_CORVANE, CORVANE_KIND_ZINT, CORVANE_KIND_QUILL};
+    for (uint32_t kind : kinds) {
+        corvane_question& q = list.questions[list.count++];
+        corvane_name_set(&q.name, kind, nullptr);
+        q.type = CORVANE_TYPE_PTR;
+    }
+    corvane_status status = corvane_core_env.enqueue_queries != nullptr
+                                ? corvane_core_env.enqueue_queries(&list)
+                                : CORVANE_ERR_NOT_STARTED;
+    CORVANE_LOG("corvane_core_do_initial_queries -> corvane_mdns_enqueue_queries_list, status = %d", status);
+    if (status == CORVANE_OK) {
+        corvane_core_answer_queries(&list, state->device);
+        state->initial_queries_sent = 1;
+    }
+}
+
+// --- evaluating responses ---------------------------------------------------------------------
+
+corvane_status corvane_core_mdns_responses_eval(uint8_t device, const corvane_record_list* list)
+{
+    corvane_status status = check_device(device);
+    if (status != CORVANE_OK) {
+        return status;
+    }
+    uint32_t time = now();
+    tables_guard guard;
+    uint16_t total = list->total > CORVANE_RECORDS_MAX ? CORVANE_RECORDS_MAX : list->total;
+    for (uint16_t i = 0; i < total; ++i) {
+        const corvane_record& record = list->records[i];
+        uint32_t kind = record.name.kind;
+        char name[CORVANE_TEXT_SIZE];
+        uint16_t free_row = 0, further = 0;
+        if (kind == CORVANE_KIND_HOST && record.type == CORVANE_TYPE_A) {
+            name_of(record.name, name);
+            int row = find_node(name, corvane_name_hash(name, CORVANE_NAME_MAX), &free_row);
+            if (row < 0 && free_row == 0) {
+                return CORVANE_ERR_NODES_FULL;
+            }
+            corvane_remote_node& node = corvane_remote_nodes[row >= 0 ? row : free_row - 1];
+            if (row < 0) {
+                CORVANE_LOG("corvane_core_mdns_responses_eval, device_id = %d, add node = %s", device, name);
+                memset(&node, 0, sizeof(node));
+                copy_name(node.name, name);
+                node.hash = corvane_name_hash(name, CORVANE_NAME_MAX);
+            }
+            node.no_address = 0;
+            node.flags &= static_cast<uint8_t>(~CORVANE_FLAG_UNRESOLVED);
+            memcpy(node.address, record.rdata.a, 4);
+            node.countdown = kNodeTtl;
+            node.changed_at = time;
+        } else if ((kind == CORVANE_KIND_ZINT || kind == CORVANE_KIND_CORVANE ||
+                    kind == CORVANE_KIND_QUILL) &&
+                   record.type == CORVANE_TYPE_PTR) {
+            const corvane_name_ref& target = record.rdata.ptr;
+            uint32_t target_kind =
+                kind == CORVANE_KIND_QUILL ? CORVANE_KIND_QUILL_INSTANCE : CORVANE_KIND_INSTANCE;
+            if (target.kind != target_kind || target.length == 0) {
+                continue; // a pointer to nothing the engine tracks
+            }
+            name_of(target, name);
+            uint32_t hash = corvane_name_hash(name, CORVANE_NAME_MAX);
+            int row = find_stream(name, hash, &further, &free_row);
+            if (row >= 0) {
+                corvane_remote_stream& stream = corvane_remote_streams[row];
+                if (record.ttl == 0) {
+                    stream.flags |= CORVANE_FLAG_GOODBYE;
+                } else if (further == 0 && !(stream.flags & CORVANE_FLAG_UNRESOLVED)) {
+                    CORVANE_LOG("corvane_core_mdns_responses_eval, device_id = %d, refresh stream = %s",
+                                device, name);
+                    stream.countdown = kStreamTtl;
+                }
+                continue;
+            }
+            if (record.ttl == 0) {
+                continue; // a goodbye of an instance never seen
+            }
+            if (free_row == 0) {
+                return CORVANE_ERR_STREAMS_FULL;
+            }
+            CORVANE_LOG("corvane_core_mdns_responses_eval, device_id = %d, add stream = %s", device, name);
+            corvane_remote_stream& stream = corvane_remote_streams[free_row - 1];
+            memset(&stream, 0, sizeof(stream));
+            copy_name(stream.name, name);
+            stream.hash = hash;
+            stream.device = static_cast<uint8_t>(device + 1);
+            stream.kind = static_cast<uint8_t>(kind);
+            stream.flags = CORVANE_FLAG_UNRESOLVED | CORVANE_FLAG_CHANGED;
+            stream.countdown = kStreamTtl;
+            stream.changed_at = time;
+        } else if ((kind == CORVANE_KIND_INSTANCE || kind == CORVANE_KIND_QUILL_INSTANCE) &&
+                   record.type == CORVANE_TYPE_SRV) {
+            name_of(record.name, name);
+            uint32_t hash = corvane_name_hash(name, CORVANE_NAME_MAX);
+            if (record.ttl == 0) {
+                int row = find_stream(name, hash, &further, &free_row);
+                if (row >= 0) {
+                    corvane_remote_streams[row].flags |= CORVANE_FLAG_GOODBYE;
+                }
+                continue;
+            }
+            const corvane_name_ref& target = record.rdata.srv.target;
+            if (target.kind != CORVANE_KIND_HOST || target.length == 0) {
+                continue;
+            }
+            char host[CORVANE_TEXT_SIZE];
+            name_of(target, host);
+            uint32_t host_hash = corvane_name_hash(host, CORVANE_NAME_MAX);
+            int node_row = find_node(host, host_hash, &free_row);
+            if (node_row >= 0) {
+                corvane_remote_node& node = corvane_remote_nodes[node_row];
+                if (!(node.flags & CORVANE_FLAG_UNRESOLVED)) {
+                    node.countdown = kNodeTtl;
+                }
+                node.changed_at = time;
+            } else {
+                if (free_row == 0) {
+                    return CORVANE_ERR_NODES_FULL;
+                }
+                CORVANE_LOG("corvane_core_mdns_responses_eval, device_id = %d, add stream node = %s", device,
+                            host);
+                node_row = free_row - 1;
+                corvane_remote_node& node = corvane_remote_nodes[node_row];
+                memset(&node, 0, sizeof(node));
+                copy_name(node.name, host);
+                node.hash = host_hash;
+                node.no_address = 1;
+                node.flags = CORVANE_FLAG_UNRESOLVED | CORVANE_FLAG_CHANGED;
+                node.countdown = kNodeTtl;
+                node.changed_at = time;
+            }
+            int row = find_stream_of_node(static_cast<uint8_t>(node_row + 1), name, hash);
+            if (row >= 0) {
+                corvane_remote_stream& stream = corvane_remote_streams[row];
+                stream.port = record.rdata.srv.port;
+                stream.flags &= static_cast<uint8_t>(~CORVANE_FLAG_UNRESOLVED);
+                stream.countdown = kStreamTtl;
+                stream.changed_at = time;
+            }
+        }
+    }
+    return CORVANE_OK;
+}
+
+// --- countdowns -------------------------------------------------------------------------------
+
+void corvane_core_add_srv_query(corvane_question_list* list, uint16_t position,
+                                const corvane_remote_stream* row)
+{
+    corvane_question& q = list->questions[position];
+    memset(&q, 0, sizeof(q));
+    corvane_name_set(&q.name,
+                     row->kind == CORVANE_KIND_QUILL ? CORVANE_KIND_QUILL_INSTANCE : CORVANE_KIND_INSTANCE,
+                     row->name);
+    q.type = CORVANE_TYPE_SRV;
+}
+
+namespace {
+
+// One second of a row's countdown (the table lock is held). A row expired for `linger` seconds, or
+// one whose goodbye was heard, is handed to `remove`; an unresolved row is asked about every
+// second, a live one at `ask_first` and `ask_second` seconds before its end.
+template <class Row, class Ask, class Remove>
+void count_down(Row& row, uint32_t time, int16_t linger, int16_t ask_first, int16_t ask_second, Ask ask,
+                Remove remove)
+{
+    if (row.flags != 0) {
+        if ((row.flags & CORVANE_FLAG_EXPIRED) && row.countdown <= -linger) {
+            remove(true);
+            return;
+        }
+        if (row.flags & CORVANE_FLAG_GOODBYE) {
+            remove(false);
+            return;
+        }
+        if (row.flags & CORVANE_FLAG_UNRESOLVED) {
+            ask();
+        } else if (row.flags & CORVANE_FLAG_CHANGED) {
+            row.flags &= static_cast<uint8_t>(~CORVANE_FLAG_CHANGED);
+            row.changed_at = time;
+        }
+    }
+    --row.countdown;
+    if (row.countdown == 0) {
+        row.flags |= CORVANE_FLAG_EXPIRED | CORVANE_FLAG_CHANGED;
+        row.changed_at = time;
+    }
+    if (row.countdown == ask_first || row.countdown == ask_second) {
+        ask();
+    }
+}
+
+} // namespace
+
+void corvane_core_refresh_nodes()
+{
+    refresh_lists lists;
+    uint32_t time = now();
+    {
+        tables_guard guard;
+        for (int i = 0; i < CORVANE_REMOTE_NODES; ++i) {
+            corvane_remote_node& node = corvane_remote_nodes[i];
+            if (node.hash == 0) {
+                continue;
+            }
+            count_down(
+                node, time, 30, 120, 60, [&] { lists.add(CORVANE_KIND_HOST, node.name, CORVANE_TYPE_A); },
+                [&](bool) {
+                    // No stream may keep pointing at a row that is gone: it waits for a new SRV.
+                    for (corvane_remote_stream& stream : corvane_remote_streams) {
+                        if (stream.hash != 0 && stream.node == i + 1) {
+                            stream.node = 0;
+                            stream.flags |= CORVANE_FLAG_UNRESOLVED;
+                        }
+                    }
+                    memset(&node, 0, sizeof(node));
+                });
+        }
+    }
+    lists.send();
+}
+
+void corvane_core_check_remote_streams_table()
+{
+    refresh_lists lists;
+    uint32_t time = now();
+    {
+        tables_guard guard;
+        for (corvane_remote_stream& stream : corvane_remote_streams) {
+            if (stream.hash == 0) {
+                continue;
+            }
+            uint32_t srv_kind =
+                stream.kind == CORVANE_KIND_QUILL ? CORVANE_KIND_QUILL_INSTANCE : CORVANE_KIND_INSTANCE;
+            count_down(
+                stream, time, 20, 60, 30, [&] { lists.add(srv_kind, stream.name, CORVANE_TYPE_SRV); },
+                [&](bool expired) {
+                    if (expired) {
+                        CORVANE_LOG(
+                            "corvane_core_check_remote_streams_table, remove stream = %s, TTL expired",
+                            stream.name);
+                    } else {
+                        CORVANE_LOG(
+                            "corvane_core_check_remote_streams_table, remove stream = %s, is_remote_removed",
+                            stream.name);
+                    }
+                    memset(&stream, 0, sizeof(stream));
+                });
+        }
+    }
+    lists.send();
+}

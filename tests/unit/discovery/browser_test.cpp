@@ -1,0 +1,312 @@
+// The stream browser and its service threads against the DNS-SD fake: what is browsed, resolved and
+// looked up, what is handed to the gateway and when, and how workers end.
+#include "discovery/CorvaneManager.h"
+#include "discovery/ServiceThread.h"
+#include "discovery/StreamBrowser.h"
+#include "discovery/StreamInfo.h"
+#include "dnssd_fake.h"
+#include "fake_interfaces.h"
+#include "gateway/VelmoraStream.h"
+#include "manager/manager_test_support.h"
+
+#include <algorithm>
+#include <gtest/gtest.h>
+
+using namespace dnssd_fake;
+using namespace fake_interfaces;
+using namespace manager_test;
+
+namespace {
+
+const char kCorvaneType[] = "_rtsp._tcp,_corvane_session";
+const char kZintType[] = "_rtsp._tcp,_zint_session";
+
+bool Contains(const std::vector<std::wstring>& lines, const std::wstring& text)
+{
+    return std::any_of(lines.begin(), lines.end(),
+                       [&](const std::wstring& line) { return line.find(text) != std::wstring::npos; });
+}
+
+class BrowserTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        Reset();
+        UseFakeInterfaces();
+        g_interfaces = {{7, kEthernet, kUp, "Fake NIC"}};
+        g_addresses = {Address("10.77.0.1", 7)};
+        folder = MakeTempFolder(L"browser");
+        manager = MakeManager();
+        OpenLogIn(*manager, folder, L"dnssd_discovery_probe");
+        manager->m_BonjourMode = L"APPLE";
+        manager->m_NicIP = L"10.77.0.1";
+        manager->m_CorvaneManager.m_pOwner = manager.get();
+        browser = &manager->m_CorvaneManager.m_StreamBrowser;
+    }
+    void TearDown() override
+    {
+        manager.reset();
+        SetInterfaceTableSource(nullptr);
+    }
+
+    // Init, "_rtsp" announced on interface 7: the Corvane and Zint browses.
+    void BrowseRtsp()
+    {
+        ASSERT_TRUE(browser->Init(&manager->m_CorvaneManager));
+        const Call types = Find("Browse", "_services._dns-sd._udp");
+        ASSERT_NE(types.reference, nullptr);
+        BrowseReply(types.reference, kDNSServiceFlagsAdd, 7, 0, "_rtsp", "_tcp.local.", ".");
+        ASSERT_TRUE(WaitFor([] { return Find("Browse", kCorvaneType).reference != nullptr; }));
+        corvane = Find("Browse", kCorvaneType).reference;
+        zint = Find("Browse", kZintType).reference;
+    }
+    size_t Messages()
+    {
+        CSingleLock lock(&manager->m_DelayedLock, TRUE);
+        return manager->m_DelayedMessages.size();
+    }
+    CDelayedMessage Message(size_t index)
+    {
+        CSingleLock lock(&manager->m_DelayedLock, TRUE);
+        return manager->m_DelayedMessages.at(index);
+    }
+    size_t Records()
+    {
+        CSingleLock lock(&browser->m_StreamInfosLock, TRUE);
+        return browser->m_StreamInfos.size();
+    }
+    size_t ServiceThreads()
+    {
+        CSingleLock lock(&browser->m_ServiceThreadsLock, TRUE);
+        return browser->m_ServiceThreads.size();
+    }
+    // A service thread of the browser's list for a fake reference.
+    Corvane::CServiceThread* AddThread(const wchar_t* name, DNSServiceRef reference)
+    {
+        CSingleLock lock(&browser->m_ServiceThreadsLock, TRUE);
+        browser->m_ServiceThreads.push_back(new Corvane::CServiceThread(browser, name, L"", -1, reference));
+        return browser->m_ServiceThreads.back();
+    }
+    DNSServiceRef OpenReference()
+    {
+        DNSServiceRef reference = nullptr;
+        DNSServiceBrowse(&reference, 0, 0, "_test._tcp", "", nullptr, nullptr);
+        return reference;
+    }
+
+    std::wstring folder;
+    std::unique_ptr<CVelmoraManager> manager;
+    Corvane::CStreamBrowser* browser = nullptr;
+    DNSServiceRef corvane = nullptr;
+    DNSServiceRef zint = nullptr;
+};
+
+TEST_F(BrowserTest, OnlyRtspStartsTheTwoSubtypeBrowsesAndItsLeavingRemovesWhatTheyFound)
+{
+    ASSERT_TRUE(browser->Init(&manager->m_CorvaneManager));
+    const Call types = Find("Browse", "_services._dns-sd._udp");
+    EXPECT_EQ(types.flags, 0u);
+    EXPECT_EQ(types.interfaceIndex, 7u);
+    BrowseReply(types.reference, kDNSServiceFlagsAdd, 7, 0, "_http", "_tcp.local.", ".");
+    BrowseReply(types.reference, kDNSServiceFlagsAdd, 7, 0, "_rtsp", "_tcp.local.", ".");
+    ASSERT_TRUE(WaitFor([] { return Calls().size() == 3; }));
+    Sleep(100);
+    const std::vector<Call> calls = Calls();
+    ASSERT_EQ(calls.size(), 3u); // the enumeration, then exactly Zint and Corvane
+    EXPECT_EQ(calls[1].regtype, kZintType);
+    EXPECT_EQ(calls[2].regtype, kCorvaneType);
+    for (const Call& call : {calls[1], calls[2]}) {
+        EXPECT_EQ(call.interfaceIndex, 7u);
+        EXPECT_EQ(call.flags, 0u);
+    }
+    // A second add for the same interface browses nothing more.
+    BrowseReply(types.reference, kDNSServiceFlagsAdd, 7, 0, "_rtsp", "_tcp.local.", ".");
+    Sleep(100);
+    EXPECT_EQ(Calls().size(), 3u);
+
+    // An instance: a record, its resolve, and the add message due 1000 ms later.
+    g_rawMilliSec = 0;
+    manager->SetMilliSecSource(&RawMilliSec);
+    BrowseReply(calls[2].reference, kDNSServiceFlagsAdd, 7, 0, "Studio A", kCorvaneType, "local.");
+    ASSERT_TRUE(WaitFor([this] { return Messages() == 1; }));
+    EXPECT_EQ(Message(0).m_wParam, +CDelayedMessage::kAddStream);
+    EXPECT_EQ(Message(0).m_DueMilliSec, 1000u);
+    const Call resolve = Find("Resolve", "Studio A");
+    EXPECT_EQ(resolve.regtype, kCorvaneType);
+    EXPECT_EQ(resolve.interfaceIndex, 7u);
+
+    // The Zint session of the same name takes its place: still one record.
+    Tick(*manager, 1100);
+    ASSERT_EQ(manager->m_Streams.size(), 1u);
+    BrowseReply(calls[1].reference, kDNSServiceFlagsAdd, 7, 0, "Studio A", kZintType, "local.");
+    ASSERT_TRUE(WaitFor([this] { return Messages() == 2; }));
+    EXPECT_EQ(Records(), 1u);
+    EXPECT_EQ(Message(0).m_wParam, +CDelayedMessage::kRemoveStream);
+    EXPECT_EQ(Message(1).m_wParam, +CDelayedMessage::kAddStream);
+    Tick(*manager, 1);
+    Tick(*manager, 1100);
+    ASSERT_EQ(manager->m_Streams.size(), 1u);
+    CVelmoraStream* stream = manager->m_Streams[0];
+    ASSERT_NE(stream->m_pStreamInfo, nullptr);
+    EXPECT_EQ(stream->m_pStreamInfo->m_SessionKind, +Corvane::CStreamInfo::kSessionZint);
+
+    // "_rtsp" leaves the interface: the browses end and their record goes with a remove due now.
+    BrowseReply(types.reference, 0, 7, 0, "_rtsp", "_tcp.local.", ".");
+    ASSERT_TRUE(WaitFor([this] { return Messages() == 1; }));
+    EXPECT_EQ(Message(0).m_wParam, +CDelayedMessage::kRemoveStream);
+    EXPECT_EQ(Message(0).m_DueMilliSec, manager->GetMilliSec());
+    EXPECT_EQ(Records(), 0u);
+    ASSERT_TRUE(WaitFor([&] {
+        return DeallocateCount(calls[1].reference) == 1 && DeallocateCount(calls[2].reference) == 1;
+    }));
+
+    // After Close the stream's record is still there to read, until the manager has gone.
+    browser->Close();
+    EXPECT_EQ(Text(stream->m_pStreamInfo->GetName()), L"Studio A");
+    EXPECT_EQ(DeallocateCount(types.reference), 1);
+}
+
+TEST_F(BrowserTest, ResolveAndAddressReplies)
+{
+    BrowseRtsp();
+    // A resolve that cannot be opened makes no record and tells the gateway nothing.
+    FailNext("Resolve", kDNSServiceErr_Unknown);
+    BrowseReply(corvane, kDNSServiceFlagsAdd, 7, 0, "Lost", kCorvaneType, "local.");
+    BrowseReply(corvane, kDNSServiceFlagsAdd, 7, 0, "Studio A", kCorvaneType, "local.");
+    ASSERT_TRUE(WaitFor([this] { return Records() == 1 && Messages() == 1; }));
+    DNSServiceRef resolve = Find("Resolve", "Studio A").reference;
+    Corvane::CStreamInfo* record = browser->FindStreamInfo(L"Studio A", 7, 1);
+    ASSERT_NE(record, nullptr);
+
+    // Replies that are not to be trusted, given straight to the callbacks: an error with names
+    // that must not be read, and address replies without a usable IPv4 address.
+    const char* const junk = reinterpret_cast<const char*>(1);
+    Corvane::CStreamBrowser::ResolveInstance(nullptr, 0, 7, kDNSServiceErr_Unknown, junk, junk, 1, 0, nullptr,
+                                             record);
+    sockaddr_in6 ipv6 = {};
+    ipv6.sin6_family = AF_INET6;
+    const sockaddr* addresses[] = {nullptr, reinterpret_cast<sockaddr*>(&ipv6)};
+    for (const sockaddr* address : addresses) {
+        Corvane::CStreamBrowser::GetAddress(nullptr, 0, 7, 0, "sender1.local.", address, 0, record);
+    }
+    Corvane::CStreamBrowser::GetAddress(nullptr, 0, 7, kDNSServiceErr_Timeout, junk,
+                                        reinterpret_cast<const sockaddr*>(junk), 0, record);
+    EXPECT_EQ(record->m_Resolved, 0);
+    EXPECT_EQ(DeallocateCount(resolve), 0);
+
+    // More to come keeps the resolve open; the last reply ends it and looks the host up.
+    ResolveReply(resolve, kDNSServiceFlagsMoreComing, 7, 0, "Studio\\032A._rtsp._tcp.local.",
+                 "sender1.local.", 8554);
+    ASSERT_TRUE(WaitFor([] { return Calls().back().function == "GetAddrInfo"; }));
+    Sleep(1200); // a housekeeping round
+    EXPECT_EQ(DeallocateCount(resolve), 0);
+    const Call lookup = Calls().back();
+    EXPECT_EQ(lookup.flags, static_cast<DNSServiceFlags>(kDNSServiceFlagsTimeout));
+    EXPECT_EQ(lookup.protocol, static_cast<uint32_t>(kDNSServiceProtocol_IPv4));
+    EXPECT_EQ(lookup.name, "sender1.local.");
+    EXPECT_EQ(record->m_Port, 8554);
+    EXPECT_EQ(Text(CMfxString(record->GetInterfaceIP())), L"10.77.0.1");
+    ResolveReply(resolve, 0, 7, 0, "Studio\\032A._rtsp._tcp.local.", "sender1.local.", 8554);
+    ASSERT_TRUE(WaitFor([&] { return DeallocateCount(resolve) == 1; }));
+
+    AddressReply(lookup.reference, 0, 0, "sender1.local.", "10.77.0.2");
+    ASSERT_TRUE(WaitFor([&] { return DeallocateCount(lookup.reference) == 1; }));
+    EXPECT_EQ(record->m_Resolved, 1);
+    EXPECT_EQ(Text(CMfxString(record->GetClientIP())), L"10.77.0.2");
+    EXPECT_EQ(Text(CMfxString(record->GetClientName())), L"sender1");
+    EXPECT_EQ(Text(record->GetStreamRTSPURL()), L"rtsp://10.77.0.2:8554/by-name/Studio%20A");
+
+    // A second instance whose lookup times out stays unresolved.
+    BrowseReply(corvane, kDNSServiceFlagsAdd, 7, 0, "Studio B", kCorvaneType, "local.");
+    ASSERT_TRUE(WaitFor([] { return Find("Resolve", "Studio B").reference != nullptr; }));
+    ResolveReply(Find("Resolve", "Studio B").reference, 0, 7, 0, "Studio\\032B._rtsp._tcp.local.",
+                 "nowhere.local.", 8554);
+    ASSERT_TRUE(WaitFor([] { return Find("GetAddrInfo", "nowhere.local.").reference != nullptr; }));
+    const DNSServiceRef timeout = Find("GetAddrInfo", "nowhere.local.").reference;
+    AddressReply(timeout, 0, kDNSServiceErr_Timeout, "nowhere.local.", nullptr);
+    ASSERT_TRUE(WaitFor([&] { return DeallocateCount(timeout) == 1; }));
+    Corvane::CStreamInfo* unresolved = browser->FindStreamInfo(L"Studio B", 7, 1);
+    ASSERT_NE(unresolved, nullptr);
+    EXPECT_EQ(unresolved->m_Resolved, 0);
+    EXPECT_TRUE(unresolved->GetStreamRTSPURL().IsEmpty());
+
+    // The sender leaves: a remove message, and nothing is left open.
+    BrowseReply(corvane, 0, 7, 0, "Studio A", kCorvaneType, "local.");
+    ASSERT_TRUE(WaitFor([this] { return Records() == 1; }));
+    const std::vector<std::wstring> lines = WaitForLogLine(folder, L"errorCode = -65568, hostname");
+    EXPECT_TRUE(Contains(lines, L"errorCode = -65537, fullname = , hosttarget = , port = 256,"));
+    EXPECT_TRUE(Contains(lines, L"errorCode = -65568, hostname = , context"));
+    EXPECT_TRUE(Contains(lines, L"stream resolved Studio A, ClientName = sender1, ClientIP = 10.77.0.2"));
+}
+
+TEST_F(BrowserTest, AnAddressThatMatchesNoInterfaceIsRefused)
+{
+    manager->m_NicIP = L"10.9.9.9";
+    EXPECT_FALSE(browser->Init(&manager->m_CorvaneManager));
+    EXPECT_TRUE(
+        Contains(WaitForLogLine(folder, L"errTypes = "), L"CStreamBrowser::Init() errTypes = -65552"));
+}
+
+TEST_F(BrowserTest, WorkersEndOnceAndAreNeverFreedWhileTheyRun)
+{
+    ASSERT_TRUE(browser->Init(&manager->m_CorvaneManager));
+    // Done before the worker ran: stopped and deallocated once.
+    for (int i = 0; i < 20; ++i) {
+        DNSServiceRef reference = OpenReference();
+        Corvane::CServiceThread* thread = new Corvane::CServiceThread(nullptr, L"early", L"", -1, reference);
+        thread->m_Done = 1;
+        EXPECT_TRUE(thread->StopProcessingThread());
+        delete thread;
+        EXPECT_EQ(DeallocateCount(reference), 1);
+    }
+
+    // A stop from the worker's own callback is refused; the worker ends after the callback.
+    DNSServiceRef own = OpenReference();
+    Corvane::CServiceThread* ownThread = AddThread(L"own", own);
+    BOOL stopResult = TRUE;
+    Reply(own, [&] {
+        browser->SetServiceThreadDone(own);
+        stopResult = ownThread->StopProcessingThread();
+    });
+    EXPECT_TRUE(WaitFor([&] { return DeallocateCount(own) == 1; }));
+    EXPECT_FALSE(stopResult);
+
+    // The daemon's end goes away: one failed read, the worker marks itself done and is reaped.
+    DNSServiceRef closed = OpenReference();
+    AddThread(L"closed", closed);
+    ClosePeer(closed);
+    EXPECT_TRUE(WaitFor([&] { return DeallocateCount(closed) == 1; }));
+    EXPECT_EQ(ProcessCount(closed), 1);
+
+    // A worker stuck in a callback is tried again later, never deleted under it.
+    HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    DNSServiceRef stuck = OpenReference();
+    Corvane::CServiceThread* stuckThread = AddThread(L"stuck", stuck);
+    stuckThread->m_StopRounds = 5;
+    Reply(stuck, [&] { WaitForSingleObject(release, INFINITE); });
+    ASSERT_TRUE(WaitFor([&] { return ProcessCount(stuck) == 1; }));
+    browser->SetServiceThreadDone(stuck);
+    ASSERT_TRUE(Contains(WaitForLogLine(folder, L"stuck, cannot stop processing"), L"stuck, cannot"));
+    EXPECT_EQ(ServiceThreads(), 2u); // the enumeration and the stuck one
+    SetEvent(release);
+    EXPECT_TRUE(WaitFor([&] { return DeallocateCount(stuck) == 1 && ServiceThreads() == 1; }));
+
+    // At Close as well: the stuck worker keeps its object until it has ended.
+    ResetEvent(release);
+    stuck = OpenReference();
+    stuckThread = AddThread(L"stuck at close", stuck);
+    stuckThread->m_StopRounds = 5;
+    Reply(stuck, [&] { WaitForSingleObject(release, INFINITE); });
+    ASSERT_TRUE(WaitFor([&] { return ProcessCount(stuck) == 1; }));
+    browser->m_CloseRounds = 3;
+    browser->Close();
+    EXPECT_TRUE(
+        Contains(WaitForLogLine(folder, L"stuck at close still running, kept until it ends"), L"kept until"));
+    EXPECT_EQ(stuckThread->m_ThreadName, L"stuck at close"); // still readable
+    SetEvent(release);
+    EXPECT_TRUE(WaitFor([&] { return DeallocateCount(stuck) == 1; }));
+    CloseHandle(release);
+}
+
+} // namespace

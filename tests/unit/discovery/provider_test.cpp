@@ -1,0 +1,160 @@
+// The discovery manager's chain with the daemon host, and the stream provider's registrations,
+// against the DNS-SD fake.
+#include "discovery/CorvaneManager.h"
+#include "dnssd/responder.h"
+#include "dnssd_fake.h"
+#include "fake_interfaces.h"
+#include "manager/manager_test_support.h"
+
+#include <algorithm>
+#include <gtest/gtest.h>
+
+using namespace dnssd_fake;
+using namespace fake_interfaces;
+using namespace manager_test;
+
+namespace {
+
+const wchar_t kStreamType[] = L"_rtsp._tcp,_corvane_session";
+
+size_t Count(const std::vector<std::wstring>& lines, const std::wstring& text)
+{
+    return static_cast<size_t>(std::count_if(lines.begin(), lines.end(), [&](const std::wstring& line) {
+        return line.find(text) != std::wstring::npos;
+    }));
+}
+
+class DiscoveryTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        Reset();
+        SetDaemonReady(true);
+        UseFakeInterfaces();
+        g_interfaces = {{7, kEthernet, kUp, "Fake NIC"}};
+        g_addresses = {Address("10.77.0.1", 7)};
+        folder = MakeTempFolder(L"provider");
+        manager = MakeManager();
+        OpenLogIn(*manager, folder, L"dnssd_discovery_probe");
+        manager->m_NicIP = L"10.77.0.1";
+    }
+    void TearDown() override
+    {
+        manager.reset();
+        SetInterfaceTableSource(nullptr);
+    }
+    Corvane::CStreamProvider& Provider() { return manager->m_CorvaneManager.m_StreamProvider; }
+
+    std::wstring folder;
+    std::unique_ptr<CVelmoraManager> manager;
+};
+
+TEST_F(DiscoveryTest, TheGatewayAndItsStreamsAreRegisteredAndWithdrawnOnce)
+{
+    manager->m_BonjourMode = L"APPLE";
+    // Before Init (as after a failed chain) nothing is registered.
+    DWORD handle = 7;
+    EXPECT_FALSE(Provider().RegisterStream(handle, 8554, L"10.77.0.1", L"Studio B", kStreamType));
+    EXPECT_FALSE(Provider().UnregisterStream(handle));
+    EXPECT_TRUE(Calls().empty());
+
+    ASSERT_TRUE(manager->m_CorvaneManager.Init(manager.get()));
+    EXPECT_EQ(manager->m_CorvaneManager.m_BonjourHandler.GetProcessingThreadId() != CWorkerThread::kNoThread,
+              true);
+    const std::string name = std::string("Velmora (on ") + CMfxString(GetLocalComputerName()).GetAnsi() + ")";
+    std::vector<Call> registrations;
+    for (const Call& call : Calls()) {
+        if (call.function == "Register") {
+            registrations.push_back(call);
+        }
+    }
+    const char* const types[] = {"_http._tcp", "_rtsp._tcp", "_http._tcp,_corvane", "_rtsp._tcp,_corvane"};
+    ASSERT_EQ(registrations.size(), 4u);
+    for (size_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(registrations[i].regtype, types[i]);
+        EXPECT_EQ(registrations[i].name, name);
+        EXPECT_EQ(registrations[i].port, 8080);
+        EXPECT_EQ(registrations[i].flags, 0u);
+        EXPECT_EQ(registrations[i].interfaceIndex, 7u);
+    }
+
+    // A stream on the RTSP port, unique; withdrawn once.
+    manager->m_RTSPPort = 8554;
+    ASSERT_TRUE(Provider().RegisterStream(handle, 8554, L"10.77.0.1", L"Studio B", kStreamType));
+    const Call stream = Calls().back();
+    EXPECT_EQ(stream.name, "Studio B");
+    EXPECT_EQ(stream.regtype, "_rtsp._tcp,_corvane_session");
+    EXPECT_EQ(stream.port, 8554);
+    EXPECT_EQ(stream.flags, static_cast<DNSServiceFlags>(kDNSServiceFlagsUnique));
+    EXPECT_EQ(handle, static_cast<DWORD>(reinterpret_cast<uintptr_t>(stream.reference)));
+
+    // The daemon's replies are read and logged, a rename included.
+    RegisterReply(stream.reference, kDNSServiceFlagsAdd, 0, "Studio B (2)", "_rtsp._tcp.");
+    ASSERT_TRUE(WaitFor([this] {
+        return Count(ReadLogLines(folder),
+                     L"name = Studio B (2), regtype = _rtsp._tcp., domain = local., flags = "
+                     L"0x00000002, errorCode = 0") == 1;
+    }));
+
+    EXPECT_TRUE(Provider().UnregisterStream(handle));
+    EXPECT_FALSE(Provider().UnregisterStream(handle));
+    EXPECT_EQ(DeallocateCount(stream.reference), 1);
+
+    manager->m_CorvaneManager.Exit();
+    EXPECT_EQ(gResponderRunning, 0);
+    for (const Call& call : registrations) {
+        EXPECT_EQ(DeallocateCount(call.reference), 1);
+    }
+    EXPECT_FALSE(Provider().UnregisterStream(
+        static_cast<DWORD>(reinterpret_cast<uintptr_t>(registrations[0].reference))));
+}
+
+TEST_F(DiscoveryTest, AFailedRegistrationFailsTheChainButTheOthersStay)
+{
+    manager->m_BonjourMode = L"APPLE";
+    FailNext("Register", kDNSServiceErr_NameConflict);
+    EXPECT_FALSE(manager->m_CorvaneManager.Init(manager.get()));
+    manager->m_CorvaneManager.Exit();
+    const std::vector<std::wstring> lines = WaitForLogLine(folder, L"CCorvaneManager::Exit() done");
+    EXPECT_EQ(Count(lines, L", _http._tcp = -65548"), 1u);
+    EXPECT_EQ(Count(lines, L"CCorvaneManager::Init() Stream browser init OK"), 1u);
+    EXPECT_EQ(Count(lines, L"CCorvaneManager::Init() Stream provider init failed"), 1u);
+}
+
+TEST_F(DiscoveryTest, WithoutADaemonOrWithDiscoveryOffEveryStepFails)
+{
+    struct Case
+    {
+        const wchar_t* mode;
+        bool daemonReady;
+    };
+    for (const Case& c : {Case{L"", true}, Case{L"APPLE", false}}) {
+        manager = MakeManager();
+        OpenLogIn(*manager, folder = MakeTempFolder(L"off"), L"dnssd_discovery_probe");
+        manager->m_BonjourMode = c.mode;
+        SetDaemonReady(c.daemonReady);
+        CCorvaneManager& discovery = manager->m_CorvaneManager;
+        EXPECT_FALSE(discovery.Init(manager.get()));
+        EXPECT_EQ(discovery.m_Initialised, 1);
+        Tick(*manager); // the browser's tick has nothing to do
+        DWORD handle = 7;
+        EXPECT_FALSE(
+            discovery.m_StreamProvider.RegisterStream(handle, 8080, L"10.77.0.1", L"Studio A", kStreamType));
+        EXPECT_FALSE(discovery.m_StreamProvider.UnregisterStream(handle));
+        EXPECT_EQ(handle, 7u);
+        discovery.Exit();
+        discovery.Exit();
+        const std::vector<std::wstring> lines = WaitForLogLine(folder, L"CCorvaneManager::Exit() done");
+        for (const wchar_t* line :
+             {L"CCorvaneManager::Init() Bonjour handler init failed",
+              L"CCorvaneManager::Init() Stream browser init failed",
+              L"CCorvaneManager::Init() Stream provider init failed", L"CCorvaneManager::Exit() done"}) {
+            EXPECT_EQ(Count(lines, line), 1u) << c.mode;
+        }
+        EXPECT_EQ(gResponderRunning, 0);
+    }
+    SetDaemonReady(true);
+}
+
+} // namespace

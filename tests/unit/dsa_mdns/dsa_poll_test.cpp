@@ -1,0 +1,190 @@
+// The browser's side of the DSA engine: which engine rows its poll takes, and when it polls.
+#include "discovery/CorvaneManager.h"
+#include "discovery/DsaPoll.h"
+#include "discovery/StreamInfo.h"
+#include "manager/manager_test_support.h"
+
+#include <gtest/gtest.h>
+#include <memory>
+#include <string.h>
+#include <vector>
+
+using Corvane::CopyDsaRows;
+using Corvane::DsaPollDue;
+using Corvane::DsaRowTakesPart;
+
+TEST(DsaPoll, RowRules)
+{
+    corvane_core_reset_for_test();
+    corvane_remote_node& node = corvane_remote_nodes[4]; // row 5
+    strcpy(node.name, "peer.sub");
+    node.hash = 7;
+    const uint8_t address[4] = {10, 77, 0, 2};
+    memcpy(node.address, address, 4);
+    corvane_remote_nodes[5].hash = 0; // row 6: not in use
+    corvane_remote_nodes[6].hash = 9; // row 7: no address yet
+    corvane_remote_nodes[6].no_address = 1;
+
+    struct Case
+    {
+        uint32_t hash;
+        uint8_t node, device, kind;
+        int scanned_device;
+        bool takes_part;
+    } cases[] = {
+        {1, 5, 1, 3, 0, true},  {1, 5, 1, 2, 0, true},    {1, 5, 1, 5, 0, true},  {0, 5, 1, 3, 0, false},
+        {1, 0, 1, 3, 0, false}, {1, 201, 1, 3, 0, false}, {1, 6, 1, 3, 0, false}, {1, 7, 1, 3, 0, false},
+        {1, 5, 2, 3, 0, false}, {1, 5, 2, 3, 1, true},    {1, 5, 1, 3, 1, false}, {1, 5, 1, 4, 0, false},
+        {1, 5, 0, 3, 0, false},
+    };
+    for (const Case& c : cases) {
+        corvane_remote_stream row{};
+        row.hash = c.hash;
+        row.node = c.node;
+        row.device = c.device;
+        row.kind = c.kind;
+        EXPECT_EQ(DsaRowTakesPart(row, c.scanned_device), c.takes_part)
+            << "node " << int(c.node) << " device " << int(c.device) << " kind " << int(c.kind);
+    }
+
+    corvane_remote_stream& row = corvane_remote_streams[2];
+    strcpy(row.name, "Studio \xE4");
+    row.hash = 1;
+    row.node = 5;
+    row.device = 1;
+    row.kind = 3;
+    row.port = 8554;
+    auto rows = CopyDsaRows(0);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_STREQ(rows[0].name.GetString(), L"Studio \u00E4");
+    EXPECT_STREQ(rows[0].hostName.GetString(), L"peer");
+    EXPECT_STREQ(rows[0].hostIP.GetString(), L"10.77.0.2");
+    EXPECT_EQ(rows[0].port, 8554);
+    corvane_core_reset_for_test();
+}
+
+TEST(DsaPoll, DueOnlyAfterMoreThanASecond)
+{
+    EXPECT_FALSE(DsaPollDue(6000, 5000));
+    EXPECT_TRUE(DsaPollDue(6001, 5000));
+    EXPECT_FALSE(DsaPollDue(4000, 5000));
+}
+
+namespace {
+
+corvane_status NoSend(const corvane_question_list*)
+{
+    return CORVANE_OK;
+}
+
+corvane_status NoSendResponses(uint8_t, const corvane_record_list*)
+{
+    return CORVANE_OK;
+}
+
+// A manager that is never started whose browser and provider run the "DSA" steps against engine
+// tables filled by the test (no engine threads, nothing sent).
+class DsaRoad : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        saved_ = corvane_core_env;
+        corvane_core_init();
+        corvane_core_reset_for_test();
+        corvane_core_env = {nullptr, NoSend, NoSendResponses};
+        const uint8_t address[4] = {10, 77, 0, 1};
+        ASSERT_EQ(corvane_core_prepare("PC", address, 1), CORVANE_OK);
+        corvane_device_config[0].active = 1;
+        corvane_device_config[0].interface_index = 7;
+        manager = manager_test::MakeManager();
+        manager->m_BonjourMode = L"DSA";
+        CCorvaneManager& discovery = manager->m_CorvaneManager;
+        discovery.m_pOwner = manager.get();
+        discovery.m_StreamBrowser.m_pOwner = &discovery;
+        discovery.m_StreamProvider.m_pOwner = &discovery;
+        discovery.m_StreamProvider.m_BonjourInterfaceIndex = 7;
+    }
+    void TearDown() override
+    {
+        manager.reset();
+        corvane_core_env = saved_;
+        corvane_core_reset_for_test();
+    }
+
+    static void Row(int row, const char* name, uint8_t kind, uint8_t node, uint16_t port)
+    {
+        corvane_remote_stream& s = corvane_remote_streams[row];
+        strcpy(s.name, name);
+        s.hash = corvane_name_hash(name, CORVANE_NAME_MAX);
+        s.kind = kind;
+        s.node = node;
+        s.device = 1;
+        s.port = port;
+    }
+
+    std::vector<Corvane::CStreamInfo*>& Records()
+    {
+        return manager->m_CorvaneManager.m_StreamBrowser.m_StreamInfos;
+    }
+    void PollAt(DWORD milliseconds)
+    {
+        manager_test::g_rawMilliSec = milliseconds;
+        manager->m_CorvaneManager.m_StreamBrowser.OnTimer();
+    }
+
+    std::unique_ptr<CVelmoraManager> manager;
+    corvane_env saved_;
+};
+
+} // namespace
+
+TEST_F(DsaRoad, PollMakesOneRecordPerNameAndRemovesItWithItsLastRow)
+{
+    corvane_remote_node& node = corvane_remote_nodes[4];
+    strcpy(node.name, "peer.sub");
+    node.hash = 5;
+    const uint8_t address[4] = {10, 77, 0, 2};
+    memcpy(node.address, address, 4);
+    corvane_remote_nodes[6].hash = 7;
+    corvane_remote_nodes[6].no_address = 1;
+    Row(0, "A", CORVANE_KIND_CORVANE, 5, 8554);
+    Row(1, "A", CORVANE_KIND_ZINT, 5, 9000);
+    Row(2, "Q", CORVANE_KIND_QUILL, 5, 1);
+    Row(3, "B", CORVANE_KIND_CORVANE, 7, 1);
+
+    PollAt(1000);
+    EXPECT_TRUE(Records().empty()) << "a poll only after more than 1000 ms";
+    PollAt(1001);
+    ASSERT_EQ(Records().size(), 1u);
+    Corvane::CStreamInfo* record = Records()[0];
+    EXPECT_STREQ(record->GetName().GetString(), L"A");
+    EXPECT_EQ(record->m_SessionKind, DWORD{Corvane::CStreamInfo::kSessionCorvane});
+    EXPECT_EQ(record->m_Port, 8554);
+    EXPECT_EQ(record->m_InterfaceIndex, 7);
+    EXPECT_STREQ(record->GetClientIP().GetString(), L"10.77.0.2");
+    EXPECT_STREQ(record->GetClientName().GetString(), L"peer");
+    EXPECT_EQ(record->m_Resolved, 1);
+
+    corvane_remote_streams[0].hash = 0; // the Zint row of the same name keeps the record
+    PollAt(2002);
+    EXPECT_EQ(Records().size(), 1u);
+    corvane_remote_streams[1].hash = 0;
+    PollAt(3003);
+    EXPECT_TRUE(Records().empty());
+}
+
+TEST_F(DsaRoad, ProviderRegistersByKindOnActiveDevicesOnly)
+{
+    Corvane::CStreamProvider& provider = manager->m_CorvaneManager.m_StreamProvider;
+    DWORD zint = 0, corvane = 0, none = 0;
+    ASSERT_TRUE(provider.RegisterStream(zint, 8554, L"", L"Zint One", L"_rtsp._tcp,_zint_session"));
+    ASSERT_TRUE(provider.RegisterStream(corvane, 8554, L"", L"Cor One", L"_rtsp._tcp,_corvane_session"));
+    EXPECT_EQ(corvane_local_services[0][zint - 1].kind, CORVANE_KIND_ZINT);
+    EXPECT_EQ(corvane_local_services[0][corvane - 1].kind, CORVANE_KIND_CORVANE);
+    EXPECT_EQ(corvane_local_services[0][corvane - 1].port, 8554);
+    EXPECT_TRUE(provider.UnregisterStream(zint));
+    EXPECT_EQ(corvane_local_services[0][zint - 1].hash, 0u);
+    corvane_device_config[0].active = 0;
+    EXPECT_FALSE(provider.RegisterStream(none, 8554, L"", L"Nobody", L"_rtsp._tcp,_corvane_session"));
+}
