@@ -85,6 +85,41 @@ void BonjourWish(CHostContext& context, const CMfxString& argument, CHostAnswer&
     }
 }
 
+// The manager whose found streams get SAP wanted as they appear, while the switch is on.
+CVelmoraManager* g_pAutoSapManager = nullptr;
+UINT_PTR g_AutoSapTimer = 0;
+const UINT kAutoSapPeriod = 10;
+
+void CALLBACK AutoSapTimer(HWND /*window*/, UINT /*message*/, UINT_PTR /*id*/, DWORD /*time*/)
+{
+    if (g_pAutoSapManager == nullptr) {
+        return;
+    }
+    CSingleLock lock(&g_pAutoSapManager->m_StreamsLock, TRUE);
+    for (CVelmoraStream* stream : g_pAutoSapManager->m_Streams) {
+        if ((stream->m_Kind & CVelmoraStream::kKindBonjour) && !stream->m_Removed) {
+            stream->m_SAPWanted = 1;
+        }
+    }
+}
+
+// "on|off": while on, every stream found by discovery has SAP wanted from the moment it appears.
+void AutoSap(CHostContext& context, const CMfxString& argument, CHostAnswer& answer)
+{
+    if (argument != L"on" && argument != L"off") {
+        answer.error = L"on or off";
+        return;
+    }
+    if (g_AutoSapTimer != 0) {
+        KillTimer(nullptr, g_AutoSapTimer);
+        g_AutoSapTimer = 0;
+    }
+    g_pAutoSapManager = argument == L"on" ? context.manager : nullptr;
+    if (g_pAutoSapManager != nullptr) {
+        g_AutoSapTimer = SetTimer(nullptr, 0, kAutoSapPeriod, &AutoSapTimer);
+    }
+}
+
 // As the dialog's remove command on the LOCAL list: withdraw, then delete.
 void Remove(CHostContext& context, const CMfxString& argument, CHostAnswer& answer)
 {
@@ -126,6 +161,7 @@ const CHostCommand kStreamCommands[] = {
     {L"rtsp", L"on|off <kind> <name> - the RTSP wish alone (publication on the own RTSP server)", &RTSPWish},
     {L"bonjour", L"on|off <kind> <name> - DNS-SD advertising with RTSP publication, as the dialog's < does",
      &BonjourWish},
+    {L"auto-sap", L"on|off - SAP wanted for every found stream as it appears", &AutoSap},
     {L"remove", L"<kind> <name> - withdraw and delete, as the dialog's remove command", &Remove},
     {L"twins", L"- the twin links of every stream", &Twins},
     {nullptr, nullptr, nullptr},
