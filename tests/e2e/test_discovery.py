@@ -193,3 +193,43 @@ def test_without_a_daemon_or_with_discovery_off_sap_and_rtsp_go_on(net, gw):
     table = host.wait_for_streams(lambda table: table[0]["rtsp"] == "1/1")
     assert table[0]["dnssd"] == "1/0"
     exit_host(host, gw, browsing=False)
+
+
+def test_dialog_shows_found_streams_waiting_then_announced_and_republishes_heard_ones(net, gw):
+    from harness.dialog_driver import Dialog
+
+    list_corvane, list_sap = 1005, 1007
+    server = SenderServer(net)
+    settings = dict(SETTINGS, ButtonCheckState={"AutoVelmora": "1"})
+    dialog = Dialog(gw, settings)
+    gw.wait_for_log(pane_line("Start stream browsing OK"))
+    sap = peer_socket(net)
+    with zeroconf_peer(net) as zc:
+        zc.register_service(service_info("Some Camera", RTSP, 554))
+        zc.register_service(service_info("Studio A", RTSP, 8554, subtype=CORVANE))
+        # Another origin and group than the sender's, or the two would be taken for twins.
+        heard = sdp("Studio B").decode("cp1252").replace(" 4711 ", " 4712 ").replace("239.69.1.2", "239.69.1.3")
+        sap.sendto(sap_packet(heard), (GROUP, SAP_PORT))
+
+        def row(list_id, name):
+            found = [r for r in dialog.rows(list_id) if r and r[0] == name]
+            return found[0] if found else None
+
+        # Found, described and waiting: grey with "W".
+        wait_until("the CORVANE row", lambda: row(list_corvane, "Studio A") and row(list_corvane, "Studio A")[1],
+                   timeout=20)
+        assert row(list_corvane, "Studio A") == ["Studio A", "10.77.0.2", "239.69.1.2/32", "W",
+                                                 "rtsp://10.77.0.2:8554/by-name/Studio A"]
+        dialog.screenshot_png("discovery-waiting")
+        assert server.raw_requests("Studio%20A")
+        # After its 35 s, AUTO announces it by SAP, and the announcement heard back marks it "A"; the
+        # heard SAP stream is republished, found back as a CORVANE row, and marked "A" under COR.
+        wait_until("the CORVANE row announced", lambda: row(list_corvane, "Studio A")[3] == "A", timeout=50)
+        wait_until("the SAP row republished", lambda: (row(list_sap, "Studio B") or [""] * 4)[3] == "A", timeout=20)
+        assert row(list_corvane, "Studio B") is not None
+        dialog.screenshot_png("discovery-announced")
+    dialog.command("syscommand", "close")
+    assert dialog.wait_until_ended() == 0
+    log = gw.log_text()
+    assert pane_line("Send SAP announce for: Studio A") in log
+    assert "thread stop failed" not in log
