@@ -6,7 +6,11 @@
 #include "discovery/StreamInfo.h"
 #include "gateway/VelmoraManager.h"
 
+#include <atomic>
 #include <cstdint>
+#include <memory>
+#include <system_error>
+#include <thread>
 
 namespace Corvane {
 
@@ -45,7 +49,64 @@ CMfxString OneLine(const CMfxString& text)
     return text.Replace(L"\n", L" ").Replace(L"\r", L" ");
 }
 
+bool SystemResolveHost(const std::string& host, in_addr& address)
+{
+    addrinfo hints = {};
+    hints.ai_family = AF_INET;
+    addrinfo* found = nullptr;
+    if (::getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || found == nullptr) {
+        return false;
+    }
+    address = reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr;
+    ::freeaddrinfo(found);
+    return true;
+}
+
+std::atomic<CCheckStreamInfoURL::ResolveHostFunction> g_ResolveHost{&SystemResolveHost};
+
+// One host-name lookup, shared by the worker that waits for it and the thread that makes it: the
+// last of the two to let go frees it, so a worker that gives up leaves it behind safely.
+struct CHostLookup
+{
+    enum
+    {
+        kPending,
+        kFound,
+        kFailed
+    };
+    std::atomic<int> m_State{kPending};
+    in_addr m_Address = {};
+};
+
+std::shared_ptr<CHostLookup> StartHostLookup(const std::string& host)
+{
+    auto lookup = std::make_shared<CHostLookup>();
+    in_addr address = {};
+    if (::inet_pton(AF_INET, host.c_str(), &address) == 1) {
+        lookup->m_Address = address;
+        lookup->m_State = CHostLookup::kFound;
+        return lookup;
+    }
+    const CCheckStreamInfoURL::ResolveHostFunction resolve = g_ResolveHost.load();
+    try {
+        std::thread([lookup, host, resolve] {
+            in_addr found = {};
+            const bool ok = resolve(host, found);
+            lookup->m_Address = found;
+            lookup->m_State = ok ? CHostLookup::kFound : CHostLookup::kFailed;
+        }).detach();
+    } catch (const std::system_error&) {
+        lookup->m_State = CHostLookup::kFailed;
+    }
+    return lookup;
+}
+
 } // namespace
+
+void CCheckStreamInfoURL::SetHostResolver(ResolveHostFunction resolve)
+{
+    g_ResolveHost = resolve != nullptr ? resolve : &SystemResolveHost;
+}
 
 // --- URLs -----------------------------------------------------------------------------------------
 
@@ -160,6 +221,12 @@ void CCheckStreamInfoURL::SetReplyText(CMfxString text)
     m_Reply.SetText(text);
 }
 
+CMfxString CCheckStreamInfoURL::GetReplySDP(bool& utf8)
+{
+    CSingleLock lock(&m_DataLock, TRUE);
+    return m_Reply.GetSDP(utf8);
+}
+
 bool CCheckStreamInfoURL::IsReplyTooLong()
 {
     CSingleLock lock(&m_DataLock, TRUE);
@@ -257,6 +324,7 @@ UINT CCheckStreamInfoURL::ProcessingThread()
     const ULONGLONG startTime = m_pOwner->GetMilliSec();
 
     UINT finalState = 0;
+    std::shared_ptr<CHostLookup> lookup;
     if (socket != nullptr) {
         while (m_Run) {
             const DWORD wake =
@@ -278,7 +346,23 @@ UINT CCheckStreamInfoURL::ProcessingThread()
                 if (target.LowerCopy() == L"localhost") {
                     target = m_Interface;
                 }
-                socket->Connect(target.GetString(), m_Port);
+                lookup = StartHostLookup(target.GetAnsi());
+            }
+            if (lookup && lookup->m_State != CHostLookup::kPending) {
+                if (lookup->m_State == CHostLookup::kFound) {
+                    sockaddr_in remote = {};
+                    remote.sin_family = AF_INET;
+                    remote.sin_port = htons(m_Port);
+                    remote.sin_addr = lookup->m_Address;
+                    socket->Connect(reinterpret_cast<const SOCKADDR*>(&remote), sizeof(remote));
+                } else {
+                    LogGlobal(
+                        m_pOwner,
+                        L"CCheckStreamInfoURL::ProcessingThread( ThreadID = %d, 0x%08x ) host %s not found\n",
+                        threadId, Address(this), m_Host.GetString());
+                    // Like a connection that never comes: the fetch ends at its time limit.
+                }
+                lookup.reset();
             } else if (socket->m_State == CCheckStreamInfoURLSocket::kConnected) {
                 socket->m_State = CCheckStreamInfoURLSocket::kSending;
                 CMfxString request = L"DESCRIBE " + url +
@@ -309,9 +393,6 @@ UINT CCheckStreamInfoURL::ProcessingThread()
         finalState = socket->m_State;
         delete socket;
     }
-    // Nothing more will be read: a reply whose body ends with the connection is complete now.
-    EndReceiveData();
-
     LogGlobal(m_pOwner, L"CCheckStreamInfoURL::ProcessingThread( ThreadID = %d, 0x%08x ) %s => finished\n",
               threadId, Address(this), url.GetString());
     if (m_Accepted) {

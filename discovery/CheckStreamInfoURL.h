@@ -6,6 +6,8 @@
 #include "discovery/DescribeReply.h"
 #include "foundation/MfxString.h"
 
+#include <string>
+
 class CVelmoraManager;
 
 namespace Corvane {
@@ -71,6 +73,8 @@ public:
     CMfxString GetURL();
     // The text received in the current fetch, whole; consistent with the done flag read before it.
     CMfxString GetReplyText();
+    // The session description of the accepted reply (see CDescribeReply::GetSDP).
+    CMfxString GetReplySDP(bool& utf8);
     void SetReplyText(CMfxString text);
 
     // Called by the worker's socket with each received block; the fetch ends once the reply is
@@ -82,6 +86,12 @@ public:
     bool IsReplyTooLong();
 
     static UINT __cdecl ThreadEntry(LPVOID param);
+
+    // Host-name lookup of the fetch: IPv4 address of a name, false when there is none. It runs on
+    // a thread of its own that nobody waits for, so a resolver that does not answer costs the
+    // worker no more than its time limit. Tests put another one in place (null: the system's).
+    using ResolveHostFunction = bool (*)(const std::string& host, in_addr& address);
+    static void SetHostResolver(ResolveHostFunction resolve);
 
     CMfxString m_User;
     CMfxString m_Password;

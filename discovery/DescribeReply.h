@@ -25,20 +25,22 @@ public:
     // The whole reply converted from the ANSI code page (up to its first NUL byte).
     CMfxString GetText() const;
 
-    // True for a complete success reply carrying a session description: its status code is 200,
-    // its header names application/sdp, the blank line ending the header has arrived and, when the
-    // header gives a Content-Length, that many body bytes have arrived. Without a Content-Length the
-    // body runs until the connection ends, so such a reply counts as complete only when
-    // `connectionEnded` is true. A reply that grew too long is never accepted.
+    // True for a complete success reply carrying a session description: the status line is
+    // "RTSP/1.0 200", a Content-Type header's value is application/sdp (any case, parameters after a
+    // ";" allowed), the blank line ending the header has arrived and, when the header gives a
+    // Content-Length, that many body bytes have arrived. Without a Content-Length the body runs until
+    // the connection ends, so such a reply counts as complete only when `connectionEnded` is true; a
+    // time limit never makes it complete. The reply holds no NUL byte and its description (GetSDP)
+    // names the session with a non-empty "s=". A reply that grew too long is never accepted.
     bool IsAccepted(bool connectionEnded) const;
+    // The session description of the body: from its first line that begins with "v=" (in any case)
+    // to the end of the body (Content-Length bytes when given). Valid UTF-8 is read as UTF-8, other
+    // bytes in the ANSI code page; `utf8` tells which. Empty when there is none.
+    CMfxString GetSDP(bool& utf8) const;
 
 private:
     std::string m_Bytes;
     bool m_TooLong = false;
 };
-
-// The session description inside a reply: the text from the first line that begins with "v=" (in
-// any case) after the first "application/sdp" (in any case). Empty when there is none.
-CMfxString CutSDPFromReply(const CMfxString& reply);
 
 } // namespace Corvane

@@ -146,6 +146,7 @@ public:
     BOOL WriteLine(const wchar_t* text);
     BOOL WriteLineFormat(const wchar_t* format, ...);
     BOOL WriteLineFormatV(const wchar_t* format, va_list args);
+    BOOL QueueBatch(std::unique_ptr<CLogLineBatch> batch, const SYSTEMTIME& lastTime);
     UINT WriterThread();
     void Flush();
 
@@ -161,6 +162,8 @@ public:
     std::atomic<ULONGLONG> m_FileSize{0};
     ULONGLONG m_MaxFileSize = kMaxFileSize;
     std::atomic<int> m_IsOpen{0};
+    // The system's error code of the last open that failed.
+    DWORD m_LastOpenError = 0;
     CMfxString m_FilePath;
     CLocalTimeState m_TimeState;
     CFile m_File;
@@ -171,6 +174,8 @@ public:
     std::atomic<int> m_Run{1};
     CCriticalSection m_PendingLock;
     std::vector<CMfxString> m_PendingLines;
+    // Batches with the number of pending lines queued before each.
+    std::vector<std::pair<size_t, std::unique_ptr<CLogLineBatch>>> m_PendingBatches;
     CMfxString m_LinePrefix = kDefaultLinePrefix;
 
 private:
@@ -202,6 +207,7 @@ bool CLogFile::CCore::OpenFileAtEnd()
 {
     CSingleLock lock(&m_FileLock, TRUE);
     if (!OpenOrCreateFile(m_File, m_FilePath)) {
+        m_LastOpenError = ::GetLastError();
         return false;
     }
     // Lines are appended: the position at the end is the file's length.
@@ -264,10 +270,15 @@ BOOL CLogFile::CCore::Open(int deleteOld, int deleteKeepDays, int fileNumber, CM
 CMfxString CLogFile::CCore::FormatStamp(SYSTEMTIME& now)
 {
     GetLocalTimeMs(m_TimeState, now);
+    return CLogFile::FormatStamp(now, GetCurrentThreadId());
+}
+
+CMfxString CLogFile::FormatStamp(const SYSTEMTIME& time, DWORD threadId)
+{
     wchar_t stamp[kStampBufferChars] = {};
-    _snwprintf(stamp, kStampBufferChars - 1, L"%02d.%02d.%04d %02d:%02d:%02d,%03d T:%04d  ", now.wDay,
-               now.wMonth, now.wYear, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds,
-               static_cast<int>(GetCurrentThreadId()));
+    _snwprintf(stamp, kStampBufferChars - 1, L"%02d.%02d.%04d %02d:%02d:%02d,%03d T:%04d  ", time.wDay,
+               time.wMonth, time.wYear, time.wHour, time.wMinute, time.wSecond, time.wMilliseconds,
+               static_cast<int>(threadId));
     return stamp;
 }
 
@@ -322,6 +333,29 @@ BOOL CLogFile::CCore::WriteLine(const wchar_t* text)
     NoteLineTime(now);
     CheckReopen();
     WriteLines({line});
+    return TRUE;
+}
+
+BOOL CLogFile::CCore::QueueBatch(std::unique_ptr<CLogLineBatch> batch, const SYSTEMTIME& lastTime)
+{
+    if (!m_IsOpen || !batch) {
+        return FALSE;
+    }
+    if (m_WriterThreadId != kNoThread) {
+        {
+            CSingleLock lock(&m_PendingLock, TRUE);
+            NoteLineTime(lastTime);
+            m_PendingBatches.emplace_back(m_PendingLines.size(), std::move(batch));
+        }
+        m_Event.SetEvent();
+        return TRUE;
+    }
+    CSingleLock lock(&m_FileLock, TRUE);
+    std::vector<CMfxString> lines;
+    batch->AppendLines(lines);
+    NoteLineTime(lastTime);
+    CheckReopen();
+    WriteLines(lines);
     return TRUE;
 }
 
@@ -458,9 +492,24 @@ void CLogFile::CCore::WriteLines(const std::vector<CMfxString>& lines)
 void CLogFile::CCore::WriteBatch()
 {
     std::vector<CMfxString> lines;
+    std::vector<std::pair<size_t, std::unique_ptr<CLogLineBatch>>> batches;
     {
         CSingleLock lock(&m_PendingLock, TRUE);
         lines.swap(m_PendingLines);
+        batches.swap(m_PendingBatches);
+    }
+    if (!batches.empty()) {
+        // The batches' lines are made here, each batch in its place in the queue.
+        std::vector<CMfxString> merged;
+        merged.reserve(lines.size());
+        size_t taken = 0;
+        for (auto& entry : batches) {
+            merged.insert(merged.end(), lines.begin() + taken, lines.begin() + entry.first);
+            taken = entry.first;
+            entry.second->AppendLines(merged);
+        }
+        merged.insert(merged.end(), lines.begin() + taken, lines.end());
+        lines.swap(merged);
     }
     if (!lines.empty()) {
         CheckReopen(); // the first line of a new day already goes to the new day's file
@@ -552,6 +601,37 @@ BOOL CLogFile::WriteLineFormat(const wchar_t* format, ...)
     BOOL result = m_Core->WriteLineFormatV(format, args);
     va_end(args);
     return result;
+}
+
+BOOL CLogFile::QueueBatch(std::unique_ptr<CLogLineBatch> batch, const SYSTEMTIME& lastTime)
+{
+    return m_Core->QueueBatch(std::move(batch), lastTime);
+}
+
+void CLogFile::Flush()
+{
+    m_Core->Flush();
+}
+
+CMfxString CLogFile::GetOpenFailure() const
+{
+    const DWORD error = m_Core->m_LastOpenError;
+    wchar_t* text = nullptr;
+    const DWORD length = ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                              FORMAT_MESSAGE_IGNORE_INSERTS,
+                                          nullptr, error, 0, reinterpret_cast<LPWSTR>(&text), 0, nullptr);
+    CMfxString reason;
+    if (length > 0 && text != nullptr) {
+        reason = text;
+        reason.TrimRight();
+    }
+    if (text != nullptr) {
+        ::LocalFree(text);
+    }
+    CMfxString failure;
+    failure.Format(L"error %u%s%s", static_cast<unsigned>(error), reason.IsEmpty() ? L"" : L", ",
+                   reason.GetString());
+    return failure;
 }
 
 BOOL CLogFile::IsOpen() const

@@ -53,6 +53,17 @@ void GetLocalTimeMs(CLocalTimeState& state, SYSTEMTIME& now);
 ULONGLONG SystemTimeToTicks(const SYSTEMTIME& time);
 SYSTEMTIME TicksToSystemTime(ULONGLONG ticks);
 
+// Lines whose text is finished on the log's writer thread: the producer stamps each line when it
+// happens (CLogFile::FormatStamp with its own time and thread) and hands many over at once, so
+// that its own thread neither formats nor wakes the writer per line.
+class CLogLineBatch
+{
+public:
+    virtual ~CLogLineBatch() = default;
+    // Appends the finished lines, each with its stamp in front and CR LF at its end.
+    virtual void AppendLines(std::vector<CMfxString>& lines) = 0;
+};
+
 class CLogFile
 {
 public:
@@ -71,9 +82,19 @@ public:
     // Queues one line (trailing line breaks dropped); FALSE when no file has been opened.
     BOOL WriteLine(const wchar_t* text);
     BOOL WriteLineFormat(const wchar_t* format, ...);
+    // Queues a batch behind the lines queued so far; lastTime is the time of its last line. FALSE
+    // (and the batch dropped) when no file has been opened.
+    BOOL QueueBatch(std::unique_ptr<CLogLineBatch> batch, const SYSTEMTIME& lastTime);
+    // The stamp in front of each line: "dd.mm.yyyy hh:mm:ss,mmm T:tttt  ".
+    static CMfxString FormatStamp(const SYSTEMTIME& time, DWORD threadId);
+
+    // Stops the writer thread and writes out what is queued; later lines are written at once.
+    void Flush();
 
     BOOL IsOpen() const;
     CMfxString GetFilePath() const;
+    // Why the last open failed: the system's error code and its text.
+    CMfxString GetOpenFailure() const;
     // The clock of the stamps, shared with whoever shows lines with the same calibration.
     CLocalTimeState& GetTimeState();
 

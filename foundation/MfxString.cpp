@@ -540,3 +540,77 @@ std::vector<int> SplitStringToIntegers(CMfxString text, CMfxString separators)
     }
     return numbers;
 }
+
+bool IsValidUtf8(const char* data, size_t length)
+{
+    const unsigned char* bytes = reinterpret_cast<const unsigned char*>(data);
+    size_t i = 0;
+    while (i < length) {
+        const unsigned char lead = bytes[i];
+        if (lead < 0x80) {
+            ++i;
+            continue;
+        }
+        size_t more;
+        unsigned char low = 0x80, high = 0xBF; // bounds of the byte after the lead
+        if (lead >= 0xC2 && lead <= 0xDF) {
+            more = 1;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            more = 2;
+            if (lead == 0xE0) {
+                low = 0xA0; // no overlong form
+            } else if (lead == 0xED) {
+                high = 0x9F; // no surrogate
+            }
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            more = 3;
+            if (lead == 0xF0) {
+                low = 0x90;
+            } else if (lead == 0xF4) {
+                high = 0x8F; // nothing past U+10FFFF
+            }
+        } else {
+            return false;
+        }
+        if (length - i <= more) {
+            return false;
+        }
+        if (bytes[i + 1] < low || bytes[i + 1] > high) {
+            return false;
+        }
+        for (size_t k = 2; k <= more; ++k) {
+            if ((bytes[i + k] & 0xC0) != 0x80) {
+                return false;
+            }
+        }
+        i += more + 1;
+    }
+    return true;
+}
+
+CMfxString DecodeReceivedText(const char* data, int length, bool& utf8)
+{
+    utf8 = data != nullptr && length >= 0 && IsValidUtf8(data, static_cast<size_t>(length));
+    if (!utf8) {
+        return CMfxString(data, length);
+    }
+    CMfxString text;
+    if (length == 0) {
+        return text;
+    }
+    // UTF-8 never gives more UTF-16 characters than it has bytes.
+    wchar_t* buffer = text.GetBuffer(length);
+    const int count = MultiByteToWideChar(CP_UTF8, 0, data, length, buffer, length + 1);
+    text.ReleaseBuffer(count > 0 ? count : 0);
+    return text;
+}
+
+std::string EncodeReceivedText(const CMfxString& text, bool utf8)
+{
+    int bytes = 0;
+    const int length = text.GetLength();
+    std::unique_ptr<char[]> buffer =
+        utf8 ? ConvertWide(CP_UTF8, text.GetString(), length, 4 * length + 4, bytes)
+             : ConvertWide(CP_ACP, text.GetString(), length, length + 1, bytes);
+    return std::string(buffer.get(), static_cast<size_t>(bytes > 0 ? bytes : 0));
+}

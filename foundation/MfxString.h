@@ -9,6 +9,7 @@
 #include "afx/afxstr.h"
 
 #include <cstdarg>
+#include <string>
 #include <vector>
 
 class CFile;
@@ -70,6 +71,13 @@ private:
     char* m_pMultiByte = nullptr;
     int m_MultiByteLength = -1;
 };
+
+// Received description bytes: valid UTF-8 (plain ASCII included) is read as UTF-8, anything else in
+// the ANSI code page. `utf8` tells which, so that EncodeReceivedText gives back the same bytes.
+bool IsValidUtf8(const char* data, size_t length);
+CMfxString DecodeReceivedText(const char* data, int length, bool& utf8);
+// The bytes of a text in UTF-8 or in the ANSI code page, without a terminating NUL.
+std::string EncodeReceivedText(const CMfxString& text, bool utf8);
 
 // Cuts text into the pieces between delimiters: every character of the delimiter text is a delimiter
 // by itself, runs of delimiters count as one, and no piece is ever empty. Appends the pieces to

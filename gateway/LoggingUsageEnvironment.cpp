@@ -2,55 +2,148 @@
 
 #include "gateway/VelmoraManager.h"
 
+#include <cstdio>
+#include <memory>
+#include <utility>
+
+namespace {
+
+// Lines are cut to this many characters, as every log-file line of the manager.
+const int kMaxLineLength = 2047;
+// A batch is handed over at the latest when it holds this many lines.
+const size_t kMaxBatchLines = 512;
+
+const wchar_t kLinePrefix[] = L"CLoggingUsageEnvironment::AddLogging() ";
+
+} // namespace
+
+// Completed lines of one scheduler step, finished on the log's writer thread.
+class CLoggingUsageEnvironment::CBatch : public CLogLineBatch
+{
+public:
+    CBatch(const CMfxString& front, std::vector<CRawLine>&& lines) : m_Front(front), m_Lines(std::move(lines))
+    {
+    }
+
+    void AppendLines(std::vector<CMfxString>& lines) override
+    {
+        for (const CRawLine& raw : m_Lines) {
+            const CMfxString text = FinishLine(raw.text);
+            if (text.IsEmpty()) {
+                continue;
+            }
+            CMfxString line = m_Front;
+            line += kLinePrefix;
+            line += text;
+            if (line.GetLength() > kMaxLineLength) {
+                line.Truncate(kMaxLineLength);
+            }
+            CMfxString stamped = CLogFile::FormatStamp(raw.time, raw.threadId);
+            stamped += line;
+            stamped += L"\r\n";
+            lines.push_back(stamped);
+        }
+    }
+
+private:
+    CMfxString m_Front;
+    std::vector<CRawLine> m_Lines;
+};
+
 CLoggingUsageEnvironment::CLoggingUsageEnvironment(TaskScheduler& scheduler, CVelmoraManager* pOwner)
     : BasicUsageEnvironment(scheduler), m_pOwner(pOwner)
 {
+    if (m_pOwner != nullptr) {
+        m_Front = FormatLogCategories(m_pOwner, kLogDebug);
+    }
 }
 
-CLoggingUsageEnvironment::~CLoggingUsageEnvironment() = default;
+CLoggingUsageEnvironment::~CLoggingUsageEnvironment()
+{
+    FlushLog();
+}
+
+CMfxString CLoggingUsageEnvironment::FinishLine(const std::string& raw)
+{
+    CMfxString text(raw.c_str());
+    text = text.Replace(L"\n", L" ").Replace(L"\r", L" ");
+    text.Trim();
+    return text;
+}
 
 UsageEnvironment& CLoggingUsageEnvironment::operator<<(char const* str)
 {
-    CMfxString piece(str ? str : "(NULL)");
-    const int length = piece.GetLength();
-    const bool completesLine = length > 0 && piece[length - 1] == L'\n';
-    piece = piece.Replace(L"\n", L" ").Replace(L"\r", L" ");
-    m_PendingLine += piece;
-    if (completesLine) {
-        m_PendingLine.Trim();
-        if (!m_PendingLine.IsEmpty())
-            AddLogging(m_PendingLine);
-        m_PendingLine.Empty();
+    const char* piece = str ? str : "(NULL)";
+    const size_t length = std::char_traits<char>::length(piece);
+    m_PendingLine.append(piece, length);
+    if (length > 0 && piece[length - 1] == '\n') {
+        CompleteLine();
     }
     return *this;
 }
 
 UsageEnvironment& CLoggingUsageEnvironment::operator<<(int i)
 {
-    m_PendingLine.AppendFormat(L"%d", i);
+    m_PendingLine += std::to_string(i);
     return *this;
 }
 
 UsageEnvironment& CLoggingUsageEnvironment::operator<<(unsigned u)
 {
-    m_PendingLine.AppendFormat(L"%u", u);
+    m_PendingLine += std::to_string(u);
     return *this;
 }
 
 UsageEnvironment& CLoggingUsageEnvironment::operator<<(double d)
 {
-    m_PendingLine.AppendFormat(L"%f", d);
+    // The runtime's own formatting ("_snprintf"), as in every other line of the log.
+    char text[64] = {};
+    _snprintf(text, sizeof(text) - 1, "%f", d);
+    m_PendingLine += text;
     return *this;
 }
 
 UsageEnvironment& CLoggingUsageEnvironment::operator<<(void* p)
 {
-    m_PendingLine.AppendFormat(L"%p", p);
+    char text[32] = {};
+    _snprintf(text, sizeof(text) - 1, "%p", p);
+    m_PendingLine += text;
     return *this;
 }
 
-void CLoggingUsageEnvironment::AddLogging(const CMfxString& line)
+void CLoggingUsageEnvironment::CompleteLine()
 {
-    if (m_pOwner)
-        m_pOwner->LogDebug(kLogDebug, L"CLoggingUsageEnvironment::AddLogging() %s", line.GetString());
+    std::string raw;
+    raw.swap(m_PendingLine);
+    if (m_pOwner == nullptr) {
+        const CMfxString text = FinishLine(raw);
+        if (!text.IsEmpty()) {
+            AddLogging(text);
+        }
+        return;
+    }
+    if ((m_pOwner->m_LogMask & kLogDebug) == 0 || !m_pOwner->m_LogFile.IsOpen()) {
+        return;
+    }
+    CRawLine line;
+    GetLocalTimeMs(m_pOwner->m_LogFile.GetTimeState(), line.time);
+    line.threadId = GetCurrentThreadId();
+    line.text.swap(raw);
+    m_Batch.push_back(std::move(line));
+    if (m_Batch.size() >= kMaxBatchLines) {
+        FlushLog();
+    }
 }
+
+void CLoggingUsageEnvironment::FlushLog()
+{
+    if (m_Batch.empty() || m_pOwner == nullptr) {
+        return;
+    }
+    const SYSTEMTIME lastTime = m_Batch.back().time;
+    std::unique_ptr<CLogLineBatch> batch(new CBatch(m_Front, std::move(m_Batch)));
+    m_Batch.clear();
+    m_pOwner->m_LogFile.QueueBatch(std::move(batch), lastTime);
+}
+
+void CLoggingUsageEnvironment::AddLogging(const CMfxString& /*line*/) {}

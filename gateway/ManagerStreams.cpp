@@ -10,6 +10,7 @@
 #include "gateway/VelmoraStream.h"
 
 #include <algorithm>
+#include <unordered_set>
 
 namespace {
 
@@ -20,9 +21,18 @@ const wchar_t kBonjourClashText[] =
     L"There's an existing stream using the same name, which is already announced "
     L"by Bonjour. This stream cannot be activated for Bonjour.";
 
-std::wstring OriginKey(const CMfxString& originLine)
+std::wstring TextKey(const CMfxString& text)
 {
-    return std::wstring(originLine.GetString(), originLine.GetLength());
+    return std::wstring(text.GetString(), text.GetLength());
+}
+
+// Erases the index entry of key when it names this stream.
+template <typename Map, typename Key> void EraseIf(Map& index, const Key& key, const CVelmoraStream* stream)
+{
+    auto found = index.find(key);
+    if (found != index.end() && found->second == stream) {
+        index.erase(found);
+    }
 }
 
 // What the streams of one origin line and connection address offer their twins of other kinds.
@@ -114,10 +124,20 @@ void CVelmoraManager::OnSAPPacket(int byteCount, BYTE* bytes)
     CSingleLock lock(&m_StreamsLock, TRUE);
     CVelmoraStream* stream = FindSAPStream(message.m_OriginLine);
     if (stream == nullptr) {
-        if (!message.m_IsDeletion) {
+        if (message.m_IsDeletion) {
+            // Nothing to withdraw.
+        } else if (m_HeardStreams >= kMaxHeardStreams) {
+            const ULONGLONG now = GetMilliSec();
+            if (now >= m_NextTableFullLine) {
+                m_NextTableFullLine = now + kTableFullLinePeriod;
+                AddLogText(kLogRed, L"Received SAP announce for: %s refused, %d streams heard already",
+                           message.m_Name.GetString(), static_cast<int>(m_HeardStreams));
+            }
+            return;
+        } else {
             stream = new CVelmoraStream(this, CVelmoraStream::kKindSAP, message.m_Name, CMfxString(),
-                                        message.m_SDP);
-            m_Streams.push_back(stream);
+                                        message.m_SDP, message.m_SdpUtf8 != FALSE);
+            AddStream(stream);
             // The origin line is the stream's key: known at once, so that a repeat arriving before
             // the next tick finds the stream.
             stream->SetOriginLine(message.m_OriginLine);
@@ -139,7 +159,7 @@ void CVelmoraManager::OnSAPPacket(int byteCount, BYTE* bytes)
 CVelmoraStream* CVelmoraManager::FindSAPStream(const CMfxString& originLine)
 {
     CSingleLock lock(&m_StreamsLock, TRUE);
-    auto found = m_SAPStreamsByOrigin.find(OriginKey(originLine));
+    auto found = m_SAPStreamsByOrigin.find(TextKey(originLine));
     if (found == m_SAPStreamsByOrigin.end()) {
         return nullptr;
     }
@@ -153,33 +173,87 @@ void CVelmoraManager::IndexSAPStream(CVelmoraStream* pStream, const CMfxString& 
 {
     CSingleLock lock(&m_StreamsLock, TRUE);
     if (!oldOriginLine.IsEmpty()) {
-        auto found = m_SAPStreamsByOrigin.find(OriginKey(oldOriginLine));
+        auto found = m_SAPStreamsByOrigin.find(TextKey(oldOriginLine));
         if (found != m_SAPStreamsByOrigin.end() && found->second == pStream) {
             m_SAPStreamsByOrigin.erase(found);
         }
     }
     if (!newOriginLine.IsEmpty()) {
         // The first heard stream of an origin line keeps it.
-        m_SAPStreamsByOrigin.emplace(OriginKey(newOriginLine), pStream);
+        m_SAPStreamsByOrigin.emplace(TextKey(newOriginLine), pStream);
     }
 }
 
-void CVelmoraManager::ForgetStream(CVelmoraStream* pStream, BOOL& changed)
+void CVelmoraManager::AddStream(CVelmoraStream* pStream)
 {
     CSingleLock lock(&m_StreamsLock, TRUE);
+    m_Streams.push_back(pStream);
+    m_StreamsBySerial.emplace(pStream->m_Serial, pStream);
+    m_StreamPointers.insert(pStream);
+    if (pStream->m_Kind & CVelmoraStream::kKindSAP) {
+        ++m_HeardStreams;
+    }
+    if ((pStream->m_Kind & CVelmoraStream::kKindBonjour) && !pStream->m_Removed) {
+        m_FoundStreamsByName.emplace(TextKey(pStream->GetName()), pStream);
+        if (pStream->m_pStreamInfo != nullptr) {
+            m_FoundStreamsByRecord.emplace(pStream->m_pStreamInfo, pStream);
+        }
+    }
+}
+
+CVelmoraStream* CVelmoraManager::FindStream(DWORD serial)
+{
+    CSingleLock lock(&m_StreamsLock, TRUE);
+    auto found = m_StreamsBySerial.find(serial);
+    return found == m_StreamsBySerial.end() ? nullptr : found->second;
+}
+
+void CVelmoraManager::DeleteStreams(const std::vector<CVelmoraStream*>& streams, BOOL& changed)
+{
+    if (streams.empty()) {
+        return;
+    }
+    CSingleLock lock(&m_StreamsLock, TRUE);
+    std::unordered_set<CVelmoraStream*> doomed(streams.begin(), streams.end());
+    for (CVelmoraStream* stream : streams) {
+        m_StreamsBySerial.erase(stream->m_Serial);
+        m_StreamPointers.erase(stream);
+        if (stream->m_Kind & CVelmoraStream::kKindBonjour) {
+            EraseIf(m_FoundStreamsByName, TextKey(stream->GetName()), stream);
+            EraseIf(m_FoundStreamsByRecord, stream->m_pStreamInfo, stream);
+        }
+        if (stream->m_Kind & CVelmoraStream::kKindSAP) {
+            IndexSAPStream(stream, stream->GetOriginLine(), CMfxString());
+            --m_HeardStreams;
+        }
+    }
+    size_t kept = 0;
     for (CVelmoraStream* stream : m_Streams) {
-        if (stream->m_pTwinBonjour == pStream) {
+        if (doomed.count(stream) != 0) {
+            continue;
+        }
+        if (stream->m_pTwinBonjour != nullptr && doomed.count(stream->m_pTwinBonjour) != 0) {
             stream->m_pTwinBonjour = nullptr;
             changed = TRUE;
         }
-        if (stream->m_pTwinSAP == pStream) {
+        if (stream->m_pTwinSAP != nullptr && doomed.count(stream->m_pTwinSAP) != 0) {
             stream->m_pTwinSAP = nullptr;
             changed = TRUE;
         }
+        m_Streams[kept++] = stream;
     }
-    if (pStream->m_Kind & CVelmoraStream::kKindSAP) {
-        IndexSAPStream(pStream, pStream->GetOriginLine(), CMfxString());
+    m_Streams.resize(kept);
+    for (CVelmoraStream* stream : streams) {
+        delete stream;
     }
+}
+
+bool CVelmoraManager::SendSAP(const std::vector<BYTE>& packet)
+{
+    if (m_SendSAP) {
+        return m_SendSAP(packet);
+    }
+    return m_SAPSocket.SendTo(packet.data(), static_cast<int>(packet.size()));
 }
 
 BOOL CVelmoraManager::AddBonjourStream(Corvane::CStreamInfo* pStreamInfo)
@@ -187,16 +261,18 @@ BOOL CVelmoraManager::AddBonjourStream(Corvane::CStreamInfo* pStreamInfo)
     const CMfxString name = pStreamInfo->GetName();
     AddLogText(kLogGreen, L"Add stream from Bonjour: %s", name.GetString());
     CSingleLock lock(&m_StreamsLock, TRUE);
-    for (CVelmoraStream* stream : m_Streams) {
-        if ((stream->m_Kind & CVelmoraStream::kKindBonjour) && stream->GetName() == name) {
-            // The same instance announced again: the known stream takes the new record.
-            stream->m_pStreamInfo = pStreamInfo;
-            stream->m_SdpTime = GetMilliSec();
-            stream->m_SdpAged = 0;
-            return TRUE;
-        }
+    auto found = m_FoundStreamsByName.find(TextKey(name));
+    if (found != m_FoundStreamsByName.end()) {
+        // The same instance announced again: the known stream takes the new record.
+        CVelmoraStream* stream = found->second;
+        EraseIf(m_FoundStreamsByRecord, stream->m_pStreamInfo, stream);
+        stream->m_pStreamInfo = pStreamInfo;
+        m_FoundStreamsByRecord[pStreamInfo] = stream;
+        stream->m_SdpTime = GetMilliSec();
+        stream->m_SdpAged = 0;
+        return TRUE;
     }
-    m_Streams.push_back(new CVelmoraStream(this, pStreamInfo));
+    AddStream(new CVelmoraStream(this, pStreamInfo));
     return TRUE;
 }
 
@@ -204,20 +280,23 @@ BOOL CVelmoraManager::RemoveBonjourStream(Corvane::CStreamInfo* pStreamInfo)
 {
     AddLogText(kLogGreen, L"Remove stream from Bonjour: %s", pStreamInfo->GetName().GetString());
     CSingleLock lock(&m_StreamsLock, TRUE);
-    for (CVelmoraStream* stream : m_Streams) {
-        if ((stream->m_Kind & CVelmoraStream::kKindBonjour) && stream->m_pStreamInfo == pStreamInfo) {
-            stream->MarkRemoved();
-            RequestDuplicateCheck();
-            return TRUE;
-        }
+    auto found = m_FoundStreamsByRecord.find(pStreamInfo);
+    if (found == m_FoundStreamsByRecord.end()) {
+        return FALSE;
     }
-    return FALSE;
+    CVelmoraStream* stream = found->second;
+    m_FoundStreamsByRecord.erase(found);
+    // Withdrawn: a later add of the same name makes a new stream.
+    EraseIf(m_FoundStreamsByName, TextKey(stream->GetName()), stream);
+    stream->MarkRemoved();
+    RequestDuplicateCheck();
+    return TRUE;
 }
 
 void CVelmoraManager::AddRTSPStream(CMfxString url)
 {
     CSingleLock lock(&m_StreamsLock, TRUE);
-    m_Streams.push_back(new CVelmoraStream(this, CVelmoraStream::kKindRTSP, CMfxString(), url, CMfxString()));
+    AddStream(new CVelmoraStream(this, CVelmoraStream::kKindRTSP, CMfxString(), url, CMfxString()));
     PostRefreshRequest();
 }
 
@@ -229,15 +308,14 @@ void CVelmoraManager::AddSDPStream(CMfxString sdp)
         return;
     }
     CSingleLock lock(&m_StreamsLock, TRUE);
-    m_Streams.push_back(new CVelmoraStream(this, CVelmoraStream::kKindSDP, name, CMfxString(), sdp));
+    AddStream(new CVelmoraStream(this, CVelmoraStream::kKindSDP, name, CMfxString(), sdp));
     PostRefreshRequest();
 }
 
 void CVelmoraManager::DeleteStream(CVelmoraStream* pStream)
 {
     CSingleLock lock(&m_StreamsLock, TRUE);
-    auto found = std::find(m_Streams.begin(), m_Streams.end(), pStream);
-    if (found == m_Streams.end()) {
+    if (m_StreamPointers.count(pStream) == 0) {
         return;
     }
     // A stream still published, announced or registered (its withdrawal ran out of time) is left to
@@ -246,10 +324,8 @@ void CVelmoraManager::DeleteStream(CVelmoraStream* pStream)
         pStream->m_Removed = 1;
         return;
     }
-    m_Streams.erase(found);
     BOOL changed = FALSE;
-    ForgetStream(pStream, changed);
-    delete pStream;
+    DeleteStreams({pStream}, changed);
     if (changed) {
         PostRefreshRequest();
     }
@@ -257,37 +333,66 @@ void CVelmoraManager::DeleteStream(CVelmoraStream* pStream)
 
 BOOL CVelmoraManager::SetSAPAdvertising(CVelmoraStream* pStream, BOOL on, BOOL quiet)
 {
-    return SetWish(pStream, on, quiet, CVelmoraStream::kKindSAP, &CVelmoraStream::m_SAPWanted, kSAPClashText);
+    return SetWish(pStream, 0, on, quiet, CVelmoraStream::kKindSAP, &CVelmoraStream::m_SAPWanted,
+                   kSAPClashText);
 }
 
 BOOL CVelmoraManager::SetBonjourAdvertising(CVelmoraStream* pStream, BOOL on, BOOL quiet)
 {
-    return SetWish(pStream, on, quiet, CVelmoraStream::kKindBonjour, &CVelmoraStream::m_BonjourWanted,
+    return SetWish(pStream, 0, on, quiet, CVelmoraStream::kKindBonjour, &CVelmoraStream::m_BonjourWanted,
                    kBonjourClashText);
 }
 
-BOOL CVelmoraManager::SetWish(CVelmoraStream* pStream, BOOL on, BOOL quiet, DWORD clashKind,
+BOOL CVelmoraManager::SetSAPAdvertising(DWORD serial, BOOL on, BOOL quiet)
+{
+    return SetWish(nullptr, serial, on, quiet, CVelmoraStream::kKindSAP, &CVelmoraStream::m_SAPWanted,
+                   kSAPClashText);
+}
+
+BOOL CVelmoraManager::SetBonjourAdvertising(DWORD serial, BOOL on, BOOL quiet)
+{
+    return SetWish(nullptr, serial, on, quiet, CVelmoraStream::kKindBonjour, &CVelmoraStream::m_BonjourWanted,
+                   kBonjourClashText);
+}
+
+BOOL CVelmoraManager::SetWish(CVelmoraStream* pStream, DWORD serial, BOOL on, BOOL quiet, DWORD clashKind,
                               int CVelmoraStream::*wish, const wchar_t* refusal)
 {
-    CSingleLock lock(&m_StreamsLock, TRUE);
-    if (std::find(m_Streams.begin(), m_Streams.end(), pStream) == m_Streams.end()) {
-        return FALSE;
-    }
-    if (on) {
-        for (CVelmoraStream* other : m_Streams) {
-            if (other != pStream && other->m_Name == pStream->m_Name &&
-                ((other->m_Kind & clashKind) || other->*wish)) {
-                // The box is shown while the stream-table lock is held: the tick goes on (the lock
-                // is re-entrant), the RTSP-server thread waits.
-                if (!quiet && m_pOwner != nullptr) {
-                    ::MessageBoxW(GetOwnerWindow(), refusal, AfxGetAppName(), MB_OK);
+    {
+        CSingleLock lock(&m_StreamsLock, TRUE);
+        // By pointer (which must still be in the table) or by serial number.
+        CVelmoraStream* stream = pStream != nullptr
+                                     ? (m_StreamPointers.count(pStream) != 0 ? pStream : nullptr)
+                                     : FindStream(serial);
+        if (stream == nullptr) {
+            return FALSE;
+        }
+        bool clash = false;
+        if (on) {
+            // Only a live, named stream that is not being withdrawn holds its name.
+            for (CVelmoraStream* other : m_Streams) {
+                if (other != stream && !other->m_Removed && !other->m_Name.IsEmpty() &&
+                    other->m_Name == stream->m_Name && ((other->m_Kind & clashKind) || other->*wish) &&
+                    other->IsAlive()) {
+                    clash = true;
+                    break;
                 }
-                return FALSE;
             }
         }
+        if (!clash) {
+            stream->*wish = on ? 1 : 0;
+            return TRUE;
+        }
     }
-    pStream->*wish = on ? 1 : 0;
-    return TRUE;
+    // The refusal is shown with the lock let go: the RTSP-server thread goes on serving meanwhile.
+    if (!quiet && m_pOwner != nullptr) {
+        if (m_ShowRefusal) {
+            m_ShowRefusal(refusal);
+        } else {
+            ::MessageBoxW(GetOwnerWindow(), refusal, AfxGetAppName(), MB_OK);
+        }
+    }
+    return FALSE;
 }
 
 void CVelmoraManager::CheckDuplicateStreams(BOOL& changed)

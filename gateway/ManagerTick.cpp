@@ -68,36 +68,37 @@ void CVelmoraManager::OnTimer()
     }
 
     CSingleLock lock(&m_StreamsLock, TRUE);
+    const ULONGLONG now = GetMilliSec();
     // A stream's step may change the table: its size is read afresh before every step.
     for (size_t i = 0; i < m_Streams.size(); ++i) {
-        m_Streams[i]->OnTimer(changed);
+        CVelmoraStream* stream = m_Streams[i];
+        // A heard stream long silent, with no wish on, is withdrawn and deleted below once idle.
+        if (stream->IsForgotten(now)) {
+            stream->MarkRemoved();
+            changed = TRUE;
+        }
+        stream->OnTimer(changed);
     }
 
-    // Removed streams are deleted once nothing of theirs is active; the walk starts again after
-    // every deletion.
-    bool deleted = true;
-    while (deleted) {
-        deleted = false;
-        for (auto it = m_Streams.begin(); it != m_Streams.end(); ++it) {
-            CVelmoraStream* stream = *it;
-            if (!stream->m_Removed) {
-                continue;
-            }
-            stream->m_SAPWanted = 0;
-            stream->m_BonjourWanted = 0;
-            stream->m_RTSPWanted = 0;
-            if (stream->m_Published || stream->m_SAPActive || stream->m_BonjourRegistered) {
-                continue;
-            }
-            m_Streams.erase(it);
-            AddLogText(kLogGreen, L"Removed Stream %s (Type: %s)", stream->GetName().GetString(),
-                       stream->GetKindText());
-            ForgetStream(stream, changed);
-            delete stream;
-            changed = TRUE;
-            deleted = true;
-            break;
+    // Removed streams are deleted, all in one pass, once nothing of theirs is active.
+    std::vector<CVelmoraStream*> idle;
+    for (CVelmoraStream* stream : m_Streams) {
+        if (!stream->m_Removed) {
+            continue;
         }
+        stream->m_SAPWanted = 0;
+        stream->m_BonjourWanted = 0;
+        stream->m_RTSPWanted = 0;
+        if (stream->m_Published || stream->m_SAPActive || stream->m_BonjourRegistered) {
+            continue;
+        }
+        AddLogText(kLogGreen, L"Removed Stream %s (Type: %s)", stream->GetName().GetString(),
+                   stream->GetKindText());
+        idle.push_back(stream);
+    }
+    if (!idle.empty()) {
+        DeleteStreams(idle, changed);
+        changed = TRUE;
     }
     lock.Unlock();
 

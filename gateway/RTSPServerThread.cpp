@@ -72,8 +72,11 @@ UINT CVelmoraManager::RTSPServerThread()
     for (;;) {
         // With no socket registered (no server) the step sleeps for the granularity.
         pScheduler->SingleStep(0);
+        // The lines of this step go to the log's writer thread in one batch.
+        m_pEnv->FlushLog();
         if (m_pRTSPServer && LockUnlessStopping(m_StreamsLock, m_StopRTSPThread)) {
-            for (size_t i = 0; i < m_Streams.size(); ++i) {
+            // A pass that publishes many streams ends early once the thread is asked to stop.
+            for (size_t i = 0; i < m_Streams.size() && !m_StopRTSPThread; ++i) {
                 CVelmoraStream* pStream = m_Streams[i];
                 if (!IsPublishable(pStream))
                     continue;

@@ -68,7 +68,7 @@ WORD SapMessageHash(const CMfxString& sessionId, int (*random)())
 }
 
 std::vector<BYTE> BuildSapPacket(const CMfxString& sdp, BOOL normalize, const CMfxString& interfaceIP,
-                                 int (*random)())
+                                 int (*random)(), bool utf8)
 {
     CParsedSdp parsed = ParseSdpLines(sdp);
     std::vector<BYTE> packet;
@@ -87,10 +87,8 @@ std::vector<BYTE> BuildSapPacket(const CMfxString& sdp, BOOL normalize, const CM
     packet.insert(packet.end(), kSdpPayloadType, kSdpPayloadType + sizeof(kSdpPayloadType));
 
     CMfxString payload = normalize ? NormalizeSdp(parsed) : sdp;
-    if (!payload.IsEmpty()) {
-        const char* utf8 = payload.GetUtf8();
-        packet.insert(packet.end(), utf8, utf8 + payload.GetMultiByteLength() - 1);
-    }
+    const std::string bytes = EncodeReceivedText(payload, utf8);
+    packet.insert(packet.end(), bytes.begin(), bytes.end());
     return packet;
 }
 
@@ -121,7 +119,9 @@ CSapMessage ReadSapPacket(const BYTE* data, int length)
         start = end == nullptr ? length : static_cast<int>(static_cast<const BYTE*>(end) - data) + 1;
     }
     if (start < length) {
-        message.m_SDP = CMfxString(reinterpret_cast<const char*>(data + start), length - start);
+        bool utf8 = true;
+        message.m_SDP = DecodeReceivedText(reinterpret_cast<const char*>(data + start), length - start, utf8);
+        message.m_SdpUtf8 = utf8 ? TRUE : FALSE;
     }
 
     CParsedSdp sdp = ParseSdpLines(message.m_SDP);

@@ -3,7 +3,8 @@
 // Sent packet for one stream, one datagram: flags (0x20 announcement, 0x24 deletion), an
 // authentication length of 0, the 16-bit message identifier hash low byte first, the IPv4
 // originating source in network order, the payload type "application/sdp" with its zero byte, and
-// the SDP as UTF-8 without a terminating zero. The deletion is the same packet with the T bit set.
+// the SDP (as UTF-8, or as the bytes it came in) without a terminating zero. The deletion is the
+// same packet with the T bit set.
 #pragma once
 
 #include "afx/afxplatform.h"
@@ -30,8 +31,9 @@ WORD SapMessageHash(const CMfxString& sessionId, int (*random)());
 // form when normalize is set. The originating source is the first non-empty text of: the first
 // media section's source-filter address, the origin address, interfaceIP; all three empty gives
 // 0.0.0.0, a text that is no dotted IPv4 address 255.255.255.255.
+// The payload goes as UTF-8, or in the ANSI code page when utf8 is false.
 std::vector<BYTE> BuildSapPacket(const CMfxString& sdp, BOOL normalize, const CMfxString& interfaceIP,
-                                 int (*random)());
+                                 int (*random)(), bool utf8 = true);
 
 // What the gateway makes of one received datagram.
 struct CSapMessage
@@ -47,6 +49,7 @@ struct CSapMessage
     CMfxString m_Rejection;
     BOOL m_IsDeletion = FALSE;
     CMfxString m_SDP;
+    BOOL m_SdpUtf8 = TRUE; // the SDP bytes were UTF-8 (else read in the ANSI code page)
     CMfxString m_Name;
     CMfxString m_OriginLine;
     CMfxString m_ConnectionAddress;
@@ -54,6 +57,7 @@ struct CSapMessage
 
 // Applies the acceptance rules to `length` bytes at `data`: at least 8 bytes, neither encrypted nor
 // compressed, an IPv4 origin; the payload follows the authentication data and, unless it begins with
-// "v", a payload type text ended by a zero byte; the SDP (ANSI code page) runs to the datagram's end
-// and must name the stream ("s=") and its origin ("o="). Only bytes inside the datagram are read.
+// "v", a payload type text ended by a zero byte; the SDP (UTF-8 when valid, else the ANSI code page) runs to
+// the datagram's end and must name the stream ("s=") and its origin ("o="). Only bytes inside the datagram
+// are read.
 CSapMessage ReadSapPacket(const BYTE* data, int length);

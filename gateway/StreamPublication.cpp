@@ -52,10 +52,12 @@ void CVelmoraStream::AddToRTSPServer(UsageEnvironment* pEnv, RTSPServer* pServer
         return;
     m_Published = 1;
 
-    CMfxString name(m_Name);
-    CMfxString sessionName = CMfxString(L"by-name/") + name;
-    const char* sessionNameAnsi = sessionName.GetAnsi();
-    const char* nameAnsi = name.GetAnsi();
+    // The session's name goes in the encoding of the SDP, as it came.
+    const std::string nameBytes = EncodeReceivedText(m_Name, m_SdpUtf8);
+    const std::string sessionNameBytes = "by-name/" + nameBytes;
+    const char* sessionNameAnsi = sessionNameBytes.c_str();
+    const char* nameAnsi = nameBytes.c_str();
+    const CMfxString name(m_Name);
     CMfxString failure;
 
     // Made in this order so that each object is closed before those it uses, in reverse order
@@ -76,7 +78,7 @@ void CVelmoraStream::AddToRTSPServer(UsageEnvironment* pEnv, RTSPServer* pServer
         m_pRTCPInstance = RTCPInstance::createNew(*pEnv, m_pRTCPGroupsock, cname, m_pRTPSink);
 
         m_pSession = CVelmoraServerMediaSession::createNew(*pEnv, sessionNameAnsi, nameAnsi, nameAnsi, "");
-        m_pSession->SetSDP(m_SDP);
+        m_pSession->SetSDPBytes(GetSDPBytes());
         m_pSubsession = PassiveServerMediaSubsession::createNew(*m_pRTPSink, m_pRTCPInstance);
         if (!m_pSession->addSubsession(m_pSubsession)) {
             Medium::close(m_pSubsession);

@@ -18,9 +18,16 @@ namespace {
 std::atomic<const CVelmoraOwnerAccess*> g_OwnerAccess{nullptr};
 
 const int kModulePathLength = 512;
-// Exit's bounded wait for the RTSP-server thread: 1000 rounds of 10 ms.
-const int kRTSPThreadStopRounds = 1000;
+// Exit's bounded wait for the RTSP-server thread, so that the program ends within a few seconds
+// even when the thread does not: 300 rounds of 10 ms.
+const int kRTSPThreadStopRounds = 300;
 const DWORD kRTSPThreadStopSleep = 10;
+const DWORD kRTSPThreadStopMs = kRTSPThreadStopRounds * kRTSPThreadStopSleep;
+
+void WINAPI EndProcessNow(UINT exitCode)
+{
+    TerminateProcess(GetCurrentProcess(), exitCode);
+}
 
 // One string of the version resource, or empty.
 CMfxString QueryVersionString(const void* block, WORD language, WORD codePage, const wchar_t* name)
@@ -42,13 +49,22 @@ void SetVelmoraOwnerAccess(const CVelmoraOwnerAccess* access)
     g_OwnerAccess = access;
 }
 
-CVelmoraManager::CVelmoraManager(CVelmoraDlg* pOwner) : m_pOwner(pOwner), m_pfnMilliSecSource(&timeGetTime)
+CVelmoraManager::CVelmoraManager(CVelmoraDlg* pOwner)
+    : m_pOwner(pOwner), m_pfnEndProcess(&EndProcessNow), m_pfnMilliSecSource(&timeGetTime)
 {
     m_LastTimeGetTime = m_pfnMilliSecSource();
 }
 
 CVelmoraManager::~CVelmoraManager()
 {
+    if (m_hRTSPThread != nullptr && WaitForSingleObject(m_hRTSPThread, 0) == WAIT_TIMEOUT) {
+        // Exit gave up on the RTSP-server thread, which still uses the stream table, the locks and
+        // the log: none of them may go while it runs, so the process ends here, log written out.
+        LogDebug(kLogGlobal, L"CVelmoraManager::~CVelmoraManager() RTSP server thread still running, "
+                             L"ending the process\n");
+        m_LogFile.Flush();
+        m_pfnEndProcess(1);
+    }
     m_State = kStateDestroying;
     // No tick may reach a manager whose members are going.
     if (g_pManager == this) {
@@ -64,6 +80,12 @@ CVelmoraManager::~CVelmoraManager()
             delete *it;
         }
         m_Streams.clear();
+        m_StreamsBySerial.clear();
+        m_StreamPointers.clear();
+        m_FoundStreamsByName.clear();
+        m_FoundStreamsByRecord.clear();
+        m_SAPStreamsByOrigin.clear();
+        m_HeardStreams = 0;
     }
     if (m_hRTSPThread != nullptr) {
         CloseHandle(m_hRTSPThread);
@@ -185,7 +207,11 @@ void CVelmoraManager::ReadSettings()
         CMfxString prefix;
         prefix.Format(L"%s %s ( 0x%08lx ) StackDump,  ", m_ProductName.GetString(), m_FileVersion.GetString(),
                       GetIdentity());
-        m_LogFile.Open(deleteOld, deleteKeepDays, 0, directory, filename, prefix);
+        if (!m_LogFile.Open(deleteOld, deleteKeepDays, 0, directory, filename, prefix)) {
+            // The program runs on without a log file, but says so.
+            AddLogText(kLogRed, L"Cannot open log file %s: %s", m_LogFile.GetFilePath().GetString(),
+                       m_LogFile.GetOpenFailure().GetString());
+        }
     }
 
     m_NicName = m_Settings.GetString(SettingsKey::kInterface);
@@ -245,7 +271,8 @@ void CVelmoraManager::ChooseInterface()
             if (row.interfaceRow.dwOperStatus != IF_OPER_STATUS_OPERATIONAL) {
                 continue;
             }
-            const bool matches = (!addressPart.IsEmpty() && addressPart == address) ||
+            // The setting may also be an interface's address alone.
+            const bool matches = setting == address || (!addressPart.IsEmpty() && addressPart == address) ||
                                  (!descriptionPart.IsEmpty() && name.UpperCopy().Find(descriptionPart) >= 0);
             if (!matches) {
                 LogDebug(
@@ -308,6 +335,7 @@ BOOL CVelmoraManager::StartRTSPServerThread(AFX_THREADPROC proc)
 void CVelmoraManager::Exit()
 {
     m_Exited = 1;
+    const DWORD start = GetTickCount();
     if (m_RTSPThreadId != -1) {
         m_StopRTSPThread = 1;
         SleepEx(kRTSPThreadStopSleep, TRUE);
@@ -316,14 +344,23 @@ void CVelmoraManager::Exit()
         }
     }
     if (m_hRTSPThread != nullptr) {
-        // The thread uses the stream table and the manager's members until its very end.
+        // The thread uses the stream table and the manager's members until its very end; what is
+        // left of the bound is given to that end.
         if (WaitForSingleObject(m_hRTSPThread, 0) == WAIT_TIMEOUT) {
             LogDebug(kLogGlobal,
                      L"CVelmoraManager::Exit() RTSP server thread still running, waiting for its end\n");
-            WaitForSingleObject(m_hRTSPThread, INFINITE);
+            const DWORD waited = GetTickCount() - start;
+            WaitForSingleObject(m_hRTSPThread, waited < kRTSPThreadStopMs ? kRTSPThreadStopMs - waited : 0);
         }
-        CloseHandle(m_hRTSPThread);
-        m_hRTSPThread = nullptr;
+        if (WaitForSingleObject(m_hRTSPThread, 0) == WAIT_TIMEOUT) {
+            // Kept open: the destructor sees that the thread still runs.
+            LogDebug(kLogGlobal,
+                     L"CVelmoraManager::Exit() RTSP server thread did not end within %u ms, giving up\n",
+                     static_cast<unsigned>(kRTSPThreadStopMs));
+        } else {
+            CloseHandle(m_hRTSPThread);
+            m_hRTSPThread = nullptr;
+        }
     }
     LogDebug(kLogDebug, L"CVelmoraManager::Exit() exit CorvaneManager\n");
     m_CorvaneManager.Exit();

@@ -23,8 +23,10 @@
 
 #include <atomic>
 #include <cstdarg>
+#include <functional>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 class CVelmoraDlg;
@@ -82,7 +84,9 @@ public:
 
     // Nothing is started and nothing is logged; pOwner may be null.
     explicit CVelmoraManager(CVelmoraDlg* pOwner);
-    // Stops the tick, deletes every stream; does not stop the RTSP-server thread (Exit does).
+    // Stops the tick, deletes every stream; does not stop the RTSP-server thread (Exit does). While
+    // that thread still runs, nothing it uses may go: the log is written out and m_pfnEndProcess
+    // ends the process.
     virtual ~CVelmoraManager();
     CVelmoraManager(const CVelmoraManager&) = delete;
     CVelmoraManager& operator=(const CVelmoraManager&) = delete;
@@ -91,7 +95,9 @@ public:
     // FALSE only when the sockets library cannot be initialised or the RTSP-server thread cannot be
     // started.
     BOOL Init();
-    // Stops the RTSP-server thread and discovery; afterwards the tick does nothing.
+    // Stops the RTSP-server thread (waiting at most about 3 s for it; a thread that does not end is
+    // logged and left, and the destructor then ends the process) and discovery; afterwards the tick
+    // does nothing.
     void Exit();
     // Copy of the chosen interface's IPv4 text.
     CMfxString GetInterfaceIP();
@@ -132,15 +138,22 @@ public:
     void AddRTSPStream(CMfxString url);
     void AddSDPStream(CMfxString sdp);
     void DeleteStream(CVelmoraStream* pStream);
+    // Switching a wish; a refusal's box is shown after the stream-table lock is let go, so the
+    // caller must not hold it. The forms with a key take the stream's serial number.
     BOOL SetSAPAdvertising(CVelmoraStream* pStream, BOOL on, BOOL quiet);
     BOOL SetBonjourAdvertising(CVelmoraStream* pStream, BOOL on, BOOL quiet);
+    BOOL SetSAPAdvertising(DWORD serial, BOOL on, BOOL quiet);
+    BOOL SetBonjourAdvertising(DWORD serial, BOOL on, BOOL quiet);
+    // The stream of a serial number, or null (under m_StreamsLock).
+    CVelmoraStream* FindStream(DWORD serial);
+    // Appends a stream to the table and its indexes (under m_StreamsLock); the table owns it.
+    void AddStream(CVelmoraStream* pStream);
+    // Sends a SAP packet to the group; false when it could not be sent.
+    bool SendSAP(const std::vector<BYTE>& packet);
     void CheckDuplicateStreams(BOOL& changed);
     // The hand-over from discovery (delayed message add and remove). TRUE when the table changed.
     BOOL AddBonjourStream(Corvane::CStreamInfo* pStreamInfo);
     BOOL RemoveBonjourStream(Corvane::CStreamInfo* pStreamInfo);
-    // Before a stream of the table is deleted: no twin link and no index entry may name it any
-    // more; sets changed when a twin link was cleared.
-    void ForgetStream(CVelmoraStream* pStream, BOOL& changed);
     // The heard stream (kind 0x10) whose origin line is originLine, or null. The index follows
     // CVelmoraStream::SetOriginLine; an entry whose stream has another origin line by now is no
     // match.
@@ -197,8 +210,27 @@ public:
     std::atomic<int> m_RTSPThreadId{-1};   // written by the RTSP-server thread, -1 when none runs
     std::atomic<BYTE> m_StopRTSPThread{0}; // set by Exit
     ULONGLONG m_LastDuplicateCheck = 0;
+    // Ends the process (TerminateProcess); tests put a recorder in its place.
+    void(WINAPI* m_pfnEndProcess)(UINT exitCode);
     // Heard streams by origin line, under m_StreamsLock.
     std::unordered_map<std::wstring, CVelmoraStream*> m_SAPStreamsByOrigin;
+    // Every stream of the table by serial number, and the number of heard streams in it.
+    std::unordered_map<DWORD, CVelmoraStream*> m_StreamsBySerial;
+    // Found streams (kind 0x01) not marked removed, by instance name and by their record.
+    std::unordered_map<std::wstring, CVelmoraStream*> m_FoundStreamsByName;
+    std::unordered_map<const Corvane::CStreamInfo*, CVelmoraStream*> m_FoundStreamsByRecord;
+    // The streams of the table, to check a pointer without reading through it.
+    std::unordered_set<const CVelmoraStream*> m_StreamPointers;
+    size_t m_HeardStreams = 0;
+    // The table takes no more heard streams than this; a refused origin gives one red line a minute.
+    static constexpr size_t kMaxHeardStreams = 10000;
+    static constexpr ULONGLONG kTableFullLinePeriod = 60000;
+    ULONGLONG m_NextTableFullLine = 0;
+    // Where SAP packets go: the SAP socket unless a test puts another sender in place.
+    std::function<bool(const std::vector<BYTE>&)> m_SendSAP;
+    // Shows a refused wish's text (a message box on the owner window unless a test replaces it);
+    // called without the stream-table lock.
+    std::function<void(const wchar_t*)> m_ShowRefusal;
 
 private:
     // m_MilliSec := 0 from the source's current value.
@@ -210,8 +242,11 @@ private:
     // Switches a wish of a stream in the table. Switching on is refused when another stream of the
     // same name is of clashKind or has that wish; the refusal box (owner window, application title,
     // OK) is shown unless quiet or ownerless.
-    BOOL SetWish(CVelmoraStream* pStream, BOOL on, BOOL quiet, DWORD clashKind, int CVelmoraStream::*wish,
-                 const wchar_t* refusal);
+    BOOL SetWish(CVelmoraStream* pStream, DWORD serial, BOOL on, BOOL quiet, DWORD clashKind,
+                 int CVelmoraStream::*wish, const wchar_t* refusal);
+    // Takes the given streams out of the table, its indexes and every twin link, and deletes them:
+    // one pass over the table for all of them. Sets changed when a twin link was cleared.
+    void DeleteStreams(const std::vector<CVelmoraStream*>& streams, BOOL& changed);
 
     DWORD(WINAPI* m_pfnMilliSecSource)();
     // The RTSP-server thread, kept so that Exit can wait for its real end.

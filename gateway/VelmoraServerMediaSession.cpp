@@ -21,15 +21,19 @@ CVelmoraServerMediaSession::~CVelmoraServerMediaSession() = default;
 
 void CVelmoraServerMediaSession::SetSDP(CMfxString sdp)
 {
-    m_SDP = sdp;
+    m_SDP = sdp.GetAnsi();
+}
+
+void CVelmoraServerMediaSession::SetSDPBytes(std::string bytes)
+{
+    m_SDP.swap(bytes);
 }
 
 char* CVelmoraServerMediaSession::generateSDPDescription()
 {
-    CMfxString sdp(m_SDP); // shares the text; the multibyte copy belongs to this local object
-    const char* ansi = sdp.GetAnsi();
-    const std::size_t size = std::strlen(ansi) + 1;
-    char* description = new char[size];
-    std::memcpy(description, ansi, size);
+    // Up to a NUL byte, as a zero-terminated text always ends.
+    const std::size_t length = std::strlen(m_SDP.c_str());
+    char* description = new char[length + 1];
+    std::memcpy(description, m_SDP.c_str(), length + 1);
     return description;
 }

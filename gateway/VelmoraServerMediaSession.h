@@ -5,6 +5,8 @@
 #include "foundation/MfxString.h"
 #include "live/liveMedia.hh"
 
+#include <string>
+
 class CVelmoraServerMediaSession : public ServerMediaSession
 {
 public:
@@ -13,10 +15,11 @@ public:
                                                  char const* info, char const* description,
                                                  char const* miscSDPLines);
 
-    // Replaces the SDP text that DESCRIBE returns.
+    // Replaces the SDP text that DESCRIBE returns: in the ANSI code page, or as the given bytes.
     void SetSDP(CMfxString sdp);
+    void SetSDPBytes(std::string bytes);
 
-    // The stored SDP text in the ANSI code page, zero-terminated, as a new[] string that the
+    // The stored SDP bytes, zero-terminated, as a new[] string that the
     // caller releases with delete[].
     char* generateSDPDescription() override;
 
@@ -26,5 +29,5 @@ protected:
     ~CVelmoraServerMediaSession() override;
 
 private:
-    CMfxString m_SDP;
+    std::string m_SDP;
 };

@@ -26,17 +26,21 @@ const wchar_t kCorvaneSessionType[] = L"_rtsp._tcp,_corvane_session";
 
 CVelmoraStream::CVelmoraStream(CVelmoraManager* pOwner, Corvane::CStreamInfo* pStreamInfo)
     : m_pOwner(pOwner), m_Kind(kKindBonjour), m_pStreamInfo(pStreamInfo), m_Name(pStreamInfo->GetName()),
-      m_SdpFetcher(pOwner, &pOwner->m_CorvaneManager.m_StreamBrowser,
-                   CMfxString(pStreamInfo->GetInterfaceIP()), pStreamInfo->GetURL())
+      m_pSdpFetcher(new Corvane::CCheckStreamInfoURL(pOwner, &pOwner->m_CorvaneManager.m_StreamBrowser,
+                                                     CMfxString(pStreamInfo->GetInterfaceIP()),
+                                                     pStreamInfo->GetURL()))
 {
     m_SdpTime = m_pOwner->GetMilliSec();
 }
 
 CVelmoraStream::CVelmoraStream(CVelmoraManager* pOwner, DWORD kind, CMfxString name, CMfxString url,
-                               CMfxString sdp)
-    : m_pOwner(pOwner), m_Kind(kind), m_Name(name), m_URL(url), m_SDP(sdp),
-      m_SdpFetcher(pOwner, &pOwner->m_CorvaneManager.m_StreamBrowser, pOwner->GetInterfaceIP(), url)
+                               CMfxString sdp, bool sdpUtf8)
+    : m_pOwner(pOwner), m_Kind(kind), m_Name(name), m_URL(url), m_SDP(sdp), m_SdpUtf8(sdpUtf8)
 {
+    if (kind & kKindRTSP) {
+        m_pSdpFetcher.reset(new Corvane::CCheckStreamInfoURL(
+            pOwner, &pOwner->m_CorvaneManager.m_StreamBrowser, pOwner->GetInterfaceIP(), url));
+    }
     m_SdpTime = m_pOwner->GetMilliSec();
     m_LastSAPAnnounce = m_SdpTime;
 }
@@ -88,7 +92,9 @@ void CVelmoraStream::ChangeSDP(CMfxString sdp)
         return;
     }
     m_SDP = sdp;
+    m_SdpUtf8 = true;
     m_SdpValuesTaken = 0;
+    m_SAPPacketRefused = 0;
     m_Name.Empty();
     SetConnectionAddress(CMfxString());
     SetOriginLine(CMfxString());
@@ -105,9 +111,9 @@ void CVelmoraStream::MarkRemoved()
     }
     if (m_Kind & kKindBonjour) {
         m_pStreamInfo = nullptr;
-        m_SdpFetcher.m_Done = 0;
-        m_SdpFetcher.m_LastStart = 0;
-        m_SdpFetcher.SetReplyText(L"");
+        m_pSdpFetcher->m_Done = 0;
+        m_pSdpFetcher->m_LastStart = 0;
+        m_pSdpFetcher->SetReplyText(L"");
         m_SDP.Empty();
         SetConnectionAddress(CMfxString());
         SetOriginLine(CMfxString());
@@ -201,18 +207,36 @@ void CVelmoraStream::OnTimer(BOOL& changed)
     }
 
     // 5. SAP announcing while wanted and alive: the packet is built once, sent at once and then
-    // every 20 to 40 s.
+    // every 20 to 40 s. A packet that no datagram can carry is not built, and the stream not
+    // announced, until its SDP or its wish changes.
+    if (!m_SAPWanted) {
+        m_SAPPacketRefused = 0;
+    }
     if (m_SAPWanted && IsAlive()) {
-        if (!m_SDP.IsEmpty() && m_SAPPacket.empty()) {
-            m_SAPPacket = BuildSapPacket(m_SDP, m_pOwner->m_DoSDPSort, m_pOwner->GetInterfaceIP(), &rand);
-            m_pOwner->AddLogText(kLogGreen, L"Create SAP announce for: %s, size is %d", m_Name.GetString(),
-                                 static_cast<int>(m_SAPPacket.size()));
+        if (!m_SDP.IsEmpty() && m_SAPPacket.empty() && !m_SAPPacketRefused) {
+            std::vector<BYTE> packet =
+                BuildSapPacket(m_SDP, m_pOwner->m_DoSDPSort, m_pOwner->GetInterfaceIP(), &rand, m_SdpUtf8);
+            if (packet.size() > kMaxSAPPacketBytes) {
+                m_SAPPacketRefused = 1;
+                m_pOwner->AddLogText(kLogRed, L"Create SAP announce for: %s failed, size is %d, more than %d",
+                                     m_Name.GetString(), static_cast<int>(packet.size()),
+                                     static_cast<int>(kMaxSAPPacketBytes));
+            } else {
+                m_SAPPacket.swap(packet);
+                m_pOwner->AddLogText(kLogGreen, L"Create SAP announce for: %s, size is %d",
+                                     m_Name.GetString(), static_cast<int>(m_SAPPacket.size()));
+            }
         }
         if (!m_SAPPacket.empty() && now > m_NextSAPSend) {
             m_SAPPacket[0] &= static_cast<BYTE>(~kSapFlagDeletion);
             m_NextSAPSend = now + kSAPIntervalMin + static_cast<ULONGLONG>(rand() % kSAPIntervalSpread);
-            m_pOwner->AddLogText(kLogGreen, L"Send SAP announce for: %s", m_Name.GetString());
-            m_pOwner->m_SAPSocket.SendTo(m_SAPPacket.data(), static_cast<int>(m_SAPPacket.size()));
+            if (m_pOwner->SendSAP(m_SAPPacket)) {
+                m_pOwner->AddLogText(kLogGreen, L"Send SAP announce for: %s", m_Name.GetString());
+            } else {
+                m_pOwner->AddLogText(kLogRed, L"Send SAP announce for: %s failed", m_Name.GetString());
+            }
+            // Active even after a failed send: an earlier announcement may be out, so the deletion
+            // still goes when announcing ends.
             m_SAPActive = 1;
         }
     }
@@ -230,8 +254,11 @@ void CVelmoraStream::AdvertiseSAPInactive()
     // Without a packet there is nothing to withdraw: a deletion is never made of nothing.
     if (!m_SAPPacket.empty()) {
         m_SAPPacket[0] |= kSapFlagDeletion;
-        m_pOwner->AddLogText(kLogGreen, L"Send SAP delete for: %s", m_Name.GetString());
-        m_pOwner->m_SAPSocket.SendTo(m_SAPPacket.data(), static_cast<int>(m_SAPPacket.size()));
+        if (m_pOwner->SendSAP(m_SAPPacket)) {
+            m_pOwner->AddLogText(kLogGreen, L"Send SAP delete for: %s", m_Name.GetString());
+        } else {
+            m_pOwner->AddLogText(kLogRed, L"Send SAP delete for: %s failed", m_Name.GetString());
+        }
     }
     m_SAPActive = 0;
     m_SAPPacket.clear();
@@ -239,36 +266,38 @@ void CVelmoraStream::AdvertiseSAPInactive()
 
 void CVelmoraStream::FetchSDP(ULONGLONG now, BOOL& changed)
 {
-    if ((m_Kind & (kKindBonjour | kKindRTSP)) == 0 || !m_SDP.IsEmpty()) {
+    if (!m_pSdpFetcher || !m_SDP.IsEmpty()) {
         return;
     }
+    Corvane::CCheckStreamInfoURL& fetcher = *m_pSdpFetcher;
     // Only a fetch that ended with an accepted reply is looked at, and only once.
-    if (m_SdpFetcher.m_Done) {
-        m_SdpFetcher.m_Done = 0;
-        const CMfxString sdp = Corvane::CutSDPFromReply(m_SdpFetcher.GetReplyText());
+    if (fetcher.m_Done) {
+        fetcher.m_Done = 0;
+        bool utf8 = false;
+        const CMfxString sdp = fetcher.GetReplySDP(utf8);
         if (sdp.IsEmpty()) {
-            m_pOwner->AddLogText(kLogRed, L"Received no SDP for: %s", m_SdpFetcher.GetURL().GetString());
+            m_pOwner->AddLogText(kLogRed, L"Received no SDP for: %s", fetcher.GetURL().GetString());
         } else {
-            TakeFetchedSDP(sdp, changed);
+            TakeFetchedSDP(sdp, changed, utf8);
         }
     }
-    if (m_SDP.IsEmpty() &&
-        (m_SdpFetcher.m_LastStart == 0 || now > m_SdpFetcher.m_LastStart + kSdpRetryMilliSec)) {
-        m_SdpFetcher.m_LastStart = now;
+    if (m_SDP.IsEmpty() && (fetcher.m_LastStart == 0 || now > fetcher.m_LastStart + kSdpRetryMilliSec)) {
+        fetcher.m_LastStart = now;
         if (m_Kind & kKindBonjour) {
             if (m_pStreamInfo != nullptr) {
-                m_SdpFetcher.SetURL(m_pStreamInfo->GetStreamRTSPURL());
-                m_SdpFetcher.Start();
+                fetcher.SetURL(m_pStreamInfo->GetStreamRTSPURL());
+                fetcher.Start();
             }
         } else {
-            m_SdpFetcher.Start();
+            fetcher.Start();
         }
     }
 }
 
-void CVelmoraStream::TakeFetchedSDP(CMfxString sdp, BOOL& changed)
+void CVelmoraStream::TakeFetchedSDP(CMfxString sdp, BOOL& changed, bool utf8)
 {
     m_SDP = sdp;
+    m_SdpUtf8 = utf8;
     const CParsedSdp parsed = ParseSdpLines(m_SDP);
     if (m_Name.IsEmpty()) {
         if (m_Kind & kKindBonjour) {
@@ -301,6 +330,17 @@ void CVelmoraStream::TakeFetchedSDP(CMfxString sdp, BOOL& changed)
         }
     }
     m_pOwner->AddLogText(kLogGreen, L"Received SDP for: %s", m_Name.GetString());
+}
+
+bool CVelmoraStream::IsForgotten(ULONGLONG now) const
+{
+    return (m_Kind & kKindSAP) && !m_Removed && !m_SAPWanted && !m_BonjourWanted &&
+           now >= m_LastSAPAnnounce + kSAPForgetMilliSec;
+}
+
+std::string CVelmoraStream::GetSDPBytes() const
+{
+    return EncodeReceivedText(m_SDP, m_SdpUtf8);
 }
 
 const wchar_t* CVelmoraStream::GetKindText() const

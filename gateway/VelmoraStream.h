@@ -12,6 +12,8 @@
 #include "foundation/MfxString.h"
 
 #include <atomic>
+#include <memory>
+#include <string>
 #include <vector>
 
 class CVelmoraManager;
@@ -43,11 +45,17 @@ public:
     static const ULONGLONG kSAPAliveMilliSec = 300000;
     // A fetch of a missing SDP is started again this long after the previous start.
     static const ULONGLONG kSdpRetryMilliSec = 20000;
+    // A heard stream not heard for this long, with no wish on, leaves the table.
+    static constexpr ULONGLONG kSAPForgetMilliSec = 3600000;
+    // The largest SAP packet a UDP datagram over IPv4 carries.
+    static constexpr size_t kMaxSAPPacketBytes = 65507;
 
     // A stream found by DNS-SD (kind 0x01), named after the record's instance.
     CVelmoraStream(CVelmoraManager* pOwner, Corvane::CStreamInfo* pStreamInfo);
-    // A stream of kind 0x04 (name and SDP empty), 0x08 or 0x10.
-    CVelmoraStream(CVelmoraManager* pOwner, DWORD kind, CMfxString name, CMfxString url, CMfxString sdp);
+    // A stream of kind 0x04 (name and SDP empty), 0x08 or 0x10. sdpUtf8: the SDP goes out as UTF-8
+    // (else in the ANSI code page), the encoding it came in.
+    CVelmoraStream(CVelmoraManager* pOwner, DWORD kind, CMfxString name, CMfxString url, CMfxString sdp,
+                   bool sdpUtf8 = true);
     // Withdraws nothing: the manager deletes a stream only when nothing of it is active.
     virtual ~CVelmoraStream();
     CVelmoraStream(const CVelmoraStream&) = delete;
@@ -68,7 +76,11 @@ public:
     // start a fetch at once and every 20 s while the SDP is empty.
     void FetchSDP(ULONGLONG now, BOOL& changed);
     // Takes a fetched SDP with the name (kind 0x04: its "s=" value) and the values from it.
-    void TakeFetchedSDP(CMfxString sdp, BOOL& changed);
+    void TakeFetchedSDP(CMfxString sdp, BOOL& changed, bool utf8 = true);
+    // A heard stream, not heard for kSAPForgetMilliSec and with no SAP or DNS-SD wish on.
+    bool IsForgotten(ULONGLONG now) const;
+    // The SDP's bytes as they go out (SAP payload, RTSP "DESCRIBE"): in the encoding it came in.
+    std::string GetSDPBytes() const;
 
     CMfxString GetName() const { return m_Name; }
     CMfxString GetURL() const { return m_URL; }
@@ -115,8 +127,10 @@ public:
     CMfxString m_URL;
     CMfxString m_SDP;
     CMfxString m_OriginAddress;
-    // RTSP "DESCRIBE" retrieval of the SDP of kinds 0x01 and 0x04.
-    Corvane::CCheckStreamInfoURL m_SdpFetcher;
+    // The SDP came as UTF-8 (else in the ANSI code page) and goes out the same way.
+    bool m_SdpUtf8 = true;
+    // RTSP "DESCRIBE" retrieval of the SDP: kinds 0x01 and 0x04 only, null for the others.
+    std::unique_ptr<Corvane::CCheckStreamInfoURL> m_pSdpFetcher;
     CVelmoraServerMediaSession* m_pSession = nullptr;
     Groupsock* m_pRTPGroupsock = nullptr;
     Groupsock* m_pRTCPGroupsock = nullptr;
@@ -129,6 +143,8 @@ public:
     ULONGLONG m_NextRTSPPublishTime = 0;
     DWORD m_BonjourHandle = 0;
     std::vector<BYTE> m_SAPPacket;
+    // The SDP makes a SAP packet too large to send: no packet until the SDP or the wish changes.
+    int m_SAPPacketRefused = 0;
     ULONGLONG m_NextSAPSend = 0;
     ULONGLONG m_LastSAPAnnounce = 0;
     CVelmoraStream* m_pTwinBonjour = nullptr; // heard stream: its twin found by DNS-SD

@@ -6,6 +6,10 @@
 
 #include "live/live_support.hh"
 
+#include <map>
+#include <mutex>
+#include <tuple>
+
 using live_support::socketErr;
 
 std::uint32_t ReceivingInterfaceAddr = INADDR_ANY;
@@ -20,19 +24,56 @@ bool isMulticast(in_addr const& address)
 
 } // namespace
 
+struct Groupsock::Shared
+{
+    int socketNum;
+    unsigned users;
+    bool joined;
+};
+
+namespace {
+
+// Environment, destination and port (network order) of a shared socket.
+using SharedKey = std::tuple<UsageEnvironment*, std::uint32_t, unsigned short>;
+// Environments may live on several threads: the table is guarded.
+std::mutex gSharedLock;
+std::map<SharedKey, Groupsock::Shared*> gShared;
+
+} // namespace
+
 Groupsock::Groupsock(UsageEnvironment& env, in_addr const& groupAddr, Port port, unsigned char ttl)
     : fEnv(env), fGroupAddress(groupAddr), fPort(port), fTTL(ttl)
 {
     ++fEnv.fObjectsInUse;
+    std::lock_guard<std::mutex> lock(gSharedLock);
+    Shared*& shared = gShared[SharedKey(&env, groupAddr.s_addr, port.num())];
+    if (!shared) {
+        const int socketNum = openSocket();
+        if (socketNum < 0) {
+            gShared.erase(SharedKey(&env, groupAddr.s_addr, port.num()));
+            return;
+        }
+        shared = new Shared{socketNum, 0, false};
+    }
+    ++shared->users;
+    fShared = shared;
+    fSocket = shared->socketNum;
+}
+
+int Groupsock::openSocket()
+{
+    UsageEnvironment& env = fEnv;
     if (!live_support::initializeWinsockIfNecessary(env))
-        return;
+        return -1;
     const SOCKET s = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
     if (s == INVALID_SOCKET) {
         socketErr(env, "unable to create datagram socket: ");
-        return;
+        return -1;
     }
-    fSocket = static_cast<int>(s);
-    // Several sockets of this host may use the same group and port (one per published stream).
+    const in_addr groupAddr = fGroupAddress;
+    const Port port = fPort;
+    const unsigned char ttl = fTTL;
+    // Other programs of this host may use the same group and port.
     BOOL reuse = TRUE;
     if (setsockopt(s, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&reuse), sizeof(reuse)) != 0)
         socketErr(env, "setsockopt(SO_REUSEADDR) error: ");
@@ -58,22 +99,28 @@ Groupsock::Groupsock(UsageEnvironment& env, in_addr const& groupAddr, Port port,
                 socketErr(env, "setsockopt(IP_MULTICAST_IF) error: ");
         }
     }
-    if (!live_support::makeSocketNonBlocking(fSocket))
+    if (!live_support::makeSocketNonBlocking(static_cast<int>(s)))
         socketErr(env, "failed to make non-blocking: ");
+    return static_cast<int>(s);
 }
 
 Groupsock::~Groupsock()
 {
-    if (fSocket >= 0) {
-        fEnv.taskScheduler().disableBackgroundHandling(fSocket);
-        if (fJoined) {
-            ip_mreq membership = {};
-            membership.imr_multiaddr = fGroupAddress;
-            membership.imr_interface.s_addr = ReceivingInterfaceAddr;
-            setsockopt(static_cast<SOCKET>(fSocket), IPPROTO_IP, IP_DROP_MEMBERSHIP,
-                       reinterpret_cast<const char*>(&membership), sizeof(membership));
+    if (fShared) {
+        std::lock_guard<std::mutex> lock(gSharedLock);
+        if (--fShared->users == 0) {
+            fEnv.taskScheduler().disableBackgroundHandling(fSocket);
+            if (fShared->joined) {
+                ip_mreq membership = {};
+                membership.imr_multiaddr = fGroupAddress;
+                membership.imr_interface.s_addr = ReceivingInterfaceAddr;
+                setsockopt(static_cast<SOCKET>(fSocket), IPPROTO_IP, IP_DROP_MEMBERSHIP,
+                           reinterpret_cast<const char*>(&membership), sizeof(membership));
+            }
+            closesocket(static_cast<SOCKET>(fSocket));
+            gShared.erase(SharedKey(&fEnv, fGroupAddress.s_addr, fPort.num()));
+            delete fShared;
         }
-        closesocket(static_cast<SOCKET>(fSocket));
     }
     --fEnv.fObjectsInUse;
 }
@@ -82,7 +129,10 @@ bool Groupsock::joinGroup()
 {
     if (fSocket < 0)
         return false;
-    if (fJoined || !isMulticast(fGroupAddress))
+    if (!isMulticast(fGroupAddress))
+        return true;
+    std::lock_guard<std::mutex> lock(gSharedLock);
+    if (fShared->joined)
         return true;
     ip_mreq membership = {};
     membership.imr_multiaddr = fGroupAddress;
@@ -92,7 +142,7 @@ bool Groupsock::joinGroup()
         socketErr(fEnv, "setsockopt(IP_ADD_MEMBERSHIP) error: ");
         return false;
     }
-    fJoined = true;
+    fShared->joined = true;
     return true;
 }
 

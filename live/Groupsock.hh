@@ -28,6 +28,9 @@ private:
 
 // A UDP socket bound to `port` that sends to `groupAddr`:`port` (with the given multicast TTL
 // when the address is a multicast group). It receives only after joinGroup().
+// The group sockets of one environment with the same destination and port share one system
+// socket and one group membership (the first one's TTL holds), so that many publications on one
+// group cost one socket; the socket closes with the last of them.
 // A socket that cannot be set up reports the cause through the environment and stays unusable
 // (socketNum() is -1; output() fails).
 class Groupsock
@@ -47,14 +50,18 @@ public:
     // Sends one datagram to the destination.
     bool output(unsigned char const* data, unsigned size);
 
+    struct Shared; // a system socket and its users (internal to the group sockets)
+
 private:
     Groupsock(const Groupsock&) = delete;
     Groupsock& operator=(const Groupsock&) = delete;
+
+    int openSocket();
 
     UsageEnvironment& fEnv;
     int fSocket = -1;
     in_addr fGroupAddress;
     Port fPort;
     unsigned char fTTL;
-    bool fJoined = false;
+    Shared* fShared = nullptr; // the socket's entry in the table of shared sockets
 };

@@ -9,14 +9,8 @@
 #include <cstring>
 
 using live_support::currentFileTime;
-using live_support::monotonicMicroseconds;
 
 namespace {
-
-// RTCP may use 5 % of the session bandwidth; a placeholder stream announces no bandwidth of its
-// own, so a typical audio stream's 500 kbit/s is assumed.
-constexpr double kSessionBandwidthBitsPerSecond = 500000;
-constexpr double kRtcpBandwidth = kSessionBandwidthBitsPerSecond * 0.05 / 8;
 
 char* copyToNewArray(std::string const& text)
 {
@@ -72,108 +66,6 @@ SimpleRTPSink* SimpleRTPSink::createNew(UsageEnvironment& env, Groupsock* rtpGS,
                                         char const* sdpMediaTypeString)
 {
     return new SimpleRTPSink(env, rtpGS, rtpPayloadFormat, rtpTimestampFrequency, sdpMediaTypeString);
-}
-
-// --- RTCP ---------------------------------------------------------------------------------------
-
-RTCPInstance* RTCPInstance::createNew(UsageEnvironment& env, Groupsock* RTCPgs, char const* cname,
-                                      RTPSink* sink)
-{
-    return new RTCPInstance(env, RTCPgs, cname, sink);
-}
-
-RTCPInstance::RTCPInstance(UsageEnvironment& env, Groupsock* RTCPgs, char const* cname, RTPSink* sink)
-    : Medium(env), fGS(RTCPgs), fSink(sink), fSSRC(sink ? sink->SSRC() : rtcp::Random().next32()),
-      fMembers(fSSRC, kRtcpBandwidth)
-{
-    std::memset(fCNAME, 0, sizeof(fCNAME));
-    if (cname && cname[0] != 0) {
-        std::strncpy(fCNAME, cname, sizeof(fCNAME) - 1);
-    } else if (gethostname(fCNAME, sizeof(fCNAME) - 1) != 0) {
-        std::memset(fCNAME, 0, sizeof(fCNAME));
-    }
-    fCNAME[sizeof(fCNAME) - 1] = 0;
-
-    if (fGS && fGS->joinGroup())
-        envir().taskScheduler().setBackgroundHandling(fGS->socketNum(), SOCKET_READABLE, incomingHandler,
-                                                      this);
-    // The first report leaves at once; the next ones follow the group's report interval.
-    sendReport(false);
-    const std::int64_t now = monotonicMicroseconds();
-    scheduleAt(now + fMembers.randomizedIntervalUs(fRandom.next01()));
-}
-
-RTCPInstance::~RTCPInstance()
-{
-    envir().taskScheduler().unscheduleDelayedTask(fTimer);
-    if (fGS)
-        envir().taskScheduler().disableBackgroundHandling(fGS->socketNum());
-    sendReport(true);
-}
-
-void RTCPInstance::timerHandler(void* instance)
-{
-    static_cast<RTCPInstance*>(instance)->onTimer();
-}
-
-void RTCPInstance::incomingHandler(void* instance, int /*mask*/)
-{
-    static_cast<RTCPInstance*>(instance)->readIncoming();
-}
-
-void RTCPInstance::scheduleAt(std::int64_t dueMicroseconds)
-{
-    TaskScheduler& scheduler = envir().taskScheduler();
-    scheduler.unscheduleDelayedTask(fTimer);
-    fDue = dueMicroseconds;
-    fTimer = scheduler.scheduleDelayedTask(dueMicroseconds - monotonicMicroseconds(), timerHandler, this);
-}
-
-void RTCPInstance::onTimer()
-{
-    fTimer = 0;
-    const std::int64_t now = monotonicMicroseconds();
-    fMembers.timeOut(now);
-    // Timer reconsideration: with the group as it is now, is a report due yet?
-    const std::int64_t interval = fMembers.randomizedIntervalUs(fRandom.next01());
-    if (fMembers.lastSent() + interval <= now) {
-        sendReport(false);
-        scheduleAt(now + fMembers.randomizedIntervalUs(fRandom.next01()));
-    } else {
-        scheduleAt(fMembers.lastSent() + interval);
-    }
-}
-
-void RTCPInstance::readIncoming()
-{
-    unsigned char packet[1500];
-    for (;;) {
-        sockaddr_in from = {};
-        int fromLength = sizeof(from);
-        const int size = recvfrom(static_cast<SOCKET>(fGS->socketNum()), reinterpret_cast<char*>(packet),
-                                  sizeof(packet), 0, reinterpret_cast<sockaddr*>(&from), &fromLength);
-        if (size <= 0)
-            return; // nothing more now (or a datagram too large for RTCP, which is dropped)
-        std::int64_t due = fDue;
-        fMembers.noteReceived(packet, static_cast<std::size_t>(size), monotonicMicroseconds(), due);
-        if (due != fDue && fTimer != 0)
-            scheduleAt(due);
-    }
-}
-
-void RTCPInstance::sendReport(bool withBye)
-{
-    const std::uint64_t now = currentFileTime();
-    std::vector<unsigned char> packet;
-    // This sink sends no media, so its packet and octet counts stay 0.
-    rtcp::appendSenderReport(packet, fSSRC, rtcp::ntpFromFileTime(now),
-                             fSink ? fSink->rtpTimestampAt(now) : 0, 0, 0);
-    rtcp::appendSdesCname(packet, fSSRC, fCNAME);
-    if (withBye)
-        rtcp::appendBye(packet, fSSRC);
-    if (fGS)
-        fGS->output(packet.data(), static_cast<unsigned>(packet.size()));
-    fMembers.noteSent(static_cast<unsigned>(packet.size()), monotonicMicroseconds());
 }
 
 // --- Server media sessions ------------------------------------------------------------------------

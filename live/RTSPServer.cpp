@@ -20,6 +20,8 @@ namespace {
 constexpr int kSendBufferBytes = 51200;
 constexpr int kReceiveBufferBytes = 32768;
 constexpr unsigned kAcceptsPerEvent = 64;
+// A peer address gets at most one line about its refused or timed-out connections per this time.
+constexpr std::int64_t kPeerLineMicroseconds = 1000000;
 // After an error reply the connection reads (and drops) what the client still sends, so that
 // closing it does not reset the reply away, for at most this long.
 constexpr std::int64_t kDrainMicroseconds = 5000000;
@@ -44,7 +46,7 @@ std::uint32_t localAddressOf(int socketNum)
 class RTSPServer::RTSPClientSession
 {
 public:
-    RTSPClientSession(RTSPServer& server, int socketNum);
+    RTSPClientSession(RTSPServer& server, int socketNum, std::uint32_t peerAddress);
     ~RTSPClientSession();
 
 private:
@@ -80,6 +82,7 @@ private:
 
     RTSPServer& fServer;
     int fSocket;
+    std::uint32_t fPeerAddress;
     std::uint32_t fLocalAddress; // the address the client reached, for Content-Base
     State fState = State::reading;
     std::string fIn;
@@ -92,9 +95,9 @@ private:
     std::int64_t fTimerDue = 0;
 };
 
-RTSPServer::RTSPClientSession::RTSPClientSession(RTSPServer& server, int socketNum)
-    : fServer(server), fSocket(socketNum), fLocalAddress(localAddressOf(socketNum)),
-      fLastActivity(monotonicMicroseconds())
+RTSPServer::RTSPClientSession::RTSPClientSession(RTSPServer& server, int socketNum, std::uint32_t peerAddress)
+    : fServer(server), fSocket(socketNum), fPeerAddress(peerAddress),
+      fLocalAddress(localAddressOf(socketNum)), fLastActivity(monotonicMicroseconds())
 {
     armTimer();
     updateInterest();
@@ -105,6 +108,9 @@ RTSPServer::RTSPClientSession::~RTSPClientSession()
     envir().taskScheduler().unscheduleDelayedTask(fTimer);
     envir().taskScheduler().disableBackgroundHandling(fSocket);
     closesocket(static_cast<SOCKET>(fSocket));
+    auto from = fServer.fConnectionsFrom.find(fPeerAddress);
+    if (from != fServer.fConnectionsFrom.end() && --from->second == 0)
+        fServer.fConnectionsFrom.erase(from);
 }
 
 void RTSPServer::RTSPClientSession::end()
@@ -321,7 +327,7 @@ void RTSPServer::RTSPClientSession::onTimeout()
         armTimer();
         return;
     }
-    if (fState != State::draining) {
+    if (fState != State::draining && fServer.mayWritePeerLine(fPeerAddress)) {
         trace() << "handleRequestBytes() timed out with " << static_cast<unsigned>(fIn.size())
                 << " request bytes pending; terminating connection!\n";
     }
@@ -396,6 +402,8 @@ RTSPServer::RTSPServer(UsageEnvironment& env, int ourSocket, Port ourPort)
 
 RTSPServer::~RTSPServer()
 {
+    envir().taskScheduler().unscheduleDelayedTask(fPeerLineTask);
+    writeHeldBackCounts(true);
     envir().taskScheduler().disableBackgroundHandling(fServerSocket);
     closesocket(static_cast<SOCKET>(fServerSocket));
     while (!fClientSessions.empty()) {
@@ -484,19 +492,84 @@ void RTSPServer::acceptConnections()
             }
             return;
         }
+        const std::uint32_t peerAddress = peer.sin_addr.s_addr;
+        if (fClientSessions.size() >= fMaxConnections) {
+            refuseConnection(s, peerAddress, static_cast<unsigned>(fClientSessions.size()),
+                             "too many connections");
+            continue;
+        }
+        unsigned& fromPeer = fConnectionsFrom[peerAddress];
+        if (fromPeer >= fMaxConnectionsPerAddress) {
+            refuseConnection(s, peerAddress, fromPeer, "too many connections from this address");
+            continue;
+        }
+        ++fromPeer;
         live_support::makeSocketNonBlocking(static_cast<int>(s));
         const int sendBuffer = kSendBufferBytes;
         setsockopt(s, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&sendBuffer), sizeof(sendBuffer));
-        envir() << "accept()ed connection from " << dottedAddress(peer.sin_addr.s_addr).c_str() << "\n";
-        if (fClientSessions.size() >= fMaxConnections) {
-            envir() << "too many connections (" << static_cast<unsigned>(fClientSessions.size())
-                    << "); closing the connection from " << dottedAddress(peer.sin_addr.s_addr).c_str()
-                    << "\n";
-            closesocket(s);
+        envir() << "accept()ed connection from " << dottedAddress(peerAddress).c_str() << "\n";
+        fClientSessions.insert(new RTSPClientSession(*this, static_cast<int>(s), peerAddress));
+    }
+}
+
+void RTSPServer::refuseConnection(SOCKET s, std::uint32_t peer, unsigned count, char const* what)
+{
+    if (mayWritePeerLine(peer)) {
+        envir() << what << " (" << count << "); closing the connection from " << dottedAddress(peer).c_str()
+                << "\n";
+    }
+    // A clean close: the end of the stream, then the socket goes (nothing was read or sent).
+    shutdown(s, SD_SEND);
+    closesocket(s);
+}
+
+bool RTSPServer::mayWritePeerLine(std::uint32_t peer)
+{
+    const std::int64_t now = monotonicMicroseconds();
+    auto it = fPeerLines.find(peer);
+    if (it == fPeerLines.end()) {
+        fPeerLines.emplace(peer, PeerLines{now, 0});
+    } else if (now - it->second.lastWritten < kPeerLineMicroseconds) {
+        ++it->second.heldBack;
+        return false;
+    } else {
+        if (it->second.heldBack != 0) {
+            envir() << "held back " << it->second.heldBack << " more lines about connections from "
+                    << dottedAddress(peer).c_str() << "\n";
+        }
+        it->second = PeerLines{now, 0};
+    }
+    if (fPeerLineTask == 0)
+        fPeerLineTask =
+            envir().taskScheduler().scheduleDelayedTask(kPeerLineMicroseconds, peerLineHandler, this);
+    return true;
+}
+
+void RTSPServer::peerLineHandler(void* instance)
+{
+    RTSPServer* server = static_cast<RTSPServer*>(instance);
+    server->fPeerLineTask = 0;
+    server->writeHeldBackCounts(false);
+}
+
+void RTSPServer::writeHeldBackCounts(bool all)
+{
+    // Addresses quiet for a whole period are forgotten, after their count of held-back lines.
+    const std::int64_t now = monotonicMicroseconds();
+    for (auto it = fPeerLines.begin(); it != fPeerLines.end();) {
+        if (!all && now - it->second.lastWritten < kPeerLineMicroseconds) {
+            ++it;
             continue;
         }
-        fClientSessions.insert(new RTSPClientSession(*this, static_cast<int>(s)));
+        if (it->second.heldBack != 0) {
+            envir() << "held back " << it->second.heldBack << " more lines about connections from "
+                    << dottedAddress(it->first).c_str() << "\n";
+        }
+        it = fPeerLines.erase(it);
     }
+    if (!fPeerLines.empty() && !all)
+        fPeerLineTask =
+            envir().taskScheduler().scheduleDelayedTask(kPeerLineMicroseconds, peerLineHandler, this);
 }
 
 std::string RTSPServer::handleRequest(rtsp::Request const& request, std::uint32_t localAddress)

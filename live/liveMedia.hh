@@ -72,9 +72,13 @@ protected:
     using RTPSink::RTPSink;
 };
 
+class RTCPGroup;
+
 // RTCP for one sink: a sender report with the CNAME at creation, further reports at the
-// intervals of RFC 3550 (scaled by the members heard on the RTCP group), and a BYE at close.
-// Close the instance before the group socket it uses.
+// intervals of RFC 3550 (scaled by the members of the RTP session), and a BYE at close.
+// The instances of one environment on the same group socket share one receive path: one read
+// handler, reading a bounded number of datagrams per event, and one bounded member table, in
+// which each of them counts as a member. Close the instance before the group socket it uses.
 class RTCPInstance : public Medium
 {
 public:
@@ -83,27 +87,33 @@ public:
                                    RTPSink* sink);
 
     char const* CNAME() const { return fCNAME; }
-    // Members of the RTP session heard recently, this instance included.
-    unsigned numMembers() const { return fMembers.members(); }
+    std::uint32_t SSRC() const { return fSSRC; }
+    // Members of the RTP session heard recently, the instances of this host included.
+    unsigned numMembers() const;
 
 protected:
     RTCPInstance(UsageEnvironment& env, Groupsock* RTCPgs, char const* cname, RTPSink* sink);
     ~RTCPInstance() override;
 
 private:
+    friend class RTCPGroup;
+
     static void timerHandler(void* instance);
-    static void incomingHandler(void* instance, int mask);
     void onTimer();
-    void readIncoming();
     void sendReport(bool withBye);
     void scheduleAt(std::int64_t dueMicroseconds);
+    // Reverse reconsideration: the group became smaller since this instance's last report.
+    void reconsiderSmallerGroup(std::int64_t now);
 
     Groupsock* fGS;
     RTPSink* fSink;
     std::uint32_t fSSRC;
     char fCNAME[256]; // zero-filled, always terminated inside the buffer
-    rtcp::MemberTable fMembers;
+    RTCPGroup* fGroup;
     rtcp::Random fRandom;
+    bool fInitial = true;
+    std::int64_t fLastSent = 0;
+    unsigned fPreviousMembers = 1; // members at the last report
     TaskToken fTimer = 0;
     std::int64_t fDue = 0; // when fTimer runs
 };
@@ -197,7 +207,9 @@ protected:
     // Limits of one client connection.
     unsigned fRequestTimeoutMs = 20000; // a request must arrive completely within this time
     unsigned fIdleTimeoutMs = 120000;   // a connection without any traffic is closed after this time
+    // Connections beyond these limits are closed at once: in all, and from one peer address.
     unsigned fMaxConnections = 256;
+    unsigned fMaxConnectionsPerAddress = 16;
 
 private:
     class RTSPClientSession;
@@ -205,6 +217,12 @@ private:
 
     static void incomingConnectionHandler(void* instance, int mask);
     void acceptConnections();
+    void refuseConnection(SOCKET s, std::uint32_t peer, unsigned count, char const* what);
+    // Lines that a peer can cause at will (refused connections, time-outs): at most one per peer
+    // address and second; what is held back meanwhile is counted in one later line.
+    bool mayWritePeerLine(std::uint32_t peer);
+    static void peerLineHandler(void* instance);
+    void writeHeldBackCounts(bool all);
     // The full response to one parsed request that reached the server at `localAddress`.
     std::string handleRequest(rtsp::Request const& request, std::uint32_t localAddress);
     std::string urlFor(ServerMediaSession const* serverMediaSession, std::uint32_t address) const;
@@ -213,4 +231,12 @@ private:
     Port fServerPort;
     std::map<std::string, ServerMediaSession*> fSessions;
     std::set<RTSPClientSession*> fClientSessions;
+    std::map<std::uint32_t, unsigned> fConnectionsFrom; // open connections per peer address
+    struct PeerLines
+    {
+        std::int64_t lastWritten;
+        unsigned heldBack;
+    };
+    std::map<std::uint32_t, PeerLines> fPeerLines;
+    TaskToken fPeerLineTask = 0;
 };

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <iterator>
 
 namespace rtcp {
 namespace {
@@ -188,9 +189,38 @@ double randomizedInterval(double td, double random01)
     return td * (random01 + 0.5) / kCompensation;
 }
 
-MemberTable::MemberTable(std::uint32_t ownSsrc, double rtcpBandwidth)
-    : fOwnSsrc(ownSsrc), fRtcpBandwidth(rtcpBandwidth)
+MemberTable::MemberTable(double rtcpBandwidth, std::size_t maxOthers)
+    : fRtcpBandwidth(rtcpBandwidth), fMaxOthers(maxOthers)
 {
+}
+
+void MemberTable::addOwn(std::uint32_t ssrc)
+{
+    ++fOwn[ssrc];
+    ++fOwnCount;
+    // One of ours is no other member.
+    if (fOthers.count(ssrc) != 0)
+        forget(ssrc);
+}
+
+void MemberTable::removeOwn(std::uint32_t ssrc)
+{
+    auto it = fOwn.find(ssrc);
+    if (it == fOwn.end())
+        return;
+    if (--it->second == 0)
+        fOwn.erase(it);
+    --fOwnCount;
+}
+
+void MemberTable::forget(std::uint32_t ssrc)
+{
+    auto it = fOthers.find(ssrc);
+    if (it == fOthers.end())
+        return;
+    fOtherSenders -= it->second.lastSenderReport != 0;
+    fHeardOrder.erase(it->second.age);
+    fOthers.erase(it);
 }
 
 void MemberTable::notePacketSize(std::size_t bytes)
@@ -199,85 +229,80 @@ void MemberTable::notePacketSize(std::size_t bytes)
     fAvgRtcpSize = fAvgRtcpSize == 0 ? size : size / 16.0 + fAvgRtcpSize * 15.0 / 16.0;
 }
 
-unsigned MemberTable::senders() const
-{
-    // This participant sends sender reports, so it counts as a sender.
-    unsigned count = 1;
-    for (const auto& member : fOthers)
-        count += member.second.lastSenderReport != 0;
-    return count;
-}
-
-std::int64_t MemberTable::deterministicIntervalUs() const
+std::int64_t MemberTable::deterministicIntervalUs(bool initial) const
 {
     return static_cast<std::int64_t>(
-        deterministicInterval(members(), senders(), fRtcpBandwidth, true, fAvgRtcpSize, fInitial) * 1e6);
+        deterministicInterval(members(), senders(), fRtcpBandwidth, true, fAvgRtcpSize, initial) * 1e6);
 }
 
-std::int64_t MemberTable::randomizedIntervalUs(double random01) const
+std::int64_t MemberTable::randomizedIntervalUs(bool initial, double random01) const
 {
     const double td =
-        deterministicInterval(members(), senders(), fRtcpBandwidth, true, fAvgRtcpSize, fInitial);
+        deterministicInterval(members(), senders(), fRtcpBandwidth, true, fAvgRtcpSize, initial);
     return static_cast<std::int64_t>(randomizedInterval(td, random01) * 1e6);
 }
 
-void MemberTable::noteSent(unsigned bytes, std::int64_t now)
+void MemberTable::noteSent(unsigned bytes)
 {
     notePacketSize(bytes);
-    fLastSent = now;
-    fPreviousMembers = members();
-    fInitial = false;
 }
 
-bool MemberTable::noteReceived(unsigned char const* data, std::size_t size, std::int64_t now,
-                               std::int64_t& nextDue)
+bool MemberTable::noteReceived(unsigned char const* data, std::size_t size, std::int64_t now, bool& left)
 {
     std::vector<PacketInfo> packets;
     if (!parseCompound(data, size, packets))
         return false;
-    if (packets.front().ssrcs.front() == fOwnSsrc)
-        return false; // our own report, looped back by the group
+    if (isOwn(packets.front().ssrcs.front()))
+        return false; // a report of ours, looped back by the group
     notePacketSize(size);
-    bool bye = false;
     for (const PacketInfo& packet : packets) {
         for (std::uint32_t ssrc : packet.ssrcs) {
-            if (ssrc == fOwnSsrc)
+            if (isOwn(ssrc))
                 continue;
             if (packet.type == kBye) {
-                bye |= fOthers.erase(ssrc) != 0;
+                if (fOthers.count(ssrc) != 0) {
+                    forget(ssrc);
+                    left = true;
+                }
                 continue;
             }
-            Member& member = fOthers.emplace(ssrc, Member{now, 0}).first->second;
+            auto it = fOthers.find(ssrc);
+            if (it == fOthers.end()) {
+                if (fOthers.size() >= fMaxOthers && !fHeardOrder.empty())
+                    forget(fHeardOrder.front());
+                if (fMaxOthers == 0)
+                    continue;
+                fHeardOrder.push_back(ssrc);
+                it = fOthers.emplace(ssrc, Member{now, 0, std::prev(fHeardOrder.end())}).first;
+            } else {
+                fHeardOrder.splice(fHeardOrder.end(), fHeardOrder, it->second.age);
+            }
+            Member& member = it->second;
             member.lastHeard = now;
-            if (packet.type == kSenderReport)
+            if (packet.type == kSenderReport) {
+                fOtherSenders += member.lastSenderReport == 0;
                 member.lastSenderReport = now;
+            }
         }
-    }
-    // Reverse reconsideration: a smaller group reports sooner.
-    if (bye && members() < fPreviousMembers) {
-        const double ratio = double(members()) / fPreviousMembers;
-        if (nextDue > now)
-            nextDue = now + static_cast<std::int64_t>((nextDue - now) * ratio);
-        fLastSent = now - static_cast<std::int64_t>((now - fLastSent) * ratio);
-        fPreviousMembers = members();
     }
     return true;
 }
 
 void MemberTable::timeOut(std::int64_t now)
 {
-    const std::int64_t td = static_cast<std::int64_t>(
-        deterministicInterval(members(), senders(), fRtcpBandwidth, true, fAvgRtcpSize, false) * 1e6);
+    const std::int64_t td = deterministicIntervalUs(false);
     // A sender that sent no report within two report intervals is a receiver again.
-    const std::int64_t senderTimeout = 2 * randomizedIntervalUs(0.5);
-    for (auto it = fOthers.begin(); it != fOthers.end();) {
-        Member& member = it->second;
-        if (member.lastSenderReport != 0 && now - member.lastSenderReport > senderTimeout)
+    const std::int64_t senderTimeout = 2 * randomizedIntervalUs(false, 0.5);
+    while (!fHeardOrder.empty() && now - fOthers[fHeardOrder.front()].lastHeard > kTimeoutMultiplier * td)
+        forget(fHeardOrder.front());
+    if (fOtherSenders == 0)
+        return;
+    for (auto& entry : fOthers) {
+        Member& member = entry.second;
+        if (member.lastSenderReport != 0 && now - member.lastSenderReport > senderTimeout) {
             member.lastSenderReport = 0;
-        if (now - member.lastHeard > kTimeoutMultiplier * td)
-            it = fOthers.erase(it);
-        else
-            ++it;
+            --fOtherSenders;
+        }
     }
 }
 

@@ -5,7 +5,8 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <map>
+#include <list>
+#include <unordered_map>
 #include <vector>
 
 namespace rtcp {
@@ -44,49 +45,59 @@ double deterministicInterval(unsigned members, unsigned senders, double rtcpBand
 // Td spread uniformly over [0.5, 1.5] (`random01` in [0, 1)) and divided by e - 3/2.
 double randomizedInterval(double td, double random01);
 
-// Members of one RTP session as heard by one sending participant, and its timing state
-// (RFC 3550 6.3). Times are microseconds of one monotonic clock.
+// Members of one RTP session as heard by the participants of this host that share one RTCP
+// socket, and what sets their report intervals (RFC 3550 6.3). Every participant of this host
+// sends sender reports, so each counts as a member and as a sender. Other members are kept up to
+// a bound: the one heard longest ago makes room for a new one. Times are microseconds of one
+// monotonic clock.
 class MemberTable
 {
 public:
-    // The average packet size starts from the first packet sent.
-    MemberTable(std::uint32_t ownSsrc, double rtcpBandwidth);
+    static constexpr std::size_t kMaxOthers = 1000;
 
-    unsigned members() const { return 1 + static_cast<unsigned>(fOthers.size()); }
-    unsigned senders() const;
+    explicit MemberTable(double rtcpBandwidth, std::size_t maxOthers = kMaxOthers);
+
+    void addOwn(std::uint32_t ssrc);
+    void removeOwn(std::uint32_t ssrc);
+    bool isOwn(std::uint32_t ssrc) const { return fOwn.count(ssrc) != 0; }
+
+    unsigned members() const { return fOwnCount + static_cast<unsigned>(fOthers.size()); }
+    unsigned senders() const { return fOwnCount + fOtherSenders; }
     double averagePacketSize() const { return fAvgRtcpSize; }
-    bool initial() const { return fInitial; }
-    std::int64_t lastSent() const { return fLastSent; }
 
-    // Td and a randomised T, in microseconds.
-    std::int64_t deterministicIntervalUs() const;
-    std::int64_t randomizedIntervalUs(double random01) const;
+    // Td and a randomised T, in microseconds, for a participant before its first report (initial)
+    // or after it.
+    std::int64_t deterministicIntervalUs(bool initial) const;
+    std::int64_t randomizedIntervalUs(bool initial, double random01) const;
 
-    // Our own compound packet of `bytes` (without UDP/IP headers) left at `now`.
-    void noteSent(unsigned bytes, std::int64_t now);
-    // A received compound packet: updates members, senders and the average size; applies reverse
-    // reconsideration to `nextDue` when a BYE made the group smaller. Packets that are invalid
-    // or carry our own SSRC are ignored (false).
-    bool noteReceived(unsigned char const* data, std::size_t size, std::int64_t now, std::int64_t& nextDue);
-    // Drops members silent for five Td and senders silent for two T.
+    // A compound packet of `bytes` (without UDP/IP headers) sent by one of our participants.
+    void noteSent(unsigned bytes);
+    // A received compound packet: updates members, senders and the average size; `left` is set
+    // when a BYE removed a member. Packets that are invalid or come from one of our own
+    // participants (looped back by the group) are ignored (false).
+    bool noteReceived(unsigned char const* data, std::size_t size, std::int64_t now, bool& left);
+    // Drops members silent for five Td; senders silent for two T are receivers again.
     void timeOut(std::int64_t now);
 
 private:
     void notePacketSize(std::size_t bytes);
+    void forget(std::uint32_t ssrc);
 
     struct Member
     {
         std::int64_t lastHeard;
         std::int64_t lastSenderReport; // 0: not a sender
+        std::list<std::uint32_t>::iterator age;
     };
 
-    std::uint32_t fOwnSsrc;
     double fRtcpBandwidth; // octets per second
+    std::size_t fMaxOthers;
     double fAvgRtcpSize = 0;
-    bool fInitial = true;
-    std::int64_t fLastSent = 0;
-    unsigned fPreviousMembers = 1;
-    std::map<std::uint32_t, Member> fOthers;
+    std::unordered_map<std::uint32_t, unsigned> fOwn; // SSRC -> participants using it
+    unsigned fOwnCount = 0;
+    std::unordered_map<std::uint32_t, Member> fOthers;
+    std::list<std::uint32_t> fHeardOrder; // others, heard longest ago first
+    unsigned fOtherSenders = 0;
 };
 
 // Pseudo-random numbers for SSRCs, timestamp bases and interval spreading, seeded from the

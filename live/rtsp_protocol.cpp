@@ -122,6 +122,13 @@ std::size_t findHeaderEnd(char const* data, std::size_t size, std::size_t from)
 ParseResult parseRequest(char const* data, std::size_t size, Request& request)
 {
     request = Request();
+    // A NUL, or a CR that does not end a line, would end a line early for a client that reads a
+    // lone CR as a line end: a value echoed in the reply could inject a header. Nothing of such a
+    // request is used.
+    for (std::size_t i = 0; i < size; ++i) {
+        if (data[i] == '\0' || (data[i] == '\r' && (i + 1 == size || data[i + 1] != '\n')))
+            return ParseResult::badRequest;
+    }
     const std::vector<std::string> lines = splitLines(data, size);
     if (lines.empty())
         return ParseResult::badRequest;

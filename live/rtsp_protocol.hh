@@ -36,7 +36,8 @@ struct Request
 enum class ParseResult
 {
     ok,
-    badRequest,          // not a request line, a broken header, no CSeq, a bad Content-Length
+    badRequest,          // not a request line, a broken header, no CSeq, a bad Content-Length, a NUL or
+                         // a CR that does not end a line (nothing of the request is kept)
     versionNotSupported, // a well-formed request of another RTSP version
 };
 

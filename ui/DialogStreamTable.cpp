@@ -73,11 +73,7 @@ ULONGLONG CManagerStreamTable::GetNow()
 
 CVelmoraStream* CManagerStreamTable::Find(DWORD key)
 {
-    for (CVelmoraStream* stream : m_Manager.m_Streams) {
-        if (stream->m_Serial == key)
-            return stream;
-    }
-    return nullptr;
+    return m_Manager.FindStream(key);
 }
 
 StreamFacts CManagerStreamTable::ReadFacts(CVelmoraStream& stream)
@@ -130,17 +126,13 @@ BOOL CManagerStreamTable::ReadStream(DWORD key, StreamFacts& facts)
 
 BOOL CManagerStreamTable::SetSAPAdvertising(DWORD key, BOOL on, BOOL quiet)
 {
-    // The manager shows its refusal box while it holds the lock; the stream is not used afterwards.
-    CSingleLock lock(GetLock(), TRUE);
-    CVelmoraStream* stream = Find(key);
-    return stream != nullptr && m_Manager.SetSAPAdvertising(stream, on, quiet);
+    // Not under the lock: the manager shows its refusal box after letting the lock go.
+    return m_Manager.SetSAPAdvertising(key, on, quiet);
 }
 
 BOOL CManagerStreamTable::SetBonjourAdvertising(DWORD key, BOOL on, BOOL quiet)
 {
-    CSingleLock lock(GetLock(), TRUE);
-    CVelmoraStream* stream = Find(key);
-    return stream != nullptr && m_Manager.SetBonjourAdvertising(stream, on, quiet);
+    return m_Manager.SetBonjourAdvertising(key, on, quiet);
 }
 
 void CManagerStreamTable::SetRTSPWanted(DWORD key, BOOL on)

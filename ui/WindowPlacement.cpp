@@ -1,5 +1,6 @@
 #include "ui/WindowPlacement.h"
 
+#include <algorithm>
 #include <cwchar>
 
 namespace {
@@ -72,6 +73,18 @@ BOOL CWindowPlacement::ApplyToWindow(HWND hWnd) const
     if (!m_Valid || hWnd == nullptr)
         return FALSE;
     WINDOWPLACEMENT placement = m_Placement;
+    // The work area of the monitor nearest to the rectangle (the primary one when none is near).
+    RECT workArea = {};
+    MONITORINFO monitor = {};
+    monitor.cbSize = sizeof(monitor);
+    HMONITOR nearest = ::MonitorFromRect(&placement.rcNormalPosition, MONITOR_DEFAULTTOPRIMARY);
+    if (nearest != nullptr && ::GetMonitorInfoW(nearest, &monitor)) {
+        workArea = monitor.rcWork;
+    } else if (!::SystemParametersInfoW(SPI_GETWORKAREA, 0, &workArea, 0)) {
+        return FALSE;
+    }
+    if (!IsUsableRect(placement.rcNormalPosition, workArea))
+        return FALSE;
     placement.length = sizeof(WINDOWPLACEMENT);
     placement.showCmd = VisibleShowCommand(placement.showCmd);
     return ::SetWindowPlacement(hWnd, &placement);
@@ -82,6 +95,23 @@ void CWindowPlacement::SetPlacement(const WINDOWPLACEMENT& placement)
     m_Placement = placement;
     m_Placement.length = sizeof(WINDOWPLACEMENT);
     m_Valid = TRUE;
+}
+
+BOOL CWindowPlacement::IsUsableRect(const RECT& rect, const RECT& workArea)
+{
+    const long long kMaxSide = 32767;
+    const long long width = static_cast<long long>(rect.right) - rect.left;
+    const long long height = static_cast<long long>(rect.bottom) - rect.top;
+    if (width <= 0 || height <= 0 || width > kMaxSide || height > kMaxSide)
+        return FALSE;
+    const long long overlapX =
+        static_cast<long long>(std::min(rect.right, workArea.right)) - std::max(rect.left, workArea.left);
+    const long long overlapY =
+        static_cast<long long>(std::min(rect.bottom, workArea.bottom)) - std::max(rect.top, workArea.top);
+    return overlapX >= std::min<long long>(kMinVisible, width) &&
+                   overlapY >= std::min<long long>(kMinVisible, height)
+               ? TRUE
+               : FALSE;
 }
 
 UINT CWindowPlacement::VisibleShowCommand(UINT showCommand)

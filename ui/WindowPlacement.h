@@ -25,9 +25,16 @@ public:
     // window is maximized. FALSE (the placement unchanged) when the window gives none.
     BOOL ReadFromWindow(HWND hWnd);
     // Applies a valid placement to the window. A show command that would leave the window hidden
-    // (0) or that is no show command at all brings it up as a normal window instead, so the
-    // program never starts invisible. FALSE when invalid or when the window refuses it.
+    // (0) or that is no show command at all brings it up as a normal window instead, and a normal
+    // rectangle that is not well-formed or does not meet the work area is not applied at all (the
+    // window keeps its default place), so the program never starts invisible. FALSE when invalid,
+    // unusable or when the window refuses it.
     BOOL ApplyToWindow(HWND hWnd) const;
+    // Whether a normal rectangle can be shown: left < right and top < bottom, no side longer than
+    // a window can be, and at least kMinVisible pixels each way (or the whole rectangle, when
+    // smaller) inside the work area.
+    static BOOL IsUsableRect(const RECT& rect, const RECT& workArea);
+    static const int kMinVisible = 32;
 
     BOOL IsValid() const { return m_Valid; }
     const WINDOWPLACEMENT& GetPlacement() const { return m_Placement; }

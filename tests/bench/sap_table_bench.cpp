@@ -129,7 +129,7 @@ Figures Measure(int count)
     for (int i = 0; i < count; i += 10) {
         records.emplace_back(new Corvane::CStreamInfo(nullptr, Corvane::CStreamInfo::kSourceDiscovery));
         records.back()->SetName(L"Found twin");
-        manager->m_Streams.push_back(new CVelmoraStream(manager.get(), records.back().get()));
+        manager->AddStream(new CVelmoraStream(manager.get(), records.back().get()));
         const CVelmoraStream* heard = manager->m_Streams[static_cast<size_t>(i)];
         CVelmoraStream* found = manager->m_Streams.back();
         found->m_SDP = heard->m_SDP;

@@ -121,7 +121,43 @@ class RtspTestServer:
                     sent += len(block)
             finally:
                 self.huge_sent.append(sent)
+        elif path in LOOSE_REPLIES:
+            conn.sendall(LOOSE_REPLIES[path])
         # "silent": read the request and never answer.
+
+
+# Replies that must never be taken: each is answered and the connection kept open.
+LOOSE_REPLIES = {
+    # No Content-Length and half a body, then the server stalls: the time limit ends no body.
+    "stalled": b"RTSP/1.0 200 OK\r\nCSeq: 0\r\nContent-Type: application/sdp\r\n\r\nv=0\r\ns=H p",
+    "http": b"HTTP/1.1 200 OK\r\nContent-Type: application/sdp\r\nContent-Length: %d\r\n\r\n" % len(sdp("Http"))
+    + sdp("Http"),
+    "othertype": b"RTSP/1.0 200 OK\r\nContent-Type: text/plain\r\nX-Note: application/sdp\r\nContent-Length: %d\r\n\r\n"
+    % len(sdp("Other"))
+    + sdp("Other"),
+    "nul": b"RTSP/1.0 200 OK\r\nContent-Type: application/sdp\r\nContent-Length: %d\r\n\r\n" % (len(sdp("Nul")) + 1)
+    + sdp("Nul")[:20]
+    + b"\0"
+    + sdp("Nul")[20:],
+    "noname": b"RTSP/1.0 200 OK\r\nContent-Type: application/sdp\r\nContent-Length: 10\r\n\r\nv=0\r\ns=\r\n",
+}
+
+
+def test_stalled_and_loose_replies_are_never_taken(net, gw):
+    server = RtspTestServer(net)
+    # The interface given by its address alone.
+    host = VelmoraHost(gw, {"Network": {"Interface": "10.77.0.1"}})
+    try:
+        for path in LOOSE_REPLIES:
+            host.command("rtsp-add " + server.url(path))
+        for path in LOOSE_REPLIES:
+            gw.wait_for_log(f"Get SDP on Interface 10.77.0.1 for {server.url(path)} failed, State = received data", timeout=20)
+        log = gw.log_text()
+        assert "Received SDP for" not in log
+        assert all(not s["name"] for s in host.streams())
+        assert host.exit() < 5
+    finally:
+        server.close()
 
 
 def stamps(log, text, whole_end=False):

@@ -120,6 +120,24 @@ void AutoSap(CHostContext& context, const CMfxString& argument, CHostAnswer& ans
     }
 }
 
+// What the dialog's AUTO switch between the SAP and CORVANE lists does for each heard stream at once:
+// DNS-SD advertising switched on (quiet) and, when that succeeds, the RTSP wish.
+void AutoPublish(CHostContext& context, const CMfxString& /*argument*/, CHostAnswer& answer)
+{
+    CSingleLock lock(&context.manager->m_StreamsLock, TRUE);
+    int switched = 0;
+    for (CVelmoraStream* stream : context.manager->m_Streams) {
+        if ((stream->m_Kind & CVelmoraStream::kKindSAP) != 0 && !stream->m_BonjourWanted &&
+            context.manager->SetBonjourAdvertising(stream, TRUE, TRUE)) {
+            stream->m_RTSPWanted = 1;
+            ++switched;
+        }
+    }
+    CMfxString line;
+    line.Format(L"switched\t%d", switched);
+    answer.lines.push_back(line);
+}
+
 // As the dialog's remove command on the LOCAL list: withdraw, then delete.
 void Remove(CHostContext& context, const CMfxString& argument, CHostAnswer& answer)
 {
@@ -162,6 +180,8 @@ const CHostCommand kStreamCommands[] = {
     {L"bonjour", L"on|off <kind> <name> - DNS-SD advertising with RTSP publication, as the dialog's < does",
      &BonjourWish},
     {L"auto-sap", L"on|off - SAP wanted for every found stream as it appears", &AutoSap},
+    {L"auto-publish", L"- every heard stream advertised and published, as the AUTO switch does",
+     &AutoPublish},
     {L"remove", L"<kind> <name> - withdraw and delete, as the dialog's remove command", &Remove},
     {L"twins", L"- the twin links of every stream", &Twins},
     {nullptr, nullptr, nullptr},

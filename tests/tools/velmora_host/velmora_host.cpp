@@ -1,5 +1,6 @@
-// Constructs a CVelmoraManager without owner, calls Init and pumps this thread's messages (the
-// manager's tick runs in that loop). A reader thread hands the lines of standard input to the loop.
+// Constructs a CVelmoraManager with a stand-in owner whose log pane keeps its lines (the "pane"
+// command lists them), calls Init and pumps this thread's messages (the manager's tick runs in that
+// loop). A reader thread hands the lines of standard input to the loop.
 // The first output line is "READY init=<result of Init>". End of input ends the host like "exit".
 #include "tests/tools/velmora_host/velmora_host.h"
 
@@ -8,14 +9,45 @@
 #include <cstdio>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 namespace {
 
 const UINT kLineMessage = WM_APP + 1;
 const UINT kEndOfInputMessage = WM_APP + 2;
 
+// The stand-in owner: no dialog window (nothing is posted), a message-only window as its log pane,
+// and the pane's lines kept in order, without their time stamps.
+int g_Owner = 0;
+HWND g_PaneWindow = nullptr;
+std::vector<std::pair<CMfxString, COLORREF>> g_PaneLines;
+
+const CVelmoraOwnerAccess kOwnerAccess = {
+    [](CVelmoraDlg*) -> HWND { return nullptr; },
+    [](CVelmoraDlg*) { return g_PaneWindow; },
+    [](CVelmoraDlg*, const CMfxString& line, COLORREF colour) {
+        g_PaneLines.emplace_back(CMfxString(line.Mid(24)), colour);
+    },
+};
+
+// "pane": one line per pane line, "pane<TAB>red|green<TAB><text without its time stamp>".
+void ListPane(CHostContext&, const CMfxString&, CHostAnswer& answer)
+{
+    for (const auto& entry : g_PaneLines) {
+        answer.lines.push_back(CMfxString(L"pane\t") + (entry.second == kLogRed ? L"red\t" : L"green\t") +
+                               entry.first);
+    }
+}
+
+const CHostCommand kPaneCommands[] = {
+    {L"pane", L"- the log pane's lines: pane<TAB>red|green<TAB>text", &ListPane},
+    {nullptr, nullptr, nullptr},
+};
+
 // Every table of commands, searched in this order.
-const CHostCommand* const kCommandTables[] = {kManagerCommands, kRetrievalCommands, kStreamCommands};
+const CHostCommand* const kCommandTables[] = {kManagerCommands, kRetrievalCommands, kStreamCommands,
+                                              kPaneCommands};
 
 void WriteLine(const CMfxString& line)
 {
@@ -102,8 +134,14 @@ int main()
     MSG message;
     PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE);
 
+    g_PaneWindow = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    SetVelmoraOwnerAccess(&kOwnerAccess);
     CHostContext context;
-    context.manager = new CVelmoraManager(nullptr);
+    context.manager = new CVelmoraManager(reinterpret_cast<CVelmoraDlg*>(&g_Owner));
+    // No box can be answered here: a refusal is a red pane line.
+    context.manager->m_ShowRefusal = [](const wchar_t* text) {
+        g_PaneLines.emplace_back(CMfxString(L"refused: ") + text, kLogRed);
+    };
     const BOOL started = context.manager->Init();
     std::printf("READY init=%d\n", started ? 1 : 0);
     std::fflush(stdout);

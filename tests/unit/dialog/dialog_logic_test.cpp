@@ -619,6 +619,29 @@ TEST(WindowPlacementText, HiddenOrUnknownShowCommandsComeUpNormal)
         EXPECT_EQ(CWindowPlacement::VisibleShowCommand(command), command);
 }
 
+TEST(WindowPlacementText, OnlyAWellFormedRectangleThatMeetsTheWorkAreaIsApplied)
+{
+    const RECT work = {0, 0, 1280, 994};
+    struct Case
+    {
+        RECT rect;
+        BOOL usable;
+    } cases[] = {
+        {{100, 50, 900, 600}, TRUE},
+        {{1250, 960, 2000, 1500}, FALSE},      // 30 and 34 pixels in: too little to take hold of
+        {{900, 600, 100, 50}, FALSE},          // inverted
+        {{100, 50, 100, 600}, FALSE},          // no width
+        {{30000, 30000, 30800, 30600}, FALSE}, // far off-screen
+        {{-900, 50, -100, 600}, FALSE},        // left of the screen
+        {{-2147483647, 0, 2147483647, 600}, FALSE},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(CWindowPlacement::IsUsableRect(c.rect, work), c.usable)
+            << c.rect.left << "," << c.rect.top << "," << c.rect.right << "," << c.rect.bottom;
+    EXPECT_TRUE(CWindowPlacement::IsUsableRect(RECT{1240, 950, 1290, 1000}, work))
+        << "40 by 44 pixels of a small window in view";
+}
+
 // --- log pane scroll arithmetic ------------------------------------------------------------------
 
 SCROLLINFO Info(int max, int page, int pos, int track = 0)

@@ -152,3 +152,79 @@ TEST(CheckStreamInfoURL, MalformedURLStartsNoWorker)
     checker.Start();
     EXPECT_FALSE(checker.IsRunning());
 }
+
+namespace {
+
+DWORD g_FetchClock = 1000;
+DWORD WINAPI FetchClock()
+{
+    return g_FetchClock;
+}
+
+// A resolver that answers only when the test lets it.
+HANDLE g_ResolverGate = nullptr;
+bool SilentResolver(const std::string&, in_addr&)
+{
+    WaitForSingleObject(g_ResolverGate, INFINITE);
+    return false;
+}
+
+} // namespace
+
+TEST(CheckStreamInfoURL, TheTimeLimitNeverCompletesAReply)
+{
+    Listener listener;
+    CVelmoraManager manager(nullptr);
+    manager.SetMilliSecSource(&FetchClock);
+    CCheckStreamInfoURL checker(&manager, nullptr, L"127.0.0.1", listener.URL());
+    // Without a Content-Length only the end of the connection ends the body.
+    const char stalled[] = "RTSP/1.0 200 OK\r\nContent-Type: application/sdp\r\n\r\nv=0\r\ns=H p";
+    for (bool close : {false, true}) {
+        checker.Start();
+        SOCKET connection = listener.Accept(5000);
+        ASSERT_NE(connection, INVALID_SOCKET);
+        Listener::ReadRequest(connection);
+        send(connection, stalled, static_cast<int>(strlen(stalled)), 0);
+        if (close) {
+            closesocket(connection);
+        } else {
+            Sleep(200);
+            g_FetchClock += static_cast<DWORD>(CCheckStreamInfoURL::kFetchTimeLimitMs) + 1;
+        }
+        ASSERT_TRUE(WaitForEnd(checker, 5000));
+        EXPECT_EQ(checker.m_Done, close ? 1 : 0) << (close ? "closed" : "stalled");
+        if (!close) {
+            closesocket(connection);
+        }
+    }
+}
+
+TEST(CheckStreamInfoURL, AResolverThatNeverAnswersHoldsUpNobody)
+{
+    g_ResolverGate = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    CCheckStreamInfoURL::SetHostResolver(&SilentResolver);
+    {
+        CVelmoraManager manager(nullptr);
+        manager.SetMilliSecSource(&FetchClock);
+        // Given up at the time limit, with the lookup still unanswered.
+        CCheckStreamInfoURL checker(&manager, nullptr, L"127.0.0.1", L"rtsp://silent.invalid/x");
+        checker.Start();
+        Sleep(100);
+        EXPECT_TRUE(checker.IsRunning());
+        g_FetchClock += static_cast<DWORD>(CCheckStreamInfoURL::kFetchTimeLimitMs) + 1;
+        EXPECT_TRUE(WaitForEnd(checker, 2000));
+        EXPECT_EQ(checker.m_Done, 0);
+
+        // Destroyed while its lookup waits: at once.
+        auto waiting = std::make_unique<CCheckStreamInfoURL>(&manager, nullptr, L"127.0.0.1",
+                                                             L"rtsp://silent.invalid/y");
+        waiting->Start();
+        Sleep(100);
+        const auto before = std::chrono::steady_clock::now();
+        waiting.reset();
+        EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(1));
+    }
+    CCheckStreamInfoURL::SetHostResolver(nullptr);
+    SetEvent(g_ResolverGate); // the lookups end on their own, touching only what they share
+    Sleep(100);
+}

@@ -8,7 +8,6 @@
 #include <string>
 
 using Corvane::CDescribeReply;
-using Corvane::CutSDPFromReply;
 
 namespace {
 
@@ -72,13 +71,24 @@ TEST(DescribeReply, StatusAndContentType)
         {WithLength("200 OK", kSDP), true},
         {WithLength("200 ok", kSDP), true},
         {"\r\n\r\n" + WithLength("200 OK", kSDP), true},
-        {"RTSP/1.0 200 OK\nContent-Type: application/sdp\nContent-Length: 4\n\nv=0\n", true},
+        {"RTSP/1.0 200 OK\nContent-Type: application/sdp\nContent-Length: 9\n\nv=0\ns=x\r\n", true},
+        {Reply("200 OK", "Content-Type: Application/SDP; charset=utf-8\r\n", kSDP), true},
+        // Only an RTSP 200 with an application/sdp Content-Type, a body without NUL and a session name.
+        {"HTTP/1.1 200 OK\r\nContent-Type: application/sdp\r\n\r\n" + kSDP, false},
+        {"RTSP/1.0 2000 OK\r\nContent-Type: application/sdp\r\n\r\n" + kSDP, false},
+        {Reply("200 OK", "Content-Type: text/plain\r\nX-Note: application/sdp\r\n", kSDP), false},
+        {Reply("200 OK", "Content-Type: application/sdpx\r\n", kSDP), false},
+        {Reply("200 OK", "Content-Type: application/sdp\r\n", kSDP + std::string(1, '\0') + "a=x\r\n"),
+         false},
+        {Reply("200 OK", "Content-Type: application/sdp\r\n", "v=0\r\no=- 1 1 IN IP4 1.2.3.4\r\ns= \r\n"),
+         false},
+        {Reply("200 OK", "Content-Type: application/sdp\r\n", "v=0\r\no=- 1 1 IN IP4 1.2.3.4\r\n"), false},
         // A failure status is never taken, even when its body talks about SDP.
         {WithLength("404 Not Found", "application/sdp\r\n" + kSDP), false},
         {WithLength("404 Stream 200 OK gone", kSDP), false},
         {WithLength("2000 OK", kSDP), false},
         {Reply("200 OK", "Content-Type: text/plain\r\nContent-Length: 15\r\n", "application/sdp"), false},
-        {Reply("200 OK", "Content-Type: application/sdp\r\nContent-Length: 0\r\n", ""), true},
+        {Reply("200 OK", "Content-Type: application/sdp\r\nContent-Length: 0\r\n", ""), false},
         {"garbage without any line end", false},
         {"", false},
     };
@@ -91,9 +101,9 @@ TEST(DescribeReply, StatusAndContentType)
 
 TEST(DescribeReply, ContentLengthSpellings)
 {
-    for (const char* field : {"content-length: 4", "CONTENT-LENGTH:4", "Content-Length \t:  4"}) {
+    for (const char* field : {"content-length: 8", "CONTENT-LENGTH:8", "Content-Length \t:  8"}) {
         CDescribeReply reply;
-        Add(reply, Reply("200 OK", "Content-Type: application/sdp\r\n" + std::string(field) + "\r\n", "v=0"));
+        Add(reply, Reply("200 OK", "Content-Type: application/sdp\r\n" + std::string(field) + "\r\n", "v=0\ns=x"));
         EXPECT_FALSE(reply.IsAccepted(false)) << field;
         Add(reply, "\n");
         EXPECT_TRUE(reply.IsAccepted(false)) << field;
@@ -139,17 +149,52 @@ TEST(DescribeReply, TextIsConvertedWholeFromTheAnsiCodePage)
     EXPECT_EQ(reply.GetSize(), 0);
 }
 
-TEST(DescribeReply, CutsTheSessionDescription)
+TEST(DescribeReply, TheSessionDescriptionOfTheBody)
 {
-    const CMfxString reply(WithLength("200 OK", kSDP).c_str());
-    EXPECT_EQ(Text(CutSDPFromReply(reply)), std::wstring(kSDP.begin(), kSDP.end()));
-    // Content type and start in capitals; a "v=" inside a header value is no start of a description.
-    EXPECT_EQ(
-        Text(CutSDPFromReply(
-            L"RTSP/1.0 200 OK\r\nContent-Type: APPLICATION/SDP\r\nServer: dev=1\r\n\r\nV=0\r\ns=x\r\n")),
-        L"V=0\r\ns=x\r\n");
-    EXPECT_TRUE(
-        CutSDPFromReply(L"RTSP/1.0 200 OK\r\nContent-Type: application/sdp\r\n\r\nno description").IsEmpty());
-    EXPECT_TRUE(CutSDPFromReply(L"RTSP/1.0 200 OK\r\n\r\nv=0\r\n").IsEmpty());
-    EXPECT_TRUE(CutSDPFromReply(L"").IsEmpty());
+    bool utf8 = false;
+    CDescribeReply reply;
+    Add(reply, WithLength("200 OK", kSDP) + "trailing bytes");
+    EXPECT_EQ(Text(reply.GetSDP(utf8)), std::wstring(kSDP.begin(), kSDP.end()));
+    EXPECT_TRUE(utf8);
+    // Start in capitals; a "v=" inside a header value is no start of a description.
+    CDescribeReply capitals;
+    Add(capitals, "RTSP/1.0 200 OK\r\nContent-Type: APPLICATION/SDP\r\nServer: dev=1\r\n\r\nV=0\r\ns=x\r\n");
+    EXPECT_TRUE(capitals.IsAccepted(true));
+    EXPECT_EQ(Text(capitals.GetSDP(utf8)), L"V=0\r\ns=x\r\n");
+    // UTF-8 is read as UTF-8; other bytes in code page 1252.
+    for (const auto& c : {std::make_pair(std::string("s=Stra\xc3\x9f"
+                                                     "e\r\n"),
+                                         true),
+                          std::make_pair(std::string("s=Stra\xdf"
+                                                     "e\r\n"),
+                                         false)}) {
+        CDescribeReply named;
+        Add(named, Reply("200 OK", "Content-Type: application/sdp\r\n", "v=0\r\n" + c.first));
+        EXPECT_EQ(Text(named.GetSDP(utf8)), L"v=0\r\ns=Stra\u00dfe\r\n");
+        EXPECT_EQ(utf8, c.second);
+    }
+    CDescribeReply none;
+    Add(none, "RTSP/1.0 200 OK\r\nContent-Type: application/sdp\r\n\r\nno description");
+    EXPECT_TRUE(none.GetSDP(utf8).IsEmpty());
+}
+
+TEST(DescribeReply, CutAndCorruptedRepliesAreRefusedCleanly)
+{
+    const std::string whole = WithLength("200 OK", kSDP);
+    for (size_t cut = 0; cut < whole.size(); ++cut) {
+        CDescribeReply reply;
+        Add(reply, whole.substr(0, cut));
+        EXPECT_FALSE(reply.IsAccepted(false)) << "cut at " << cut;
+        bool utf8;
+        reply.GetSDP(utf8);
+    }
+    for (size_t at = 0; at < whole.size(); ++at) {
+        std::string flipped = whole;
+        flipped[at] = static_cast<char>(flipped[at] ^ 0x5a);
+        CDescribeReply reply;
+        Add(reply, flipped);
+        reply.IsAccepted(true); // any verdict, never a crash
+        bool utf8;
+        reply.GetSDP(utf8);
+    }
 }

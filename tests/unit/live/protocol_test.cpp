@@ -71,6 +71,27 @@ TEST(RtspRequest, RefusesWhatIsNotARequest)
     EXPECT_EQ(12u, request.contentLength);
 }
 
+TEST(RtspRequest, ALoneCrOrANulAnywhereRefusesTheWholeRequest)
+{
+    // A client that reads a lone CR as a line end would see what follows it in an echoed value as a
+    // header of its own: nothing of such a request may be kept, its CSeq included.
+    const std::string good =
+        "DESCRIBE rtsp://h/by-name/A RTSP/1.0\r\nCSeq: 7\r\nAccept: application/sdp\r\n\r\n";
+    rtsp::Request request;
+    ASSERT_EQ(rtsp::ParseResult::ok, rtsp::parseRequest(good.data(), good.size(), request));
+    for (std::size_t at = 0; at + 4 <= good.size(); ++at) {
+        if (good[at] == '\r' || good[at] == '\n')
+            continue;
+        for (char bad : {'\r', '\0'}) {
+            std::string text = good;
+            text.insert(at, 1, bad);
+            EXPECT_EQ(rtsp::ParseResult::badRequest, rtsp::parseRequest(text.data(), text.size(), request))
+                << at;
+            EXPECT_TRUE(request.cseq.empty() && request.headers.empty()) << at;
+        }
+    }
+}
+
 TEST(RtspUrl, SplitsPathIntoPreSuffixAndSuffix)
 {
     struct Case

@@ -121,60 +121,84 @@ TEST(RtcpTiming, IntervalBoundsFollowRfc3550)
 
 TEST(RtcpMembers, GroupGrowsWithReportsAndShrinksWithByeAndSilence)
 {
-    const std::uint32_t own = 0x1000;
-    rtcp::MemberTable table(own, 3125);
+    // Two participants of this host share the table; their own reports looped back are no news.
+    rtcp::MemberTable table(3125);
+    table.addOwn(0x1000);
+    table.addOwn(0x1001);
     std::int64_t now = 1000000;
-    const Bytes ours = senderReportAndCname(own, "me");
-    table.noteSent(static_cast<unsigned>(ours.size()), now);
-    EXPECT_EQ(1u, table.members());
-    EXPECT_EQ(1u, table.senders());
+    const Bytes ours = senderReportAndCname(0x1000, "me");
+    table.noteSent(static_cast<unsigned>(ours.size()));
+    EXPECT_EQ(2u, table.members());
+    EXPECT_EQ(2u, table.senders());
     EXPECT_DOUBLE_EQ(ours.size() + 28.0, table.averagePacketSize());
-    EXPECT_FALSE(table.initial());
 
-    std::int64_t due = now + 5000000;
-    // Our own report looped back by the group and garbage are ignored.
-    EXPECT_FALSE(table.noteReceived(ours.data(), ours.size(), now, due));
+    bool left = false;
+    EXPECT_FALSE(table.noteReceived(ours.data(), ours.size(), now, left));
     const Bytes junk = {1, 2, 3, 4, 5, 6, 7, 8};
-    EXPECT_FALSE(table.noteReceived(junk.data(), junk.size(), now, due));
-    EXPECT_EQ(1u, table.members());
+    EXPECT_FALSE(table.noteReceived(junk.data(), junk.size(), now, left));
+    EXPECT_EQ(2u, table.members());
 
     for (std::uint32_t ssrc = 1; ssrc <= 600; ++ssrc) {
         const Bytes report = receiverReport(ssrc);
-        ASSERT_TRUE(table.noteReceived(report.data(), report.size(), now, due));
+        ASSERT_TRUE(table.noteReceived(report.data(), report.size(), now, left));
     }
     const Bytes otherSender = senderReportAndCname(0x2000, "other");
-    ASSERT_TRUE(table.noteReceived(otherSender.data(), otherSender.size(), now, due));
-    EXPECT_EQ(602u, table.members());
-    EXPECT_EQ(2u, table.senders());
-    // Two senders out of 602 share a quarter of the bandwidth.
+    ASSERT_TRUE(table.noteReceived(otherSender.data(), otherSender.size(), now, left));
+    EXPECT_EQ(603u, table.members());
+    EXPECT_EQ(3u, table.senders());
+    // Three senders out of 603 share a quarter of the bandwidth.
     EXPECT_EQ(static_cast<std::int64_t>(
-                  rtcp::deterministicInterval(602, 2, 3125, true, table.averagePacketSize(), false) * 1e6),
-              table.deterministicIntervalUs());
+                  rtcp::deterministicInterval(603, 3, 3125, true, table.averagePacketSize(), false) * 1e6),
+              table.deterministicIntervalUs(false));
+    EXPECT_FALSE(left);
 
-    // Send a report at `now` so that the reconsideration base is the current group.
-    table.noteSent(static_cast<unsigned>(ours.size()), now);
-    // A BYE of half the group brings the next report forward (reverse reconsideration).
+    // A BYE of 31 members (one of them unknown) makes the group smaller.
     Bytes bye = receiverReport(1);
     bye.insert(bye.end(), {0x80 | 31, 203, 0, 31});
     for (std::uint32_t ssrc = 1; ssrc <= 31; ++ssrc)
         bye.insert(bye.end(),
                    {0, 0, static_cast<unsigned char>(ssrc >> 8), static_cast<unsigned char>(ssrc)});
-    due = now + 10000000;
-    ASSERT_TRUE(table.noteReceived(bye.data(), bye.size(), now, due));
-    EXPECT_EQ(571u, table.members());
-    EXPECT_EQ(now + static_cast<std::int64_t>(10000000 * (571.0 / 602)), due);
+    ASSERT_TRUE(table.noteReceived(bye.data(), bye.size(), now, left));
+    EXPECT_TRUE(left);
+    EXPECT_EQ(572u, table.members());
 
     // Members fall silent: after five deterministic intervals they are gone, and a sender
     // without reports for two intervals is a receiver again.
     const Bytes keepAlive = senderReportAndCname(0x3000, "late");
-    const std::int64_t later = now + 5 * table.deterministicIntervalUs() + 1;
-    ASSERT_TRUE(table.noteReceived(keepAlive.data(), keepAlive.size(), later, due));
+    const std::int64_t later = now + 5 * table.deterministicIntervalUs(false) + 1;
+    ASSERT_TRUE(table.noteReceived(keepAlive.data(), keepAlive.size(), later, left));
     table.timeOut(later);
-    EXPECT_EQ(2u, table.members());
+    EXPECT_EQ(3u, table.members());
+    EXPECT_EQ(3u, table.senders());
+    table.timeOut(later + 2 * table.deterministicIntervalUs(false));
+    EXPECT_EQ(3u, table.members());
     EXPECT_EQ(2u, table.senders());
-    table.timeOut(later + 2 * table.deterministicIntervalUs());
+    table.removeOwn(0x1001);
     EXPECT_EQ(2u, table.members());
-    EXPECT_EQ(1u, table.senders());
+}
+
+TEST(RtcpMembers, TableIsBoundedAndForgetsTheMemberHeardLongestAgo)
+{
+    // A flood of new SSRCs never grows the table past its bound; members heard again stay.
+    rtcp::MemberTable table(3125, 100);
+    table.addOwn(0xFFFF);
+    bool left = false;
+    const Bytes keeper = senderReportAndCname(0x7000, "keeper");
+    for (std::uint32_t ssrc = 1; ssrc <= 5000; ++ssrc) {
+        const Bytes report = receiverReport(ssrc);
+        ASSERT_TRUE(table.noteReceived(report.data(), report.size(), ssrc, left));
+        if (ssrc % 50 == 0) {
+            ASSERT_TRUE(table.noteReceived(keeper.data(), keeper.size(), ssrc, left));
+        }
+        ASSERT_LE(table.members(), 101u);
+    }
+    EXPECT_EQ(101u, table.members());
+    EXPECT_EQ(2u, table.senders()) << "the sender heard all along is still there";
+    // The oldest of the flood went first: a BYE of an early SSRC finds nobody.
+    Bytes bye = receiverReport(4999);
+    bye.insert(bye.end(), {0x81, 203, 0, 1, 0, 0, 0, 1});
+    ASSERT_TRUE(table.noteReceived(bye.data(), bye.size(), 6000, left));
+    EXPECT_FALSE(left);
 }
 
 } // namespace

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <memory>
 #include <cstring>
 #include <regex>
 #include <string>
@@ -54,11 +55,13 @@ public:
         const int s = setUpOurSocket(env, port);
         return s < 0 ? nullptr : new TestServer(env, s, port);
     }
-    void setLimits(unsigned requestTimeoutMs, unsigned idleTimeoutMs, unsigned maxConnections)
+    void setLimits(unsigned requestTimeoutMs, unsigned idleTimeoutMs, unsigned maxConnections,
+                   unsigned maxPerAddress = 16)
     {
         fRequestTimeoutMs = requestTimeoutMs;
         fIdleTimeoutMs = idleTimeoutMs;
         fMaxConnections = maxConnections;
+        fMaxConnectionsPerAddress = maxPerAddress;
     }
 
 protected:
@@ -68,9 +71,14 @@ protected:
 class Client
 {
 public:
-    explicit Client(unsigned short port)
+    // From 127.0.0.1, or from another loopback address.
+    explicit Client(unsigned short port, std::uint32_t from = INADDR_LOOPBACK)
     {
         fSocket = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        sockaddr_in local = {};
+        local.sin_family = AF_INET;
+        local.sin_addr.s_addr = htonl(from);
+        bind(fSocket, reinterpret_cast<sockaddr*>(&local), sizeof(local));
         DWORD timeout = 5000;
         setsockopt(fSocket, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout),
                    sizeof(timeout));
@@ -227,6 +235,13 @@ TEST_F(RtspServerTest, OptionsAndDescribeRepliesAreExact)
     EXPECT_EQ(0u, second.find("RTSP/1.0 404 Not Found\r\nCSeq: 8\r\n")) << second;
 
     // A request that cannot be parsed gets 400, and the connection ends.
+    {
+        // A lone CR in a value: nothing of the request is echoed.
+        Client injecting(port);
+        injecting.send("OPTIONS * RTSP/1.0\r\nCSeq: 9\rX-Injected: yes\r\n\r\n");
+        EXPECT_EQ("RTSP/1.0 400 Bad Request\r\nDate: X\r\nAllow: OPTIONS, DESCRIBE\r\n\r\n",
+                  withoutDate(injecting.response()));
+    }
     client.send("this is not rtsp\r\n\r\n");
     EXPECT_EQ("RTSP/1.0 400 Bad Request\r\nDate: X\r\nAllow: OPTIONS, DESCRIBE\r\n\r\n",
               withoutDate(client.response()));
@@ -363,6 +378,45 @@ TEST_F(RtspServerTest, ConnectionsBeyondTheLimitAreClosed)
     EXPECT_NE(std::string::npos, env->text.find("too many connections (2)"));
 }
 
+TEST_F(RtspServerTest, OnePeerAddressCannotTakeEveryConnection)
+{
+    server->setLimits(20000, 0, 256, 3);
+    server->addServerMediaSession(StoredSdpSession::createNew(*env, "by-name/Studio A", kSdp));
+    run();
+    std::vector<std::unique_ptr<Client>> idle;
+    for (int i = 0; i < 3; ++i)
+        idle.emplace_back(new Client(port));
+    // Beyond the limit of its address a connection ends cleanly, at once and without a reply.
+    for (int i = 0; i < 10; ++i) {
+        Client refused(port);
+        ASSERT_TRUE(refused.connected);
+        EXPECT_TRUE(refused.closedByServer()) << i;
+        EXPECT_TRUE(refused.pending().empty());
+    }
+    Client other(port, INADDR_LOOPBACK + 1);
+    other.send(describe("by-name/Studio%20A", 1));
+    EXPECT_EQ(0u, other.response().find("RTSP/1.0 200 OK\r\nCSeq: 1\r\n"));
+    // A connection that ends makes room for another one from that address.
+    idle.pop_back();
+    Sleep(100);
+    Client again(port);
+    again.send(describe("by-name/Studio%20A", 2));
+    EXPECT_EQ(0u, again.response().find("RTSP/1.0 200 OK\r\nCSeq: 2\r\n"));
+    Sleep(1200); // the held-back lines are counted once their second has passed
+    pause();
+
+    // One line per address and second about refusals, then the count of those held back.
+    const std::string refusal =
+        "too many connections from this address (3); closing the connection from 127.0.0.1\n";
+    std::size_t lines = 0;
+    for (std::size_t at = env->text.find(refusal); at != std::string::npos;
+         at = env->text.find(refusal, at + 1))
+        ++lines;
+    EXPECT_EQ(1u, lines) << env->text;
+    EXPECT_NE(std::string::npos, env->text.find("held back 9 more lines about connections from 127.0.0.1\n"));
+    EXPECT_EQ(std::string::npos, env->text.find("closing the connection from 127.0.0.2"));
+}
+
 // A group socket towards a loopback receiver on an ephemeral port; the receiver is bound to the
 // exact address, so it (not the group socket on the wildcard address) gets the datagrams.
 class RtcpTest : public RtspServerTest
@@ -407,6 +461,63 @@ protected:
     in_addr destination = {};
     unsigned short rtcpPort = 0;
 };
+
+TEST_F(RtspServerTest, RtcpReadsABoundedNumberOfDatagramsPerStepIntoABoundedTable)
+{
+    // The instance's group socket receives on a loopback port: its own first report, then a flood
+    // of receiver reports, each from a new member.
+    ReceivingInterfaceAddr = INADDR_ANY;
+    SOCKET probe = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    sockaddr_in to = {};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(probe, reinterpret_cast<sockaddr*>(&to), sizeof(to));
+    int length = sizeof(to);
+    getsockname(probe, reinterpret_cast<sockaddr*>(&to), &length);
+    closesocket(probe);
+    SOCKET flooder = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+
+    Groupsock rtcpGroupsock(*env, to.sin_addr, Port(ntohs(to.sin_port)), 255);
+    Groupsock sameGroup(*env, to.sin_addr, Port(ntohs(to.sin_port)), 255);
+    EXPECT_EQ(rtcpGroupsock.socketNum(), sameGroup.socketNum()) << "one socket for one destination";
+    RTCPInstance* first = RTCPInstance::createNew(*env, &rtcpGroupsock, "a", nullptr);
+    RTCPInstance* second = RTCPInstance::createNew(*env, &sameGroup, "b", nullptr);
+    EXPECT_EQ(2u, first->numMembers());
+    std::uint32_t ssrc = 1;
+    auto flood = [&](unsigned count) {
+        for (unsigned i = 0; i < count; ++i, ++ssrc) {
+            const unsigned char report[8] = {0x80,
+                                             201,
+                                             0,
+                                             1,
+                                             static_cast<unsigned char>(ssrc >> 24),
+                                             static_cast<unsigned char>(ssrc >> 16),
+                                             static_cast<unsigned char>(ssrc >> 8),
+                                             static_cast<unsigned char>(ssrc)};
+            sendto(flooder, reinterpret_cast<const char*>(report), sizeof(report), 0,
+                   reinterpret_cast<sockaddr*>(&to), sizeof(to));
+        }
+    };
+    flood(100);
+    Sleep(50);
+    scheduler->SingleStep();
+    // Both reports of our own came first; one step reads 16 datagrams.
+    EXPECT_EQ(2u + 14u, first->numMembers());
+    for (int step = 0; step < 20; ++step)
+        scheduler->SingleStep();
+    EXPECT_EQ(102u, first->numMembers());
+    EXPECT_EQ(102u, second->numMembers()) << "one member table for both";
+    for (int round = 0; round < 12; ++round) {
+        flood(100);
+        for (int step = 0; step < 10; ++step)
+            scheduler->SingleStep(1000);
+    }
+    EXPECT_EQ(2u + rtcp::MemberTable::kMaxOthers, first->numMembers());
+    closesocket(flooder);
+    Medium::close(second);
+    EXPECT_EQ(1u + rtcp::MemberTable::kMaxOthers, first->numMembers());
+    Medium::close(first);
+}
 
 TEST_F(RtcpTest, ReportAtCreationAndByeAtClose)
 {

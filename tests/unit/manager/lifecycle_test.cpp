@@ -33,6 +33,22 @@ UINT __cdecl SlowServerThread(LPVOID param)
     return 0;
 }
 
+HANDLE g_releaseStuckThread = nullptr;
+UINT g_endProcessCode = 0;
+
+// Stores its id and then ignores the stop flag until the test releases it.
+UINT __cdecl StuckServerThread(LPVOID param)
+{
+    static_cast<CVelmoraManager*>(param)->m_RTSPThreadId = static_cast<int>(GetCurrentThreadId());
+    WaitForSingleObject(g_releaseStuckThread, INFINITE);
+    return 0;
+}
+
+void WINAPI RecordEndProcess(UINT exitCode)
+{
+    g_endProcessCode = exitCode;
+}
+
 UINT __cdecl ThreadThatEndsAtOnce(LPVOID /*param*/)
 {
     return 0;
@@ -64,6 +80,37 @@ TEST(ManagerRTSPThread, StartReturnsOnceTheThreadRunsAndExitWaitsForItsRealEnd)
                          L" Global,     CVelmoraManager::Exit() RTSP server thread still running, waiting "
                          L"for its end"));
     EXPECT_TRUE(Contains(lines, L" Debug,      CVelmoraManager::Exit() done"));
+}
+
+TEST(ManagerRTSPThread, ExitGivesUpOnAThreadThatDoesNotEndAndTheDestructorEndsTheProcess)
+{
+    const std::wstring folder = MakeTempFolder(L"rtspstuck");
+    g_releaseStuckThread = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    g_endProcessCode = 0;
+    {
+        auto manager = MakeManager();
+        OpenLogIn(*manager, folder, L"manager_lifecycle_probe");
+        manager->m_pfnEndProcess = &RecordEndProcess;
+        ASSERT_TRUE(manager->StartRTSPServerThread(&StuckServerThread));
+        const DWORD start = GetTickCount();
+        manager->Exit();
+        const DWORD took = GetTickCount() - start;
+        EXPECT_GE(took, 2900u);
+        EXPECT_LT(took, 4500u);
+        EXPECT_EQ(0u, g_endProcessCode);
+        // The manager goes while the thread still runs: the process is to end, log written out.
+    }
+    EXPECT_EQ(1u, g_endProcessCode);
+    SetEvent(g_releaseStuckThread);
+    const std::vector<std::wstring> lines = ReadLogLines(folder);
+    EXPECT_TRUE(Contains(
+        lines, L" Global,     CVelmoraManager::Exit() RTSP server thread did not end within 3000 ms, "
+               L"giving up"));
+    EXPECT_TRUE(Contains(lines, L" Debug,      CVelmoraManager::Exit() done"));
+    EXPECT_TRUE(Contains(lines, L" Global,     CVelmoraManager::~CVelmoraManager() RTSP server thread still "
+                                L"running, ending the process"));
+    Sleep(50);
+    CloseHandle(g_releaseStuckThread);
 }
 
 TEST(ManagerRTSPThread, AThreadThatEndsWithoutStoringItsIdDoesNotHoldUpStartOrExit)

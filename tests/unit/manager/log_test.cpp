@@ -1,8 +1,12 @@
 // The shared log entry and the log-pane entry: line format, category words, the 2047-character
 // cut, pane lines from other threads, a pane that is gone, no log file.
 #include "manager_test_support.h"
+#include "test_support.h"
+
+#include "gateway/LoggingUsageEnvironment.h"
 
 #include <gtest/gtest.h>
+#include <memory>
 #include <regex>
 #include <thread>
 
@@ -132,6 +136,30 @@ TEST(ManagerLog, WithoutALogFileNothingIsWrittenAndPaneLinesAreStillShown)
     EXPECT_TRUE(manager->m_LogLines.empty());
 }
 
+TEST(ManagerLog, ALogFolderThatCannotBeUsedGivesOneRedLineAndTheProgramGoesOn)
+{
+    const std::wstring folder = MakeTempFolder(L"unusable");
+    const std::wstring file = folder + L"\\a_file";
+    WriteBytes(file.c_str(), "x");
+    // A folder below a file, and a name longer than any path.
+    for (const std::wstring& directory : {file + L"\\logs", folder + L"\\" + std::wstring(300, L'n')}) {
+        FakeOwner owner;
+        auto manager = MakeManager(owner.AsOwner());
+        FreshSettings(*manager, L"manager_log_probe");
+        manager->m_Settings.WriteString(SettingsKey::kLogDirectory, directory.c_str());
+        manager->m_Settings.WriteString(SettingsKey::kLogFilename, L"gw");
+        manager->ReadSettings();
+        EXPECT_FALSE(manager->m_LogFile.IsOpen());
+        ASSERT_EQ(owner.paneLines.size(), 1u);
+        const std::wstring line = owner.paneLines[0].first.substr(24);
+        EXPECT_EQ(line.rfind(L"Cannot open log file " + directory + L"\\gw_", 0), 0u) << line;
+        EXPECT_NE(line.find(L": error "), std::wstring::npos) << line;
+        EXPECT_EQ(owner.paneLines[0].second, kLogRed);
+        manager->AddLogText(kLogGreen, L"still running");
+        EXPECT_EQ(owner.paneLines.size(), 2u);
+    }
+}
+
 TEST(ManagerLog, LinesFromOtherThreadsAreShownInOrderWithTheTimeTheyWereWritten)
 {
     g_paneTick = 0;
@@ -183,4 +211,59 @@ TEST(ManagerLog, APaneLineOfTheGuiThreadWaitsWhileThePaneWindowIsGone)
     Tick(*manager);
     ASSERT_EQ(owner.paneLines.size(), 1u);
     EXPECT_EQ(owner.paneLines[0].first.substr(24), L"kept");
+}
+
+TEST(ManagerLog, LibraryLinesAreFinishedOnTheWriterInTheirPlaceWithTheirOwnStamp)
+{
+    // The RTSP-server thread only stamps its lines; they are made on the log's writer thread, one
+    // batch per scheduler step, and keep their place among the lines of other threads.
+    const std::wstring folder = MakeTempFolder(L"envbatch");
+    DWORD serverThread = 0;
+    unsigned long identity = 0;
+    {
+        auto manager = MakeManager();
+        identity = manager->GetIdentity();
+        OpenLogIn(*manager, folder, L"manager_log_probe");
+        std::unique_ptr<BasicTaskScheduler> scheduler(BasicTaskScheduler::createNew());
+        std::thread server([&] {
+            serverThread = GetCurrentThreadId();
+            CLoggingUsageEnvironment* env = new CLoggingUsageEnvironment(*scheduler, manager.get());
+            *env << "Play this stream using the URL \""
+                 << "rtsp://10.77.0.1:8554/by-name/A"
+                 << "\"\n";
+            *env << "read " << 52 << " new bytes:DESCRIBE x RTSP/1.0\r\nCSeq: 2\r\n\r\n"
+                 << "\n";
+            *env << "   \r\n";
+            env->FlushLog();
+            manager->LogDebug(kLogDebug, L"after the batch");
+            *env << "pending at the end\n"; // handed over when the environment ends
+            env->reclaim();
+        });
+        server.join();
+        manager->m_LogMask = ~static_cast<DWORD>(kLogDebug);
+        CLoggingUsageEnvironment* masked = new CLoggingUsageEnvironment(*scheduler, manager.get());
+        *masked << "masked\n";
+        masked->reclaim();
+    }
+    const std::vector<std::wstring> lines = ReadLogLines(folder);
+    std::vector<std::wstring> ours;
+    for (const std::wstring& line : lines) {
+        if (line.find(L"AddLogging()") != std::wstring::npos ||
+            line.find(L"after the batch") != std::wstring::npos) {
+            ours.push_back(line);
+            wchar_t thread[32];
+            swprintf(thread, 32, L" T:%04d  ", static_cast<int>(serverThread));
+            EXPECT_NE(std::wstring::npos, line.find(thread)) << line;
+        }
+    }
+    const std::wstring front = Front(L"", L"", identity, L" Debug,      ");
+    ASSERT_EQ(4u, ours.size());
+    EXPECT_EQ(L"CLoggingUsageEnvironment::AddLogging() Play this stream using the URL "
+              L"\"rtsp://10.77.0.1:8554/by-name/A\"",
+              AfterStamp(ours[0]).substr(AfterStamp(ours[0]).find(L"CLogging")));
+    EXPECT_NE(std::wstring::npos, AfterStamp(ours[0]).find(front.substr(2))) << ours[0];
+    EXPECT_EQ(L"CLoggingUsageEnvironment::AddLogging() read 52 new bytes:DESCRIBE x RTSP/1.0  CSeq: 2",
+              AfterStamp(ours[1]).substr(AfterStamp(ours[1]).find(L"CLogging")));
+    EXPECT_NE(std::wstring::npos, ours[2].find(L"after the batch"));
+    EXPECT_NE(std::wstring::npos, ours[3].find(L"AddLogging() pending at the end"));
 }

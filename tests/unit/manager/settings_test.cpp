@@ -134,6 +134,9 @@ TEST_F(ManagerInterfaceChoice, AddressAndDescriptionFormMatchesEitherPartAndTheL
     // Upper-cased on both sides.
     EXPECT_EQ(Choose(L"0.0.0.0 (intel(r) ethernet)"),
               (std::pair<std::wstring, std::wstring>{L"Intel(R) Ethernet Connection", L"10.0.0.5"}));
+    // The address alone.
+    EXPECT_EQ(Choose(L"192.168.1.21"),
+              (std::pair<std::wstring, std::wstring>{L"Realtek USB GbE", L"192.168.1.21"}));
 }
 
 TEST_F(ManagerInterfaceChoice, DescriptionFragmentMatchesEveryOperationalInterfaceAndTheLastWins)

@@ -212,7 +212,7 @@ TEST(ManagerStream, PastedAndHeardStreamsTakeTheirValuesFromTheSdp)
     FakeOwner owner;
     auto manager = MakeManager(owner.AsOwner());
     auto* pasted = new CVelmoraStream(manager.get(), CVelmoraStream::kKindSDP, L"", L"", kSdp);
-    manager->m_Streams.push_back(pasted);
+    manager->AddStream(pasted);
     Tick(*manager);
     EXPECT_EQ(Text(pasted->GetName()), L"Studio B");
     EXPECT_EQ(Text(pasted->GetConnectionAddress()), L"239.1.2.3/32");

@@ -228,7 +228,7 @@ TEST(SapPacketRead, DatagramsWithoutNameOrOriginAreIgnoredQuietly)
     }
 }
 
-TEST(SapPacketRead, ReadsByLengthAndDecodesAnsi)
+TEST(SapPacketRead, ReadsByLengthAndDecodesUtf8OrAnsi)
 {
     // Exactly the largest datagram the socket receives, followed by bytes that are not part of it.
     std::string sdp = "v=0\r\no=- 7 1 IN IP4 10.0.0.2\r\ns=Gro\xDF\r\na=";
@@ -244,10 +244,12 @@ TEST(SapPacketRead, ReadsByLengthAndDecodesAnsi)
     EXPECT_EQ(message.m_SDP[message.m_SDP.GetLength() - 1], L'Z');
     EXPECT_EQ(message.m_Name, CMfxString(L"Gro\u00df")); // 0xDF in code page 1252
 
-    // The gateway's own UTF-8 announcement is read back in the ANSI code page.
+    EXPECT_FALSE(message.m_SdpUtf8);
+    // The gateway's own UTF-8 announcement is read back as UTF-8.
     Bytes own = Build(L"o=- 513 1 IN IP4 1.2.3.4\r\ns=Z\u00fcrich\r\n");
     message = Read(own);
     ASSERT_EQ(message.m_Result, CSapMessage::Accepted);
-    EXPECT_EQ(message.m_Name, CMfxString(L"Z\u00c3\u00bcrich"));
+    EXPECT_EQ(message.m_Name, CMfxString(L"Z\u00fcrich"));
+    EXPECT_TRUE(message.m_SdpUtf8);
     EXPECT_EQ(Narrow(message.m_OriginLine), "- 513 1 IN IP4 1.2.3.4");
 }

@@ -10,7 +10,9 @@
 
 #include <cstdlib>
 #include <gtest/gtest.h>
+#include <atomic>
 #include <memory>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -47,6 +49,11 @@ protected:
         // An owner that is never shown: pane lines queue up in the manager, where the tests read them.
         m_Manager.reset(new CVelmoraManager(reinterpret_cast<CVelmoraDlg*>(&m_FakeOwner)));
         m_Manager->SetMilliSecSource(&TestClock);
+        // Packets go to this list instead of the network.
+        m_Manager->m_SendSAP = [this](const std::vector<BYTE>& packet) {
+            m_Sent.push_back(packet);
+            return m_SendWorks;
+        };
         Advance(10);
         srand(7);
     }
@@ -104,6 +111,8 @@ protected:
     }
 
     int m_FakeOwner = 0;
+    std::vector<std::vector<BYTE>> m_Sent;
+    bool m_SendWorks = true;
     std::unique_ptr<CVelmoraManager> m_Manager;
     std::vector<std::unique_ptr<Corvane::CStreamInfo>> m_Records;
 };
@@ -439,4 +448,162 @@ TEST_F(StreamTableTest, DeleteLeavesAStreamThatIsStillActiveToTheTick)
     EXPECT_EQ(TakeLines(), std::vector<std::string>{"Send SAP delete for: Withdrawn"});
     m_Manager->DeleteStream(withdrawn);
     EXPECT_TRUE(m_Manager->m_Streams.empty());
+}
+
+TEST_F(StreamTableTest, FailedSendsAndOversizedPacketsAreRed)
+{
+    CVelmoraStream* stream = AddSdpStream(Sdp("Studio"));
+    Tick();
+    TakeLines();
+    m_SendWorks = false;
+    ASSERT_TRUE(m_Manager->SetSAPAdvertising(stream, TRUE, TRUE));
+    Tick();
+    std::vector<COLORREF> colours;
+    std::vector<std::string> lines = TakeLines(&colours);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[1], "Send SAP announce for: Studio failed");
+    EXPECT_EQ(colours[1], kLogRed);
+    ASSERT_TRUE(m_Manager->SetSAPAdvertising(stream, FALSE, TRUE));
+    Tick();
+    EXPECT_EQ(TakeLines(), std::vector<std::string>{"Send SAP delete for: Studio failed"});
+
+    // A description no datagram can carry: one red line, nothing sent, not tried on every tick.
+    m_SendWorks = true;
+    m_Sent.clear();
+    CVelmoraStream* huge = AddSdpStream(Sdp("Huge") + "a=x:" + std::string(65536, 'y') + "\r\n");
+    Tick();
+    TakeLines();
+    ASSERT_TRUE(m_Manager->SetSAPAdvertising(huge, TRUE, TRUE));
+    for (int i = 0; i < 3; ++i) {
+        Advance(50);
+        Tick();
+    }
+    lines = TakeLines(&colours);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].rfind("Create SAP announce for: Huge failed, size is ", 0), 0u) << lines[0];
+    EXPECT_TRUE(m_Sent.empty());
+    EXPECT_EQ(huge->m_SAPActive, 0);
+}
+
+TEST_F(StreamTableTest, DescriptionsKeepTheirBytesAndUtf8NamesAreRead)
+{
+    m_Manager->m_DoSDPSort = 0;
+    for (const std::string& name : {std::string("Stra\xc3\x9f"
+                                                "e"),
+                                    std::string("Gro\xdf")}) {
+        const std::string sdp =
+            "v=0\r\no=- " + std::to_string(name.size()) + " 1 IN IP4 10.0.0.2\r\ns=" + name + "\r\nt=0 0\r\n";
+        std::vector<BYTE> datagram = Announcement("v=0\r\n");
+        datagram.resize(datagram.size() - 5);
+        datagram.insert(datagram.end(), sdp.begin(), sdp.end());
+        Receive(datagram);
+        CVelmoraStream* heard = m_Manager->m_Streams.back();
+        EXPECT_EQ(Text(heard->GetName()), name.size() == 7 ? L"Stra\u00dfe" : L"Gro\u00df");
+        EXPECT_EQ(heard->GetSDPBytes(), sdp);
+        // Announced on by SAP: the payload is the description byte for byte.
+        heard->m_SAPWanted = 1;
+        m_Sent.clear();
+        Tick();
+        ASSERT_EQ(m_Sent.size(), 1u);
+        const std::string sent(m_Sent[0].begin(), m_Sent[0].end());
+        EXPECT_EQ(sent.substr(sent.size() - sdp.size()), sdp);
+    }
+}
+
+TEST_F(StreamTableTest, SilentHeardStreamsLeaveAfterAnHourAndTheTableIsCapped)
+{
+    Receive(Announcement(Sdp("Silent", 1)));
+    Receive(Announcement(Sdp("Wanted", 2)));
+    Receive(Announcement(Sdp("Published", 3)));
+    Stream(1)->m_SAPWanted = 1;
+    CVelmoraStream* published = Stream(2);
+    published->m_RTSPWanted = 1;
+    published->m_Published = 1;
+    Advance(static_cast<DWORD>(CVelmoraStream::kSAPForgetMilliSec - 1));
+    Tick();
+    EXPECT_EQ(m_Manager->m_Streams.size(), 3u);
+    TakeLines();
+    Advance(1);
+    Tick();
+    // The published one waits for the RTSP-server thread to unpublish it.
+    ASSERT_EQ(m_Manager->m_Streams.size(), 2u);
+    EXPECT_EQ(published->m_RTSPWanted, 0);
+    published->m_Published = 0;
+    Tick();
+    ASSERT_EQ(m_Manager->m_Streams.size(), 1u);
+    EXPECT_EQ(Narrow(Stream(0)->GetName()), "Wanted");
+    EXPECT_EQ(Count(TakeLines(), "Removed Stream Silent (Type: SAP)"), 1u);
+    EXPECT_EQ(m_Manager->FindSAPStream(L"peer 1 1 IN IP4 10.0.0.2"), nullptr);
+    EXPECT_FALSE(Stream(0)->m_pSdpFetcher) << "only URL and found streams carry a fetcher";
+
+    // Full table: a new origin is refused with one red line a minute; known ones are still heard.
+    for (int i = 1; i < static_cast<int>(CVelmoraManager::kMaxHeardStreams); ++i) {
+        Receive(Announcement(Sdp("Many", 1000 + i)));
+    }
+    ASSERT_EQ(m_Manager->m_HeardStreams, CVelmoraManager::kMaxHeardStreams);
+    TakeLines();
+    std::vector<COLORREF> colours;
+    Receive(Announcement(Sdp("Late", 99)));
+    Receive(Announcement(Sdp("Later", 98)));
+    EXPECT_EQ(TakeLines(&colours).size(), 1u);
+    EXPECT_EQ(colours, std::vector<COLORREF>{kLogRed});
+    Advance(static_cast<DWORD>(CVelmoraManager::kTableFullLinePeriod));
+    Receive(Announcement(Sdp("Later", 98)));
+    EXPECT_EQ(TakeLines().size(), 1u);
+    EXPECT_EQ(m_Manager->m_Streams.size(), CVelmoraManager::kMaxHeardStreams);
+    Receive(Announcement(Sdp("Many", 1001)));
+    EXPECT_EQ(TakeLines(), std::vector<std::string>{"Received SAP announce for: Many"});
+}
+
+TEST_F(StreamTableTest, OnlyLiveNamedStreamsClaimANameAndTheRefusalWaitsForNoLock)
+{
+    // A heard stream that fell silent, or was withdrawn, no longer holds its name.
+    Receive(Announcement(Sdp("Gone", 1)));
+    CVelmoraStream* pasted = AddSdpStream(Sdp("Gone", 2));
+    Advance(static_cast<DWORD>(CVelmoraStream::kSAPAliveMilliSec));
+    EXPECT_TRUE(m_Manager->SetSAPAdvertising(pasted, TRUE, TRUE));
+    Receive(Announcement(Sdp("Withdrawn", 3)));
+    Receive(Announcement(Sdp("Withdrawn", 3), true));
+    CVelmoraStream* other = AddSdpStream(Sdp("Withdrawn", 4));
+    EXPECT_TRUE(m_Manager->SetSAPAdvertising(other, TRUE, TRUE));
+    // Two URL streams without a name yet do not clash.
+    m_Manager->AddRTSPStream(L"rtsp://10.0.0.9/a");
+    m_Manager->AddRTSPStream(L"rtsp://10.0.0.9/b");
+    const size_t count = m_Manager->m_Streams.size();
+    EXPECT_TRUE(m_Manager->SetSAPAdvertising(Stream(count - 2), TRUE, TRUE));
+    EXPECT_TRUE(m_Manager->SetSAPAdvertising(Stream(count - 1), TRUE, TRUE));
+
+    // A refusal is shown with the table's lock let go: another thread takes it meanwhile.
+    Receive(Announcement(Sdp("Live", 5)));
+    CVelmoraStream* clashing = AddSdpStream(Sdp("Live", 6));
+    std::atomic<bool> locked{false};
+    int shown = 0;
+    m_Manager->m_ShowRefusal = [&](const wchar_t*) {
+        ++shown;
+        std::thread other([&] {
+            CSingleLock lock(&m_Manager->m_StreamsLock, TRUE);
+            locked = true;
+        });
+        for (int waited = 0; !locked && waited < 5000; waited += 10) {
+            Sleep(10);
+        }
+        other.join();
+    };
+    EXPECT_FALSE(m_Manager->SetSAPAdvertising(clashing->m_Serial, TRUE, FALSE));
+    EXPECT_EQ(shown, 1);
+    EXPECT_TRUE(locked);
+}
+
+TEST_F(StreamTableTest, AFoundStreamWithdrawnAndFoundAgainBeforeItsDeletionIsANewStream)
+{
+    CVelmoraStream* lost = AddFoundStream("Studio", "", "");
+    Corvane::CStreamInfo* lostRecord = m_Records.back().get();
+    lost->m_BonjourRegistered = 1; // its withdrawal takes a tick or more
+    ASSERT_TRUE(m_Manager->RemoveBonjourStream(lostRecord));
+    EXPECT_FALSE(m_Manager->RemoveBonjourStream(lostRecord));
+    CVelmoraStream* again = AddFoundStream("Studio", "", "");
+    ASSERT_NE(again, lost);
+    EXPECT_EQ(again->m_Removed, 0);
+    EXPECT_EQ(again->m_pStreamInfo, m_Records.back().get());
+    EXPECT_EQ(m_Manager->m_Streams.size(), 2u);
 }
