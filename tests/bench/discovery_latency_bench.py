@@ -5,7 +5,6 @@ wanted on every found stream as it appears. Prints p50, p95 and max; the floor i
 gateway's 1000 ms add delay."""
 import os
 import socket
-import struct
 import sys
 import threading
 import time
@@ -13,7 +12,7 @@ import time
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "e2e"))
 
 from harness import netns, wine  # noqa: E402
-from harness.dnssd_driver import service_info, zeroconf_peer  # noqa: E402
+from harness.dnssd_driver import mdns_listener, service_info, zeroconf_peer  # noqa: E402
 from harness.sap_peer import peer_socket  # noqa: E402
 from harness.velmora_host import VelmoraHost  # noqa: E402
 from test_discovery import RTSP, SETTINGS, SenderServer  # noqa: E402
@@ -52,13 +51,7 @@ def main():
         host = VelmoraHost(side, SETTINGS)
         host.command("auto-sap on")
         sap = peer_socket(pair)
-        mdns = pair.peer.socket(socket.AF_INET, socket.SOCK_DGRAM, socket.IPPROTO_UDP)
-        mdns.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-        mdns.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEPORT, 1)
-        mdns.bind(("", 5353))
-        mreq = struct.pack("4s4s", socket.inet_aton("224.0.0.251"), socket.inet_aton(pair.peer.address))
-        mdns.setsockopt(socket.IPPROTO_IP, socket.IP_ADD_MEMBERSHIP, mreq)
-        mdns.settimeout(0.1)
+        mdns = mdns_listener(pair)
         until = [time.monotonic() + 3600]
         on_wire, on_sap = {}, {}
         listeners = [threading.Thread(target=first_times, args=(mdns, announced_names, until, on_wire)),
