@@ -148,23 +148,29 @@ def test_republished_stream_is_registered_served_and_withdrawn(net, gw):
                              check=False, timeout=60)
         assert "s=Studio B" in probe.stdout + probe.stderr, probe.stderr
 
-        # The gateway itself, under four types, on 8080.
-        gateway_name = None
-        for type_ in ("_http._tcp.local.", RTSP, f"_corvane._sub._http._tcp.local.", f"_corvane._sub.{RTSP}"):
+        # The gateway itself, under four types, under one name, on 8080.
+        gateway = []
+        for type_ in ("_http._tcp.local.", RTSP, "_corvane._sub._http._tcp.local.", f"_corvane._sub.{RTSP}"):
             names = Collector()
-            b = ServiceBrowser(zc, type_, names)
+            gateway.append((ServiceBrowser(zc, type_, names), names))
             wait_until(f"the gateway under {type_}", lambda: names.added, timeout=10)
-            b.cancel()
-            gateway_name = [n for _, n in names.added if n.startswith("Velmora (on ")][0]
-        base_type = gateway_name.split(").", 1)[1]
-        assert zc.get_service_info(base_type, gateway_name, timeout=3000).port == 8080
+        gateway_names = {n.split(").", 1)[0] for _, names in gateway for _, n in names.added if "Studio" not in n}
+        assert len(gateway_names) == 1 and gateway_names.pop().startswith("Velmora (on ")
+        first = [n for _, n in gateway[0][1].added if n.startswith("Velmora (on ")][0]
+        assert zc.get_service_info("_http._tcp.local.", first, timeout=3000).port == 8080
 
         host.command("bonjour off SAP Studio B")
         switched_off = time.monotonic()
         wait_until("Studio B gone", lambda: found.removed, timeout=5)
         assert found.removed[0][0] - switched_off < 1.0
         browser.cancel()
-    log = exit_host(host, gw)
+        # At exit the gateway says goodbye under every type.
+        log = exit_host(host, gw)
+        wait_until("the gateway's goodbyes",
+                   lambda: all(any(n.startswith("Velmora (on ") for _, n in names.removed) for _, names in gateway),
+                   timeout=5)
+        for b, _ in gateway:
+            b.cancel()
     assert "DNSServiceRegisterReply( ThreadID = " in log
     assert state["mode"] == "APPLE"
 
