@@ -4,7 +4,10 @@
 // Every DNSServiceRef is one TCP connection to the in-process daemon on 127.0.0.1:5356. A call
 // returns the daemon's status and sets *sdRef only on success. Replies are read one at a time by
 // DNSServiceProcessResult on the caller's thread, which runs the reply's callback there; the
-// socket of DNSServiceRefSockFD becomes readable once per queued reply.
+// socket of DNSServiceRefSockFD becomes readable once per queued reply. ProcessResult reads exactly
+// one reply (waiting for the rest of one that has begun to arrive); with no reply queued it returns
+// kDNSServiceErr_NoError at once without a callback, and on a broken connection
+// kDNSServiceErr_ServiceNotRunning without a callback.
 #pragma once
 
 #include <winsock2.h>

@@ -12,6 +12,7 @@ PACKAGES=(
   python3 python3-pytest python3-zeroconf
   ffmpeg iproute2 tcpdump procps psmisc
   clang-format
+  clang libclang-rt-14-dev
 )
 
 missing=()

@@ -4,6 +4,7 @@
 #   tools/test.sh                 everything
 #   tools/test.sh unit [ctest args]   only the unit tests, e.g. tools/test.sh unit -R string_test
 #   tools/test.sh e2e [pytest args]   only the end-to-end tests, e.g. tools/test.sh e2e -k probe
+#   tools/test.sh fuzz [seconds]      only the fuzz targets (60 s each when CI=true, else 5)
 set -uo pipefail
 if [ "$(id -u)" -ne 0 ]; then
     exec sudo -E "$0" "$@"
@@ -31,6 +32,7 @@ wine cmd /c exit </dev/null >/dev/null 2>&1
 
 unit_rc=-1
 e2e_rc=-1
+fuzz_rc=-1
 if [ "$what" = all ] || [ "$what" = unit ]; then
     velmora_say "unit tests (ctest, under Wine)"
     ctest --test-dir "$VELMORA_CROSS" --output-on-failure -j "$(nproc)" "$@"
@@ -43,6 +45,12 @@ if [ "$what" = all ] || [ "$what" = e2e ]; then
     e2e_rc=$?
 fi
 
+if [ "$what" = all ] || [ "$what" = fuzz ]; then
+    velmora_say "fuzz targets (native, libFuzzer with sanitizers)"
+    "$VELMORA_ROOT/tools/fuzz.sh" "$@"
+    fuzz_rc=$?
+fi
+
 verdict() { case $1 in -1) echo "not run" ;; 0) echo passed ;; *) echo FAILED ;; esac; }
-velmora_say "summary: unit tests $(verdict $unit_rc), end-to-end tests $(verdict $e2e_rc)"
-[ $unit_rc -le 0 ] && [ $e2e_rc -le 0 ]
+velmora_say "summary: unit tests $(verdict $unit_rc), end-to-end tests $(verdict $e2e_rc), fuzz targets $(verdict $fuzz_rc)"
+[ $unit_rc -le 0 ] && [ $e2e_rc -le 0 ] && [ $fuzz_rc -le 0 ]

@@ -31,6 +31,8 @@ namespace {
 
 volatile LONG gDaemonPort = DNSSD_DAEMON_PORT;
 const DWORD kStatusTimeoutMs = 10000;
+// How long the rest of a reply whose first bytes arrived may take.
+const DWORD kReplyTimeoutMs = 10000;
 
 // Waits until the socket is readable (it may be non-blocking after WSAEventSelect).
 bool WaitReadable(SOCKET s, DWORD timeoutMs)
@@ -39,7 +41,7 @@ bool WaitReadable(SOCKET s, DWORD timeoutMs)
     FD_ZERO(&readable);
     FD_SET(s, &readable);
     timeval tv = {static_cast<long>(timeoutMs / 1000), static_cast<long>(timeoutMs % 1000) * 1000};
-    return select(0, &readable, nullptr, nullptr, timeoutMs == INFINITE ? nullptr : &tv) > 0;
+    return select(0, &readable, nullptr, nullptr, &tv) > 0;
 }
 
 // Reads exactly `size` bytes, never more: the socket stays readable while replies are queued.
@@ -220,8 +222,14 @@ DNSServiceErrorType DNSSD_API DNSServiceProcessResult(DNSServiceRef sdRef)
     if (sdRef == nullptr) {
         return kDNSServiceErr_BadReference;
     }
+    // Nothing queued (a socket event left over from reading the previous reply in two parts): no
+    // callback, and no wait that would hold the caller's thread until some later reply.
+    if (!sdRef->broken && !WaitReadable(sdRef->socket, 0)) {
+        return kDNSServiceErr_NoError;
+    }
     mdns::IpcReply reply;
-    if (sdRef->broken || !ReadFrame(sdRef->socket, reply, INFINITE) || reply.kind != mdns::kFrameReply) {
+    if (sdRef->broken || !ReadFrame(sdRef->socket, reply, kReplyTimeoutMs) ||
+        reply.kind != mdns::kFrameReply) {
         sdRef->broken = true;
         return kDNSServiceErr_ServiceNotRunning;
     }

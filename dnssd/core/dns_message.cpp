@@ -1,5 +1,7 @@
 #include "dnssd/core/dns_message.h"
 
+#include "dnssd/core/byte_reader.h"
+
 #include <cstring>
 
 namespace mdns {
@@ -12,46 +14,11 @@ char Lower(char c)
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
-class Reader
+class Reader : public ByteReader
 {
 public:
-    Reader(const uint8_t* data, size_t size) : m_Data(data), m_Size(size) {}
+    Reader(const uint8_t* data, size_t size) : ByteReader(data, size) {}
 
-    bool U8(uint8_t& v)
-    {
-        if (m_Pos + 1 > m_Size) {
-            return false;
-        }
-        v = m_Data[m_Pos++];
-        return true;
-    }
-    bool U16(uint16_t& v)
-    {
-        if (m_Pos + 2 > m_Size) {
-            return false;
-        }
-        v = static_cast<uint16_t>(m_Data[m_Pos] << 8 | m_Data[m_Pos + 1]);
-        m_Pos += 2;
-        return true;
-    }
-    bool U32(uint32_t& v)
-    {
-        uint16_t hi, lo;
-        if (!U16(hi) || !U16(lo)) {
-            return false;
-        }
-        v = static_cast<uint32_t>(hi) << 16 | lo;
-        return true;
-    }
-    bool Raw(size_t n, Bytes& out)
-    {
-        if (n > m_Size - m_Pos) {
-            return false;
-        }
-        out.assign(m_Data + m_Pos, m_Data + m_Pos + n);
-        m_Pos += n;
-        return true;
-    }
     // A possibly compressed name ending before `end`. A pointer must point before the first byte
     // of the label sequence that holds it, and that earlier sequence must end before where the
     // later one began, so every jump goes strictly backwards and reading ends.
@@ -102,12 +69,6 @@ public:
             pos += 1 + len;
         }
     }
-
-    size_t m_Pos = 0;
-
-private:
-    const uint8_t* m_Data;
-    size_t m_Size;
 };
 
 bool ReadNameAt(Reader& reader, Name& name, size_t end)

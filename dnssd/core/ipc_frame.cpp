@@ -1,5 +1,7 @@
 #include "dnssd/core/ipc_frame.h"
 
+#include "dnssd/core/byte_reader.h"
+
 #include <cstring>
 
 namespace mdns {
@@ -42,63 +44,26 @@ private:
     Bytes& m_Out;
 };
 
-class Reader
+class Reader : public ByteReader
 {
 public:
-    Reader(const uint8_t* p, size_t n) : m_P(p), m_N(n) {}
-    bool U8(uint8_t& v)
-    {
-        if (m_Pos >= m_N) {
-            return false;
-        }
-        v = m_P[m_Pos++];
-        return true;
-    }
-    bool U16(uint16_t& v)
-    {
-        uint8_t a, b;
-        if (!U8(a) || !U8(b)) {
-            return false;
-        }
-        v = static_cast<uint16_t>(a << 8 | b);
-        return true;
-    }
-    bool U32(uint32_t& v)
-    {
-        uint16_t a, b;
-        if (!U16(a) || !U16(b)) {
-            return false;
-        }
-        v = static_cast<uint32_t>(a) << 16 | b;
-        return true;
-    }
+    Reader(const uint8_t* data, size_t size) : ByteReader(data, size) {}
     bool Text(String& s)
     {
-        const void* end = m_Pos < m_N ? std::memchr(m_P + m_Pos, 0, m_N - m_Pos) : nullptr;
+        const void* end = m_Pos < m_Size ? std::memchr(m_Data + m_Pos, 0, m_Size - m_Pos) : nullptr;
         if (end == nullptr) {
             return false;
         }
-        const size_t len = static_cast<const uint8_t*>(end) - (m_P + m_Pos);
-        s.assign(reinterpret_cast<const char*>(m_P + m_Pos), len);
+        const size_t len = static_cast<const uint8_t*>(end) - (m_Data + m_Pos);
+        s.assign(reinterpret_cast<const char*>(m_Data + m_Pos), len);
         m_Pos += len + 1;
         return true;
     }
     bool Data(Bytes& b)
     {
-        uint16_t len;
-        if (!U16(len) || len > m_N - m_Pos) {
-            return false;
-        }
-        b.assign(m_P + m_Pos, m_P + m_Pos + len);
-        m_Pos += len;
-        return true;
+        uint16_t len = 0;
+        return U16(len) && Raw(len, b);
     }
-    bool AtEnd() const { return m_Pos == m_N; }
-
-private:
-    const uint8_t* m_P;
-    size_t m_N;
-    size_t m_Pos = 0;
 };
 
 } // namespace

@@ -76,6 +76,15 @@ String LabelsText(const Name& name, size_t from, size_t count)
     return NameToText(part.substr(0, part.size() - rest.size()) + String(1, '\0'));
 }
 
+// Identifies one of our records on one interface.
+String MulticastKey(uint32_t ifIndex, const Record& r)
+{
+    String key =
+        Decimal(ifIndex) + ":" + Decimal(r.type) + ":" + NameLower(r.name) + ":" + NameLower(r.target);
+    key.append(r.data.begin(), r.data.end());
+    return key;
+}
+
 } // namespace
 
 bool ParseServiceType(const char* regtype, Name& type, Vector<String>* subtypes)
@@ -115,7 +124,33 @@ bool ParseServiceType(const char* regtype, Name& type, Vector<String>* subtypes)
 
 struct Engine::CacheEntry
 {
+    // The hosts that announced the record (the first few).
+    void AddSource(uint32_t source)
+    {
+        for (uint8_t i = 0; i < sourceCount; ++i) {
+            if (sources[i] == source) {
+                return;
+            }
+        }
+        if (source != 0 && sourceCount < 4) {
+            sources[sourceCount++] = source;
+        }
+    }
+    // True while other hosts still have the record after this one's goodbye.
+    bool RemoveSource(uint32_t source)
+    {
+        for (uint8_t i = 0; i < sourceCount; ++i) {
+            if (sources[i] == source) {
+                sources[i] = sources[--sourceCount];
+                return sourceCount > 0;
+            }
+        }
+        return sourceCount > 0;
+    }
+
     Record record;
+    uint32_t sources[4] = {0, 0, 0, 0};
+    uint8_t sourceCount = 0;
     uint32_t ifIndex = 0;
     uint64_t created = 0;
     uint64_t expires = 0;
@@ -163,6 +198,7 @@ struct Engine::Registration
 struct Engine::Pending
 {
     uint64_t due = UINT64_MAX;
+    bool probe = false;
     Vector<Record> answers;
 };
 
@@ -225,7 +261,7 @@ void Engine::SetInterfaces(const Vector<Interface>& interfaces)
     for (const Interface& itf : m_Interfaces) {
         Record a;
         if (HostRecord(itf.index, a)) {
-            CacheRecord(itf.index, a, true);
+            CacheRecord(itf.index, a, true, 0);
         }
     }
 }
@@ -432,7 +468,9 @@ void Engine::Shutdown()
     m_Cache.clear();
     m_CacheCount = 0;
     m_Pending.clear();
-    m_DropLogged.clear();
+    for (DropLog& d : m_DropLogged) {
+        d = DropLog();
+    }
     m_NextCacheWork = UINT64_MAX;
 }
 
@@ -452,7 +490,7 @@ void Engine::ScheduleCache(const CacheEntry& entry)
     }
 }
 
-void Engine::CacheRecord(uint32_t ifIndex, const Record& record, bool local)
+void Engine::CacheRecord(uint32_t ifIndex, const Record& record, bool local, uint32_t source)
 {
     const uint64_t now = m_Env.Now();
     CacheKey key{ifIndex, record.type, NameLower(record.name)};
@@ -463,6 +501,7 @@ void Engine::CacheRecord(uint32_t ifIndex, const Record& record, bool local)
                 return; // a record of ours; another host's copy changes nothing
             }
             e.local = local;
+            e.AddSource(source);
             e.record.ttl = record.ttl;
             e.created = now;
             e.expires = local ? UINT64_MAX : now + uint64_t(record.ttl) * 1000;
@@ -487,6 +526,7 @@ void Engine::CacheRecord(uint32_t ifIndex, const Record& record, bool local)
     e.record = record;
     e.ifIndex = ifIndex;
     e.local = local;
+    e.AddSource(source);
     e.created = now;
     e.expires = local ? UINT64_MAX : now + uint64_t(record.ttl) * 1000;
     e.nextRefresh = local ? UINT64_MAX : now + uint64_t(record.ttl) * (800 + m_Env.Random(20));
@@ -496,8 +536,10 @@ void Engine::CacheRecord(uint32_t ifIndex, const Record& record, bool local)
     Notify(e, true);
 }
 
-// A goodbye (TTL 0): the record goes 1 s later, so a quick re-announcement keeps it.
-void Engine::CacheGoodbye(uint32_t ifIndex, const Record& record)
+// A goodbye (TTL 0): the record goes 1 s later, so a quick re-announcement keeps it. A record that
+// other hosts announced too (a type's enumeration record, for one) stays while any of them has it.
+// Source 0 is this host.
+void Engine::CacheGoodbye(uint32_t ifIndex, const Record& record, uint32_t source)
 {
     auto it = m_Cache.find(CacheKey{ifIndex, record.type, NameLower(record.name)});
     if (it == m_Cache.end()) {
@@ -505,12 +547,16 @@ void Engine::CacheGoodbye(uint32_t ifIndex, const Record& record)
     }
     const uint64_t now = m_Env.Now();
     for (CacheEntry& e : it->second) {
-        if (SameData(e.record, record) && (e.expires > now + 1000)) {
-            e.local = false;
-            e.expires = now + 1000;
-            e.nextRefresh = UINT64_MAX;
-            ScheduleCache(e);
+        if (!SameData(e.record, record) || e.expires <= now + 1000 || e.local != (source == 0)) {
+            continue;
         }
+        if (!e.local && e.RemoveSource(source)) {
+            continue;
+        }
+        e.local = false;
+        e.expires = now + 1000;
+        e.nextRefresh = UINT64_MAX;
+        ScheduleCache(e);
     }
 }
 
@@ -535,9 +581,11 @@ void Engine::RunCache(uint64_t now)
     Vector<CacheEntry> removed;
     for (auto it = m_Cache.begin(); it != m_Cache.end();) {
         Vector<CacheEntry>& entries = it->second;
+        bool erased = false;
         for (size_t i = 0; i < entries.size(); ++i) {
             CacheEntry& e = entries[i];
             if (e.expires <= now) {
+                erased = true;
                 removed.push_back(e);
                 entries.erase(entries.begin() + static_cast<ptrdiff_t>(i));
                 --m_CacheCount;
@@ -570,6 +618,9 @@ void Engine::RunCache(uint64_t now)
         if (entries.empty()) {
             it = m_Cache.erase(it);
         } else {
+            if (erased) {
+                entries.shrink_to_fit(); // a burst of records leaves no larger block behind
+            }
             ++it;
         }
     }
@@ -682,9 +733,9 @@ void Engine::RunQueries(uint64_t now)
             // What the cache already knows comes first.
             q.delivered = true;
             for (int t = 0; t < q.typeCount; ++t) {
-                for (auto it = m_Cache.begin(); it != m_Cache.end(); ++it) {
-                    if (it->first.type != q.types[t] || !InScope(q.ifIndex, it->first.ifIndex) ||
-                        !NameEqual(it->first.name, NameLower(q.name))) {
+                for (const Interface& itf : m_Interfaces) {
+                    auto it = m_Cache.find(CacheKey{itf.index, q.types[t], NameLower(q.name)});
+                    if (!InScope(q.ifIndex, itf.index) || it == m_Cache.end()) {
                         continue;
                     }
                     Vector<CacheEntry> copy = it->second;
@@ -865,7 +916,7 @@ void Engine::RunRegistration(Registration& reg, uint64_t now)
         RegistrationRecords(reg, itf.index, records);
         if (reg.count == 0) {
             for (const Record& r : records) {
-                CacheRecord(itf.index, r, true);
+                CacheRecord(itf.index, r, true, 0);
             }
         }
         Vector<Record> additionals;
@@ -904,7 +955,7 @@ void Engine::Goodbye(Registration& reg)
                 }
             }
             if (!shared) {
-                CacheGoodbye(itf.index, r);
+                CacheGoodbye(itf.index, r, 0);
                 r.ttl = 0;
                 goodbyes.push_back(r);
             }
@@ -931,7 +982,7 @@ void Engine::Rename(Registration& reg)
                 Vector<Record> records;
                 RegistrationRecords(reg, itf.index, records);
                 for (const Record& r : records) {
-                    CacheGoodbye(itf.index, r);
+                    CacheGoodbye(itf.index, r, 0);
                 }
             }
         }
@@ -1078,6 +1129,7 @@ void Engine::Answer(uint32_t ifIndex, const Message& message, uint32_t source, u
         shared = shared || !r.cacheFlush;
     }
     Pending& pending = m_Pending[ifIndex];
+    pending.probe = pending.probe || !message.authorities.empty();
     for (const Record& r : answers) {
         bool listed = false;
         for (const Record& o : pending.answers) {
@@ -1102,9 +1154,22 @@ void Engine::RunPending(uint64_t now)
             continue;
         }
         const uint32_t ifIndex = it->first;
+        // A record goes out at most once a second on an interface (every 250 ms in defence of a
+        // name another host probes for), however often it is asked for.
+        const uint64_t gap = it->second.probe ? 250 : 1000;
         Vector<Record> answers;
-        answers.swap(it->second.answers);
+        for (const Record& r : it->second.answers) {
+            String key = MulticastKey(ifIndex, r);
+            auto last = m_LastMulticast.find(key);
+            if (last == m_LastMulticast.end() || now - last->second >= gap) {
+                m_LastMulticast[key] = now;
+                answers.push_back(r);
+            }
+        }
         it = m_Pending.erase(it);
+        if (answers.empty()) {
+            continue;
+        }
         // Additional records: SRV, TXT and address of each instance named, the address of each target.
         Vector<Record> all, additionals;
         for (const Registration* reg : m_Registrations) {
@@ -1181,15 +1246,23 @@ void Engine::SendRecords(uint32_t ifIndex, const Vector<Record>& answers, const 
 
 void Engine::LogDropped(uint32_t source, const char* what, size_t size, uint32_t ifIndex)
 {
+    // One line per source per minute; a small fixed table, so hostile input allocates nothing.
     const uint64_t now = m_Env.Now();
-    auto it = m_DropLogged.find(source);
-    if (it != m_DropLogged.end() && now - it->second < 60000) {
+    DropLog* slot = &m_DropLogged[0];
+    for (DropLog& d : m_DropLogged) {
+        if (d.source == source) {
+            slot = &d;
+            break;
+        }
+        if (d.at < slot->at) {
+            slot = &d;
+        }
+    }
+    if (slot->source == source && slot->at != 0 && now - slot->at < 60000) {
         return;
     }
-    if (m_DropLogged.size() >= 256) {
-        m_DropLogged.clear();
-    }
-    m_DropLogged[source] = now;
+    slot->source = source;
+    slot->at = now == 0 ? 1 : now;
     char line[160];
     std::snprintf(line, sizeof(line), "mDNS dropped %s of %u bytes from %u.%u.%u.%u on interface %u", what,
                   static_cast<unsigned>(size), source >> 24, source >> 16 & 255, source >> 8 & 255,
@@ -1234,7 +1307,7 @@ void Engine::Receive(uint32_t ifIndex, const uint8_t* data, size_t size, uint32_
                 continue;
             }
             if (r.ttl == 0) {
-                CacheGoodbye(ifIndex, r);
+                CacheGoodbye(ifIndex, r, source);
                 continue;
             }
             if (r.cacheFlush) {
@@ -1255,7 +1328,7 @@ void Engine::Receive(uint32_t ifIndex, const uint8_t* data, size_t size, uint32_
                     }
                 }
             }
-            CacheRecord(ifIndex, r, false);
+            CacheRecord(ifIndex, r, false, source);
         }
     }
 }
@@ -1269,6 +1342,15 @@ uint64_t Engine::Run()
     }
     RunPending(now);
     RunCache(now);
+    uint64_t oldest = UINT64_MAX;
+    for (auto it = m_LastMulticast.begin(); it != m_LastMulticast.end();) {
+        if (now - it->second >= 1000) {
+            it = m_LastMulticast.erase(it);
+        } else {
+            oldest = it->second < oldest ? it->second : oldest;
+            ++it;
+        }
+    }
     uint64_t next = m_NextCacheWork;
     for (const Query* q : m_Queries) {
         if (!q->done) {
@@ -1281,6 +1363,9 @@ uint64_t Engine::Run()
     }
     for (const auto& p : m_Pending) {
         next = p.second.due < next ? p.second.due : next;
+    }
+    if (oldest != UINT64_MAX && oldest + 1000 < next) {
+        next = oldest + 1000;
     }
     return next;
 }

@@ -131,8 +131,8 @@ private:
     int32_t AddQuery(Query* query);
 
     // Cache.
-    void CacheRecord(uint32_t ifIndex, const Record& record, bool local);
-    void CacheGoodbye(uint32_t ifIndex, const Record& record);
+    void CacheRecord(uint32_t ifIndex, const Record& record, bool local, uint32_t source);
+    void CacheGoodbye(uint32_t ifIndex, const Record& record, uint32_t source);
     void Notify(const CacheEntry& entry, bool added);
     void NotifyQuery(Query& query, const CacheEntry& entry, bool added);
     void DeliverResolve(Query& query, uint32_t ifIndex);
@@ -169,7 +169,13 @@ private:
     size_t m_CacheCount = 0;
     uint64_t m_NextCacheWork = UINT64_MAX;
     Map<uint32_t, Pending> m_Pending;
-    Map<uint32_t, uint64_t> m_DropLogged;
+    Map<String, uint64_t> m_LastMulticast; // our records' last multicast answers, for a second
+    struct DropLog
+    {
+        uint32_t source = 0;
+        uint64_t at = 0;
+    };
+    DropLog m_DropLogged[16];
     uint64_t m_LastFullLog = 0;
     bool m_FullLogged = false;
 };

@@ -4,8 +4,10 @@
 
 namespace mdns {
 namespace {
-AllocFunction gAlloc = nullptr;
-FreeFunction gFree = nullptr;
+// Per thread: the daemon's thread allocates from the tracked heap while client calls on other
+// threads use the ordinary one.
+thread_local AllocFunction gAlloc = nullptr;
+thread_local FreeFunction gFree = nullptr;
 } // namespace
 
 void SetCoreHeap(AllocFunction alloc, FreeFunction release)

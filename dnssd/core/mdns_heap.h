@@ -15,8 +15,9 @@ namespace mdns {
 typedef void* (*AllocFunction)(size_t size);
 typedef void (*FreeFunction)(void* block);
 
-// Sets the functions the core allocates with (null: malloc and free). Call it while no container
-// of the core is alive: a block must be freed by the function family that allocated it.
+// Sets the functions the core allocates with on the calling thread (null: malloc and free). Call
+// it while no container of the core is alive on that thread: a block must be freed by the
+// function family that allocated it, so containers never move between threads of different heaps.
 void SetCoreHeap(AllocFunction alloc, FreeFunction release);
 void* CoreAlloc(size_t size);
 void CoreFree(void* block);

@@ -61,6 +61,7 @@ struct Connection
     mdns::Bytes out;
     mdns::Vector<mdns::Bytes> batch; // replies of this round, MoreComing set on all but the last
     bool hasRequest = false;
+    bool waitingToWrite = false;
     bool dead = false;
 };
 
@@ -187,6 +188,7 @@ bool Daemon::OpenInterfaces()
         m.socket = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
         BOOL on = TRUE;
         DWORD ttl = 255;
+        int receiveBuffer = 512 * 1024; // a burst of announcements from a large network
         sockaddr_in bound = {};
         bound.sin_family = AF_INET;
         bound.sin_port = htons(mdns::kMdnsPort);
@@ -207,6 +209,8 @@ bool Daemon::OpenInterfaces()
             setsockopt(m.socket, IPPROTO_IP, IP_MULTICAST_TTL, reinterpret_cast<const char*>(&ttl),
                        sizeof(ttl)) != 0 ||
             setsockopt(m.socket, IPPROTO_IP, IP_TTL, reinterpret_cast<const char*>(&ttl), sizeof(ttl)) != 0 ||
+            setsockopt(m.socket, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&receiveBuffer),
+                       sizeof(receiveBuffer)) != 0 ||
             WSAEventSelect(m.socket, m_NetEvent, FD_READ) != 0) {
             char line[96];
             std::snprintf(line, sizeof(line), "mDNS: interface %lu not usable, error %d",
@@ -268,7 +272,7 @@ void Daemon::Accept()
         }
         BOOL on = TRUE;
         setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof(on));
-        WSAEventSelect(s, m_NetEvent, FD_READ | FD_WRITE | FD_CLOSE);
+        WSAEventSelect(s, m_NetEvent, FD_READ | FD_CLOSE);
         Connection* c = New<Connection>();
         c->socket = s;
         m_Connections.push_back(c);
@@ -368,6 +372,9 @@ void Daemon::ReadClient(Connection& c)
         HandleRequest(c, c.in.data() + 4, length);
         c.in.erase(c.in.begin(), c.in.begin() + 4 + length);
     }
+    if (c.in.empty()) {
+        mdns::Bytes().swap(c.in);
+    }
 }
 
 void Daemon::Flush(Connection& c)
@@ -378,17 +385,28 @@ void Daemon::Flush(Connection& c)
         }
         Queue(c, c.batch[i]);
     }
-    c.batch.clear();
+    mdns::Vector<mdns::Bytes>().swap(c.batch);
     while (!c.dead && !c.out.empty()) {
         int n =
             send(c.socket, reinterpret_cast<const char*>(c.out.data()), static_cast<int>(c.out.size()), 0);
         if (n <= 0) {
             if (WSAGetLastError() != WSAEWOULDBLOCK) {
                 c.dead = true;
+            } else if (!c.waitingToWrite) {
+                // Told when the connection takes more; only then, as an idle one would wake us.
+                c.waitingToWrite = true;
+                WSAEventSelect(c.socket, m_NetEvent, FD_READ | FD_CLOSE | FD_WRITE);
             }
             return;
         }
         c.out.erase(c.out.begin(), c.out.begin() + n);
+    }
+    if (c.out.empty()) {
+        mdns::Bytes().swap(c.out); // an idle connection keeps no buffer
+        if (c.waitingToWrite) {
+            c.waitingToWrite = false;
+            WSAEventSelect(c.socket, m_NetEvent, FD_READ | FD_CLOSE);
+        }
     }
 }
 

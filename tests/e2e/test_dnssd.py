@@ -101,3 +101,89 @@ def test_a_name_zeroconf_holds_is_renamed(net, gw):
         assert driver.call("register", "r", 0, "Taken", "_rtsp._tcp", 8080, "", 0) == 0
         [reply] = driver.wait_event("registered", lambda e: e[0] == "r")
         assert reply[4:6] == ["0", "Taken (2)"]
+
+
+def test_stop_says_goodbye_frees_everything_and_a_second_start_works(net, gw):
+    from harness.dnssd_driver import goodbyes_from, mdns_listener
+
+    driver = DnssdDriver(gw)
+    assert driver.start().startswith("ready=1")
+    assert driver.call("register", "r", 0, "Stopper", "_rtsp._tcp", 8080, "", 0) == 0
+    driver.wait_event("registered", lambda e: e[0] == "r")
+    listener = mdns_listener(net)
+    assert driver.stop() == {"running": "0", "ready": "0", "bytes": "0", "blocks": "0"}
+    assert any("Stopper._rtsp._tcp.local." in names for _, names in goodbyes_from(listener, net.gw.address, 1))
+    assert driver.call("browse", "after", 0, "_rtsp._tcp") == -65563  # 5356 closed
+    driver.command("close|r")
+
+    assert driver.start().startswith("ready=1")
+    assert driver.call("register", "again", 0, "Stopper", "_rtsp._tcp", 8080, "", 0) == 0
+    driver.wait_event("registered again", lambda e: e[0] == "again" and e[5] == "Stopper")
+
+
+def test_with_the_client_port_held_the_daemon_is_never_ready_and_returns(net, gw):
+    import socket
+
+    held = net.gw.socket(socket.AF_INET, socket.SOCK_STREAM)
+    held.bind(("127.0.0.1", 5356))
+    held.listen()
+    driver = DnssdDriver(gw)
+    assert driver.start() == "ready=0 running=0"
+    assert driver.stop()["blocks"] == "0"
+    held.close()
+
+
+def test_hostile_peer_leaves_the_daemon_answering_with_its_heap_back_where_it_was(net, gw):
+    import glob
+    import os
+    import random
+    import socket
+
+    from harness.dnssd_driver import malformed, mdns_listener, ptr_query, ptr_response
+    from harness.wait import wait_until
+
+    driver = DnssdDriver(gw)
+    driver.start()
+    assert driver.call("register", "r", 0, "Target", "_rtsp._tcp", 8080, "", 0) == 0
+    assert driver.call("browse", "b", 0, "_rtsp._tcp") == 0
+    driver.wait_event("own registration browsed", lambda e: e[0] == "b" and e[5] == "Target")
+    time.sleep(1.5)
+    before = driver.heap()
+
+    peer = net.peer.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    peer.setsockopt(socket.IPPROTO_IP, socket.IP_MULTICAST_IF, socket.inet_aton(net.peer.address))
+    peer.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    peer.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEPORT, 1)
+    peer.bind((net.peer.address, 5353))
+    group = ("224.0.0.251", 5353)
+    for i in range(100):
+        peer.sendto(ptr_response(RTSP, f"Short {i}", 2), group)
+    for i in range(50):
+        peer.sendto(ptr_response(RTSP, f"Short {i}", 0), group)
+    corpus = os.path.join(os.path.dirname(__file__), "..", "fuzz", "corpus", "dns")
+    seeds = [open(p, "rb").read() for p in glob.glob(os.path.join(corpus, "*.bin"))]
+    started = time.monotonic()
+    for n, datagram in enumerate(malformed(seeds, 20000, random.Random(5))):
+        peer.sendto(datagram, group)
+        if n % 500 == 0:
+            time.sleep(0.02)
+    assert time.monotonic() - started < 30
+
+    listener = mdns_listener(net)
+    answered = False
+    deadline = time.monotonic() + 5
+    while not answered and time.monotonic() < deadline:
+        peer.sendto(ptr_query(RTSP), group)
+        until = time.monotonic() + 0.5
+        while not answered and time.monotonic() < until:
+            try:
+                data, (source, _) = listener.recvfrom(9000)
+            except socket.timeout:
+                continue
+            answered = source == net.gw.address and b"\x06Target" in data
+    assert answered
+    time.sleep(4)  # the short records are gone
+    events = driver.events()
+    assert len([e for e in adds(events, "b") if e[5].startswith("Short")]) == 100
+    assert len([e for e in removes(events, "b") if e[5].startswith("Short")]) == 100
+    wait_until("the heap back where it was", lambda: driver.heap() == before, timeout=5)

@@ -99,3 +99,47 @@ def goodbyes_from(sock, source, seconds):
         if msg.is_response() and msg.answers and all(r.ttl == 0 for r in msg.answers):
             found.append((time.monotonic(), [r.name for r in msg.answers]))
     return found
+
+
+# --- A hostile peer with nothing but the standard library -------------------------------------------
+
+def encode_name(text):
+    out = b""
+    for label in text.rstrip(".").split("."):
+        out += bytes([len(label)]) + label.encode()
+    return out + b"\0"
+
+
+def ptr_response(type_, instance, ttl):
+    """One PTR answer "type_ -> instance.type_" with the given TTL (0: a goodbye)."""
+    import struct
+
+    target = encode_name(f"{instance}.{type_}")
+    header = struct.pack("!6H", 0, 0x8400, 0, 1, 0, 0)
+    return header + encode_name(type_) + struct.pack("!HHIH", 12, 1, ttl, len(target)) + target
+
+
+def ptr_query(type_):
+    import struct
+
+    return struct.pack("!6H", 0, 0, 1, 0, 0, 0) + encode_name(type_) + struct.pack("!HH", 12, 1)
+
+
+def malformed(seed_packets, count, rng):
+    """Datagrams the daemon must refuse: cut short, counts beyond the data, a pointer to itself or
+    forwards, a label length of 0x40-0xBF, random bytes claiming records they do not hold."""
+    for i in range(count):
+        base = bytearray(rng.choice(seed_packets))
+        kind = i % 5
+        if kind == 0:
+            yield bytes(base[: rng.randrange(0, len(base))])
+        elif kind == 1:
+            base[6:8] = b"\xff\xff"
+            yield bytes(base)
+        elif kind == 2:
+            yield bytes(base[:12]) + bytes([0xC0, rng.randrange(12, 40)]) + bytes(base[14:])
+        elif kind == 3:
+            yield bytes(base[:12]) + bytes([rng.randrange(0x40, 0xC0)]) + bytes(base[13:])
+        else:
+            yield bytes([0, 0, 0x84, 0, 0, 0, 0, 0xFF, 0, 0, 0, 0]) + bytes(
+                rng.randrange(256) for _ in range(rng.randrange(0, 64)))

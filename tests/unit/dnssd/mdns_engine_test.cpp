@@ -21,6 +21,7 @@ struct Sent
     uint32_t address;
     uint16_t port;
     Message message;
+    uint32_t ifIndex;
 };
 
 struct Got
@@ -46,8 +47,7 @@ protected:
     uint32_t Random(uint32_t) override { return 0; }
     void Send(uint32_t ifIndex, const uint8_t* data, size_t size, uint32_t address, uint16_t port) override
     {
-        EXPECT_EQ(ifIndex, kIf);
-        Sent s{now, address, port, Message()};
+        Sent s{now, address, port, Message(), ifIndex};
         EXPECT_TRUE(ParseMessage(data, size, s.message));
         sent.push_back(s);
     }
@@ -68,11 +68,11 @@ protected:
         engine.Run();
     }
 
-    void Feed(const Message& m, uint32_t source = kPeer, uint16_t port = kMdnsPort)
+    void Feed(const Message& m, uint32_t source = kPeer, uint16_t port = kMdnsPort, uint32_t ifIndex = kIf)
     {
         Bytes wire;
         ASSERT_TRUE(BuildMessage(m, wire));
-        engine.Receive(kIf, wire.data(), wire.size(), source, port);
+        engine.Receive(ifIndex, wire.data(), wire.size(), source, port);
     }
 
     static Record Make(const char* name, uint16_t type, uint32_t ttl, const char* target = "",
@@ -211,8 +211,14 @@ TEST_F(Fixture, GoodbyeAndCacheFlushRemoveOneSecondLater)
     Feed(Response({Make("X._rtsp._tcp.local", kTypeSRV, 120, "peer.local", 9000)}));
     ASSERT_EQ(got.size(), 3u);
     EXPECT_EQ(got[2].reply.port, 9000);
+    // A second host has the PTR too: the first one's goodbye leaves it, the second's removes it.
+    const uint32_t second = kPeer + 1;
+    Feed(Response({Make("_rtsp._tcp.local", kTypePTR, 4500, "X._rtsp._tcp.local")}), second);
     Record goodbye = Make("_rtsp._tcp.local", kTypePTR, 0, "X._rtsp._tcp.local");
     Feed(Response({goodbye}));
+    RunTo(now + 2000);
+    EXPECT_EQ(got.size(), 3u);
+    Feed(Response({goodbye}), second);
     const uint64_t at = now;
     RunTo(at + 999);
     EXPECT_EQ(got.size(), 3u);
@@ -341,7 +347,13 @@ TEST_F(Fixture, AnswersWithSuppressionUnicastAndLegacyReplies)
             EXPECT_EQ(sent[0].message.questions.size(), c.port == kMdnsPort ? 0u : 1u);
         }
     }
-    // SRV, TXT (one zero byte) and address go along as additional records.
+    // Multicast at most once a second, however often asked; SRV, TXT (one zero byte) and address go
+    // along as additional records.
+    sent.clear();
+    Feed(query);
+    RunTo(now + 200);
+    EXPECT_TRUE(sent.empty());
+    RunTo(now + 1000);
     Feed(query);
     RunTo(now + 200);
     ASSERT_EQ(sent.back().message.additionals.size(), 3u);
@@ -360,4 +372,39 @@ TEST_F(Fixture, ResponsesFromOffTheLinkAndMalformedDatagramsAreDroppedWithOneLog
     RunTo(now + 1000);
     EXPECT_TRUE(got.empty());
     EXPECT_EQ(logged.size(), 2u); // one per source per minute
+}
+
+TEST_F(Fixture, EachInterfaceHasItsOwnRecordsRepliesAndAnnouncements)
+{
+    const uint32_t kOther = 4;
+    Vector<Interface> list(2);
+    list[0].index = kIf;
+    list[0].address = kOwn;
+    list[0].mask = 0xFFFFFF00;
+    list[1].index = kOther;
+    list[1].address = 0xC0A80101; // 192.168.1.1
+    list[1].mask = 0xFFFFFF00;
+    engine.SetInterfaces(list);
+    int onlyFirst = 0, registration = 0;
+    ASSERT_EQ(engine.Browse(&owner, 0, "_rtsp._tcp", ""), kErrNoError);
+    ASSERT_EQ(engine.Browse(&onlyFirst, kIf, "_rtsp._tcp", ""), kErrNoError);
+    RunTo(now + 200);
+    Feed(Response({Make("_rtsp._tcp.local", kTypePTR, 4500, "X._rtsp._tcp.local")}), 0xC0A80102, kMdnsPort,
+         kOther);
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].owner, &owner);
+    EXPECT_EQ(got[0].reply.ifIndex, kOther);
+    // A registration on one interface is probed, announced and answered there only.
+    got.clear();
+    sent.clear();
+    ASSERT_EQ(engine.Register(&registration, 0, kIf, "Gw", "_http._tcp", "", "", 80, nullptr, 0),
+              kErrNoError);
+    RunTo(now + 3000);
+    for (const Sent& s : sent) {
+        if (!s.message.authorities.empty() || (s.message.flags & kFlagResponse)) {
+            EXPECT_EQ(s.ifIndex, kIf);
+        }
+    }
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].owner, &registration);
 }
