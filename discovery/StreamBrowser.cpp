@@ -520,11 +520,8 @@ void DNSSD_API CStreamBrowser::IterateCorvaneSessions(DNSServiceRef /*reference*
                                                       const char* serviceName, const char* regtype,
                                                       const char* replyDomain, void* context)
 {
-    CStreamBrowser* browser = BrowserOf(context);
-    if (browser != nullptr) {
-        browser->IterateServiceInstances(flags, interfaceIndex, errorCode, serviceName, regtype, replyDomain,
-                                         CStreamInfo::kSessionCorvane);
-    }
+    OnInstanceReply(context, flags, interfaceIndex, errorCode, serviceName, regtype, replyDomain,
+                    CStreamInfo::kSessionCorvane);
 }
 
 void DNSSD_API CStreamBrowser::IterateZintSessions(DNSServiceRef /*reference*/, DNSServiceFlags flags,
@@ -532,10 +529,18 @@ void DNSSD_API CStreamBrowser::IterateZintSessions(DNSServiceRef /*reference*/, 
                                                    const char* serviceName, const char* regtype,
                                                    const char* replyDomain, void* context)
 {
+    OnInstanceReply(context, flags, interfaceIndex, errorCode, serviceName, regtype, replyDomain,
+                    CStreamInfo::kSessionZint);
+}
+
+void CStreamBrowser::OnInstanceReply(void* context, DNSServiceFlags flags, uint32_t interfaceIndex,
+                                     DNSServiceErrorType errorCode, const char* serviceName,
+                                     const char* regtype, const char* replyDomain, DWORD sessionKind)
+{
     CStreamBrowser* browser = BrowserOf(context);
     if (browser != nullptr) {
         browser->IterateServiceInstances(flags, interfaceIndex, errorCode, serviceName, regtype, replyDomain,
-                                         CStreamInfo::kSessionZint);
+                                         sessionKind);
     }
 }
 

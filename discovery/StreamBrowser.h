@@ -125,6 +125,10 @@ private:
     void StopServiceBrowse(uint32_t interfaceIndex);
     void StartSubtypeBrowse(uint32_t interfaceIndex, const char* regtype, DNSServiceBrowseReply callback,
                             const CMfxString& threadName);
+    // The instance replies of both subtype browses.
+    static void OnInstanceReply(void* context, DNSServiceFlags flags, uint32_t interfaceIndex,
+                                DNSServiceErrorType errorCode, const char* serviceName, const char* regtype,
+                                const char* replyDomain, DWORD sessionKind);
     void IterateServiceInstances(DNSServiceFlags flags, uint32_t interfaceIndex,
                                  DNSServiceErrorType errorCode, const char* serviceName, const char* regtype,
                                  const char* replyDomain, DWORD sessionKind);

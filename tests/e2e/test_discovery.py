@@ -148,23 +148,29 @@ def test_republished_stream_is_registered_served_and_withdrawn(net, gw):
                              check=False, timeout=60)
         assert "s=Studio B" in probe.stdout + probe.stderr, probe.stderr
 
-        # The gateway itself, under four types, on 8080.
-        gateway_name = None
-        for type_ in ("_http._tcp.local.", RTSP, f"_corvane._sub._http._tcp.local.", f"_corvane._sub.{RTSP}"):
+        # The gateway itself, under four types, under one name, on 8080.
+        gateway = []
+        for type_ in ("_http._tcp.local.", RTSP, "_corvane._sub._http._tcp.local.", f"_corvane._sub.{RTSP}"):
             names = Collector()
-            b = ServiceBrowser(zc, type_, names)
+            gateway.append((ServiceBrowser(zc, type_, names), names))
             wait_until(f"the gateway under {type_}", lambda: names.added, timeout=10)
-            b.cancel()
-            gateway_name = [n for _, n in names.added if n.startswith("Velmora (on ")][0]
-        base_type = gateway_name.split(").", 1)[1]
-        assert zc.get_service_info(base_type, gateway_name, timeout=3000).port == 8080
+        gateway_names = {n.split(").", 1)[0] for _, names in gateway for _, n in names.added if "Studio" not in n}
+        assert len(gateway_names) == 1 and gateway_names.pop().startswith("Velmora (on ")
+        first = [n for _, n in gateway[0][1].added if n.startswith("Velmora (on ")][0]
+        assert zc.get_service_info("_http._tcp.local.", first, timeout=3000).port == 8080
 
         host.command("bonjour off SAP Studio B")
         switched_off = time.monotonic()
         wait_until("Studio B gone", lambda: found.removed, timeout=5)
         assert found.removed[0][0] - switched_off < 1.0
         browser.cancel()
-    log = exit_host(host, gw)
+        # At exit the gateway says goodbye under every type.
+        log = exit_host(host, gw)
+        wait_until("the gateway's goodbyes",
+                   lambda: all(any(n.startswith("Velmora (on ") for _, n in names.removed) for _, names in gateway),
+                   timeout=5)
+        for b, _ in gateway:
+            b.cancel()
     assert "DNSServiceRegisterReply( ThreadID = " in log
     assert state["mode"] == "APPLE"
 
@@ -193,3 +199,43 @@ def test_without_a_daemon_or_with_discovery_off_sap_and_rtsp_go_on(net, gw):
     table = host.wait_for_streams(lambda table: table[0]["rtsp"] == "1/1")
     assert table[0]["dnssd"] == "1/0"
     exit_host(host, gw, browsing=False)
+
+
+def test_dialog_shows_found_streams_waiting_then_announced_and_republishes_heard_ones(net, gw):
+    from harness.dialog_driver import Dialog
+
+    list_corvane, list_sap = 1005, 1007
+    server = SenderServer(net)
+    settings = dict(SETTINGS, ButtonCheckState={"AutoVelmora": "1"})
+    dialog = Dialog(gw, settings)
+    gw.wait_for_log(pane_line("Start stream browsing OK"))
+    sap = peer_socket(net)
+    with zeroconf_peer(net) as zc:
+        zc.register_service(service_info("Some Camera", RTSP, 554))
+        zc.register_service(service_info("Studio A", RTSP, 8554, subtype=CORVANE))
+        # Another origin and group than the sender's, or the two would be taken for twins.
+        heard = sdp("Studio B").decode("cp1252").replace(" 4711 ", " 4712 ").replace("239.69.1.2", "239.69.1.3")
+        sap.sendto(sap_packet(heard), (GROUP, SAP_PORT))
+
+        def row(list_id, name):
+            found = [r for r in dialog.rows(list_id) if r and r[0] == name]
+            return found[0] if found else None
+
+        # Found, described and waiting: grey with "W".
+        wait_until("the CORVANE row", lambda: row(list_corvane, "Studio A") and row(list_corvane, "Studio A")[1],
+                   timeout=20)
+        assert row(list_corvane, "Studio A") == ["Studio A", "10.77.0.2", "239.69.1.2/32", "W",
+                                                 "rtsp://10.77.0.2:8554/by-name/Studio A"]
+        dialog.screenshot_png("discovery-waiting")
+        assert server.raw_requests("Studio%20A")
+        # After its 35 s, AUTO announces it by SAP, and the announcement heard back marks it "A"; the
+        # heard SAP stream is republished, found back as a CORVANE row, and marked "A" under COR.
+        wait_until("the CORVANE row announced", lambda: row(list_corvane, "Studio A")[3] == "A", timeout=50)
+        wait_until("the SAP row republished", lambda: (row(list_sap, "Studio B") or [""] * 4)[3] == "A", timeout=20)
+        assert row(list_corvane, "Studio B") is not None
+        dialog.screenshot_png("discovery-announced")
+    dialog.command("syscommand", "close")
+    assert dialog.wait_until_ended() == 0
+    log = gw.log_text()
+    assert pane_line("Send SAP announce for: Studio A") in log
+    assert "thread stop failed" not in log

@@ -66,24 +66,6 @@ void RTSPWish(CHostContext& context, const CMfxString& argument, CHostAnswer& an
     }
 }
 
-// What the dialog's AUTO switch between the SAP and CORVANE lists does for each heard stream at once:
-// DNS-SD advertising switched on (quiet) and, when that succeeds, the RTSP wish.
-void AutoPublish(CHostContext& context, const CMfxString& /*argument*/, CHostAnswer& answer)
-{
-    CSingleLock lock(&context.manager->m_StreamsLock, TRUE);
-    int switched = 0;
-    for (CVelmoraStream* stream : context.manager->m_Streams) {
-        if ((stream->m_Kind & CVelmoraStream::kKindSAP) != 0 && !stream->m_BonjourWanted &&
-            context.manager->SetBonjourAdvertising(stream, TRUE, TRUE)) {
-            stream->m_RTSPWanted = 1;
-            ++switched;
-        }
-    }
-    CMfxString line;
-    line.Format(L"switched\t%d", switched);
-    answer.lines.push_back(line);
-}
-
 // "on|off <kind> <name>": DNS-SD advertising and, with it, publication on the own RTSP server, as
 // the dialog's "<" and its undo switch them (not quiet).
 void BonjourWish(CHostContext& context, const CMfxString& argument, CHostAnswer& answer)
@@ -101,6 +83,59 @@ void BonjourWish(CHostContext& context, const CMfxString& argument, CHostAnswer&
     } else {
         stream->m_RTSPWanted = 0;
     }
+}
+
+// The manager whose found streams get SAP wanted as they appear, while the switch is on.
+CVelmoraManager* g_pAutoSapManager = nullptr;
+UINT_PTR g_AutoSapTimer = 0;
+const UINT kAutoSapPeriod = 10;
+
+void CALLBACK AutoSapTimer(HWND /*window*/, UINT /*message*/, UINT_PTR /*id*/, DWORD /*time*/)
+{
+    if (g_pAutoSapManager == nullptr) {
+        return;
+    }
+    CSingleLock lock(&g_pAutoSapManager->m_StreamsLock, TRUE);
+    for (CVelmoraStream* stream : g_pAutoSapManager->m_Streams) {
+        if ((stream->m_Kind & CVelmoraStream::kKindBonjour) && !stream->m_Removed) {
+            stream->m_SAPWanted = 1;
+        }
+    }
+}
+
+// "on|off": while on, every stream found by discovery has SAP wanted from the moment it appears.
+void AutoSap(CHostContext& context, const CMfxString& argument, CHostAnswer& answer)
+{
+    if (argument != L"on" && argument != L"off") {
+        answer.error = L"on or off";
+        return;
+    }
+    if (g_AutoSapTimer != 0) {
+        KillTimer(nullptr, g_AutoSapTimer);
+        g_AutoSapTimer = 0;
+    }
+    g_pAutoSapManager = argument == L"on" ? context.manager : nullptr;
+    if (g_pAutoSapManager != nullptr) {
+        g_AutoSapTimer = SetTimer(nullptr, 0, kAutoSapPeriod, &AutoSapTimer);
+    }
+}
+
+// What the dialog's AUTO switch between the SAP and CORVANE lists does for each heard stream at once:
+// DNS-SD advertising switched on (quiet) and, when that succeeds, the RTSP wish.
+void AutoPublish(CHostContext& context, const CMfxString& /*argument*/, CHostAnswer& answer)
+{
+    CSingleLock lock(&context.manager->m_StreamsLock, TRUE);
+    int switched = 0;
+    for (CVelmoraStream* stream : context.manager->m_Streams) {
+        if ((stream->m_Kind & CVelmoraStream::kKindSAP) != 0 && !stream->m_BonjourWanted &&
+            context.manager->SetBonjourAdvertising(stream, TRUE, TRUE)) {
+            stream->m_RTSPWanted = 1;
+            ++switched;
+        }
+    }
+    CMfxString line;
+    line.Format(L"switched\t%d", switched);
+    answer.lines.push_back(line);
 }
 
 // As the dialog's remove command on the LOCAL list: withdraw, then delete.
@@ -142,10 +177,11 @@ const CHostCommand kStreamCommands[] = {
     {L"add-sdp", L"<SDP text, \\n between lines> - as the add-by-SDP dialog", &AddSdp},
     {L"sap", L"on|off <kind> <name> - switch announcing by SAP (not quiet)", &SapWish},
     {L"rtsp", L"on|off <kind> <name> - the RTSP wish alone (publication on the own RTSP server)", &RTSPWish},
-    {L"auto-publish", L"- every heard stream advertised and published, as the AUTO switch does",
-     &AutoPublish},
     {L"bonjour", L"on|off <kind> <name> - DNS-SD advertising with RTSP publication, as the dialog's < does",
      &BonjourWish},
+    {L"auto-sap", L"on|off - SAP wanted for every found stream as it appears", &AutoSap},
+    {L"auto-publish", L"- every heard stream advertised and published, as the AUTO switch does",
+     &AutoPublish},
     {L"remove", L"<kind> <name> - withdraw and delete, as the dialog's remove command", &Remove},
     {L"twins", L"- the twin links of every stream", &Twins},
     {nullptr, nullptr, nullptr},

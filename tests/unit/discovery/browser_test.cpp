@@ -4,10 +4,8 @@
 #include "discovery/ServiceThread.h"
 #include "discovery/StreamBrowser.h"
 #include "discovery/StreamInfo.h"
-#include "dnssd_fake.h"
-#include "fake_interfaces.h"
+#include "discovery_fixture.h"
 #include "gateway/VelmoraStream.h"
-#include "manager/manager_test_support.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>
@@ -27,27 +25,14 @@ bool Contains(const std::vector<std::wstring>& lines, const std::wstring& text)
                        [&](const std::wstring& line) { return line.find(text) != std::wstring::npos; });
 }
 
-class BrowserTest : public ::testing::Test
+class BrowserTest : public DiscoveryFixture
 {
 protected:
     void SetUp() override
     {
-        Reset();
-        UseFakeInterfaces();
-        g_interfaces = {{7, kEthernet, kUp, "Fake NIC"}};
-        g_addresses = {Address("10.77.0.1", 7)};
-        folder = MakeTempFolder(L"browser");
-        manager = MakeManager();
-        OpenLogIn(*manager, folder, L"dnssd_discovery_probe");
-        manager->m_BonjourMode = L"APPLE";
-        manager->m_NicIP = L"10.77.0.1";
+        StartManager(L"APPLE");
         manager->m_CorvaneManager.m_pOwner = manager.get();
         browser = &manager->m_CorvaneManager.m_StreamBrowser;
-    }
-    void TearDown() override
-    {
-        manager.reset();
-        SetInterfaceTableSource(nullptr);
     }
 
     // Init, "_rtsp" announced on interface 7: the Corvane and Zint browses.
@@ -95,8 +80,6 @@ protected:
         return reference;
     }
 
-    std::wstring folder;
-    std::unique_ptr<CVelmoraManager> manager;
     Corvane::CStreamBrowser* browser = nullptr;
     DNSServiceRef corvane = nullptr;
     DNSServiceRef zint = nullptr;

@@ -103,7 +103,8 @@ TEST(DescribeReply, ContentLengthSpellings)
 {
     for (const char* field : {"content-length: 8", "CONTENT-LENGTH:8", "Content-Length \t:  8"}) {
         CDescribeReply reply;
-        Add(reply, Reply("200 OK", "Content-Type: application/sdp\r\n" + std::string(field) + "\r\n", "v=0\ns=x"));
+        Add(reply,
+            Reply("200 OK", "Content-Type: application/sdp\r\n" + std::string(field) + "\r\n", "v=0\ns=x"));
         EXPECT_FALSE(reply.IsAccepted(false)) << field;
         Add(reply, "\n");
         EXPECT_TRUE(reply.IsAccepted(false)) << field;

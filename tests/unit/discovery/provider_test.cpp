@@ -2,9 +2,7 @@
 // against the DNS-SD fake.
 #include "discovery/CorvaneManager.h"
 #include "dnssd/responder.h"
-#include "dnssd_fake.h"
-#include "fake_interfaces.h"
-#include "manager/manager_test_support.h"
+#include "discovery_fixture.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>
@@ -24,35 +22,15 @@ size_t Count(const std::vector<std::wstring>& lines, const std::wstring& text)
     }));
 }
 
-class DiscoveryTest : public ::testing::Test
+class DiscoveryTest : public DiscoveryFixture
 {
 protected:
-    void SetUp() override
-    {
-        Reset();
-        SetDaemonReady(true);
-        UseFakeInterfaces();
-        g_interfaces = {{7, kEthernet, kUp, "Fake NIC"}};
-        g_addresses = {Address("10.77.0.1", 7)};
-        folder = MakeTempFolder(L"provider");
-        manager = MakeManager();
-        OpenLogIn(*manager, folder, L"dnssd_discovery_probe");
-        manager->m_NicIP = L"10.77.0.1";
-    }
-    void TearDown() override
-    {
-        manager.reset();
-        SetInterfaceTableSource(nullptr);
-    }
     Corvane::CStreamProvider& Provider() { return manager->m_CorvaneManager.m_StreamProvider; }
-
-    std::wstring folder;
-    std::unique_ptr<CVelmoraManager> manager;
 };
 
 TEST_F(DiscoveryTest, TheGatewayAndItsStreamsAreRegisteredAndWithdrawnOnce)
 {
-    manager->m_BonjourMode = L"APPLE";
+    StartManager(L"APPLE");
     // Before Init (as after a failed chain) nothing is registered.
     DWORD handle = 7;
     EXPECT_FALSE(Provider().RegisterStream(handle, 8554, L"10.77.0.1", L"Studio B", kStreamType));
@@ -112,7 +90,7 @@ TEST_F(DiscoveryTest, TheGatewayAndItsStreamsAreRegisteredAndWithdrawnOnce)
 
 TEST_F(DiscoveryTest, AFailedRegistrationFailsTheChainButTheOthersStay)
 {
-    manager->m_BonjourMode = L"APPLE";
+    StartManager(L"APPLE");
     FailNext("Register", kDNSServiceErr_NameConflict);
     EXPECT_FALSE(manager->m_CorvaneManager.Init(manager.get()));
     manager->m_CorvaneManager.Exit();
@@ -130,9 +108,8 @@ TEST_F(DiscoveryTest, WithoutADaemonOrWithDiscoveryOffEveryStepFails)
         bool daemonReady;
     };
     for (const Case& c : {Case{L"", true}, Case{L"APPLE", false}}) {
-        manager = MakeManager();
-        OpenLogIn(*manager, folder = MakeTempFolder(L"off"), L"dnssd_discovery_probe");
-        manager->m_BonjourMode = c.mode;
+        manager.reset();
+        StartManager(c.mode);
         SetDaemonReady(c.daemonReady);
         CCorvaneManager& discovery = manager->m_CorvaneManager;
         EXPECT_FALSE(discovery.Init(manager.get()));
