@@ -29,8 +29,14 @@ void CLogtextItem::Measure(CDC* pDC, CRect& running)
 
 CLogtext::CLogtext(int maxLines) : m_MaxLines(std::max(maxLines, 1))
 {
-    m_Font.CreateFont(-12, 0, 0, 0, FW_LIGHT, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                      CLIP_DEFAULT_PRECIS, PROOF_QUALITY, FF_MODERN | DEFAULT_PITCH, L"Courier New");
+    // 12 pixels at 96 dots per inch, larger on a finer screen.
+    HDC hScreen = ::GetDC(nullptr);
+    const int dpi = hScreen != nullptr ? ::GetDeviceCaps(hScreen, LOGPIXELSY) : 96;
+    if (hScreen != nullptr)
+        ::ReleaseDC(nullptr, hScreen);
+    m_Font.CreateFont(-::MulDiv(12, dpi > 0 ? dpi : 96, 96), 0, 0, 0, FW_LIGHT, FALSE, FALSE, FALSE,
+                      DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, PROOF_QUALITY,
+                      FF_MODERN | DEFAULT_PITCH, L"Courier New");
 }
 
 CLogtext::~CLogtext()

@@ -80,16 +80,30 @@ TEST_F(TableList, TheListViewFollowsTheTable)
     EXPECT_EQ(list.SetCell(IDS_MULTICAST, first, L"239.9.9.9"), 0);
     EXPECT_EQ(Text(0, 2), L"written around the table");
 
-    // Updating again keeps the items (and their selection) in place.
+    // Updating again keeps the items (and their selection) in place, and leaves the items of
+    // unchanged rows alone; a row changed by AddCell is written again.
     list.SetItemState(1, LVIS_SELECTED, LVIS_SELECTED);
     list.UpdateFromTable();
     EXPECT_EQ(list.GetItemCount(), 2);
     EXPECT_EQ(list.GetItemState(1, LVIS_SELECTED), static_cast<UINT>(LVIS_SELECTED));
+    EXPECT_EQ(Text(0, 2), L"written around the table");
+    EXPECT_EQ(list.AddCell(IDS_ORIGIN, first, L"10.0.0.9"), 1);
+    list.UpdateFromTable();
     EXPECT_EQ(Text(0, 2), L"239.9.9.9");
+    EXPECT_EQ(Text(0, 1), L"10.0.0.9");
+
+    // Sorted behind the table's back, the rows still reach their items.
+    list.SetSortColumn(-1);
+    list.SortItems(CMfxListCtrl::CompareFunc, reinterpret_cast<DWORD_PTR>(&list));
+    EXPECT_EQ(list.GetItemKey(0), key2);
+    EXPECT_EQ(list.SetCell(IDS_MULTICAST, first, L"239.7.7.7"), 1);
+    EXPECT_EQ(Text(1, 2), L"239.7.7.7");
 
     EXPECT_EQ(list.DeleteLine(first), 1);
     ASSERT_EQ(list.GetItemCount(), 1);
     EXPECT_EQ(list.GetItemKey(0), key2);
+    EXPECT_EQ(list.SetCell(IDS_MULTICAST, list.FindLine(key2), L"239.8.8.8"), 1);
+    EXPECT_EQ(Text(0, 2), L"239.8.8.8");
 }
 
 TEST_F(TableList, CellsShowTrimmedTextWithSeparatorsAsSpaces)
