@@ -195,6 +195,39 @@ TEST_F(TableList, DisabledRowsCannotBeSelected)
     EXPECT_EQ(list.GetItemState(0, LVIS_DISABLED), 0u);
 }
 
+TEST_F(TableList, KeysMoveTheFocusPastDisabledRows)
+{
+    // Rows 0..5; rows 0, 2, 3 and 5 are disabled.
+    std::vector<int> lines;
+    for (const wchar_t* name : {L"a", L"b", L"c", L"d", L"e", L"f"})
+        lines.push_back(Row(nullptr, name, L"", L"", L""));
+    for (int disabled : {0, 2, 3, 5})
+        list.SetLineEnabled(lines[static_cast<size_t>(disabled)], FALSE);
+    list.UpdateFromTable();
+    struct Step
+    {
+        int from;
+        UINT key;
+        int to;
+    };
+    const Step steps[] = {
+        {1, VK_DOWN, 4}, {4, VK_UP, 1},   {4, VK_DOWN, 4},  {1, VK_UP, 1},    {4, VK_HOME, 1},
+        {1, VK_END, 4},  {1, VK_NEXT, 4}, {4, VK_PRIOR, 1}, {-1, VK_DOWN, 1}, {-1, VK_END, 4},
+    };
+    for (const Step& step : steps) {
+        list.SetItemState(-1, 0, LVIS_SELECTED | LVIS_FOCUSED);
+        if (step.from >= 0)
+            list.SetItemState(step.from, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+        list.SendMessage(WM_KEYDOWN, step.key, 1);
+        PumpMessages();
+        const int focused = list.GetNextItem(-1, LVNI_FOCUSED);
+        EXPECT_EQ(focused, step.to) << "key " << step.key << " from " << step.from;
+        EXPECT_EQ(list.GetNextItem(-1, LVNI_SELECTED), step.to)
+            << "key " << step.key << " from " << step.from;
+        EXPECT_EQ(list.GetNextItem(step.to, LVNI_SELECTED), -1) << "one row selected";
+    }
+}
+
 TEST_F(TableList, TheSelectionTextHasTheHeaderAndTheSelectedRows)
 {
     Row(key1, L"alpha", L"10.0.0.1", L"239.1.1.1", L"A");
