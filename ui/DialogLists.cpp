@@ -11,6 +11,9 @@ void* KeyPointer(DWORD key)
     return reinterpret_cast<void*>(static_cast<UINT_PTR>(key));
 }
 
+// More changed rows than this in one list are drawn together after the refresh.
+const size_t kBulkRows = 16;
+
 const StreamRules::ListId kLists[] = {StreamRules::kListCorvane, StreamRules::kListSap,
                                       StreamRules::kListLocal};
 
@@ -78,30 +81,21 @@ int CDialogLists::Refresh(CDialogStreamTable& table, const StreamRules::AutoSwit
     table.ReadStreams(streams);
     const ULONGLONG now = table.GetNow();
 
-    int changed = 0;
-    bool listChanged[StreamRules::kListCount] = {};
-    bool reorder[StreamRules::kListCount] = {};
-
-    // Rows of streams that left the table, or no longer pass their list's test, go.
+    // First what changes, without touching a list: the rows that go, the rows to show anew.
     std::unordered_set<DWORD> listed;
     listed.reserve(streams.size());
     for (const StreamFacts& stream : streams) {
         if (StreamRules::IsListed(stream, now))
             listed.insert(stream.key);
     }
+    std::vector<DWORD> leaving[StreamRules::kListCount];
     for (StreamRules::ListId id : kLists) {
-        for (auto row = m_Rows[id].begin(); row != m_Rows[id].end();) {
-            if (listed.count(row->first) != 0) {
-                ++row;
-                continue;
-            }
-            List(id).DeleteLine(row->second.line);
-            row = m_Rows[id].erase(row);
-            listChanged[id] = true;
-            ++changed;
+        for (const auto& row : m_Rows[id]) {
+            if (listed.count(row.first) == 0)
+                leaving[id].push_back(row.first);
         }
     }
-
+    std::vector<StreamRules::RowPlan> plans[StreamRules::kListCount];
     for (const StreamFacts& stream : streams) {
         if (listed.count(stream.key) == 0)
             continue;
@@ -110,22 +104,42 @@ int CDialogLists::Refresh(CDialogStreamTable& table, const StreamRules::AutoSwit
         StreamFacts switched;
         if (RunAutoActions(table, plan.key, plan.autoActions) && table.ReadStream(plan.key, switched))
             plan = StreamRules::PlanRow(switched, now, autoSwitches);
+        if (plan.list == StreamRules::kListNone)
+            continue;
         auto known = m_Rows[plan.list].find(plan.key);
         if (known != m_Rows[plan.list].end() && known->second.cells == plan.cells &&
             known->second.enabled == plan.enabled)
             continue;
-        reorder[plan.list] = Apply(plan) || reorder[plan.list];
-        listChanged[plan.list] = true;
-        ++changed;
+        plans[plan.list].push_back(std::move(plan));
     }
 
-    // List items are updated in place, so selected streams stay selected.
+    int changed = 0;
     for (StreamRules::ListId id : kLists) {
-        if (!listChanged[id])
+        const size_t count = leaving[id].size() + plans[id].size();
+        if (count == 0)
             continue;
-        List(id).UpdateFromTable();
-        if (reorder[id])
-            List(id).Sort();
+        changed += static_cast<int>(count);
+        CMfxListCtrl& list = List(id);
+        // Many changes at once are drawn once, at the end, not row by row.
+        const bool bulk = count > kBulkRows;
+        if (bulk)
+            list.SetRedraw(FALSE);
+        for (DWORD key : leaving[id]) {
+            auto row = m_Rows[id].find(key);
+            list.DeleteLine(row->second.line);
+            m_Rows[id].erase(row);
+        }
+        bool reorder = false;
+        for (const StreamRules::RowPlan& plan : plans[id])
+            reorder = Apply(plan) || reorder;
+        // List items are updated in place, so selected streams stay selected.
+        list.UpdateFromTable();
+        if (reorder)
+            list.Sort();
+        if (bulk) {
+            list.SetRedraw(TRUE);
+            list.Invalidate();
+        }
     }
     return changed;
 }
