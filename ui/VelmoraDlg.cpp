@@ -13,12 +13,15 @@ const CVelmoraOwnerAccess kOwnerAccess = {
     [](CVelmoraDlg* pOwner) -> HWND { return pOwner->m_hWnd; },
     [](CVelmoraDlg* pOwner) -> HWND { return pOwner->GetLogPane().m_hWnd; },
     [](CVelmoraDlg* pOwner, const CMfxString& line, COLORREF colour) {
-        pOwner->GetLogPane().AddText(line, colour);
+        // A burst of lines (a burst of announcements) is shown with one update of the pane.
+        pOwner->GetLogPane().AddTextLater(line, colour);
     },
 };
 
 // Posted to itself by the dialog: the pending refresh runs.
 const UINT kRefreshListsMessage = WM_APP + 1;
+// The dialog's timer that runs a pending refresh later.
+const UINT_PTR kRefreshTimer = 0x5246;
 
 bool IsBlank(const CString& text)
 {
@@ -53,6 +56,7 @@ ON_WM_GETMINMAXINFO()
 ON_WM_DESTROY()
 ON_BN_CLICKED(IDC_REFRESH, &CVelmoraDlg::OnRefreshRequest)
 ON_MESSAGE(kRefreshListsMessage, &CVelmoraDlg::OnRefreshLists)
+ON_WM_TIMER()
 ON_NOTIFY(NM_DBLCLK, IDC_LIST_CORVANE, &CVelmoraDlg::OnNMDblclkListCorvane)
 ON_NOTIFY(NM_DBLCLK, IDC_LIST_SAP, &CVelmoraDlg::OnNMDblclkListSap)
 ON_NOTIFY(NM_DBLCLK, IDC_LIST_LOCAL, &CVelmoraDlg::OnNMDblclkListLocal)
@@ -122,7 +126,7 @@ BOOL CVelmoraDlg::OnInitDialog()
     // and the first layout pass below fits the controls into the real client rectangle.
     CRect templateClient(0, 0, kTemplateWidth, kTemplateHeight);
     ::MapDialogRect(m_hWnd, &templateClient);
-    m_InitialClientRect = templateClient;
+    m_TemplateClientRect = templateClient;
     CRect templateWindow = templateClient;
     ::AdjustWindowRectEx(&templateWindow, GetStyle(), FALSE, GetExStyle());
     // Never larger than the work area of the window's screen as the minimum size.
@@ -283,17 +287,22 @@ void CVelmoraDlg::OnSize(UINT nType, int, int)
 
 void CVelmoraDlg::LayoutControls()
 {
+    // Every pass places the controls afresh from the template's places: a window larger than the
+    // template shares out the extra room by the layout table; one smaller (a screen too small for the
+    // template) first shrinks the template to it, so that every control stays inside.
     CRect client;
     GetClientRect(&client);
-    const int dW = client.Width() - m_InitialClientRect.Width();
-    const int dH = client.Height() - m_InitialClientRect.Height();
-    for (const DialogLayout::Step& step : DialogLayout::Steps(dW, dH)) {
+    const int dW = client.Width() - m_TemplateClientRect.Width();
+    const int dH = client.Height() - m_TemplateClientRect.Height();
+    m_LayoutRecords.BeginPass(
+        dW < 0 ? static_cast<double>(client.Width()) / m_TemplateClientRect.Width() : 1.0,
+        dH < 0 ? static_cast<double>(client.Height()) / m_TemplateClientRect.Height() : 1.0);
+    for (const DialogLayout::Step& step : DialogLayout::Steps(std::max(dW, 0), std::max(dH, 0))) {
         HWND hControl =
             step.control == DialogLayout::kLogPane ? m_WndLogText.m_hWnd : ::GetDlgItem(m_hWnd, step.control);
         if (hControl != nullptr)
             LayoutControl(hControl, step.moveX, step.moveY, step.growWidth, step.growHeight);
     }
-    m_InitialClientRect = client;
 }
 
 void CVelmoraDlg::LayoutControl(HWND hControl, double moveX, double moveY, double growWidth,
@@ -366,8 +375,23 @@ void CVelmoraDlg::OnRefreshRequest()
     if (m_RefreshPending)
         return;
     m_RefreshPending = true;
-    // Behind the requests already queued: one refresh takes them all in.
-    PostMessage(kRefreshListsMessage);
+    const DWORD since = ::GetTickCount() - m_LastRefreshEnd;
+    if (since < kRefreshIntervalMs)
+        SetTimer(kRefreshTimer, kRefreshIntervalMs - since, nullptr);
+    else
+        PostMessage(
+            kRefreshListsMessage); // behind the requests already queued: one refresh takes them all in
+}
+
+void CVelmoraDlg::OnTimer(UINT_PTR nIDEvent)
+{
+    if (nIDEvent != kRefreshTimer) {
+        Default();
+        return;
+    }
+    KillTimer(kRefreshTimer);
+    if (m_RefreshPending)
+        PostMessage(kRefreshListsMessage);
 }
 
 LRESULT CVelmoraDlg::OnRefreshLists(WPARAM, LPARAM)
@@ -381,6 +405,7 @@ void CVelmoraDlg::UpdateLists()
     // Cleared first: a change after the table is read asks for a refresh of its own.
     m_RefreshPending = false;
     m_Lists.Refresh(m_StreamTable, ReadAutoSwitches());
+    m_LastRefreshEnd = ::GetTickCount();
 }
 
 std::vector<DWORD> CVelmoraDlg::SelectedKeys(CMfxListCtrl& list)

@@ -46,9 +46,12 @@ protected:
 
     // Lists and commands. A refresh request (the hidden button's command, posted by the gateway for
     // every change of the table) only marks a refresh as pending; requests that arrive while one is
-    // pending are merged into it.
+    // pending are merged into it. A pending refresh runs at once, but no sooner than
+    // kRefreshIntervalMs after the end of the last one, so that a flood of changes (a burst of
+    // announcements) leaves the thread time to take them in.
     afx_msg void OnRefreshRequest();
     afx_msg LRESULT OnRefreshLists(WPARAM, LPARAM);
+    afx_msg void OnTimer(UINT_PTR nIDEvent);
     void UpdateLists();
     afx_msg void OnNMDblclkListCorvane(NMHDR* pNMHDR, LRESULT* pResult);
     afx_msg void OnNMDblclkListSap(NMHDR* pNMHDR, LRESULT* pResult);
@@ -86,7 +89,7 @@ private:
 
     CWindowPlacement m_WindowPlacement;
     HICON m_hIcon;
-    CRect m_InitialClientRect;
+    CRect m_TemplateClientRect;
     CSize m_MinTrackSize;
     bool m_LayoutReady = false;
     CLayoutRecords m_LayoutRecords;
@@ -97,6 +100,8 @@ private:
     CMfxListCtrl m_ListLocal;
     CDialogLists m_Lists;
     bool m_RefreshPending = false;
+    DWORD m_LastRefreshEnd = 0; // tick count
+    static const DWORD kRefreshIntervalMs = 200;
     CWndLogText m_WndLogText;
     CVelmoraManager m_Manager;
     CManagerStreamTable m_StreamTable;

@@ -647,6 +647,23 @@ TEST(ResizeLayout, EmptyRectanglesAreNotMoved)
     EXPECT_EQ(moved.right, 18);
 }
 
+TEST(ResizeLayout, APassStartsFromTheFirstPlacesScaledDownForASmallWindow)
+{
+    CLayoutRecords records;
+    RECT moved;
+    // A window 80 % of the template's width: the places shrink to it, then the steps move them.
+    records.BeginPass(0.8, 1.0);
+    EXPECT_TRUE(records.Apply(1, RECT{500, 24, 636, 224}, 0, 0, 0, 0, moved));
+    EXPECT_EQ(moved.left, 400);
+    EXPECT_EQ(moved.right, 508);
+    EXPECT_EQ(moved.bottom, 224);
+    // Back to the template's size and 30 wider: as if the small window had never been.
+    records.BeginPass(1.0, 1.0);
+    EXPECT_TRUE(records.Apply(1, RECT{0, 0, 0, 0}, 20, 0, 10, 0, moved));
+    EXPECT_EQ(moved.left, 520);
+    EXPECT_EQ(moved.right, 666);
+}
+
 // --- window placement text -----------------------------------------------------------------------
 
 TEST(WindowPlacementText, MaximizedWindowRoundTrip)
