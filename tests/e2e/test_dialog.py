@@ -34,8 +34,9 @@ def add_sdp_stream(dialog, name):
     dialog.command("find-window", "Add SDP Stream")
     dialog.command("settext", "Add SDP Stream", EDIT_SDP, sdp_text(name).replace("\r", "\\r").replace("\n", "\\n"))
     dialog.command("click", 1, "Add SDP Stream")
+    # The multicast address shows once the gateway's next tick has read the SDP.
     return wait_until(f"a LOCAL row for {name}",
-                    lambda: [r for r in dialog.rows(LIST_LOCAL) if r and r[0] == name])[0]
+                    lambda: [r for r in dialog.rows(LIST_LOCAL) if r and r[0] == name and r[1]])[0]
 
 
 def test_sdp_stream_added_in_the_dialog_is_announced_by_sap(net, gw):
