@@ -186,11 +186,12 @@ def assert_inside(dialog, what):
 def test_every_control_lies_inside_the_dialog_at_every_dpi(net, dpi):
     """On the 1280 x 1024 display at 96, 120 and 144 dots per inch (a prefix of its own for each but
     96): every control inside the client area, as opened and maximized; columns scaled; a picture of
-    each kept. Hiding a column takes it out of what the row reader gives."""
+    each kept. Hiding a column takes it out of what the row reader gives. The window placement was
+    saved at 96 DPI."""
     side = wine.WineSide(net.gw, slot="gw" if dpi == 96 else f"gw-dpi{dpi}", dpi=None if dpi == 96 else dpi)
     try:
         side.start_server()
-        dialog = Dialog(side, SETTINGS)
+        dialog = Dialog(side, dict(SETTINGS, WindowState={"WindowPlacement": "0,1,-1,-1,-1,-1,20,10,1020,610"}))
         side.wait_for_log(pane_line("Start SAP listening OK"))
         assert dialog.column_width(LIST_SAP, 0) == 80 * dpi // 96, "column widths follow the DPI"
         peer = peer_socket(net)
