@@ -27,6 +27,32 @@ CDialog::CDialog(UINT nIDTemplate, CWnd* pParentWnd)
 
 CDialog::~CDialog() = default;
 
+namespace {
+
+// A modal dialog opens centred on its owner's window, kept inside the work area of the owner's screen.
+void CenterOnOwner(HWND hWnd, HWND hOwner)
+{
+    RECT owner, dialog;
+    if (::IsIconic(hOwner) || !::GetWindowRect(hOwner, &owner) || !::GetWindowRect(hWnd, &dialog))
+        return;
+    const int width = dialog.right - dialog.left;
+    const int height = dialog.bottom - dialog.top;
+    int left = owner.left + (owner.right - owner.left - width) / 2;
+    int top = owner.top + (owner.bottom - owner.top - height) / 2;
+    MONITORINFO monitor = {};
+    monitor.cbSize = sizeof(monitor);
+    if (::GetMonitorInfoW(::MonitorFromWindow(hOwner, MONITOR_DEFAULTTONEAREST), &monitor)) {
+        const RECT& work = monitor.rcWork;
+        left = left + width > work.right ? work.right - width : left;
+        top = top + height > work.bottom ? work.bottom - height : top;
+        left = left < work.left ? work.left : left;
+        top = top < work.top ? work.top : top;
+    }
+    ::SetWindowPos(hWnd, nullptr, left, top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+} // namespace
+
 INT_PTR CDialog::DoModal()
 {
     if (m_hWnd != nullptr)
@@ -56,6 +82,8 @@ INT_PTR CDialog::DoModal()
     HWND hWnd = ::CreateDialogIndirectParamW(hInstance, pTemplate, hWndParent, AfxDlgProc, 0);
     AfxUnhookWindowCreate();
     if (hWnd != nullptr) {
+        if (hWndTop != nullptr)
+            CenterOnOwner(hWnd, hWndTop);
         RunModalLoop();
         // Hidden before the parent takes input again, so that the parent becomes active.
         ::SetWindowPos(hWnd, nullptr, 0, 0, 0, 0,

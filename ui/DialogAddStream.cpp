@@ -2,6 +2,17 @@
 
 #include "res/resource.h"
 
+namespace {
+
+// The dialog manager's way of moving the focus to a control (its text selected), as Tab does.
+void FocusControl(CWnd& dialog, int id)
+{
+    if (HWND hControl = ::GetDlgItem(dialog.m_hWnd, id))
+        dialog.SendMessage(WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(hControl), TRUE);
+}
+
+} // namespace
+
 // ---------------------------------------------------------------------------------------------
 // CDialogAddRTSPStream
 
@@ -16,6 +27,13 @@ void CDialogAddRTSPStream::DoDataExchange(CDataExchange* pDX)
 {
     CDialogEx::DoDataExchange(pDX);
     DDX_Text(pDX, IDC_EDIT_URL, m_URL);
+}
+
+BOOL CDialogAddRTSPStream::OnInitDialog()
+{
+    CDialogEx::OnInitDialog();
+    FocusControl(*this, IDC_EDIT_URL);
+    return FALSE; // the focus is set
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -54,5 +72,6 @@ BOOL CDialogAddSDPStream::OnInitDialog()
         title += m_StreamName;
         SetWindowText(title.GetString());
     }
-    return TRUE;
+    FocusControl(*this, IDC_EDIT_SDP);
+    return FALSE; // the focus is set
 }

@@ -18,6 +18,8 @@ public:
 
 protected:
     void DoDataExchange(CDataExchange* pDX) override;
+    // The focus starts in the edit, so that typing goes there at once.
+    BOOL OnInitDialog() override;
 
     DECLARE_MESSAGE_MAP()
 };
@@ -40,8 +42,8 @@ public:
 protected:
     void DoDataExchange(CDataExchange* pDX) override;
     // Fills the edit; makes it read-only when asked (its text can still be selected and copied);
-    // titles the dialog with the stream's name. OK (the class library's) takes the text back and
-    // ends with OK, read-only or not: the caller decides what changes.
+    // titles the dialog with the stream's name; the focus starts in the edit. OK (the class library's) takes
+    // the text back and ends with OK, read-only or not: the caller decides what changes.
     BOOL OnInitDialog() override;
 
     DECLARE_MESSAGE_MAP()

@@ -31,16 +31,30 @@ std::vector<Step> Steps(int dW, int dH)
 
 } // namespace DialogLayout
 
+void CLayoutRecords::Scale(Record& record) const
+{
+    record.left = record.first.left * m_ScaleX;
+    record.right = record.first.right * m_ScaleX;
+    record.top = record.first.top * m_ScaleY;
+    record.bottom = record.first.bottom * m_ScaleY;
+}
+
+void CLayoutRecords::BeginPass(double scaleX, double scaleY)
+{
+    m_ScaleX = scaleX;
+    m_ScaleY = scaleY;
+    for (auto& entry : m_Records)
+        Scale(entry.second);
+}
+
 BOOL CLayoutRecords::Apply(UINT_PTR key, const RECT& current, double moveX, double moveY, double growWidth,
                            double growHeight, RECT& moveTo)
 {
     auto found = m_Records.find(key);
-    if (found == m_Records.end())
-        found =
-            m_Records
-                .emplace(key, Record{static_cast<double>(current.left), static_cast<double>(current.top),
-                                     static_cast<double>(current.right), static_cast<double>(current.bottom)})
-                .first;
+    if (found == m_Records.end()) {
+        found = m_Records.emplace(key, Record{0, 0, 0, 0, current}).first;
+        Scale(found->second);
+    }
     Record& record = found->second;
     record.left += moveX;
     record.top += moveY;

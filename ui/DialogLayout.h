@@ -35,6 +35,10 @@ std::vector<Step> Steps(int dW, int dH);
 class CLayoutRecords
 {
 public:
+    // Starts a pass that places every control afresh from its first place, its horizontal and vertical
+    // coordinates first multiplied by the scales (below 1 where the window is smaller than the
+    // template: a screen too small for it), then moved by the pass's steps.
+    void BeginPass(double scaleX, double scaleY);
     // Moves the control's exact place (taken from `current`, its rectangle in client coordinates, on
     // its first layout) and gives its new pixel rectangle, truncated toward zero. FALSE when that
     // rectangle is empty (the control is then not to be moved).
@@ -45,6 +49,11 @@ private:
     struct Record
     {
         double left, top, right, bottom;
+        RECT first;
     };
+    void Scale(Record& record) const;
+
     std::map<UINT_PTR, Record> m_Records;
+    double m_ScaleX = 1.0;
+    double m_ScaleY = 1.0;
 };

@@ -226,11 +226,16 @@ BOOL CGDIDrawStreamGUI::ScaleBitmapHighQuality(CImage& source, CImage& destinati
 void CGDIDrawStreamGUI::DrawScaledImage(CDC* pDC, const RECT& target)
 {
     const int targetWidth = target.right - target.left;
-    if (pDC == nullptr || m_Unscaled.IsNull() || m_Unscaled.GetWidth() <= 0 || targetWidth <= 0)
+    const int targetHeight = target.bottom - target.top;
+    if (pDC == nullptr || m_Unscaled.IsNull() || m_Unscaled.GetWidth() <= 0 || m_Unscaled.GetHeight() <= 0 ||
+        targetWidth <= 0 || targetHeight <= 0)
         return;
-    // Rounded to a float in memory, so that equal widths compare equal (no excess precision).
-    volatile float rounded = static_cast<float>(targetWidth) / static_cast<float>(m_Unscaled.GetWidth());
-    const float scale = rounded;
+    // The smaller of the two scales: the whole picture fits the target. Rounded to a float in memory,
+    // so that equal sizes compare equal (no excess precision).
+    volatile float widthScale = static_cast<float>(targetWidth) / static_cast<float>(m_Unscaled.GetWidth());
+    volatile float heightScale =
+        static_cast<float>(targetHeight) / static_cast<float>(m_Unscaled.GetHeight());
+    const float scale = widthScale < heightScale ? widthScale : heightScale;
     if (scale != m_Scale) {
         m_Scale = scale;
         ++m_RescaleCount;

@@ -294,6 +294,7 @@ void CListBase::ShowColumn(int nColumn, bool bShow)
                     RefreshColumnCells(first);
             }
         }
+        RepaintAll();
         return;
     }
     if (column.bShown)
@@ -324,6 +325,16 @@ void CListBase::ShowColumn(int nColumn, bool bShow)
             RefreshColumnCells(PhysicalToLogical(1));
     }
     Raw(LVM_SETCOLUMNWIDTH, physical, MAKELPARAM(column.nWidth & 0xFFFF, 0));
+    RepaintAll();
+}
+
+void CListBase::RepaintAll()
+{
+    // The control repaints only what it thinks moved: with the columns reordered, the cells drawn
+    // here under another header would stay until something else repainted them.
+    if (CHeaderCtrl* pHeader = GetHeader())
+        ::InvalidateRect(pHeader->m_hWnd, nullptr, TRUE);
+    ::InvalidateRect(m_pListCtrl->m_hWnd, nullptr, TRUE);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -138,6 +138,10 @@ protected:
     void OnLButtonUp(UINT nFlags, CPoint point);
     void OnMouseMove(UINT nFlags, CPoint point);
     void OnKeyDown(UINT nChar, UINT nRepCnt, UINT nFlags);
+    // Arrow keys, Home, End, PgUp and PgDn that would land on a disabled row move the focus and the
+    // selection on to the next enabled row that way instead. False when the control's own handling
+    // is right.
+    bool MoveFocusPastDisabledRows(UINT nChar);
     void OnKeyUp(UINT nChar, UINT nRepCnt, UINT nFlags);
     void OnDestroy();
     void OnContextMenu(CWnd* pWnd, CPoint point);
@@ -173,6 +177,8 @@ private:
 
     // Header and drawing helpers.
     CHeaderCtrl* GetHeader() const;
+    // Invalidates the whole list and its header.
+    void RepaintAll();
     // A header item's rectangle in the list's client coordinates.
     bool GetHeaderItemRect(int nPhysical, RECT* pRect) const;
     void SetFirstColumnFormat(int fmt);

@@ -350,7 +350,78 @@ void CListBase::OnKeyDown(UINT nChar, UINT, UINT)
         }
         return;
     }
+    if (MoveFocusPastDisabledRows(nChar))
+        return;
     m_pListCtrl->Default();
+}
+
+bool CListBase::MoveFocusPastDisabledRows(UINT nChar)
+{
+    const int count = static_cast<int>(Raw(LVM_GETITEMCOUNT, 0, 0));
+    if (count <= 0)
+        return false;
+    const auto disabled = [this](int nItem) {
+        return (Raw(LVM_GETITEMSTATE, static_cast<WPARAM>(nItem), LVIS_DISABLED) & LVIS_DISABLED) != 0;
+    };
+    const int focus = static_cast<int>(Raw(LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_FOCUSED));
+    const int page = std::max(1, static_cast<int>(Raw(LVM_GETCOUNTPERPAGE, 0, 0)) - 1);
+    // Where the control would go, and which way to look from there for an enabled row.
+    int target;
+    int step;
+    switch (nChar) {
+    case VK_DOWN:
+        target = focus < 0 ? 0 : std::min(focus + 1, count - 1);
+        step = 1;
+        break;
+    case VK_UP:
+        target = focus < 0 ? 0 : std::max(focus - 1, 0);
+        step = focus < 0 ? 1 : -1;
+        break;
+    case VK_HOME:
+        target = 0;
+        step = 1;
+        break;
+    case VK_END:
+        target = count - 1;
+        step = -1;
+        break;
+    case VK_NEXT:
+        target = std::min(std::max(focus, 0) + page, count - 1);
+        step = 1;
+        break;
+    case VK_PRIOR:
+        target = std::max(focus - page, 0);
+        step = -1;
+        break;
+    default:
+        return false;
+    }
+    if (!disabled(target))
+        return false; // the control's own move
+    // The next enabled row that way; at the end of the list, the nearest one the other way (for a
+    // page, between the target and the focus first).
+    int found = -1;
+    for (int nItem = target; nItem >= 0 && nItem < count && found < 0; nItem += step) {
+        if (!disabled(nItem))
+            found = nItem;
+    }
+    for (int nItem = target - step; nItem >= 0 && nItem < count && found < 0 && nItem != focus;
+         nItem -= step) {
+        if (!disabled(nItem))
+            found = nItem;
+    }
+    if (found < 0 || found == focus)
+        return true; // nowhere to go: the focus and the selection stay
+    LVITEMW item = {};
+    item.stateMask = LVIS_SELECTED;
+    item.state = 0;
+    m_pListCtrl->SendMessage(LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&item));
+    item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+    item.state = LVIS_SELECTED | LVIS_FOCUSED;
+    m_pListCtrl->SendMessage(LVM_SETITEMSTATE, static_cast<WPARAM>(found), reinterpret_cast<LPARAM>(&item));
+    Raw(LVM_SETSELECTIONMARK, 0, found);
+    Raw(LVM_ENSUREVISIBLE, static_cast<WPARAM>(found), FALSE);
+    return true;
 }
 
 void CListBase::OnKeyUp(UINT nChar, UINT, UINT)

@@ -29,8 +29,14 @@ void CLogtextItem::Measure(CDC* pDC, CRect& running)
 
 CLogtext::CLogtext(int maxLines) : m_MaxLines(std::max(maxLines, 1))
 {
-    m_Font.CreateFont(-12, 0, 0, 0, FW_LIGHT, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                      CLIP_DEFAULT_PRECIS, PROOF_QUALITY, FF_MODERN | DEFAULT_PITCH, L"Courier New");
+    // 12 pixels at 96 dots per inch, larger on a finer screen.
+    HDC hScreen = ::GetDC(nullptr);
+    const int dpi = hScreen != nullptr ? ::GetDeviceCaps(hScreen, LOGPIXELSY) : 96;
+    if (hScreen != nullptr)
+        ::ReleaseDC(nullptr, hScreen);
+    m_Font.CreateFont(-::MulDiv(12, dpi > 0 ? dpi : 96, 96), 0, 0, 0, FW_LIGHT, FALSE, FALSE, FALSE,
+                      DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, PROOF_QUALITY,
+                      FF_MODERN | DEFAULT_PITCH, L"Courier New");
 }
 
 CLogtext::~CLogtext()
@@ -184,11 +190,22 @@ int LogScroll::RequestedPosition(UINT request, const SCROLLINFO& info)
 // ---------------------------------------------------------------------------------------------
 // CWndLogText
 
+namespace {
+
+// Posted by the pane to itself: lines added later are to be shown.
+const UINT kFollowLinesMessage = WM_APP + 7;
+const UINT_PTR kFollowTimer = 1;
+const DWORD kFollowIntervalMs = 200;
+
+} // namespace
+
 BEGIN_MESSAGE_MAP(CWndLogText, CWnd)
 ON_WM_PAINT()
 ON_WM_SIZE()
 ON_WM_HSCROLL()
 ON_WM_VSCROLL()
+ON_MESSAGE(kFollowLinesMessage, &CWndLogText::OnFollowLines)
+ON_WM_TIMER()
 END_MESSAGE_MAP()
 
 namespace {
@@ -253,6 +270,62 @@ void CWndLogText::AddText(CMfxString text, COLORREF colour)
         if (m_Store.GetLineRect(m_Store.GetCount() - 1).top - GetScrollPos(SB_VERT) != shownTopBefore)
             Invalidate(FALSE);
     }
+}
+
+void CWndLogText::AddTextLater(CMfxString text, COLORREF colour)
+{
+    if (m_hWnd == nullptr)
+        return;
+    // Measured on a memory device context: taking the window's own costs a round trip to the display
+    // for every line.
+    if (m_MeasureDC.GetSafeHdc() == nullptr)
+        m_MeasureDC.CreateCompatibleDC(nullptr);
+    m_Store.AddLine(&m_MeasureDC, text, colour, FALSE, 0, 0);
+    if (m_FollowPending)
+        return;
+    m_FollowPending = true;
+    // At most one update in kFollowIntervalMs: showing lines costs a repaint of the pane each time.
+    const DWORD since = ::GetTickCount() - m_LastFollow;
+    if (since < kFollowIntervalMs)
+        SetTimer(kFollowTimer, kFollowIntervalMs - since, nullptr);
+    else
+        PostMessage(kFollowLinesMessage);
+}
+
+void CWndLogText::OnTimer(UINT_PTR nIDEvent)
+{
+    if (nIDEvent != kFollowTimer) {
+        Default();
+        return;
+    }
+    KillTimer(kFollowTimer);
+    OnFollowLines(0, 0);
+}
+
+LRESULT CWndLogText::OnFollowLines(WPARAM, LPARAM)
+{
+    if (!m_FollowPending)
+        return 0;
+    m_FollowPending = false;
+    m_Store.TrimToMaxLines();
+    UpdateScrollBars();
+    if (m_VScrollShown) {
+        // The view follows the newest line.
+        SCROLLINFO info = EmptyScrollInfo();
+        info.fMask = SIF_ALL;
+        GetScrollInfo(SB_VERT, &info);
+        const int end = info.nMax - static_cast<int>(info.nPage);
+        if (info.nPos != end) {
+            info.fMask = SIF_POS;
+            info.nPos = end;
+            SetScrollInfo(SB_VERT, &info, TRUE);
+            m_VScrollInfo.nPos = end;
+        }
+    }
+    Invalidate(FALSE);
+    UpdateWindow();
+    m_LastFollow = ::GetTickCount();
+    return 0;
 }
 
 void CWndLogText::OnPaint()

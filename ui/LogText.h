@@ -98,6 +98,9 @@ public:
     BOOL Create(const RECT& rect, CWnd* pParentWnd, UINT nID = 0);
     // Appends a line and scrolls to it when the vertical scroll bar is shown.
     void AddText(CMfxString text, COLORREF colour);
+    // Like AddText, but the scroll bars, the view and the drawing follow once, when the window's
+    // message loop next turns, for all lines added until then: a burst of lines costs one update.
+    void AddTextLater(CMfxString text, COLORREF colour);
 
     CLogtext& GetStore() { return m_Store; }
     BOOL IsVScrollShown() const { return m_VScrollShown; }
@@ -110,6 +113,8 @@ protected:
     afx_msg void OnSize(UINT nType, int cx, int cy);
     afx_msg void OnHScroll(UINT nSBCode, UINT nPos, CScrollBar* pScrollBar);
     afx_msg void OnVScroll(UINT nSBCode, UINT nPos, CScrollBar* pScrollBar);
+    afx_msg LRESULT OnFollowLines(WPARAM, LPARAM);
+    afx_msg void OnTimer(UINT_PTR nIDEvent);
 
     DECLARE_MESSAGE_MAP()
 
@@ -127,4 +132,7 @@ private:
     SCROLLINFO m_HScrollInfo;
     BOOL m_VScrollShown = FALSE;
     BOOL m_HScrollShown = FALSE;
+    bool m_FollowPending = false;
+    DWORD m_LastFollow = 0; // tick count of the last update of AddTextLater's lines
+    CDC m_MeasureDC;
 };

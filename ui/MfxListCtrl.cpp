@@ -62,11 +62,8 @@ CMfxListCtrl::~CMfxListCtrl()
 
 CTableLine* CMfxListCtrl::FindLineByNumber(int nLine) const
 {
-    for (const auto& line : m_Lines) {
-        if (line->m_nNumber == nLine)
-            return line.get();
-    }
-    return nullptr;
+    auto found = m_LineByNumber.find(nLine);
+    return found != m_LineByNumber.end() ? found->second : nullptr;
 }
 
 CTableColumn* CMfxListCtrl::FindColumnByString(UINT nStringId) const
@@ -80,28 +77,48 @@ CTableColumn* CMfxListCtrl::FindColumnByString(UINT nStringId) const
 
 CTableLine* CMfxListCtrl::LineFromValue(LPARAM lParam) const
 {
-    for (const auto& line : m_Lines) {
-        if (reinterpret_cast<LPARAM>(line.get()) == lParam)
-            return line.get();
-    }
-    return nullptr;
+    CTableLine* pLine = reinterpret_cast<CTableLine*>(lParam);
+    return m_LineSet.count(pLine) != 0 ? pLine : nullptr;
 }
 
-int CMfxListCtrl::FindItemOfLine(const CTableLine* pLine) const
+int CMfxListCtrl::FindItemOfLine(CTableLine* pLine)
 {
-    LVFINDINFOW find = {};
-    find.flags = LVFI_PARAM;
-    find.lParam = reinterpret_cast<LPARAM>(pLine);
-    return FindItem(&find);
+    if (!pLine->m_bHasItem)
+        return -1;
+    const int nItem = pLine->m_nItem;
+    if (nItem < 0 || nItem >= GetItemCount() || GetItemData(nItem) != reinterpret_cast<DWORD_PTR>(pLine)) {
+        ReadItemIndexes();
+        return pLine->m_bHasItem ? pLine->m_nItem : -1;
+    }
+    return nItem;
+}
+
+void CMfxListCtrl::ReadItemIndexes()
+{
+    for (const auto& line : m_Lines)
+        line->m_nItem = -1;
+    const int count = GetItemCount();
+    for (int nItem = 0; nItem < count; ++nItem) {
+        if (CTableLine* pLine = LineFromValue(static_cast<LPARAM>(GetItemData(nItem))))
+            pLine->m_nItem = nItem;
+    }
+    // A row whose item went behind the table's back has none now.
+    for (const auto& line : m_Lines)
+        line->m_bHasItem = line->m_nItem >= 0;
+}
+
+void CMfxListCtrl::ShiftItemIndexes(int nItem, int delta)
+{
+    for (const auto& line : m_Lines) {
+        if (line->m_bHasItem && line->m_nItem >= nItem)
+            line->m_nItem += delta;
+    }
 }
 
 int CMfxListCtrl::FindLine(const void* pKey) const
 {
-    for (const auto& line : m_Lines) {
-        if (line->m_pKey == pKey)
-            return line->m_nNumber;
-    }
-    return 0;
+    auto found = m_LineByKey.find(pKey);
+    return found != m_LineByKey.end() ? found->second->m_nNumber : 0;
 }
 
 void* CMfxListCtrl::GetItemKey(int nItem) const
@@ -143,11 +160,14 @@ int CMfxListCtrl::AddColumn(int nIndex, UINT nStringId, int nWidth)
 
 int CMfxListCtrl::NewLine(void* pKey)
 {
-    int number = 0;
-    for (const auto& line : m_Lines)
-        number = std::max(number, line->m_nNumber);
-    m_Lines.emplace_back(new CTableLine(this, number + 1, pKey));
-    return number + 1;
+    // Numbers grow with insertion: the last row has the highest.
+    const int number = m_Lines.empty() ? 1 : m_Lines.back()->m_nNumber + 1;
+    CTableLine* pLine = new CTableLine(this, number, pKey);
+    m_Lines.emplace_back(pLine);
+    m_LineByNumber[number] = pLine;
+    m_LineByKey.emplace(pKey, pLine);
+    m_LineSet.insert(pLine);
+    return number;
 }
 
 int CMfxListCtrl::AddCell(UINT nStringId, int nLine, CMfxString text)
@@ -160,12 +180,14 @@ int CMfxListCtrl::AddCell(UINT nStringId, int nLine, CMfxString text)
         if (pCell->GetDisplayText() == text)
             return 0;
         pCell->SetText(text);
+        pLine->m_bDirty = true;
         return 1;
     }
     std::unique_ptr<CTableLineItem> cell(new CTableLineItem(this));
     cell->m_nColumn = pColumn->m_nIndex;
     cell->SetText(text);
     pLine->m_Cells.push_back(std::move(cell));
+    pLine->m_bDirty = true;
     return 1;
 }
 
@@ -191,10 +213,28 @@ int CMfxListCtrl::DeleteLine(int nLine)
     });
     if (it == m_Lines.end())
         return 0;
-    const int nItem = FindItemOfLine(it->get());
+    CTableLine* pLine = it->get();
+    const int nItem = FindItemOfLine(pLine);
     // An item that cannot be deleted must at least stop naming the row.
-    if (nItem >= 0 && !DeleteItem(nItem))
-        SetItemData(nItem, 0);
+    if (nItem >= 0) {
+        if (DeleteItem(nItem))
+            ShiftItemIndexes(nItem + 1, -1);
+        else
+            SetItemData(nItem, 0);
+    }
+    m_LineByNumber.erase(nLine);
+    m_LineSet.erase(pLine);
+    auto byKey = m_LineByKey.find(pLine->m_pKey);
+    if (byKey != m_LineByKey.end() && byKey->second == pLine) {
+        m_LineByKey.erase(byKey);
+        // Another row with the same key (in insertion order) takes its place.
+        for (const auto& other : m_Lines) {
+            if (other.get() != pLine && other->m_pKey == pLine->m_pKey) {
+                m_LineByKey.emplace(other->m_pKey, other.get());
+                break;
+            }
+        }
+    }
     m_Lines.erase(it);
     return 1;
 }
@@ -217,15 +257,26 @@ void CMfxListCtrl::UpdateFromTable()
         const CTableLineItem* pFirst = line->FindCell(0);
         if (pFirst == nullptr)
             continue; // a row without a cell in column 0 gets no item
+        if (line->m_bHasItem && !line->m_bDirty) {
+            ++position;
+            continue;
+        }
         const CMfxString firstText = pFirst->GetDisplayText();
         int nItem = FindItemOfLine(line.get());
-        if (nItem < 0)
+        if (nItem < 0) {
             nItem = InsertItem(LVIF_TEXT | LVIF_PARAM, position, firstText.GetString(), 0, 0, 0,
                                reinterpret_cast<LPARAM>(line.get()));
-        else
+            if (nItem >= 0) {
+                ShiftItemIndexes(nItem, 1);
+                line->m_bHasItem = true;
+                line->m_nItem = nItem;
+            }
+        } else {
             SetItemText(nItem, 0, firstText.GetString());
+        }
         if (nItem < 0)
             continue;
+        line->m_bDirty = false;
         if (!line->m_bEnabled)
             SetItemState(nItem, LVIS_DISABLED, LVIS_DISABLED);
         for (const auto& cell : line->m_Cells) {
@@ -234,6 +285,11 @@ void CMfxListCtrl::UpdateFromTable()
         }
         ++position;
     }
+}
+
+void CMfxListCtrl::Sort()
+{
+    SortItems(CompareFunc, reinterpret_cast<DWORD_PTR>(this));
 }
 
 int CALLBACK CMfxListCtrl::CompareFunc(LPARAM lParam1, LPARAM lParam2, LPARAM lParamSort)
@@ -328,6 +384,6 @@ BOOL CMfxListCtrl::OnNotify(WPARAM wParam, LPARAM lParam, LRESULT* pResult)
     CHeaderCtrl* pHeader = GetHeaderCtrl();
     if (pHeader != nullptr && pNMHDR->hwndFrom == pHeader->m_hWnd &&
         pNMHDR->code == static_cast<UINT>(NM_RELEASEDCAPTURE))
-        SortItems(CompareFunc, reinterpret_cast<DWORD_PTR>(this));
+        Sort();
     return handled;
 }

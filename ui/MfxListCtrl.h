@@ -9,6 +9,8 @@
 #include "ui/ListCtrlEx.h"
 
 #include <memory>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 class CMfxListCtrl;
@@ -54,6 +56,12 @@ public:
     void* m_pKey;
     std::vector<std::unique_ptr<CTableLineItem>> m_Cells; // in insertion order
     int m_bEnabled = 1;
+    // The list item of the row: whether it has one, and its index when last known (checked against
+    // the item's value before use, since sorting moves items).
+    bool m_bHasItem = false;
+    int m_nItem = -1;
+    // Cells added or changed since the list view was last brought up to date with the row.
+    bool m_bDirty = true;
 };
 
 // One column.
@@ -100,8 +108,11 @@ public:
     // 1 when the row existed; its list item goes with it.
     int DeleteLine(int nLine);
     void SetLineEnabled(int nLine, BOOL bEnabled);
-    // Brings the list view up to date with the rows; existing items are updated in place.
+    // Brings the list view up to date with the rows: items for new rows, the cells of rows changed
+    // by AddCell; items of unchanged rows are not touched.
     void UpdateFromTable();
+    // Sorts the items by the sort column (LVM_SORTITEMS with CompareFunc).
+    void Sort();
 
     // Rows for the caller: the number of the row with the key (0 when none), the key of the row
     // behind a list item (null when none), and the rows' numbers in insertion order.
@@ -129,8 +140,17 @@ private:
     CTableColumn* FindColumnByString(UINT nStringId) const;
     // The row that a list item's value names, when it is one of this list's rows.
     CTableLine* LineFromValue(LPARAM lParam) const;
-    int FindItemOfLine(const CTableLine* pLine) const;
+    // The list item of a row, -1 when it has none. Cached per row; a stale index (items sorted or
+    // moved by anyone) is noticed and all indexes are read again, once.
+    int FindItemOfLine(CTableLine* pLine);
+    void ReadItemIndexes();
+    // Item indexes at and after nItem move by delta (an item was inserted or deleted there).
+    void ShiftItemIndexes(int nItem, int delta);
 
     std::vector<std::unique_ptr<CTableLine>> m_Lines;     // in insertion order
     std::vector<std::unique_ptr<CTableColumn>> m_Columns; // in insertion order
+    // Direct ways to a row: by number, by key (the first row with it), by address.
+    std::unordered_map<int, CTableLine*> m_LineByNumber;
+    std::unordered_map<const void*, CTableLine*> m_LineByKey;
+    std::unordered_set<const CTableLine*> m_LineSet;
 };

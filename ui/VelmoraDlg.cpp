@@ -4,6 +4,8 @@
 #include "ui/AboutDlg.h"
 #include "ui/DialogAddStream.h"
 
+#include <algorithm>
+
 namespace {
 
 // How the manager reaches this dialog: its window, its log pane and the pane's lines.
@@ -11,15 +13,26 @@ const CVelmoraOwnerAccess kOwnerAccess = {
     [](CVelmoraDlg* pOwner) -> HWND { return pOwner->m_hWnd; },
     [](CVelmoraDlg* pOwner) -> HWND { return pOwner->GetLogPane().m_hWnd; },
     [](CVelmoraDlg* pOwner, const CMfxString& line, COLORREF colour) {
-        pOwner->GetLogPane().AddText(line, colour);
+        // A burst of lines (a burst of announcements) is shown with one update of the pane.
+        pOwner->GetLogPane().AddTextLater(line, colour);
     },
 };
 
-// A row's key in the list: the stream's serial number.
-void* KeyPointer(DWORD key)
+// Posted to itself by the dialog: the pending refresh runs.
+const UINT kRefreshListsMessage = WM_APP + 1;
+// The dialog's timer that runs a pending refresh later.
+const UINT_PTR kRefreshTimer = 0x5246;
+
+bool IsBlank(const CString& text)
 {
-    return reinterpret_cast<void*>(static_cast<UINT_PTR>(key));
+    CMfxString trimmed(text);
+    trimmed.Trim();
+    return trimmed.IsEmpty();
 }
+
+// The size of the dialog template, in dialog units.
+const int kTemplateWidth = 643;
+const int kTemplateHeight = 338;
 
 DWORD KeyOf(const void* pKey)
 {
@@ -41,7 +54,9 @@ ON_WM_CLOSE()
 ON_WM_SIZE()
 ON_WM_GETMINMAXINFO()
 ON_WM_DESTROY()
-ON_BN_CLICKED(IDC_REFRESH, &CVelmoraDlg::UpdateLists)
+ON_BN_CLICKED(IDC_REFRESH, &CVelmoraDlg::OnRefreshRequest)
+ON_MESSAGE(kRefreshListsMessage, &CVelmoraDlg::OnRefreshLists)
+ON_WM_TIMER()
 ON_NOTIFY(NM_DBLCLK, IDC_LIST_CORVANE, &CVelmoraDlg::OnNMDblclkListCorvane)
 ON_NOTIFY(NM_DBLCLK, IDC_LIST_SAP, &CVelmoraDlg::OnNMDblclkListSap)
 ON_NOTIFY(NM_DBLCLK, IDC_LIST_LOCAL, &CVelmoraDlg::OnNMDblclkListLocal)
@@ -65,8 +80,8 @@ END_MESSAGE_MAP()
 
 CVelmoraDlg::CVelmoraDlg(CWnd* pParent)
     : CDialogEx(IDD_VELMORA_DIALOG, pParent),
-      m_hIcon(::LoadIconW(AfxGetResourceHandle(), MAKEINTRESOURCEW(IDR_MAINFRAME))), m_Manager(this),
-      m_StreamTable(m_Manager)
+      m_hIcon(::LoadIconW(AfxGetResourceHandle(), MAKEINTRESOURCEW(IDR_MAINFRAME))),
+      m_Lists(m_ListCorvane, m_ListSap, m_ListLocal), m_Manager(this), m_StreamTable(m_Manager)
 {
     SetVelmoraOwnerAccess(&kOwnerAccess);
 }
@@ -106,9 +121,23 @@ BOOL CVelmoraDlg::OnInitDialog()
     SetIcon(m_hIcon, TRUE);
     SetIcon(m_hIcon, FALSE);
 
-    GetClientRect(&m_InitialClientRect);
-    GetWindowRect(&m_InitialWindowRect);
-    m_LayoutReady = true;
+    // The controls stand where the template puts them, also when the window was made smaller than
+    // the template (a screen too small for it): the template's client rectangle is the layout base,
+    // and the first layout pass below fits the controls into the real client rectangle.
+    CRect templateClient(0, 0, kTemplateWidth, kTemplateHeight);
+    ::MapDialogRect(m_hWnd, &templateClient);
+    m_TemplateClientRect = templateClient;
+    CRect templateWindow = templateClient;
+    ::AdjustWindowRectEx(&templateWindow, GetStyle(), FALSE, GetExStyle());
+    // Never larger than the work area of the window's screen as the minimum size.
+    MONITORINFO monitor = {};
+    monitor.cbSize = sizeof(monitor);
+    CSize minimum(templateWindow.Width(), templateWindow.Height());
+    if (::GetMonitorInfoW(::MonitorFromWindow(m_hWnd, MONITOR_DEFAULTTONEAREST), &monitor)) {
+        minimum.cx = std::min<LONG>(minimum.cx, monitor.rcWork.right - monitor.rcWork.left);
+        minimum.cy = std::min<LONG>(minimum.cy, monitor.rcWork.bottom - monitor.rcWork.top);
+    }
+    m_MinTrackSize = minimum;
 
     // The headings of the three lists: the dialog's font, larger and bold.
     if (CFont* pDialogFont = GetFont()) {
@@ -133,12 +162,13 @@ BOOL CVelmoraDlg::OnInitDialog()
         ScreenToClient(&paneRect);
         m_WndLogText.Create(paneRect, this, 0);
     }
+    m_LayoutReady = true;
+    LayoutControls();
 
-    for (StreamRules::ListId list :
-         {StreamRules::kListCorvane, StreamRules::kListSap, StreamRules::kListLocal}) {
-        const std::vector<StreamRules::ColumnSpec>& columns = StreamRules::Columns(list);
-        for (size_t i = 0; i < columns.size(); ++i)
-            List(list).AddColumn(static_cast<int>(i), columns[i].stringId, columns[i].width);
+    // Column widths follow the screen's dots per inch.
+    {
+        CClientDC dc(this);
+        m_Lists.AddColumns(dc.GetDeviceCaps(LOGPIXELSX));
     }
 
     // The dialog comes up whether or not the gateway started; the manager reports what failed.
@@ -240,8 +270,8 @@ void CVelmoraDlg::OnGetMinMaxInfo(MINMAXINFO* pMinMaxInfo)
 {
     // Never smaller than the first size.
     if (m_LayoutReady) {
-        pMinMaxInfo->ptMinTrackSize.x = m_InitialWindowRect.Width();
-        pMinMaxInfo->ptMinTrackSize.y = m_InitialWindowRect.Height();
+        pMinMaxInfo->ptMinTrackSize.x = m_MinTrackSize.cx;
+        pMinMaxInfo->ptMinTrackSize.y = m_MinTrackSize.cy;
     }
     Default();
 }
@@ -257,17 +287,22 @@ void CVelmoraDlg::OnSize(UINT nType, int, int)
 
 void CVelmoraDlg::LayoutControls()
 {
+    // Every pass places the controls afresh from the template's places: a window larger than the
+    // template shares out the extra room by the layout table; one smaller (a screen too small for the
+    // template) first shrinks the template to it, so that every control stays inside.
     CRect client;
     GetClientRect(&client);
-    const int dW = client.Width() - m_InitialClientRect.Width();
-    const int dH = client.Height() - m_InitialClientRect.Height();
-    for (const DialogLayout::Step& step : DialogLayout::Steps(dW, dH)) {
+    const int dW = client.Width() - m_TemplateClientRect.Width();
+    const int dH = client.Height() - m_TemplateClientRect.Height();
+    m_LayoutRecords.BeginPass(
+        dW < 0 ? static_cast<double>(client.Width()) / m_TemplateClientRect.Width() : 1.0,
+        dH < 0 ? static_cast<double>(client.Height()) / m_TemplateClientRect.Height() : 1.0);
+    for (const DialogLayout::Step& step : DialogLayout::Steps(std::max(dW, 0), std::max(dH, 0))) {
         HWND hControl =
             step.control == DialogLayout::kLogPane ? m_WndLogText.m_hWnd : ::GetDlgItem(m_hWnd, step.control);
         if (hControl != nullptr)
             LayoutControl(hControl, step.moveX, step.moveY, step.growWidth, step.growHeight);
     }
-    m_InitialClientRect = client;
 }
 
 void CVelmoraDlg::LayoutControl(HWND hControl, double moveX, double moveY, double growWidth,
@@ -288,32 +323,21 @@ BOOL CVelmoraDlg::OnEraseBkgnd(CDC* pDC)
     BOOL erased = static_cast<BOOL>(Default());
     if (m_pLogo == nullptr || m_WndLogText.m_hWnd == nullptr)
         return erased;
-    // The logo: one margin right of the log pane to one margin before the dialog's right edge.
+    // The logo: one margin right of the log pane to one margin before the dialog's right and bottom
+    // edges, as large as fits both ways.
     CRect pane;
     m_WndLogText.GetWindowRect(&pane);
     ScreenToClient(&pane);
     CRect client;
     GetClientRect(&client);
     const CRect target(pane.left + pane.right, pane.top, client.right - client.left - pane.left,
-                       client.bottom);
+                       client.bottom - pane.left);
     m_pLogo->DrawScaledImage(pDC, target);
     return erased;
 }
 
 // ---------------------------------------------------------------------------------------------
 // Lists
-
-CMfxListCtrl& CVelmoraDlg::List(StreamRules::ListId list)
-{
-    switch (list) {
-    case StreamRules::kListSap:
-        return m_ListSap;
-    case StreamRules::kListLocal:
-        return m_ListLocal;
-    default:
-        return m_ListCorvane;
-    }
-}
 
 StreamRules::AutoSwitches CVelmoraDlg::ReadAutoSwitches() const
 {
@@ -346,68 +370,42 @@ void CVelmoraDlg::OnBnClickedAuto()
     ApplyAutoStates();
 }
 
-void CVelmoraDlg::ApplyRow(const StreamRules::RowPlan& row)
+void CVelmoraDlg::OnRefreshRequest()
 {
-    CMfxListCtrl& list = List(row.list);
-    const std::vector<StreamRules::ColumnSpec>& columns = StreamRules::Columns(row.list);
-    int line = list.FindLine(KeyPointer(row.key));
-    if (line != 0) {
-        for (size_t i = 0; i < columns.size() && i < row.cells.size(); ++i)
-            list.SetCell(columns[i].stringId, line, row.cells[i]);
-    } else {
-        line = list.NewLine(KeyPointer(row.key));
-        m_RowKeys[row.list].insert(row.key);
-        for (size_t i = 0; i < columns.size() && i < row.cells.size(); ++i)
-            list.AddCell(columns[i].stringId, line, row.cells[i]);
+    if (m_RefreshPending)
+        return;
+    m_RefreshPending = true;
+    const DWORD since = ::GetTickCount() - m_LastRefreshEnd;
+    if (since < kRefreshIntervalMs)
+        SetTimer(kRefreshTimer, kRefreshIntervalMs - since, nullptr);
+    else
+        PostMessage(
+            kRefreshListsMessage); // behind the requests already queued: one refresh takes them all in
+}
+
+void CVelmoraDlg::OnTimer(UINT_PTR nIDEvent)
+{
+    if (nIDEvent != kRefreshTimer) {
+        Default();
+        return;
     }
-    list.SetLineEnabled(line, row.enabled ? TRUE : FALSE);
+    KillTimer(kRefreshTimer);
+    if (m_RefreshPending)
+        PostMessage(kRefreshListsMessage);
+}
+
+LRESULT CVelmoraDlg::OnRefreshLists(WPARAM, LPARAM)
+{
+    UpdateLists();
+    return 0;
 }
 
 void CVelmoraDlg::UpdateLists()
 {
-    CSingleLock lock(m_StreamTable.GetLock(), TRUE);
-    std::vector<StreamFacts> streams;
-    m_StreamTable.ReadStreams(streams);
-    const ULONGLONG now = m_StreamTable.GetNow();
-
-    // Rows of streams that left the table go.
-    std::set<DWORD> inTable;
-    for (const StreamFacts& stream : streams)
-        inTable.insert(stream.key);
-    for (StreamRules::ListId id :
-         {StreamRules::kListCorvane, StreamRules::kListSap, StreamRules::kListLocal}) {
-        std::set<DWORD>& rowKeys = m_RowKeys[id];
-        for (auto key = rowKeys.begin(); key != rowKeys.end();) {
-            if (inTable.count(*key) != 0) {
-                ++key;
-                continue;
-            }
-            List(id).DeleteLine(List(id).FindLine(KeyPointer(*key)));
-            key = rowKeys.erase(key);
-        }
-    }
-
-    // A stream that fails its list's test keeps its row as it was until it leaves the table.
-    const StreamRules::AutoSwitches autoSwitches = ReadAutoSwitches();
-    for (const StreamFacts& stream : streams) {
-        if (!StreamRules::IsListed(stream, now))
-            continue;
-        const StreamRules::RowPlan row = StreamRules::PlanRow(stream, now, autoSwitches);
-        ApplyRow(row);
-        // What AUTO switched on shows in the row now: nothing else may refresh the lists for long.
-        StreamFacts switched;
-        if (RunAutoActions(m_StreamTable, row.key, row.autoActions) &&
-            m_StreamTable.ReadStream(row.key, switched))
-            ApplyRow(StreamRules::PlanRow(switched, now, autoSwitches));
-    }
-
-    // The list items are updated in place, so selected streams stay selected.
-    for (StreamRules::ListId id :
-         {StreamRules::kListCorvane, StreamRules::kListSap, StreamRules::kListLocal}) {
-        CMfxListCtrl& list = List(id);
-        list.UpdateFromTable();
-        list.SortItems(&CMfxListCtrl::CompareFunc, reinterpret_cast<DWORD_PTR>(&list));
-    }
+    // Cleared first: a change after the table is read asks for a refresh of its own.
+    m_RefreshPending = false;
+    m_Lists.Refresh(m_StreamTable, ReadAutoSwitches());
+    m_LastRefreshEnd = ::GetTickCount();
 }
 
 std::vector<DWORD> CVelmoraDlg::SelectedKeys(CMfxListCtrl& list)
@@ -476,15 +474,16 @@ void CVelmoraDlg::OnBnClickedLocalRemove()
 
 void CVelmoraDlg::OnBnClickedRtsp()
 {
+    // OK on an empty edit adds nothing.
     CDialogAddRTSPStream dialog(this);
-    if (dialog.DoModal() == IDOK)
+    if (dialog.DoModal() == IDOK && !IsBlank(dialog.m_URL))
         m_Manager.AddRTSPStream(CMfxString(dialog.m_URL));
 }
 
 void CVelmoraDlg::OnBnClickedSdp()
 {
     CDialogAddSDPStream dialog(this, L"", FALSE);
-    if (dialog.DoModal() == IDOK)
+    if (dialog.DoModal() == IDOK && !IsBlank(dialog.m_SDP))
         m_Manager.AddSDPStream(CMfxString(dialog.m_SDP));
 }
 

@@ -10,6 +10,7 @@
 #include "afx/afxdialogex.h"
 #include "gateway/VelmoraManager.h"
 #include "ui/DialogLayout.h"
+#include "ui/DialogLists.h"
 #include "ui/DialogStreamTable.h"
 #include "ui/GDIDrawStream.h"
 #include "ui/LogText.h"
@@ -17,7 +18,6 @@
 #include "ui/StreamRules.h"
 #include "ui/WindowPlacement.h"
 
-#include <set>
 #include <vector>
 
 class CVelmoraDlg : public CDialogEx
@@ -44,8 +44,15 @@ protected:
     afx_msg void OnDestroy();
     afx_msg BOOL OnEraseBkgnd(CDC* pDC);
 
-    // Lists and commands.
-    afx_msg void UpdateLists();
+    // Lists and commands. A refresh request (the hidden button's command, posted by the gateway for
+    // every change of the table) only marks a refresh as pending; requests that arrive while one is
+    // pending are merged into it. A pending refresh runs at once, but no sooner than
+    // kRefreshIntervalMs after the end of the last one, so that a flood of changes (a burst of
+    // announcements) leaves the thread time to take them in.
+    afx_msg void OnRefreshRequest();
+    afx_msg LRESULT OnRefreshLists(WPARAM, LPARAM);
+    afx_msg void OnTimer(UINT_PTR nIDEvent);
+    void UpdateLists();
     afx_msg void OnNMDblclkListCorvane(NMHDR* pNMHDR, LRESULT* pResult);
     afx_msg void OnNMDblclkListSap(NMHDR* pNMHDR, LRESULT* pResult);
     afx_msg void OnNMDblclkListLocal(NMHDR* pNMHDR, LRESULT* pResult);
@@ -72,20 +79,18 @@ private:
     // Enables the manual buttons the AUTO switches leave to the operator, then rebuilds the lists.
     void ApplyAutoStates();
     StreamRules::AutoSwitches ReadAutoSwitches() const;
-    CMfxListCtrl& List(StreamRules::ListId list);
+    CMfxListCtrl& List(StreamRules::ListId list) { return m_Lists.List(list); }
     // The keys of the list's selected rows, in list order.
     std::vector<DWORD> SelectedKeys(CMfxListCtrl& list);
     void RunCommand(StreamRules::Command command);
     // Shows (and for an SDP-text stream not announced anywhere, lets the operator edit) the SDP of
     // the double-clicked row's stream.
     void ShowStreamOptions(CMfxListCtrl& list, NMHDR* pNMHDR);
-    // Sets one row's cells and grey state, creating the row when the stream has none.
-    void ApplyRow(const StreamRules::RowPlan& row);
 
     CWindowPlacement m_WindowPlacement;
     HICON m_hIcon;
-    CRect m_InitialClientRect;
-    CRect m_InitialWindowRect;
+    CRect m_TemplateClientRect;
+    CSize m_MinTrackSize;
     bool m_LayoutReady = false;
     CLayoutRecords m_LayoutRecords;
     CGDIDrawStreamGUI* m_pLogo = nullptr;
@@ -93,8 +98,10 @@ private:
     CMfxListCtrl m_ListCorvane;
     CMfxListCtrl m_ListSap;
     CMfxListCtrl m_ListLocal;
-    // The keys of each list's rows.
-    std::set<DWORD> m_RowKeys[StreamRules::kListCount];
+    CDialogLists m_Lists;
+    bool m_RefreshPending = false;
+    DWORD m_LastRefreshEnd = 0; // tick count
+    static const DWORD kRefreshIntervalMs = 200;
     CWndLogText m_WndLogText;
     CVelmoraManager m_Manager;
     CManagerStreamTable m_StreamTable;

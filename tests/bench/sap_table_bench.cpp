@@ -7,6 +7,7 @@
 // Repeated figures are the fastest of nine batches (fills: of five), so that other load on the
 // machine weighs less.
 #include "afx/afxplatform.h"
+#include "bench_support.h"
 #include "discovery/StreamInfo.h"
 #include "gateway/SapPacket.h"
 #include "gateway/SdpHelpers.h"
@@ -23,24 +24,6 @@
 #include <vector>
 
 namespace {
-
-DWORD g_RawClock = 1000;
-DWORD WINAPI BenchClock()
-{
-    return g_RawClock;
-}
-
-double Seconds()
-{
-    static LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
 
 // Bytes in use on the runtime's heap.
 long long HeapInUse()

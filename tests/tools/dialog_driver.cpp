@@ -11,7 +11,11 @@
 //   click <id> [title]              click a button (of the main dialog or the titled window)
 //   settext <title> <id> <text>     put text into an edit control (as pasting does)
 //   check <id> / enabled <id>       a check box's state / whether a control is enabled
-//   rows <list id>                  "row" lines: the cell texts of each item, tab-separated
+//   rows <list id>                  "row" lines: the cell texts of each item in the shown columns,
+//                                   tab-separated, in column order (hidden columns left out)
+//   count <list id>                 "count" and the number of rows
+//   columns <list id>               "column" lines: each column's index and 1 when shown, 0 when hidden
+//   togglecol <list id> <column>    show or hide a column, as the header's menu does
 //   select <list id> <item>         click a list row (a plain click: it becomes the only selection)
 //   dblclick <list id> <item>       double-click a list row
 //   selected <list id>              "selected" lines with the selected items
@@ -21,7 +25,10 @@
 //   move <x> <y> <w> <h>            move and size the dialog
 //   syscommand <maximize|restore|close|about>   what the caption's boxes and the system menu send
 //   key <return|escape>             press a key in the focused control
-//   screenshot <file.bmp>           the dialog as it is on screen, 32-bit top-down BMP
+//   screenshot <file.bmp>           the dialog as it is on screen (its part on the screen), 32-bit
+//                                   top-down BMP
+//   controls                        "control" lines: id and rectangle (client coordinates) of every
+//                                   visible child window of the dialog, and a last "client" line
 //   wait-gone [timeout]             wait until the dialog has ended
 #include <windows.h>
 #include <commctrl.h>
@@ -131,10 +138,21 @@ HWND FindTopLevel(const wchar_t* title, DWORD timeoutMs)
     }
 }
 
-int ListColumnCount(HWND hList)
+// The list's logical columns (hidden ones included), true where shown. The list answers column
+// messages by logical index, hidden columns included, and gives a hidden column the width 0; its
+// header holds only the shown ones.
+std::vector<bool> ListColumns(HWND hList, CRemoteBuffer& remote)
 {
-    HWND hHeader = reinterpret_cast<HWND>(SendMessageW(hList, LVM_GETHEADER, 0, 0));
-    return hHeader != nullptr ? static_cast<int>(SendMessageW(hHeader, HDM_GETITEMCOUNT, 0, 0)) : 0;
+    std::vector<bool> shown;
+    for (int column = 0; column < 64; ++column) {
+        LVCOLUMNW lvc = {};
+        lvc.mask = LVCF_WIDTH;
+        remote.Write(&lvc, sizeof(lvc));
+        if (!SendMessageW(hList, LVM_GETCOLUMNW, static_cast<WPARAM>(column), remote.Address()))
+            break;
+        shown.push_back(SendMessageW(hList, LVM_GETCOLUMNWIDTH, static_cast<WPARAM>(column), 0) > 0);
+    }
+    return shown;
 }
 
 std::wstring ItemText(HWND hList, CRemoteBuffer& remote, int item, int subItem)
@@ -181,8 +199,11 @@ bool Screenshot(const std::wstring& path)
     RedrawWindow(g_hMain, nullptr, nullptr,
                  RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW | RDW_FRAME);
     Sleep(700);
-    RECT rect;
-    GetWindowRect(g_hMain, &rect);
+    // The part of the window on the screen: a capture reaching past the screen's edge gives nothing.
+    RECT window, screen = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)}, rect;
+    GetWindowRect(g_hMain, &window);
+    if (!IntersectRect(&rect, &window, &screen))
+        return false;
     const int width = rect.right - rect.left, height = rect.bottom - rect.top;
     HDC hScreen = GetDC(nullptr);
     HDC hMemory = CreateCompatibleDC(hScreen);
@@ -275,8 +296,8 @@ std::wstring Run(const std::vector<std::wstring>& args)
                                     : IsWindowEnabled(hControl)));
         return L"";
     }
-    if (name == L"rows" || name == L"select" || name == L"dblclick" || name == L"selected" ||
-        name == L"colwidth") {
+    if (name == L"rows" || name == L"count" || name == L"columns" || name == L"togglecol" ||
+        name == L"select" || name == L"dblclick" || name == L"selected" || name == L"colwidth") {
         if (hControl == nullptr)
             return L"no such list";
         if (name == L"colwidth") {
@@ -285,6 +306,15 @@ std::wstring Run(const std::vector<std::wstring>& args)
                              MAKELPARAM(number(3, 0), 0));
             Say(L"width\t" + Number(static_cast<long>(SendMessageW(hControl, LVM_GETCOLUMNWIDTH,
                                                                    static_cast<WPARAM>(number(2, 0)), 0))));
+            return L"";
+        }
+        if (name == L"count") {
+            Say(L"count\t" + Number(static_cast<long>(SendMessageW(hControl, LVM_GETITEMCOUNT, 0, 0))));
+            return L"";
+        }
+        if (name == L"togglecol") {
+            // The header menu's command for a column: shows or hides it.
+            SendMessageW(hControl, WM_COMMAND, static_cast<WPARAM>(number(2, 0)), 0);
             return L"";
         }
         if (name == L"selected") {
@@ -298,13 +328,21 @@ std::wstring Run(const std::vector<std::wstring>& args)
         CRemoteBuffer remote(hControl, sizeof(LVITEMW) + 2048 * sizeof(wchar_t));
         if (!remote.Valid())
             return L"cannot reach the dialog's memory";
-        if (name == L"rows") {
+        if (name == L"rows" || name == L"columns") {
+            const std::vector<bool> shown = ListColumns(hControl, remote);
+            if (name == L"columns") {
+                for (size_t column = 0; column < shown.size(); ++column)
+                    Say(L"column\t" + Number(static_cast<long>(column)) + L"\t" +
+                        Number(shown[column] ? 1 : 0));
+                return L"";
+            }
             const int items = static_cast<int>(SendMessageW(hControl, LVM_GETITEMCOUNT, 0, 0));
-            const int columns = ListColumnCount(hControl);
             for (int item = 0; item < items; ++item) {
                 std::wstring line = L"row";
-                for (int column = 0; column < columns; ++column)
-                    line += L"\t" + ItemText(hControl, remote, item, column);
+                for (size_t column = 0; column < shown.size(); ++column) {
+                    if (shown[column])
+                        line += L"\t" + ItemText(hControl, remote, item, static_cast<int>(column));
+                }
                 Say(line);
             }
             return L"";
@@ -377,6 +415,22 @@ std::wstring Run(const std::vector<std::wstring>& args)
         PostMessageW(hTarget, WM_KEYUP, vk, 1 | (scan << 16) | 0xC0000000u);
         return L"";
     }
+    if (name == L"controls") {
+        for (HWND hChild = GetWindow(g_hMain, GW_CHILD); hChild != nullptr;
+             hChild = GetWindow(hChild, GW_HWNDNEXT)) {
+            if (!IsWindowVisible(hChild))
+                continue;
+            RECT rect = {};
+            GetWindowRect(hChild, &rect);
+            MapWindowPoints(nullptr, g_hMain, reinterpret_cast<POINT*>(&rect), 2);
+            Say(L"control\t" + Number(GetDlgCtrlID(hChild)) + L"\t" + Number(rect.left) + L"\t" +
+                Number(rect.top) + L"\t" + Number(rect.right) + L"\t" + Number(rect.bottom));
+        }
+        RECT client = {};
+        GetClientRect(g_hMain, &client);
+        Say(L"client\t" + Number(client.right) + L"\t" + Number(client.bottom));
+        return L"";
+    }
     if (name == L"screenshot")
         return Screenshot(arg(1)) ? L"" : L"cannot write the picture";
     return L"unknown command";
@@ -386,6 +440,8 @@ std::wstring Run(const std::vector<std::wstring>& args)
 
 int wmain()
 {
+    // Rectangles and pictures in the display's own pixels, whatever its dots per inch.
+    SetProcessDPIAware();
     Say(L"READY");
     wchar_t buffer[8192];
     while (std::fgetws(buffer, 8192, stdin) != nullptr) {

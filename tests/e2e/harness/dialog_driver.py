@@ -39,6 +39,24 @@ class Dialog:
     def rows(self, list_id):
         return [line.split("\t")[1:] for line in self.command("rows", list_id) if line.startswith("row\t")]
 
+    def count(self, list_id):
+        return int(self.command("count", list_id)[0].split("\t")[1])
+
+    def columns(self, list_id):
+        """True for each shown column of the list, False for each hidden one, in column order."""
+        return [line.split("\t")[2] == "1" for line in self.command("columns", list_id) if line.startswith("column\t")]
+
+    def controls(self):
+        """({control id: (left, top, right, bottom)} of the visible controls, (client width, height))."""
+        controls, client = {}, None
+        for line in self.command("controls"):
+            kind, *values = line.split("\t")
+            if kind == "control":
+                controls.setdefault(int(values[0]), []).append(tuple(int(v) for v in values[1:]))
+            elif kind == "client":
+                client = tuple(int(v) for v in values)
+        return controls, client
+
     def check(self, control_id):
         return int(self.command("check", control_id)[0].split("\t")[1])
 

@@ -2,6 +2,7 @@
 import contextlib
 import os
 import pathlib
+import re
 import shutil
 import subprocess
 import time
@@ -63,8 +64,11 @@ def clone_prefix(target):
 class WineSide:
     """Runs Windows programs inside one namespace, each test with fresh settings and logs."""
 
-    def __init__(self, namespace, slot="gw"):
+    def __init__(self, namespace, slot="gw", dpi=None):
+        """`dpi` sets the screen's dots per inch (LogPixels) in the prefix: give such a prefix a slot
+        of its own, so that other tests keep 96."""
         self.ns = namespace
+        self.dpi = dpi
         self.prefix = clone_prefix(BUILD / "e2e" / f"wine-{slot}")
         self.env = base_env()
         self.env["WINEPREFIX"] = str(self.prefix)
@@ -125,11 +129,25 @@ class WineSide:
             text += '\n[Software\\\\Wine\\\\X11 Driver] 1700000000\n"Managed"="N"\n'
             user_reg.write_text(text, encoding="utf-8", errors="surrogateescape")
 
+    def log_pixels(self, dpi):
+        """Sets the screen's dots per inch for the prefix's programs (user interface and fonts): every
+        LogPixels value the prefix has, and the desktop's own. Written while no wineserver runs."""
+        value = f'"LogPixels"=dword:{dpi:08x}'
+        for name in ("user.reg", "system.reg"):
+            reg = self.prefix / name
+            text = reg.read_text(encoding="utf-8", errors="surrogateescape")
+            text, found = re.subn(r'^"LogPixels"=dword:[0-9a-fA-F]+$', value, text, flags=re.M)
+            if name == "user.reg" and found < 2:
+                text += f"\n[Control Panel\\\\Desktop] 1700000000\n{value}\n"
+            reg.write_text(text, encoding="utf-8", errors="surrogateescape")
+
     def start_server(self):
         """Starts this prefix's wineserver and Wine's services inside the namespace."""
         subprocess.run(["wineserver", "-k"], env=self.env, capture_output=True)
         subprocess.run(["wineserver", "-w"], env=self.env, capture_output=True, timeout=30)
         self.unmanaged_windows()
+        if self.dpi is not None:
+            self.log_pixels(self.dpi)
         for folder in (self.linux_path(LOG_DIR_WINDOWS), self.drive_c("ProgramData", "CORVANE")):
             shutil.rmtree(folder, ignore_errors=True)
         # The server stays in the background: it must not hold our output pipes.

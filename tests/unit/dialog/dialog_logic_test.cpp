@@ -1,10 +1,12 @@
 // The dialog's rules without a window: rows, marks and grey state of the three lists, the AUTO
 // switches, the buttons against a fake stream table and against the gateway manager's table, the
-// resize layout, the placement text, the log pane's scroll arithmetic and premultiplied alpha.
+// resize layout, the placement text, the log pane's scroll arithmetic and premultiplied alpha; and
+// the refresh of real list views from a fake stream table with an injected clock.
 #include "gateway/VelmoraManager.h"
 #include "gateway/VelmoraStream.h"
 #include "res/resource.h"
 #include "ui/DialogLayout.h"
+#include "ui/DialogLists.h"
 #include "ui/DialogStreamTable.h"
 #include "ui/GDIDrawStream.h"
 #include "ui/LogText.h"
@@ -254,9 +256,10 @@ public:
     std::vector<DWORD> refused;
     // While a switch for the first key runs (a message box's loop), the stream of the second key goes.
     std::map<DWORD, DWORD> deletedDuringCall;
+    ULONGLONG now = kNow; // the injected clock
 
     CCriticalSection* GetLock() override { return &m_Lock; }
-    ULONGLONG GetNow() override { return kNow; }
+    ULONGLONG GetNow() override { return now; }
     void ReadStreams(std::vector<StreamFacts>& out) override { out = streams; }
     BOOL ReadStream(DWORD key, StreamFacts& stream) override
     {
@@ -519,6 +522,76 @@ void Layout(CLayoutRecords& records, std::map<int, RECT>& rects, int dW, int dH)
     }
 }
 
+// --- the refresh of the three lists ---------------------------------------------------------------
+
+// The three owner-drawn report lists of the dialog, in a popup window.
+class ListRefresh : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_host.CreateEx(0, nullptr, L"lists", WS_POPUP, CRect(0, 0, 600, 400), nullptr, 0));
+        CMfxListCtrl* lists[] = {&m_corvane, &m_sap, &m_local};
+        for (CMfxListCtrl* pList : lists) {
+            HWND hWnd = ::CreateWindowExW(0, WC_LISTVIEWW, L"", WS_CHILD | LVS_REPORT | LVS_OWNERDRAWFIXED, 0,
+                                          0, 200, 300, m_host.m_hWnd, nullptr, nullptr, nullptr);
+            ASSERT_TRUE(hWnd != nullptr && pList->SubclassWindow(hWnd));
+        }
+        m_lists.AddColumns(96);
+    }
+    void TearDown() override
+    {
+        if (m_host.m_hWnd != nullptr)
+            m_host.DestroyWindow();
+    }
+    // Column 0 of each item, in list order.
+    static std::vector<std::wstring> Names(CMfxListCtrl& list)
+    {
+        std::vector<std::wstring> names;
+        for (int i = 0; i < list.GetItemCount(); ++i)
+            names.push_back(list.GetItemText(i, 0).GetString());
+        return names;
+    }
+    static StreamFacts Named(StreamFacts stream, const wchar_t* name)
+    {
+        stream.name = name;
+        return stream;
+    }
+
+    CWnd m_host;
+    CMfxListCtrl m_corvane, m_sap, m_local;
+    CDialogLists m_lists{m_corvane, m_sap, m_local};
+    CFakeStreamTable m_table;
+};
+
+TEST_F(ListRefresh, RowsFollowTheTableAndSilentHeardStreamsLeave)
+{
+    using Names_ = std::vector<std::wstring>;
+    // Heard 1 s and 250 s ago, and one heard 301 s ago that is not listed at all.
+    m_table.streams = {Named(Heard(1, 1000), L"Fresh"), Named(Heard(2, 250000), L"Fading"),
+                       Named(Heard(5, 301000), L"Silent"), Local(3), Found(4)};
+    EXPECT_EQ(m_lists.Refresh(m_table, Autos(false)), 4);
+    EXPECT_EQ(Names(m_sap), (Names_{L"Fading", L"Fresh"})) << "sorted by name";
+    EXPECT_EQ(Names(m_local), Names_{L"Desk"});
+    EXPECT_EQ(Names(m_corvane), Names_{L"Studio A"});
+    EXPECT_EQ(m_lists.Refresh(m_table, Autos(false)), 0) << "nothing changed, no row touched";
+
+    // 60 s later "Fading" has been silent for 310 s: its row goes at the next refresh.
+    m_table.now += 60000;
+    EXPECT_EQ(m_lists.Refresh(m_table, Autos(false)), 1);
+    EXPECT_EQ(Names(m_sap), Names_{L"Fresh"});
+    EXPECT_EQ(m_sap.GetItemKey(0), reinterpret_cast<void*>(1));
+
+    // Heard again: back; renamed: the row follows; gone from the table: the row goes.
+    m_table.streams[1].lastSAPAnnounce = m_table.now;
+    m_table.streams[0].name = L"Renamed";
+    m_table.streams.erase(m_table.streams.begin() + 3); // the LOCAL stream
+    EXPECT_EQ(m_lists.Refresh(m_table, Autos(false)), 3);
+    EXPECT_EQ(Names(m_sap), (Names_{L"Fading", L"Renamed"}));
+    EXPECT_TRUE(Names(m_local).empty());
+    EXPECT_EQ(m_table.calls, std::vector<std::string>{}) << "no switch without AUTO";
+}
+
 TEST(ResizeLayout, ThirtyPixelsWiderShareOutInThirds)
 {
     std::map<int, RECT> rects = TemplateRects();
@@ -572,6 +645,23 @@ TEST(ResizeLayout, EmptyRectanglesAreNotMoved)
         << "the record, not the window, counts";
     EXPECT_EQ(moved.left, 15);
     EXPECT_EQ(moved.right, 18);
+}
+
+TEST(ResizeLayout, APassStartsFromTheFirstPlacesScaledDownForASmallWindow)
+{
+    CLayoutRecords records;
+    RECT moved;
+    // A window 80 % of the template's width: the places shrink to it, then the steps move them.
+    records.BeginPass(0.8, 1.0);
+    EXPECT_TRUE(records.Apply(1, RECT{500, 24, 636, 224}, 0, 0, 0, 0, moved));
+    EXPECT_EQ(moved.left, 400);
+    EXPECT_EQ(moved.right, 508);
+    EXPECT_EQ(moved.bottom, 224);
+    // Back to the template's size and 30 wider: as if the small window had never been.
+    records.BeginPass(1.0, 1.0);
+    EXPECT_TRUE(records.Apply(1, RECT{0, 0, 0, 0}, 20, 0, 10, 0, moved));
+    EXPECT_EQ(moved.left, 520);
+    EXPECT_EQ(moved.right, 666);
 }
 
 // --- window placement text -----------------------------------------------------------------------

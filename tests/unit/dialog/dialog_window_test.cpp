@@ -258,6 +258,10 @@ TEST(Logo, DrawnScaledWithAlphaBlendWhenTheDrawEntryFailsOrIsMissing)
         EXPECT_EQ(canvas.Pixel(20, 30), RGB(255, 255, 255)) << "its transparent corner is not";
         EXPECT_EQ(canvas.Pixel(20 + 75, 30 + 85), RGB(255, 255, 255)) << "nothing below its height";
         EXPECT_EQ(canvas.Pixel(10, 40), RGB(255, 255, 255)) << "nothing left of the target";
+        // A wide, low target: the height decides, and the picture is never cut.
+        logo.DrawScaledImage(canvas.DC(), CRect(20, 30, 20 + 380, 30 + 81));
+        EXPECT_FLOAT_EQ(logo.GetScale(), 0.5f);
+        EXPECT_EQ(logo.GetScaled().GetHeight(), 81);
     }
 }
 
@@ -323,18 +327,35 @@ void Press(HWND hDialog, int id)
                    reinterpret_cast<LPARAM>(::GetDlgItem(hDialog, id)));
 }
 
+// The dialog's centre lies on its owner's centre (within a pixel of rounding).
+void ExpectCentredOn(HWND hDialog, HWND hOwner)
+{
+    CRect dialog, owner;
+    ::GetWindowRect(hDialog, &dialog);
+    ::GetWindowRect(hOwner, &owner);
+    EXPECT_NEAR(dialog.CenterPoint().x, owner.CenterPoint().x, 1);
+    EXPECT_NEAR(dialog.CenterPoint().y, owner.CenterPoint().y, 1);
+}
+
 TEST(AddStreamDialogs, RtspUrlAsTypedAndEmptyUrlOnOk)
 {
-    CDialogAddRTSPStream dialog;
+    // Opened from an owner away from the screen's corner: centred on it, the focus in the edit.
+    CHostWnd owner;
+    ASSERT_TRUE(owner.CreateHost(700, 500));
+    owner.SetWindowPos(nullptr, 200, 150, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_SHOWWINDOW);
+    CDialogAddRTSPStream dialog(&owner);
     RunModal(
         dialog,
-        [](HWND hDialog) {
+        [&owner](HWND hDialog) {
             EXPECT_STREQ(WindowText(hDialog).GetString(), L"Add RTSP Stream");
             EXPECT_TRUE(WindowText(::GetDlgItem(hDialog, IDC_EDIT_URL)).IsEmpty());
+            EXPECT_EQ(::GetFocus(), ::GetDlgItem(hDialog, IDC_EDIT_URL));
+            ExpectCentredOn(hDialog, owner.m_hWnd);
             ::SetDlgItemTextW(hDialog, IDC_EDIT_URL, L"  rtsp://10.0.0.5:554/by-name/Studio A ");
             Press(hDialog, IDOK);
         },
         IDOK);
+    owner.DestroyWindow();
     EXPECT_STREQ(dialog.m_URL.GetString(), L"  rtsp://10.0.0.5:554/by-name/Studio A ");
 
     CDialogAddRTSPStream empty;
@@ -353,6 +374,7 @@ TEST(AddStreamDialogs, ListedStreamIsShownReadOnlyUnderItsName)
             HWND hEdit = ::GetDlgItem(hDialog, IDC_EDIT_SDP);
             EXPECT_TRUE(::GetWindowLongW(hEdit, GWL_STYLE) & ES_READONLY);
             EXPECT_STREQ(WindowText(hEdit).GetString(), L"v=0\r\ns=Studio B\r\n");
+            EXPECT_EQ(::GetFocus(), hEdit);
             Press(hDialog, IDOK);
         },
         IDOK);

@@ -71,6 +71,58 @@ protected:
 
 const COLORREF kWhite = RGB(255, 255, 255);
 
+// The pixels of a rectangle of a window, as a screen capture reads them.
+std::vector<COLORREF> Capture(HWND hWnd, const CRect& rect)
+{
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = rect.Width();
+    info.bmiHeader.biHeight = -rect.Height();
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    void* pBits = nullptr;
+    HBITMAP hBitmap = ::CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &pBits, nullptr, 0);
+    HDC hWindowDC = ::GetDC(hWnd);
+    HDC hMemoryDC = ::CreateCompatibleDC(hWindowDC);
+    HGDIOBJ previous = ::SelectObject(hMemoryDC, hBitmap);
+    ::BitBlt(hMemoryDC, 0, 0, rect.Width(), rect.Height(), hWindowDC, rect.left, rect.top, SRCCOPY);
+    ::GdiFlush();
+    const COLORREF* pPixels = static_cast<const COLORREF*>(pBits);
+    std::vector<COLORREF> pixels(pPixels, pPixels + rect.Width() * rect.Height());
+    ::SelectObject(hMemoryDC, previous);
+    ::DeleteDC(hMemoryDC);
+    ::ReleaseDC(hWnd, hWindowDC);
+    ::DeleteObject(hBitmap);
+    return pixels;
+}
+
+TEST_F(ListDrawing, HidingAColumnOfAReorderedListRepaintsEveryCell)
+{
+    // Displayed as Multicast, Streamname, Origin; then Origin or Multicast is hidden from the header
+    // menu, and only the pending paint messages are handled.
+    for (int hidden : {1, 2}) {
+        int order[] = {2, 0, 1};
+        list.ShowColumn(1, true);
+        list.ShowColumn(2, true);
+        ASSERT_TRUE(list.SetColumnOrderArray(3, order));
+        Repaint();
+        list.SendMessage(WM_COMMAND, static_cast<WPARAM>(hidden), 0);
+        ASSERT_EQ(list.GetColumnWidth(hidden), 0) << "column " << hidden << " is hidden";
+        PumpMessages();
+        CRect client;
+        list.GetClientRect(&client);
+        CRect rows(0, 0, client.right, Cell(1, 0).bottom);
+        const std::vector<COLORREF> pumped = Capture(list.m_hWnd, rows);
+        const std::vector<COLORREF> header =
+            Capture(list.GetHeaderCtrl()->m_hWnd, CRect(0, 0, client.right, 20));
+        // A full repaint draws the same: nothing of the old columns is left under the headers.
+        Repaint();
+        EXPECT_TRUE(Capture(list.m_hWnd, rows) == pumped) << "rows, column " << hidden << " hidden";
+        EXPECT_TRUE(Capture(list.GetHeaderCtrl()->m_hWnd, CRect(0, 0, client.right, 20)) == header)
+            << "header, column " << hidden << " hidden";
+    }
+}
+
 TEST_F(ListDrawing, TheSortColumnIsShadedDownToTheBottomOfTheList)
 {
     ASSERT_EQ(list.GetSortColor(), RGB(247, 247, 247)) << "a white background gives a light grey shade";

@@ -80,16 +80,30 @@ TEST_F(TableList, TheListViewFollowsTheTable)
     EXPECT_EQ(list.SetCell(IDS_MULTICAST, first, L"239.9.9.9"), 0);
     EXPECT_EQ(Text(0, 2), L"written around the table");
 
-    // Updating again keeps the items (and their selection) in place.
+    // Updating again keeps the items (and their selection) in place, and leaves the items of
+    // unchanged rows alone; a row changed by AddCell is written again.
     list.SetItemState(1, LVIS_SELECTED, LVIS_SELECTED);
     list.UpdateFromTable();
     EXPECT_EQ(list.GetItemCount(), 2);
     EXPECT_EQ(list.GetItemState(1, LVIS_SELECTED), static_cast<UINT>(LVIS_SELECTED));
+    EXPECT_EQ(Text(0, 2), L"written around the table");
+    EXPECT_EQ(list.AddCell(IDS_ORIGIN, first, L"10.0.0.9"), 1);
+    list.UpdateFromTable();
     EXPECT_EQ(Text(0, 2), L"239.9.9.9");
+    EXPECT_EQ(Text(0, 1), L"10.0.0.9");
+
+    // Sorted behind the table's back, the rows still reach their items.
+    list.SetSortColumn(-1);
+    list.SortItems(CMfxListCtrl::CompareFunc, reinterpret_cast<DWORD_PTR>(&list));
+    EXPECT_EQ(list.GetItemKey(0), key2);
+    EXPECT_EQ(list.SetCell(IDS_MULTICAST, first, L"239.7.7.7"), 1);
+    EXPECT_EQ(Text(1, 2), L"239.7.7.7");
 
     EXPECT_EQ(list.DeleteLine(first), 1);
     ASSERT_EQ(list.GetItemCount(), 1);
     EXPECT_EQ(list.GetItemKey(0), key2);
+    EXPECT_EQ(list.SetCell(IDS_MULTICAST, list.FindLine(key2), L"239.8.8.8"), 1);
+    EXPECT_EQ(Text(0, 2), L"239.8.8.8");
 }
 
 TEST_F(TableList, CellsShowTrimmedTextWithSeparatorsAsSpaces)
@@ -179,6 +193,39 @@ TEST_F(TableList, DisabledRowsCannotBeSelected)
     EXPECT_EQ(list.GetItemState(1, LVIS_SELECTED), static_cast<UINT>(LVIS_SELECTED));
     list.SetLineEnabled(first, TRUE);
     EXPECT_EQ(list.GetItemState(0, LVIS_DISABLED), 0u);
+}
+
+TEST_F(TableList, KeysMoveTheFocusPastDisabledRows)
+{
+    // Rows 0..5; rows 0, 2, 3 and 5 are disabled.
+    std::vector<int> lines;
+    for (const wchar_t* name : {L"a", L"b", L"c", L"d", L"e", L"f"})
+        lines.push_back(Row(nullptr, name, L"", L"", L""));
+    for (int disabled : {0, 2, 3, 5})
+        list.SetLineEnabled(lines[static_cast<size_t>(disabled)], FALSE);
+    list.UpdateFromTable();
+    struct Step
+    {
+        int from;
+        UINT key;
+        int to;
+    };
+    const Step steps[] = {
+        {1, VK_DOWN, 4}, {4, VK_UP, 1},   {4, VK_DOWN, 4},  {1, VK_UP, 1},    {4, VK_HOME, 1},
+        {1, VK_END, 4},  {1, VK_NEXT, 4}, {4, VK_PRIOR, 1}, {-1, VK_DOWN, 1}, {-1, VK_END, 4},
+    };
+    for (const Step& step : steps) {
+        list.SetItemState(-1, 0, LVIS_SELECTED | LVIS_FOCUSED);
+        if (step.from >= 0)
+            list.SetItemState(step.from, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+        list.SendMessage(WM_KEYDOWN, step.key, 1);
+        PumpMessages();
+        const int focused = list.GetNextItem(-1, LVNI_FOCUSED);
+        EXPECT_EQ(focused, step.to) << "key " << step.key << " from " << step.from;
+        EXPECT_EQ(list.GetNextItem(-1, LVNI_SELECTED), step.to)
+            << "key " << step.key << " from " << step.from;
+        EXPECT_EQ(list.GetNextItem(step.to, LVNI_SELECTED), -1) << "one row selected";
+    }
 }
 
 TEST_F(TableList, TheSelectionTextHasTheHeaderAndTheSelectedRows)
