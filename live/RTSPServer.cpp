@@ -533,10 +533,7 @@ bool RTSPServer::mayWritePeerLine(std::uint32_t peer)
         ++it->second.heldBack;
         return false;
     } else {
-        if (it->second.heldBack != 0) {
-            envir() << "held back " << it->second.heldBack << " more lines about connections from "
-                    << dottedAddress(peer).c_str() << "\n";
-        }
+        writeHeldBackCount(peer, it->second.heldBack);
         it->second = PeerLines{now, 0};
     }
     if (fPeerLineTask == 0)
@@ -552,6 +549,14 @@ void RTSPServer::peerLineHandler(void* instance)
     server->writeHeldBackCounts(false);
 }
 
+void RTSPServer::writeHeldBackCount(std::uint32_t peer, unsigned heldBack)
+{
+    if (heldBack != 0) {
+        envir() << "held back " << heldBack << " more lines about connections from "
+                << dottedAddress(peer).c_str() << "\n";
+    }
+}
+
 void RTSPServer::writeHeldBackCounts(bool all)
 {
     // Addresses quiet for a whole period are forgotten, after their count of held-back lines.
@@ -561,10 +566,7 @@ void RTSPServer::writeHeldBackCounts(bool all)
             ++it;
             continue;
         }
-        if (it->second.heldBack != 0) {
-            envir() << "held back " << it->second.heldBack << " more lines about connections from "
-                    << dottedAddress(it->first).c_str() << "\n";
-        }
+        writeHeldBackCount(it->first, it->second.heldBack);
         it = fPeerLines.erase(it);
     }
     if (!fPeerLines.empty() && !all)

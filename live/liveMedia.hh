@@ -222,6 +222,8 @@ private:
     // address and second; what is held back meanwhile is counted in one later line.
     bool mayWritePeerLine(std::uint32_t peer);
     static void peerLineHandler(void* instance);
+    // One line with the count of a peer address's held-back lines (none when there are none).
+    void writeHeldBackCount(std::uint32_t peer, unsigned heldBack);
     void writeHeldBackCounts(bool all);
     // The full response to one parsed request that reached the server at `localAddress`.
     std::string handleRequest(rtsp::Request const& request, std::uint32_t localAddress);
