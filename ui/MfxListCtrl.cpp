@@ -117,8 +117,12 @@ void CMfxListCtrl::ShiftItemIndexes(int nItem, int delta)
 
 int CMfxListCtrl::FindLine(const void* pKey) const
 {
-    auto found = m_LineByKey.find(pKey);
-    return found != m_LineByKey.end() ? found->second->m_nNumber : 0;
+    // For callers outside a refresh (which keeps its own map of rows): a walk is good enough.
+    for (const auto& line : m_Lines) {
+        if (line->m_pKey == pKey)
+            return line->m_nNumber;
+    }
+    return 0;
 }
 
 void* CMfxListCtrl::GetItemKey(int nItem) const
@@ -165,7 +169,6 @@ int CMfxListCtrl::NewLine(void* pKey)
     CTableLine* pLine = new CTableLine(this, number, pKey);
     m_Lines.emplace_back(pLine);
     m_LineByNumber[number] = pLine;
-    m_LineByKey.emplace(pKey, pLine);
     m_LineSet.insert(pLine);
     return number;
 }
@@ -224,17 +227,6 @@ int CMfxListCtrl::DeleteLine(int nLine)
     }
     m_LineByNumber.erase(nLine);
     m_LineSet.erase(pLine);
-    auto byKey = m_LineByKey.find(pLine->m_pKey);
-    if (byKey != m_LineByKey.end() && byKey->second == pLine) {
-        m_LineByKey.erase(byKey);
-        // Another row with the same key (in insertion order) takes its place.
-        for (const auto& other : m_Lines) {
-            if (other.get() != pLine && other->m_pKey == pLine->m_pKey) {
-                m_LineByKey.emplace(other->m_pKey, other.get());
-                break;
-            }
-        }
-    }
     m_Lines.erase(it);
     return 1;
 }

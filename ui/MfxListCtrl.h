@@ -114,7 +114,7 @@ public:
     // Sorts the items by the sort column (LVM_SORTITEMS with CompareFunc).
     void Sort();
 
-    // Rows for the caller: the number of the row with the key (0 when none), the key of the row
+    // Rows for the caller: the number of the first row with the key (0 when none), the key of the row
     // behind a list item (null when none), and the rows' numbers in insertion order.
     int FindLine(const void* pKey) const;
     void* GetItemKey(int nItem) const;
@@ -149,8 +149,7 @@ private:
 
     std::vector<std::unique_ptr<CTableLine>> m_Lines;     // in insertion order
     std::vector<std::unique_ptr<CTableColumn>> m_Columns; // in insertion order
-    // Direct ways to a row: by number, by key (the first row with it), by address.
+    // Direct ways to a row: by number, by address.
     std::unordered_map<int, CTableLine*> m_LineByNumber;
-    std::unordered_map<const void*, CTableLine*> m_LineByKey;
     std::unordered_set<const CTableLine*> m_LineSet;
 };
