@@ -213,6 +213,8 @@ bool CLogFile::CCore::OpenFileAtEnd()
     // Lines are appended: the position at the end is the file's length.
     ULONGLONG length = m_File.SeekToEnd();
     if (length == static_cast<ULONGLONG>(-1)) {
+        const DWORD error = ::GetLastError();
+        m_LastOpenError = error != ERROR_SUCCESS ? error : ERROR_SEEK;
         m_File.Close();
         return false;
     }
@@ -223,9 +225,16 @@ bool CLogFile::CCore::OpenFileAtEnd()
 BOOL CLogFile::CCore::Open(int deleteOld, int deleteKeepDays, int fileNumber, CMfxString directory,
                            CMfxString filename, CMfxString linePrefix)
 {
+    const CMfxString given = directory;
     directory = RemoveTrailingPathSeparator(directory);
     if (directory.IsEmpty() || filename.IsEmpty()) {
-        return FALSE; // without both settings there is no log file, and nothing is created
+        // Without both settings there is no log file, and nothing is created. A folder that is a
+        // separator alone leaves no folder name: a failure with a reason of its own.
+        if (!m_IsOpen) {
+            m_FilePath = given; // the failure names what was asked for
+        }
+        m_LastOpenError = ERROR_BAD_PATHNAME;
+        return FALSE;
     }
     m_Directory = directory;
     m_Filename = filename;

@@ -369,6 +369,15 @@ TEST_F(LogFileTest, WithoutSettingsNothingIsWrittenOrCreated)
     EXPECT_FALSE(log.WriteLine(L"dropped"));
 }
 
+TEST_F(LogFileTest, AFolderOfASeparatorAloneFailsWithItsOwnReason)
+{
+    // The folder setting is not empty, so the failure is reported: never as "error 0".
+    CLogFile log;
+    EXPECT_FALSE(log.Open(1, 3, 0, L"\\", L"gw", L""));
+    EXPECT_EQ(log.GetFilePath(), CMfxString(L"\\"));
+    EXPECT_EQ(log.GetOpenFailure().Find(L"error 161"), 0) << log.GetOpenFailure().GetString();
+}
+
 TEST_F(LogFileTest, MissingFolderIsCreated)
 {
     CLogFile log;
