@@ -177,8 +177,9 @@ void CCheckStreamInfo::StopWorker()
     }
     m_pOwner->LogDebug(kLogDebug, L"CCheckStreamInfo::~CCheckStreamInfo() stop processing thread %d failed\n",
                        static_cast<int>(m_WorkerThreadId));
-    // A worker held up outside its loop (a host-name lookup) still uses this object: it is not
-    // freed before the worker has let go of it.
+    // The worker still uses this object, so it is not freed before the worker has let go of it. Its
+    // loop looks at the stop flag every 10 ms and waits for no peer (host-name lookups run on threads
+    // of their own), so this is a last guard, not a wait that a peer or a resolver can stretch.
     while (m_WorkerThreadId != kNoWorker) {
         ::SleepEx(10, TRUE);
     }
