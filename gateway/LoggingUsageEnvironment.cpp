@@ -8,8 +8,6 @@
 
 namespace {
 
-// Lines are cut to this many characters, as every log-file line of the manager.
-const int kMaxLineLength = 2047;
 // A batch is handed over at the latest when it holds this many lines.
 const size_t kMaxBatchLines = 512;
 
@@ -35,8 +33,8 @@ public:
             CMfxString line = m_Front;
             line += kLinePrefix;
             line += text;
-            if (line.GetLength() > kMaxLineLength) {
-                line.Truncate(kMaxLineLength);
+            if (line.GetLength() > kMaxLogLineLength) {
+                line.Truncate(kMaxLogLineLength);
             }
             CMfxString stamped = CLogFile::FormatStamp(raw.time, raw.threadId);
             stamped += line;

@@ -6,16 +6,13 @@
 
 namespace {
 
-// Lines are cut to this many characters (a buffer of 2048 with its terminating NUL).
-const int kMaxLineLength = 2047;
-
-// The format filled with the arguments, cut to kMaxLineLength characters.
+// The format filled with the arguments, cut to kMaxLogLineLength characters.
 CMfxString FormatCut(const wchar_t* format, va_list args)
 {
-    wchar_t buffer[kMaxLineLength + 1];
-    const int written = _vsnwprintf(buffer, kMaxLineLength, format, args);
+    wchar_t buffer[kMaxLogLineLength + 1];
+    const int written = _vsnwprintf(buffer, kMaxLogLineLength, format, args);
     // On truncation the runtime returns -1 and may leave no NUL.
-    buffer[(written >= 0 && written < kMaxLineLength) ? written : kMaxLineLength] = 0;
+    buffer[(written >= 0 && written < kMaxLogLineLength) ? written : kMaxLogLineLength] = 0;
     return CMfxString(buffer);
 }
 
@@ -70,8 +67,8 @@ void CVelmoraManager::WriteLogFile(DWORD mask, const wchar_t* format, va_list ar
     // The message is formatted on its own, then put behind the front part.
     CMfxString line = FormatLogCategories(this, mask);
     line += FormatCut(format, args);
-    if (line.GetLength() > kMaxLineLength) {
-        line.Truncate(kMaxLineLength);
+    if (line.GetLength() > kMaxLogLineLength) {
+        line.Truncate(kMaxLogLineLength);
     }
     m_LogFile.WriteLine(line.GetString());
 }

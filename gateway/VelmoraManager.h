@@ -50,6 +50,10 @@ enum : DWORD
     kLogSyslog = 0x80,
 };
 
+// Log-file lines (front part included) are cut to this many characters: a buffer of 2048 with its
+// terminating NUL.
+const int kMaxLogLineLength = 2047;
+
 // Colours of log-pane lines: progress and success, failures and rejections.
 const COLORREF kLogGreen = RGB(0, 127, 0);
 const COLORREF kLogRed = RGB(195, 0, 0);
