@@ -50,7 +50,8 @@ CServiceThread::~CServiceThread()
 
 void CServiceThread::Log(const wchar_t* format, ...)
 {
-    CVelmoraManager* manager = m_pOwner != nullptr ? m_pOwner->GetManager() : nullptr;
+    CStreamBrowser* owner = m_pOwner;
+    CVelmoraManager* manager = owner != nullptr ? owner->GetManager() : nullptr;
     if (manager == nullptr) {
         return;
     }
@@ -94,8 +95,8 @@ UINT CServiceThread::ProcessingThread()
                 threadId, PointerText(this), m_ThreadName.GetString(), static_cast<int>(result));
             ::WSAEventSelect(m_Socket, nullptr, 0);
             watching = false;
-            if (m_pOwner != nullptr) {
-                m_pOwner->SetServiceThreadDone(m_Reference);
+            if (CStreamBrowser* owner = m_pOwner) {
+                owner->SetServiceThreadDone(m_Reference);
             }
         }
     }

@@ -42,7 +42,8 @@ public:
     static UINT __cdecl ThreadEntry(LPVOID param);
     UINT ProcessingThread();
 
-    CStreamBrowser* m_pOwner;
+    // Cleared by a browser that is destroyed while this worker still runs; read once per use.
+    CStreamBrowser* volatile m_pOwner;
     DNSServiceRef m_Reference;
     CMfxString m_ThreadName;
     CMfxString m_InstanceName;

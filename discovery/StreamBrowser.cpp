@@ -74,20 +74,21 @@ CStreamBrowser::~CStreamBrowser()
         g_pStreamBrowser = nullptr;
     }
     // A service thread that still runs may still reach records through its callbacks: then they and
-    // it are left to the end of the process.
+    // it are left to the end of the process, no longer pointing to the browser. The list may hold
+    // one too: the one the housekeeping thread failed to stop and put back while Close ran.
+    m_StuckServiceThreads.insert(m_StuckServiceThreads.end(), m_ServiceThreads.begin(),
+                                 m_ServiceThreads.end());
+    m_ServiceThreads.clear();
     bool stillRunning = false;
     for (CServiceThread* thread : m_StuckServiceThreads) {
         if (thread->StopProcessingThread()) {
             delete thread;
         } else {
+            thread->m_pOwner = nullptr;
             stillRunning = true;
         }
     }
     m_StuckServiceThreads.clear();
-    for (CServiceThread* thread : m_ServiceThreads) {
-        delete thread;
-    }
-    m_ServiceThreads.clear();
     if (!stillRunning) {
         for (CStreamInfo* record : m_StreamInfos) {
             delete record;

@@ -292,4 +292,36 @@ TEST_F(BrowserTest, WorkersEndOnceAndAreNeverFreedWhileTheyRun)
     CloseHandle(release);
 }
 
+TEST_F(BrowserTest, AWorkerStillRunningWhenTheBrowserIsDestroyedIsNeitherFreedNorPointingBack)
+{
+    // What the housekeeping thread failed to stop goes back to the list, possibly after Close emptied
+    // it: the destructor must treat it as Close treats a stuck worker.
+    struct Probe : Corvane::CServiceThread
+    {
+        using Corvane::CServiceThread::CServiceThread;
+        ~Probe() override { *deleted = true; }
+        bool* deleted = nullptr;
+    };
+    bool deleted = false;
+    HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    DNSServiceRef stuck = OpenReference();
+    Probe* probe = nullptr;
+    {
+        Corvane::CStreamBrowser doomed;
+        probe = new Probe(&doomed, L"stuck at destruction", L"", -1, stuck);
+        probe->deleted = &deleted;
+        probe->m_StopRounds = 5;
+        doomed.m_ServiceThreads.push_back(probe);
+        Reply(stuck, [&] { WaitForSingleObject(release, INFINITE); });
+        EXPECT_TRUE(WaitFor([&] { return ProcessCount(stuck) == 1; }));
+    }
+    EXPECT_FALSE(deleted);
+    EXPECT_EQ(probe->m_pOwner, nullptr);
+    SetEvent(release);
+    EXPECT_TRUE(WaitFor([&] { return DeallocateCount(stuck) == 1; }));
+    EXPECT_TRUE(probe->StopProcessingThread());
+    delete probe;
+    CloseHandle(release);
+}
+
 } // namespace
