@@ -2,7 +2,6 @@
 program's own multicast-DNS engine. python3-zeroconf on 10.77.0.2 announces senders and browses the
 gateway's registrations; a Python RTSP server answers the gateway's DESCRIBE; a SAP peer listens."""
 import socket
-import urllib.parse
 
 import pytest
 
@@ -11,18 +10,10 @@ from harness.rtsp_peer import RawClient
 from harness.sap_peer import GROUP, PORT, peer_socket, received_from_gateway, sap_packet
 from harness.velmora_host import VelmoraHost, pane_line
 from harness.wait import wait_until
-from test_sdp_retrieval import RtspTestServer, reply, sdp
+from test_sdp_retrieval import SenderServer, sdp
 
 SETTINGS = {"Network": {"Interface": "10.77.0.1 (any adapter)"}}
 SUBTYPES = {"Corvane": "_corvane_session._sub._rtsp._tcp.local.", "Zint": "_zint_session._sub._rtsp._tcp.local."}
-
-
-class SenderServer(RtspTestServer):
-    """Answers DESCRIBE of .../by-name/<escaped name> with that name's SDP, as a sender does."""
-
-    def _answer(self, conn, path):
-        head, body = reply("200 OK", sdp(urllib.parse.unquote(path)))
-        conn.sendall(head + body)
 
 
 def sender(name, subtype):
