@@ -166,21 +166,6 @@ TEST(MfxStringCase, Umlauts)
     EXPECT_EQ(Text(shared.MakeUpper()), L"MIXED");
 }
 
-TEST(MfxStringConstruct, CopiesShareTheBufferAndNotTheMultibyteCopy)
-{
-    CMfxString original = L"shared text";
-    original.GetUtf8();
-    CMfxString copy(original);
-    EXPECT_EQ(copy.GetString(), original.GetString());
-    EXPECT_EQ(copy.GetMultiByteLength(), -1);
-    CString base = original;
-    CMfxString fromBase(base);
-    EXPECT_EQ(fromBase.GetString(), original.GetString());
-    copy = static_cast<const wchar_t*>(nullptr);
-    EXPECT_TRUE(copy.IsEmpty());
-    EXPECT_EQ(Text(original), L"shared text");
-}
-
 TEST(MfxStringConstruct, FromAnsiBytes)
 {
     EXPECT_EQ(Text(CMfxString("abcde", 3)), L"abc");
