@@ -118,12 +118,8 @@ TEST(MfxStringReplace, ReplaceAndReplaceFirst)
     // An empty search text leaves the text as it is.
     EXPECT_EQ(Text(CMfxString(L"abc").Replace(L"", L"y")), L"abc");
     EXPECT_EQ(Text(CMfxString(L"abc").ReplaceFirst(L"", L"y")), L"abc");
-}
-
-TEST(MfxStringReplace, LineBreaks)
-{
-    CMfxString text = L"a\r\nb\n\rc\rd\ne";
-    EXPECT_EQ(Text(text.ReplaceLineBreaks(L", ")), L"a, b, c, d, e");
+    // Line breaks of every kind.
+    EXPECT_EQ(Text(CMfxString(L"a\r\nb\n\rc\rd\ne").ReplaceLineBreaks(L", ")), L"a, b, c, d, e");
     EXPECT_EQ(Text(CMfxString(L"\r\n\r\n").ReplaceLineBreaks(L"|")), L"||");
 }
 
@@ -239,7 +235,7 @@ TEST(MfxStringConvert, WriteAnsiWritesTheBytes)
     DeleteFileW(path.GetString());
 }
 
-TEST(MfxStringSplit, Integers)
+TEST(MfxStringSplit, IntegersAndPieces)
 {
     EXPECT_EQ(SplitStringToIntegers(L"3,,1, 2,x", L","), (std::vector<int>{3, 1, 2, 0}));
     EXPECT_TRUE(SplitStringToIntegers(L"", L",").empty());
@@ -248,10 +244,7 @@ TEST(MfxStringSplit, Integers)
     // Without separators the whole text is one piece.
     EXPECT_EQ(SplitStringToIntegers(L"12,3", L""), (std::vector<int>{12}));
     EXPECT_TRUE(SplitStringToIntegers(L"", L"").empty());
-}
 
-TEST(MfxStringSplit, Pieces)
-{
     std::vector<CMfxString> pieces;
     SplitString(pieces, L"\r\nv=0\r\n\r\no=x y\n", L"\r\n");
     ASSERT_EQ(pieces.size(), 2u);
