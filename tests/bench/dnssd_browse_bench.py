@@ -13,24 +13,23 @@ import time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
 
 from harness import netns, wine  # noqa: E402
-from harness.dnssd_driver import DnssdDriver, encode_name  # noqa: E402
+from harness import mdns_peer  # noqa: E402
+from harness.dnssd_driver import DnssdDriver  # noqa: E402
 
 COUNT = 1000
 TYPE = "_rtsp._tcp.local."
 
 
 def announcement(i):
-    instance = f"Bench Stream {i:04d}.{TYPE}"
+    instance = mdns_peer.dotted(f"Bench Stream {i:04d}.{TYPE}")
+    host = mdns_peer.dotted("bench.local.")
     records = [
-        (encode_name(TYPE), 12, 1, 4500, encode_name(instance)),
-        (encode_name(instance), 33, 0x8001, 120, struct.pack("!HHH", 0, 0, 8554) + encode_name("bench.local.")),
-        (encode_name(instance), 16, 0x8001, 4500, b"\x09channel=2"),
-        (encode_name("bench.local."), 1, 0x8001, 120, socket.inet_aton("10.77.0.2")),
+        mdns_peer.record(mdns_peer.dotted(TYPE), 12, instance, 4500, rclass=1),
+        mdns_peer.record(instance, 33, struct.pack("!HHH", 0, 0, 8554) + host),
+        mdns_peer.record(instance, 16, b"\x09channel=2", 4500),
+        mdns_peer.record(host, 1, socket.inet_aton("10.77.0.2")),
     ]
-    out = struct.pack("!6H", 0, 0x8400, 0, len(records), 0, 0)
-    for name, rtype, cls, ttl, data in records:
-        out += name + struct.pack("!HHIH", rtype, cls, ttl, len(data)) + data
-    return out
+    return mdns_peer.header(0x8400, an=len(records)) + b"".join(records)
 
 
 def driver_cpu_seconds(ns):

@@ -10,22 +10,13 @@ from harness.rtsp_peer import RawClient
 from harness.sap_peer import GROUP, PORT as SAP_PORT, peer_socket, received_from_gateway, sap_packet
 from harness.velmora_host import VelmoraHost, pane_line
 from harness.wait import wait_until
-from test_sdp_retrieval import RtspTestServer, reply, sdp, stamps
+from test_sdp_retrieval import SenderServer, sdp, stamps
 
 RTSP = "_rtsp._tcp.local."
 CORVANE = "_corvane_session"
 ZINT = "_zint_session"
 SETTINGS = {"Network": {"Interface": "10.77.0.1 (any adapter)", "UseBonjour": "APPLE", "RTSPPort": "8554"},
             "Settings": {"DoSDPSort": "false"}}
-
-
-class SenderServer(RtspTestServer):
-    """Answers DESCRIBE for "by-name/<escaped name>" with the SDP of that name."""
-
-    def _answer(self, conn, path):
-        name = path.replace("%20", " ")
-        head, body = reply("200 OK", sdp(name))
-        conn.sendall(head + body)
 
 
 class Collector:

@@ -2,6 +2,7 @@
 python3-zeroconf 0.47 on 10.77.0.2."""
 import time
 
+from harness import mdns_peer
 from harness.dnssd_driver import DnssdDriver, service_info, zeroconf_peer
 
 RTSP = "_rtsp._tcp.local."
@@ -64,7 +65,7 @@ class Collector:
 def test_registration_is_seen_by_zeroconf_and_goes_with_a_goodbye(net, gw):
     from zeroconf import ServiceBrowser
 
-    from harness.dnssd_driver import goodbyes_from, mdns_listener
+    from harness.dnssd_driver import goodbyes_from
     from harness.wait import wait_until
 
     driver = DnssdDriver(gw)
@@ -82,7 +83,7 @@ def test_registration_is_seen_by_zeroconf_and_goes_with_a_goodbye(net, gw):
         assert info.port == 8080 and info.text == b"\x00"
         assert info.server.endswith(".local.") and info.parsed_addresses() == [net.gw.address]
 
-        listener = mdns_listener(net)
+        listener = mdns_peer.raw_socket(net.peer)
         driver.command("close|r")
         closed = time.monotonic()
         goodbyes = goodbyes_from(listener, net.gw.address, 1.5)
@@ -104,13 +105,13 @@ def test_a_name_zeroconf_holds_is_renamed(net, gw):
 
 
 def test_stop_says_goodbye_frees_everything_and_a_second_start_works(net, gw):
-    from harness.dnssd_driver import goodbyes_from, mdns_listener
+    from harness.dnssd_driver import goodbyes_from
 
     driver = DnssdDriver(gw)
     assert driver.start().startswith("ready=1")
     assert driver.call("register", "r", 0, "Stopper", "_rtsp._tcp", 8080, "", 0) == 0
     driver.wait_event("registered", lambda e: e[0] == "r")
-    listener = mdns_listener(net)
+    listener = mdns_peer.raw_socket(net.peer)
     assert driver.stop() == {"running": "0", "ready": "0", "bytes": "0", "blocks": "0"}
     assert any("Stopper._rtsp._tcp.local." in names for _, names in goodbyes_from(listener, net.gw.address, 1))
     assert driver.call("browse", "after", 0, "_rtsp._tcp") == -65563  # 5356 closed
@@ -139,7 +140,7 @@ def test_hostile_peer_leaves_the_daemon_answering_with_its_heap_back_where_it_wa
     import random
     import socket
 
-    from harness.dnssd_driver import malformed, mdns_listener, ptr_query, ptr_response
+    from harness.dnssd_driver import malformed, ptr_query, ptr_response
     from harness.wait import wait_until
 
     driver = DnssdDriver(gw)
@@ -169,7 +170,7 @@ def test_hostile_peer_leaves_the_daemon_answering_with_its_heap_back_where_it_wa
             time.sleep(0.02)
     assert time.monotonic() - started < 30
 
-    listener = mdns_listener(net)
+    listener = mdns_peer.raw_socket(net.peer)
     answered = False
     deadline = time.monotonic() + 5
     while not answered and time.monotonic() < deadline:

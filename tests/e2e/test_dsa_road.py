@@ -1,35 +1,19 @@
 """The default discovery road: the gateway (velmora_host.exe) with no UseBonjour setting uses the
 program's own multicast-DNS engine. python3-zeroconf on 10.77.0.2 announces senders and browses the
 gateway's registrations; a Python RTSP server answers the gateway's DESCRIBE; a SAP peer listens."""
-import socket
-import urllib.parse
 
 import pytest
 
 from harness import mdns_peer
+from harness.dnssd_driver import service_info
 from harness.rtsp_peer import RawClient
 from harness.sap_peer import GROUP, PORT, peer_socket, received_from_gateway, sap_packet
 from harness.velmora_host import VelmoraHost, pane_line
 from harness.wait import wait_until
-from test_sdp_retrieval import RtspTestServer, reply, sdp
+from test_sdp_retrieval import SenderServer, sdp
 
 SETTINGS = {"Network": {"Interface": "10.77.0.1 (any adapter)"}}
 SUBTYPES = {"Corvane": "_corvane_session._sub._rtsp._tcp.local.", "Zint": "_zint_session._sub._rtsp._tcp.local."}
-
-
-class SenderServer(RtspTestServer):
-    """Answers DESCRIBE of .../by-name/<escaped name> with that name's SDP, as a sender does."""
-
-    def _answer(self, conn, path):
-        head, body = reply("200 OK", sdp(urllib.parse.unquote(path)))
-        conn.sendall(head + body)
-
-
-def sender(name, subtype):
-    from zeroconf import ServiceInfo
-
-    return ServiceInfo(subtype, f"{name}._rtsp._tcp.local.", port=8554, addresses=[socket.inet_aton("10.77.0.2")],
-                       server="sender.local.", properties={})
 
 
 def deletions(packets, name):
@@ -42,7 +26,7 @@ def test_a_zeroconf_sender_is_found_described_announced_by_sap_and_withdrawn_onc
     sap = peer_socket(net)
     host = VelmoraHost(gw, SETTINGS)
     gw.wait_for_log(pane_line("Start stream browsing OK"))
-    info = sender("Studio A", SUBTYPES[kind])
+    info = service_info("Studio A", "_rtsp._tcp.local.", 8554, subtype=SUBTYPES[kind].split(".")[0])
     with mdns_peer.zeroconf_in(net.peer) as zc:
         with net.peer.entered():
             zc.register_service(info, allow_name_change=False)

@@ -4,6 +4,7 @@ import os
 import socket
 import threading
 import time
+import urllib.parse
 
 from harness.sap_peer import peer_socket, received_from_gateway
 from harness.velmora_host import VelmoraHost, pane_line
@@ -124,6 +125,14 @@ class RtspTestServer:
         elif path in LOOSE_REPLIES:
             conn.sendall(LOOSE_REPLIES[path])
         # "silent": read the request and never answer.
+
+
+class SenderServer(RtspTestServer):
+    """Answers DESCRIBE of .../by-name/<escaped name> with that name's SDP, as a sender does."""
+
+    def _answer(self, conn, path):
+        head, body = reply("200 OK", sdp(urllib.parse.unquote(path)))
+        conn.sendall(head + body)
 
 
 # Replies that must never be taken: each is answered and the connection kept open.

@@ -1,8 +1,8 @@
 """The DNS-SD layer's console driver under Wine, and a python3-zeroconf peer in the peer's namespace."""
-import contextlib
 import socket
 import time
 
+from harness import mdns_peer
 from harness.line_program import LineProgram
 
 
@@ -47,17 +47,9 @@ class DnssdDriver(LineProgram):
         return int(next(line.split("|")[0] for line in self.command("ifaces") if line.endswith("|" + address)))
 
 
-@contextlib.contextmanager
 def zeroconf_peer(net):
     """python3-zeroconf on the peer's address; its sockets are created inside the peer's namespace."""
-    from zeroconf import Zeroconf
-
-    with net.peer.entered():
-        zc = Zeroconf(interfaces=[net.peer.address])
-    try:
-        yield zc
-    finally:
-        zc.close()
+    return mdns_peer.zeroconf_in(net.peer)
 
 
 def service_info(name, type_, port, properties=None, subtype=None, address="10.77.0.2"):
@@ -66,20 +58,6 @@ def service_info(name, type_, port, properties=None, subtype=None, address="10.7
     full_type = f"{subtype}._sub.{type_}" if subtype else type_
     return ServiceInfo(full_type, f"{name}.{type_}", port=port, properties=properties or {},
                        server="peer.local.", addresses=[socket.inet_aton(address)])
-
-
-def mdns_listener(net):
-    """A plain socket on the peer's side that hears the group's datagrams (bound after the peer's own)."""
-    import struct
-
-    s = net.peer.socket(socket.AF_INET, socket.SOCK_DGRAM, socket.IPPROTO_UDP)
-    s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-    s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEPORT, 1)
-    s.bind(("", 5353))
-    mreq = struct.pack("4s4s", socket.inet_aton("224.0.0.251"), socket.inet_aton(net.peer.address))
-    s.setsockopt(socket.IPPROTO_IP, socket.IP_ADD_MEMBERSHIP, mreq)
-    s.settimeout(0.1)
-    return s
 
 
 def goodbyes_from(sock, source, seconds):
@@ -103,26 +81,14 @@ def goodbyes_from(sock, source, seconds):
 
 # --- A hostile peer with nothing but the standard library -------------------------------------------
 
-def encode_name(text):
-    out = b""
-    for label in text.rstrip(".").split("."):
-        out += bytes([len(label)]) + label.encode()
-    return out + b"\0"
-
-
 def ptr_response(type_, instance, ttl):
     """One PTR answer "type_ -> instance.type_" with the given TTL (0: a goodbye)."""
-    import struct
-
-    target = encode_name(f"{instance}.{type_}")
-    header = struct.pack("!6H", 0, 0x8400, 0, 1, 0, 0)
-    return header + encode_name(type_) + struct.pack("!HHIH", 12, 1, ttl, len(target)) + target
+    return mdns_peer.header(0x8400, an=1) + mdns_peer.record(
+        mdns_peer.dotted(type_), 12, mdns_peer.dotted(f"{instance}.{type_}"), ttl, rclass=1)
 
 
 def ptr_query(type_):
-    import struct
-
-    return struct.pack("!6H", 0, 0, 1, 0, 0, 0) + encode_name(type_) + struct.pack("!HH", 12, 1)
+    return mdns_peer.header(0, qd=1) + mdns_peer.question(mdns_peer.dotted(type_), 12)
 
 
 def malformed(seed_packets, count, rng):

@@ -61,6 +61,11 @@ def name(*labels):
     return b"".join(bytes([len(l)]) + l.encode() for l in labels) + b"\0"
 
 
+def dotted(text):
+    """The wire form of a dotted name ("a.b.local.")."""
+    return name(*text.rstrip(".").split("."))
+
+
 def header(flags, qd=0, an=0, ns=0, ar=0):
     return struct.pack(">6H", 0, flags, qd, an, ns, ar)
 
@@ -69,8 +74,8 @@ def question(wire_name, qtype):
     return wire_name + struct.pack(">HH", qtype, 1)
 
 
-def record(wire_name, rtype, rdata, ttl=120):
-    return wire_name + struct.pack(">HHIH", rtype, 0x8001, ttl, len(rdata)) + rdata
+def record(wire_name, rtype, rdata, ttl=120, rclass=0x8001):
+    return wire_name + struct.pack(">HHIH", rtype, rclass, ttl, len(rdata)) + rdata
 
 
 def announcement(instance, host, address, port=8554, subtype="_corvane_session", txt=False):

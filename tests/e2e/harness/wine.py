@@ -17,7 +17,7 @@ LOG_BASE = "velmora"
 
 
 def exe_path(name):
-    """Path of a built Windows program by file name, e.g. 'mcast_probe.exe'."""
+    """Path of a built Windows program by file name, e.g. 'velmora_host.exe'."""
     for candidate in CROSS.rglob(name):
         return candidate
     raise FileNotFoundError(f"{name} not found under {CROSS}: build first (tools/test.sh builds)")

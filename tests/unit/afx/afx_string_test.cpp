@@ -175,27 +175,6 @@ TEST(StringBuffer, GrowingAHandedOutBufferKeepsWhatWasWritten)
     EXPECT_STREQ(s, L"wx");
 }
 
-TEST(StringSearch, FindAndReverseFind)
-{
-    CString s(L"a=b=c");
-    EXPECT_EQ(s.Find(L'='), 1);
-    EXPECT_EQ(s.Find(L'=', 2), 3);
-    EXPECT_EQ(s.Find(L'=', 4), -1);
-    EXPECT_EQ(s.Find(L'=', 99), -1);
-    EXPECT_EQ(s.Find(L'=', -5), 1);
-    EXPECT_EQ(s.Find(L"b=c"), 2);
-    EXPECT_EQ(s.Find(L"=", 2), 3);
-    EXPECT_EQ(s.Find(L"c", 5), -1);
-    EXPECT_EQ(s.Find(L"", 5), 5);
-    EXPECT_EQ(s.Find(L"", 6), -1);
-    EXPECT_EQ(s.Find(static_cast<const wchar_t*>(nullptr)), -1);
-    EXPECT_EQ(s.Find(L"a=b=c="), -1);
-    EXPECT_EQ(s.ReverseFind(L'='), 3);
-    EXPECT_EQ(s.ReverseFind(L'x'), -1);
-    EXPECT_EQ(CString().Find(L'a'), -1);
-    EXPECT_EQ(CString().ReverseFind(L'a'), -1);
-}
-
 TEST(StringSearch, CutsAreClamped)
 {
     CString s(L"abcdef");
@@ -255,52 +234,6 @@ TEST(StringSearch, TokenizeSkipsRunsOfDelimiters)
     EXPECT_EQ(position, 4);
     EXPECT_STREQ(text.Tokenize(L" ", position), L"");
     EXPECT_EQ(position, -1);
-}
-
-TEST(StringEdit, TrimAndCase)
-{
-    EXPECT_STREQ(CString(L" \t a b \r\n").Trim(), L"a b");
-    EXPECT_STREQ(CString(L"  a ").TrimLeft(), L"a ");
-    EXPECT_STREQ(CString(L"  a ").TrimRight(), L"  a");
-    EXPECT_STREQ(CString(L"xxaxx").Trim(L'x'), L"a");
-    EXPECT_STREQ(CString(L"xxaxx").TrimLeft(L'x'), L"axx");
-    EXPECT_STREQ(CString(L"xxaxx").TrimRight(L'x'), L"xxa");
-    EXPECT_STREQ(CString(L"\r\n\ra\n\r").Trim(L"\r\n"), L"a");
-    EXPECT_STREQ(CString(L"\r\nab").TrimLeft(L"\r\n"), L"ab");
-    EXPECT_STREQ(CString(L"ab\n\r").TrimRight(L"\n\r"), L"ab");
-    EXPECT_STREQ(CString(L"   ").Trim(), L"");
-    EXPECT_STREQ(CString(L"ab").Trim(L""), L"ab");
-
-    EXPECT_STREQ(CString(L"Grün 1a").MakeUpper(), L"GRüN 1A");
-    EXPECT_STREQ(CString(L"ÄBC").MakeLower(), L"Äbc");
-}
-
-TEST(StringEdit, ConcatenationAndComparison)
-{
-    CString a(L"ab");
-    CString b(L"cd");
-    EXPECT_STREQ(a + b, L"abcd");
-    EXPECT_STREQ(a + L"x", L"abx");
-    EXPECT_STREQ(L"x" + a, L"xab");
-    EXPECT_STREQ(a + L'!', L"ab!");
-    EXPECT_STREQ(L'!' + a, L"!ab");
-    a += b;
-    a += L"e";
-    a += L'f';
-    EXPECT_STREQ(a, L"abcdef");
-    a.AppendChar(L'g');
-    a.Append(L"hijk", 2);
-    EXPECT_STREQ(a, L"abcdefghi");
-
-    EXPECT_TRUE(CString(L"x") == CString(L"x"));
-    EXPECT_TRUE(CString(L"x") == L"x");
-    EXPECT_TRUE(L"x" == CString(L"x"));
-    EXPECT_TRUE(CString(L"x") != CString(L"X")) << "comparison is ordinal";
-    EXPECT_TRUE(CString(L"x") != L"xy");
-    EXPECT_TRUE(L"" != CString(L"x"));
-    EXPECT_TRUE(CString() == L"");
-    EXPECT_TRUE(CString(L"a") < CString(L"b"));
-    EXPECT_EQ(CString(L"b").Compare(L"a") > 0, true);
 }
 
 } // namespace

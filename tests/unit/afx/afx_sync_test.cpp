@@ -1,5 +1,4 @@
-// The layer's files, locks, events and worker threads.
-#include "afx/afxfile.h"
+// The layer's locks and worker threads (its files are exercised by the log-file and string tests).
 #include "afx/afxmt.h"
 #include "afx/afxstr.h"
 #include "afx/afxthread.h"
@@ -8,84 +7,6 @@
 #include <gtest/gtest.h>
 
 namespace {
-
-// A file name in the temporary folder that no other test uses; removed at the end.
-class TempFile
-{
-public:
-    explicit TempFile(const wchar_t* tag)
-    {
-        wchar_t folder[MAX_PATH];
-        ::GetTempPathW(MAX_PATH, folder);
-        wchar_t name[MAX_PATH];
-        swprintf(name, MAX_PATH, L"%lsafx_%ls_%lu.bin", folder, tag, ::GetCurrentProcessId());
-        m_path = name;
-        ::DeleteFileW(m_path);
-    }
-    ~TempFile() { ::DeleteFileW(m_path); }
-    const wchar_t* Path() const { return m_path.GetString(); }
-
-private:
-    CString m_path;
-};
-
-const UINT kShared = CFile::modeReadWrite | CFile::shareDenyNone;
-
-TEST(File, CreateAppendAndLength)
-{
-    TempFile temp(L"append");
-    CFile file;
-    // Opening a missing file without modeCreate fails by its result and names the cause.
-    CFileException error;
-    EXPECT_FALSE(file.Open(temp.Path(), kShared, &error));
-    EXPECT_EQ(error.m_cause, CFileException::fileNotFound);
-    EXPECT_EQ(error.m_lOsError, ERROR_FILE_NOT_FOUND);
-    EXPECT_FALSE(file.IsOpen());
-
-    ASSERT_TRUE(file.Open(temp.Path(), kShared | CFile::modeCreate));
-    EXPECT_TRUE(file.Write("abc", 3));
-    file.Close();
-
-    // Reopened keeping the content: appending at the end.
-    ASSERT_TRUE(file.Open(temp.Path(), kShared));
-    EXPECT_EQ(file.GetLength(), 3u);
-    EXPECT_EQ(file.SeekToEnd(), 3u);
-    EXPECT_TRUE(file.Write("defg", 4));
-    EXPECT_EQ(file.GetLength(), 7u);
-    file.SeekToBegin();
-    char text[16] = {};
-    EXPECT_EQ(file.Read(text, sizeof(text)), 7u);
-    EXPECT_STREQ(text, "abcdefg");
-    EXPECT_EQ(file.Read(text, sizeof(text)), 0u) << "end of file";
-    file.Close();
-
-    ASSERT_TRUE(file.Open(temp.Path(), kShared | CFile::modeCreate | CFile::modeNoTruncate));
-    EXPECT_EQ(file.GetLength(), 7u) << "modeNoTruncate keeps the content";
-    file.Close();
-    ASSERT_TRUE(file.Open(temp.Path(), kShared | CFile::modeCreate));
-    EXPECT_EQ(file.GetLength(), 0u) << "modeCreate alone empties the file";
-}
-
-TEST(File, WriteErrorsAreReportedNotThrown)
-{
-    TempFile temp(L"error");
-    CFile writer;
-    ASSERT_TRUE(writer.Open(temp.Path(), kShared | CFile::modeCreate));
-    writer.Close();
-
-    CFile reader;
-    ASSERT_TRUE(reader.Open(temp.Path(), CFile::modeRead | CFile::shareDenyNone));
-    bool written = true;
-    EXPECT_NO_THROW(written = reader.Write("x", 1));
-    EXPECT_FALSE(written);
-    EXPECT_NE(::GetLastError(), 0u);
-
-    CFile closed;
-    EXPECT_NO_THROW(written = closed.Write("x", 1));
-    EXPECT_FALSE(written);
-    EXPECT_EQ(closed.Read(&written, 1), 0u);
-    EXPECT_EQ(closed.GetLength(), 0u);
-}
 
 template <typename Body> DWORD WINAPI RunBody(LPVOID argument)
 {
@@ -139,26 +60,6 @@ TEST(Locks, CriticalSectionIsRecursiveAndScoped)
     }
     // The destructor of the last lock released it.
     EXPECT_TRUE(OtherThreadCanEnter(section));
-}
-
-TEST(Locks, EventsAutoAndManualReset)
-{
-    CEvent autoReset;
-    EXPECT_FALSE(autoReset.Lock(0));
-    EXPECT_TRUE(autoReset.SetEvent());
-    EXPECT_EQ(::WaitForSingleObject(autoReset, 0), WAIT_OBJECT_0) << "usable as a handle";
-    EXPECT_FALSE(autoReset.Lock(0)) << "a wait cleared it";
-
-    CEvent manual(FALSE, TRUE);
-    manual.SetEvent();
-    EXPECT_TRUE(manual.Lock(0));
-    EXPECT_TRUE(manual.Lock(0));
-    manual.ResetEvent();
-    EXPECT_FALSE(manual.Lock(0));
-
-    CEvent initiallySet(TRUE, FALSE);
-    CSingleLock lock(&initiallySet, TRUE);
-    EXPECT_TRUE(lock.IsLocked());
 }
 
 struct Waiter

@@ -10,7 +10,6 @@
 #include <vector>
 
 using Corvane::CopyDsaRows;
-using Corvane::DsaPollDue;
 using Corvane::DsaRowTakesPart;
 
 TEST(DsaPoll, RowRules)
@@ -61,13 +60,6 @@ TEST(DsaPoll, RowRules)
     EXPECT_STREQ(rows[0].hostIP.GetString(), L"10.77.0.2");
     EXPECT_EQ(rows[0].port, 8554);
     corvane_core_reset_for_test();
-}
-
-TEST(DsaPoll, DueOnlyAfterMoreThanASecond)
-{
-    EXPECT_FALSE(DsaPollDue(6000, 5000));
-    EXPECT_TRUE(DsaPollDue(6001, 5000));
-    EXPECT_FALSE(DsaPollDue(4000, 5000));
 }
 
 namespace {

@@ -92,22 +92,6 @@ TEST_F(SettingsFile, EveryKeyGivesItsDefaultWhenMissingOrEmpty)
     EXPECT_EQ(ReadBytes(m_Path), emptyValues);
 }
 
-TEST_F(SettingsFile, IntegersFollowWtoi)
-{
-    WriteBytes(m_Path, "[Logging]\r\nDeleteOld=0\r\nDeleteKeepDays=7days\r\n"
-                       "[Network]\r\nRTSPPort=letters\r\nA=-12\r\nB=+5x\r\nC=0x10\r\nD=  42\r\n");
-    ASSERT_TRUE(Init());
-    EXPECT_EQ(m_Settings.GetInt(SettingsKey::kLogDeleteOld), 0);
-    EXPECT_EQ(m_Settings.GetInt(SettingsKey::kLogDeleteKeepDays), 7);
-    EXPECT_EQ(m_Settings.GetInt(SettingsKey::kRtspPort), 0);
-    EXPECT_EQ(Text(m_Settings.GetString(SettingsKey::kRtspPort)), L"letters");
-    EXPECT_EQ(m_Settings.GetInt(99, 2, L"Network", L"A"), -12);
-    EXPECT_EQ(m_Settings.GetInt(99, 2, L"Network", L"B"), 5);
-    EXPECT_EQ(m_Settings.GetInt(99, 2, L"Network", L"C"), 0);
-    EXPECT_EQ(m_Settings.GetInt(99, 2, L"Network", L"D"), 42);
-    EXPECT_EQ(m_Settings.GetInt(-7, 2, L"Network", L"Missing"), -7);
-}
-
 TEST_F(SettingsFile, AnExistingFileKeepsItsBytes)
 {
     const std::string content =

@@ -145,34 +145,6 @@ protected:
     std::unique_ptr<BasicTaskScheduler> scheduler{BasicTaskScheduler::createNew()};
 };
 
-TEST_F(SchedulerSockets, HandlerRunsForReadySocketsUntilRemoved)
-{
-    SocketEvents events;
-    scheduler->setBackgroundHandling(static_cast<int>(receiver), SOCKET_READABLE, SocketEvents::handler,
-                                     &events);
-    scheduler->SingleStep();
-    EXPECT_EQ(0, events.calls);
-    sendOne();
-    const std::int64_t deadline = now() + 2000000;
-    while (events.calls == 0 && now() < deadline)
-        scheduler->SingleStep();
-    EXPECT_EQ(1, events.calls);
-    EXPECT_EQ(SOCKET_READABLE, events.lastMask);
-
-    // Unread data keeps the socket readable until the handler is removed.
-    scheduler->SingleStep();
-    EXPECT_EQ(2, events.calls);
-    scheduler->disableBackgroundHandling(static_cast<int>(receiver));
-    scheduler->SingleStep();
-    EXPECT_EQ(2, events.calls);
-
-    SocketEvents writable;
-    scheduler->setBackgroundHandling(static_cast<int>(sender), SOCKET_WRITABLE, SocketEvents::handler,
-                                     &writable);
-    scheduler->SingleStep();
-    EXPECT_EQ(SOCKET_WRITABLE, writable.lastMask);
-}
-
 TEST_F(SchedulerSockets, SocketClosedWithoutRemovingItsHandlerIsDropped)
 {
     SocketEvents events;

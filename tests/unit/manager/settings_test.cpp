@@ -103,61 +103,32 @@ TEST_F(ManagerSettings, RTSPPortKeepsTheDefaultUnlessItIsAUsablePort)
     }
 }
 
-TEST_F(ManagerSettings, NoLogFileUnlessFolderAndNameAreBothSet)
+TEST_F(ManagerInterfaceChoice, AddressOrDescriptionMatchesTheLastOperationalRowElseTheDefault)
 {
-    const std::wstring folder = MakeTempFolder(L"nolog");
-    {
-        auto manager = MakeManager();
-        FreshSettings(*manager, L"manager_settings_probe");
-        manager->m_Settings.WriteString(SettingsKey::kLogDirectory, folder.c_str());
-        manager->ReadSettings();
-        EXPECT_FALSE(manager->m_LogFile.IsOpen());
-        manager->LogDebug(kLogGlobal, L"dropped");
+    using Choice = std::pair<std::wstring, std::wstring>;
+    const Choice pcie{L"Realtek PCIe GbE", L"192.168.1.20"};
+    const Choice usb{L"Realtek USB GbE", L"192.168.1.21"};
+    const Choice intel{L"Intel(R) Ethernet Connection", L"10.0.0.5"};
+    const std::pair<const wchar_t*, Choice> cases[] = {
+        // Row 2 matches by description, row 3 by address: the later row wins.
+        {L"192.168.1.20 (Intel(R) Ethernet)", pcie},
+        {L"10.0.0.5 (some old adapter)", intel}, // only the address part matches
+        {L"0.0.0.0 (intel(r) ethernet)", intel}, // upper-cased on both sides
+        {L"192.168.1.21", usb},                  // the address alone
+        {L"realtek", usb},                       // a fragment: the last of every match
+        {L"10.0.0.5 (Intel", kDefault},          // no closing bracket: all of it is a fragment
+        {L"wireless", kDefault},                 // no match
+        {L"Broadcom", kDefault},                 // down
+        {L"172.16.0.9 (Broadcom NetXtreme)", kDefault},
+        {L"", kDefault},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(Choose(c.first), c.second) << c.first;
     }
-    EXPECT_TRUE(ReadLogLines(folder).empty());
-    {
-        auto manager = MakeManager();
-        OpenLogIn(*manager, folder, L"manager_settings_probe");
-        EXPECT_TRUE(manager->m_LogFile.IsOpen());
-        EXPECT_EQ(Text(manager->m_NicName), L""); // the Interface setting, absent
-    }
-}
-
-TEST_F(ManagerInterfaceChoice, AddressAndDescriptionFormMatchesEitherPartAndTheLastMatchWins)
-{
-    // Row 2 matches by description, row 3 by address: the later row wins.
-    EXPECT_EQ(Choose(L"192.168.1.20 (Intel(R) Ethernet)"),
-              (std::pair<std::wstring, std::wstring>{L"Realtek PCIe GbE", L"192.168.1.20"}));
-    // Only the address part matches.
-    EXPECT_EQ(Choose(L"10.0.0.5 (some old adapter)"),
-              (std::pair<std::wstring, std::wstring>{L"Intel(R) Ethernet Connection", L"10.0.0.5"}));
-    // Upper-cased on both sides.
-    EXPECT_EQ(Choose(L"0.0.0.0 (intel(r) ethernet)"),
-              (std::pair<std::wstring, std::wstring>{L"Intel(R) Ethernet Connection", L"10.0.0.5"}));
-    // The address alone.
-    EXPECT_EQ(Choose(L"192.168.1.21"),
-              (std::pair<std::wstring, std::wstring>{L"Realtek USB GbE", L"192.168.1.21"}));
-}
-
-TEST_F(ManagerInterfaceChoice, DescriptionFragmentMatchesEveryOperationalInterfaceAndTheLastWins)
-{
-    EXPECT_EQ(Choose(L"realtek"),
-              (std::pair<std::wstring, std::wstring>{L"Realtek USB GbE", L"192.168.1.21"}));
     g_interfaces[3].status = 0; // the USB adapter goes down
-    EXPECT_EQ(Choose(L"realtek"),
-              (std::pair<std::wstring, std::wstring>{L"Realtek PCIe GbE", L"192.168.1.20"}));
-    // Without the closing bracket the whole text is a description fragment.
-    EXPECT_EQ(Choose(L"10.0.0.5 (Intel"), kDefault);
-}
-
-TEST_F(ManagerInterfaceChoice, NoMatchAnInterfaceThatIsDownOrNoSettingGiveTheDefaultInterface)
-{
-    EXPECT_EQ(Choose(L"wireless"), kDefault);
-    EXPECT_EQ(Choose(L"Broadcom"), kDefault);
-    EXPECT_EQ(Choose(L"172.16.0.9 (Broadcom NetXtreme)"), kDefault);
-    EXPECT_EQ(Choose(L""), kDefault);
+    EXPECT_EQ(Choose(L"realtek"), pcie);
     g_addresses.resize(1); // the loopback address alone
-    EXPECT_EQ(Choose(L"anything"), (std::pair<std::wstring, std::wstring>{L"unknown interface", L""}));
+    EXPECT_EQ(Choose(L"anything"), (Choice{L"unknown interface", L""}));
 }
 
 TEST(ManagerVersionInfo, ProductNameAndFileVersionComeFromTheModulesVersionBlock)

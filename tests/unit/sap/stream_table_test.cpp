@@ -178,24 +178,6 @@ TEST_F(StreamTableTest, NoDeletionIsMadeOfAnEmptyPacket)
     }
 }
 
-TEST_F(StreamTableTest, SdpAgeIsReportedOnceAfterMoreThan35Seconds)
-{
-    m_Manager->AddRTSPStream(L"rtsp://10.0.0.2/x");
-    CVelmoraStream* stream = Stream(0);
-    BOOL changed = FALSE;
-    Advance(35000);
-    stream->OnTimer(changed);
-    EXPECT_FALSE(changed);
-    Advance(1);
-    stream->OnTimer(changed);
-    EXPECT_TRUE(changed);
-    EXPECT_EQ(stream->m_SdpAged, 1);
-    changed = FALSE;
-    Advance(100000);
-    stream->OnTimer(changed);
-    EXPECT_FALSE(changed);
-}
-
 TEST_F(StreamTableTest, HeardStreamLivesUntil300SecondsAfterItsLastAnnouncement)
 {
     Receive(Announcement(Sdp("Heard")));
