@@ -164,6 +164,8 @@ TEST(MfxStringCase, Umlauts)
 
 TEST(MfxStringConstruct, FromAnsiBytes)
 {
+    ASSERT_EQ(::GetACP(), 1252u)
+        << "the tests and the log file rely on code page 1252 (LANG=C.UTF-8 under Wine)";
     EXPECT_EQ(Text(CMfxString("abcde", 3)), L"abc");
     EXPECT_EQ(Text(CMfxString("abcde")), L"abcde");
     EXPECT_EQ(Text(CMfxString("ab\0cd", 5)), L"ab");
