@@ -271,7 +271,7 @@ TEST_F(BrowserTest, WorkersEndOnceAndAreNeverFreedWhileTheyRun)
     ASSERT_TRUE(WaitFor([&] { return ProcessCount(stuck) == 1; }));
     browser->SetServiceThreadDone(stuck);
     ASSERT_TRUE(Contains(WaitForLogLine(folder, L"stuck, cannot stop processing"), L"stuck, cannot"));
-    EXPECT_EQ(ServiceThreads(), 2u); // the enumeration and the stuck one
+    EXPECT_TRUE(WaitFor([&] { return ServiceThreads() == 2u; })); // the enumeration and the stuck one
     SetEvent(release);
     EXPECT_TRUE(WaitFor([&] { return DeallocateCount(stuck) == 1 && ServiceThreads() == 1; }));
 
@@ -284,8 +284,12 @@ TEST_F(BrowserTest, WorkersEndOnceAndAreNeverFreedWhileTheyRun)
     ASSERT_TRUE(WaitFor([&] { return ProcessCount(stuck) == 1; }));
     browser->m_CloseRounds = 3;
     browser->Close();
-    EXPECT_TRUE(
-        Contains(WaitForLogLine(folder, L"stuck at close still running, kept until it ends"), L"kept until"));
+    // Close keeps it, or the housekeeping thread does when it holds the worker at that moment.
+    EXPECT_TRUE(WaitFor([&] {
+        const std::vector<std::wstring> lines = ReadLogLines(folder);
+        return Contains(lines, L"stuck at close still running, kept until it ends") ||
+               Contains(lines, L"stuck at close, cannot stop processing");
+    }));
     EXPECT_EQ(stuckThread->m_ThreadName, L"stuck at close"); // still readable
     SetEvent(release);
     EXPECT_TRUE(WaitFor([&] { return DeallocateCount(stuck) == 1; }));
