@@ -143,27 +143,27 @@ TEST_F(LogPaneTest, ScrollBarsAppearOnlyWhenTheTextOutgrowsThePane)
 
 TEST_F(LogPaneTest, KeepsItsMaximumWithAndWithoutScrollBar)
 {
-    // Tall pane: five lines fit, no scroll bar ever shows.
-    Create(5, 400, 400);
-    for (int i = 1; i <= 9; ++i)
-        m_pane->AddText(Numbered(L"line", i), kGreen);
-    EXPECT_FALSE(m_pane->IsVScrollShown());
-    EXPECT_EQ(m_pane->GetStore().GetCount(), 5);
-    EXPECT_STREQ(m_pane->GetStore().GetLineText(0).GetString(), L"line 5");
-    EXPECT_EQ(m_pane->GetStore().GetLineRect(0).top, 10);
-}
-
-TEST_F(LogPaneTest, KeepsItsMaximumWhileFollowingTheNewestLine)
-{
-    Create(30, 400, 100);
-    for (int i = 1; i <= 100; ++i)
-        m_pane->AddText(Numbered(L"line", i), kGreen);
-    ASSERT_TRUE(m_pane->IsVScrollShown());
-    EXPECT_EQ(m_pane->GetStore().GetCount(), 30);
-    EXPECT_STREQ(m_pane->GetStore().GetLineText(0).GetString(), L"line 71");
-    SCROLLINFO info = VInfo();
-    EXPECT_EQ(info.nMax, m_pane->GetStore().GetExtent().Height());
-    EXPECT_EQ(info.nPos, info.nMax - static_cast<int>(info.nPage));
+    // A tall pane where the five kept lines fit, and a low one that scrolls to the newest of its 30.
+    const struct
+    {
+        int maxLines, height;
+        bool scrolls;
+        const wchar_t* first;
+    } panes[] = {{5, 400, false, L"line 96"}, {30, 100, true, L"line 71"}};
+    for (const auto& pane : panes) {
+        TearDown();
+        Create(pane.maxLines, 400, pane.height);
+        for (int i = 1; i <= 100; ++i)
+            m_pane->AddText(Numbered(L"line", i), kGreen);
+        EXPECT_EQ(m_pane->IsVScrollShown(), pane.scrolls);
+        EXPECT_EQ(m_pane->GetStore().GetCount(), pane.maxLines);
+        EXPECT_STREQ(m_pane->GetStore().GetLineText(0).GetString(), pane.first);
+        EXPECT_EQ(m_pane->GetStore().GetLineRect(0).top, 10);
+        SCROLLINFO info = VInfo();
+        if (pane.scrolls) {
+            EXPECT_EQ(info.nPos, info.nMax - static_cast<int>(info.nPage));
+        }
+    }
 }
 
 TEST_F(LogPaneTest, OwnScrollRequestsMoveTheView)
