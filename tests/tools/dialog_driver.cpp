@@ -30,6 +30,8 @@
 //   controls                        "control" lines: id and rectangle (client coordinates) of every
 //                                   visible child window of the dialog, and a last "client" line
 //   wait-gone [timeout]             wait until the dialog has ended
+#include "screen_capture.h"
+
 #include <windows.h>
 #include <commctrl.h>
 
@@ -206,24 +208,7 @@ bool Screenshot(const std::wstring& path)
         return false;
     const int width = rect.right - rect.left, height = rect.bottom - rect.top;
     HDC hScreen = GetDC(nullptr);
-    HDC hMemory = CreateCompatibleDC(hScreen);
-    BITMAPINFO info = {};
-    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    void* pBits = nullptr;
-    HBITMAP hBitmap = CreateDIBSection(hScreen, &info, DIB_RGB_COLORS, &pBits, nullptr, 0);
-    HGDIOBJ previous = SelectObject(hMemory, hBitmap);
-    BitBlt(hMemory, 0, 0, width, height, hScreen, rect.left, rect.top, SRCCOPY);
-    GdiFlush();
-    std::vector<BYTE> bgra(static_cast<const BYTE*>(pBits),
-                           static_cast<const BYTE*>(pBits) +
-                               static_cast<size_t>(width) * static_cast<size_t>(height) * 4);
-    SelectObject(hMemory, previous);
-    DeleteObject(hBitmap);
-    DeleteDC(hMemory);
+    const std::vector<BYTE> bgra = CaptureBgra(hScreen, rect.left, rect.top, width, height);
     ReleaseDC(nullptr, hScreen);
     return WriteBmp(path, width, height, bgra);
 }

@@ -1,6 +1,7 @@
 // What the owner-drawn lists put on the screen (24-bit display): the shaded sort column down to
 // the bottom of the list, disabled rows, selected rows with and without the focus.
 #include "list_fixture.h"
+#include "screen_capture.h"
 
 namespace {
 
@@ -72,27 +73,11 @@ protected:
 const COLORREF kWhite = RGB(255, 255, 255);
 
 // The pixels of a rectangle of a window, as a screen capture reads them.
-std::vector<COLORREF> Capture(HWND hWnd, const CRect& rect)
+std::vector<BYTE> Capture(HWND hWnd, const CRect& rect)
 {
-    BITMAPINFO info = {};
-    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = rect.Width();
-    info.bmiHeader.biHeight = -rect.Height();
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    void* pBits = nullptr;
-    HBITMAP hBitmap = ::CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &pBits, nullptr, 0);
-    HDC hWindowDC = ::GetDC(hWnd);
-    HDC hMemoryDC = ::CreateCompatibleDC(hWindowDC);
-    HGDIOBJ previous = ::SelectObject(hMemoryDC, hBitmap);
-    ::BitBlt(hMemoryDC, 0, 0, rect.Width(), rect.Height(), hWindowDC, rect.left, rect.top, SRCCOPY);
-    ::GdiFlush();
-    const COLORREF* pPixels = static_cast<const COLORREF*>(pBits);
-    std::vector<COLORREF> pixels(pPixels, pPixels + rect.Width() * rect.Height());
-    ::SelectObject(hMemoryDC, previous);
-    ::DeleteDC(hMemoryDC);
-    ::ReleaseDC(hWnd, hWindowDC);
-    ::DeleteObject(hBitmap);
+    HDC hDC = ::GetDC(hWnd);
+    std::vector<BYTE> pixels = CaptureBgra(hDC, rect.left, rect.top, rect.Width(), rect.Height());
+    ::ReleaseDC(hWnd, hDC);
     return pixels;
 }
 
@@ -112,9 +97,8 @@ TEST_F(ListDrawing, HidingAColumnOfAReorderedListRepaintsEveryCell)
         CRect client;
         list.GetClientRect(&client);
         CRect rows(0, 0, client.right, Cell(1, 0).bottom);
-        const std::vector<COLORREF> pumped = Capture(list.m_hWnd, rows);
-        const std::vector<COLORREF> header =
-            Capture(list.GetHeaderCtrl()->m_hWnd, CRect(0, 0, client.right, 20));
+        const std::vector<BYTE> pumped = Capture(list.m_hWnd, rows);
+        const std::vector<BYTE> header = Capture(list.GetHeaderCtrl()->m_hWnd, CRect(0, 0, client.right, 20));
         // A full repaint draws the same: nothing of the old columns is left under the headers.
         Repaint();
         EXPECT_TRUE(Capture(list.m_hWnd, rows) == pumped) << "rows, column " << hidden << " hidden";
