@@ -52,14 +52,10 @@ def test_sdp_stream_added_in_the_dialog_is_announced_by_sap(net, gw):
     wait_until("the row's selection", lambda: dialog.command("selected", LIST_LOCAL) == ["selected\t0"])
     dialog.command("click", LOCAL_SAP_ADD)
 
-    announcements = wait_until("the announcement at the peer",
-                             lambda: [p for p in received_from_gateway(peer, net, 1) if b"s=Dialog Stream" in p])
-    announcement = announcements[0]
-    assert announcement[0] & 0x04 == 0, "an announcement, not a deletion"
-    payload = announcement[8 + 4 * announcement[1]:]
-    assert payload.startswith(b"application/sdp\0v=0")
-    log = gw.wait_for_log(pane_line("Send SAP announce for: Dialog Stream"))
-    assert pane_line("Create SAP announce for: Dialog Stream") in log
+    # The packet's form is the SAP tests'; here the button has to make it go out.
+    wait_until("the announcement at the peer",
+               lambda: [p for p in received_from_gateway(peer, net, 1) if b"s=Dialog Stream" in p])
+    gw.wait_for_log(pane_line("Send SAP announce for: Dialog Stream"))
 
     # Its own announcement comes back: the stream is marked "A", and the announcement heard back is
     # listed under SAP without a mark (the duplicate check links the two).
