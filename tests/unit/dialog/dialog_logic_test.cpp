@@ -126,79 +126,68 @@ TEST(ListRows, CellsInColumnOrder)
               (std::vector<std::wstring>{L"Desk", L"239.7.7.7/32", L"rtsp://10.0.0.7/desk", L"", L"A"}));
 }
 
-TEST(ListRows, YoungStreamsWaitGreyUntilThirtyFiveSeconds)
+// Wishes and twins of a stream, as flags for the table below.
+enum : unsigned
 {
-    for (StreamFacts stream : {Found(1, 34999), Heard(2, 1000, 34999)}) {
-        RowPlan row = PlanRow(stream, kNow, Autos(true));
-        EXPECT_FALSE(row.enabled);
-        EXPECT_EQ(row.cells[3], CMfxString(L"W"));
-        EXPECT_EQ(row.autoActions, kAutoNone) << "AUTO waits for the 35 s";
+    kWantsSap = 1,
+    kWantsBonjour = 2,
+    kTwinSap = 4,           // a found stream's twin heard by SAP ...
+    kTwinIsOwnSap = 8,      // ... which is this gateway's announcement heard back
+    kOwnRepublication = 16, // a republication of this gateway matches the found stream
+    kTwinBonjour = 32,      // a heard stream's twin found by DNS-SD ...
+    kTwinIsOwnBonjour = 64, // ... which is this gateway's republication found back
+    kOwnAnnouncement = 128  // an announcement of this gateway matches the heard stream
+};
+
+StreamFacts With(StreamFacts stream, unsigned flags)
+{
+    stream.sapWanted = (flags & kWantsSap) != 0;
+    stream.bonjourWanted = (flags & kWantsBonjour) != 0;
+    stream.hasTwinSAP = (flags & kTwinSap) != 0;
+    stream.twinOfTwinSAPActive = (flags & kTwinIsOwnSap) != 0;
+    stream.twinBonjourRegistered = (flags & kOwnRepublication) != 0;
+    stream.hasTwinBonjour = (flags & kTwinBonjour) != 0;
+    stream.twinOfTwinBonjourRegistered = (flags & kTwinIsOwnBonjour) != 0;
+    stream.twinSAPActive = (flags & kOwnAnnouncement) != 0;
+    return stream;
+}
+
+// Grey or not, the "W"/"A" mark and what AUTO does, as found and heard streams age, are announced or
+// republished by this gateway or by someone else.
+TEST(ListRows, GreyStateMarkAndAutoActions)
+{
+    const struct
+    {
+        const char* what;
+        StreamFacts stream;
+        bool autos, enabled;
+        const wchar_t* mark;
+        int autoActions;
+    } cases[] = {
+        {"found, younger than 35 s: waits grey", Found(1, 34999), true, false, L"W", kAutoNone},
+        {"heard, younger than 35 s", Heard(2, 1000, 34999), true, false, L"W", kAutoNone},
+        {"found, 35 s old", Found(1, 35000), true, true, L"", kAutoSapOn},
+        {"heard, 35 s old", Heard(2, 1000, 35000), true, true, L"", kAutoBonjourOn},
+        {"found, announced by someone else", With(Found(1), kTwinSap), true, false, L"", kAutoNone},
+        {"found, announced by this gateway (even while young)",
+         With(Found(1, 10), kWantsSap | kTwinSap | kTwinIsOwnSap), true, true, L"A", kAutoNone},
+        {"heard: this gateway's own announcement, no W",
+         With(Heard(2, 1000, 10), kOwnAnnouncement | kTwinBonjour), true, false, L"", kAutoNone},
+        {"heard, republished by this gateway",
+         With(Heard(1), kWantsBonjour | kTwinBonjour | kTwinIsOwnBonjour), false, true, L"A", kAutoNone},
+        {"heard, republished but not by this gateway", With(Heard(1), kWantsBonjour | kTwinBonjour), true,
+         false, L"", kAutoNone},
+        {"found: this gateway's own republication",
+         With(Found(2), kOwnRepublication | kTwinSap | kTwinIsOwnSap | kWantsSap), true, false, L"",
+         kAutoNone},
+    };
+    for (const auto& c : cases) {
+        const RowPlan row = PlanRow(c.stream, kNow, Autos(c.autos));
+        EXPECT_EQ(row.enabled, c.enabled) << c.what;
+        EXPECT_EQ(row.cells[3], CMfxString(c.mark)) << c.what;
+        EXPECT_EQ(row.autoActions, c.autoActions) << c.what;
     }
-    RowPlan found = PlanRow(Found(1, 35000), kNow, Autos(true));
-    EXPECT_TRUE(found.enabled);
-    EXPECT_TRUE(found.cells[3].IsEmpty());
-    EXPECT_EQ(found.autoActions, kAutoSapOn);
-    RowPlan heard = PlanRow(Heard(2, 1000, 35000), kNow, Autos(true));
-    EXPECT_TRUE(heard.enabled);
-    EXPECT_EQ(heard.autoActions, kAutoBonjourOn);
-}
-
-TEST(ListRows, FoundStreamAnnouncedBySomeoneElseIsGreyAndLeftAlone)
-{
-    StreamFacts stream = Found(1);
-    stream.hasTwinSAP = true;
-    RowPlan row = PlanRow(stream, kNow, Autos(true));
-    EXPECT_FALSE(row.enabled);
-    EXPECT_TRUE(row.cells[3].IsEmpty());
-    EXPECT_EQ(row.autoActions, kAutoNone);
-    EXPECT_EQ(ActionFor(kCorvaneToSap, stream), kSkip);
-}
-
-TEST(ListRows, OwnAnnouncementMarksTheFoundStreamAndGreysTheHeardOne)
-{
-    StreamFacts found = Found(1, 10); // even while it would still wait
-    found.sapWanted = true;
-    found.hasTwinSAP = true;
-    found.twinOfTwinSAPActive = true;
-    RowPlan row = PlanRow(found, kNow, Autos(true));
-    EXPECT_TRUE(row.enabled);
-    EXPECT_EQ(row.cells[3], CMfxString(L"A"));
-    EXPECT_EQ(row.autoActions, kAutoNone) << "already wanted";
-
-    StreamFacts heard = Heard(2, 1000, 10);
-    heard.twinSAPActive = true;
-    heard.hasTwinBonjour = true;
-    row = PlanRow(heard, kNow, Autos(true));
-    EXPECT_FALSE(row.enabled);
-    EXPECT_TRUE(row.cells[3].IsEmpty()) << "no W on this gateway's own announcement";
-    EXPECT_EQ(row.autoActions, kAutoNone);
-}
-
-TEST(ListRows, OwnRepublicationMarksTheHeardStreamAndGreysTheFoundOne)
-{
-    StreamFacts heard = Heard(1);
-    heard.bonjourWanted = true;
-    heard.hasTwinBonjour = true;
-    heard.twinOfTwinBonjourRegistered = true;
-    RowPlan row = PlanRow(heard, kNow, Autos(false));
-    EXPECT_TRUE(row.enabled);
-    EXPECT_EQ(row.cells[3], CMfxString(L"A"));
-
-    // Republished but not by this gateway: grey, no mark.
-    heard.twinOfTwinBonjourRegistered = false;
-    row = PlanRow(heard, kNow, Autos(true));
-    EXPECT_FALSE(row.enabled);
-    EXPECT_TRUE(row.cells[3].IsEmpty());
-
-    StreamFacts found = Found(2);
-    found.twinBonjourRegistered = true;
-    found.hasTwinSAP = true;
-    found.twinOfTwinSAPActive = true;
-    found.sapWanted = true;
-    row = PlanRow(found, kNow, Autos(true));
-    EXPECT_FALSE(row.enabled);
-    EXPECT_TRUE(row.cells[3].IsEmpty());
-    EXPECT_EQ(row.autoActions, kAutoNone);
+    EXPECT_EQ(ActionFor(kCorvaneToSap, With(Found(1), kTwinSap)), kSkip) << "the button leaves it alone too";
 }
 
 // --- AUTO switches ---------------------------------------------------------------------------------
