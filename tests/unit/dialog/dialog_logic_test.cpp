@@ -213,9 +213,7 @@ TEST(AutoSwitches, EveryCombinationOfTheFourBoxes)
             expected |= kAutoSapOn;
         EXPECT_EQ(PlanRow(Local(3), kNow, autos).autoActions, expected);
         // Only switched on, never again, and never for an incomplete stream.
-        StreamFacts wanted = Local(4);
-        wanted.bonjourWanted = wanted.sapWanted = true;
-        EXPECT_EQ(PlanRow(wanted, kNow, autos).autoActions, kAutoNone);
+        EXPECT_EQ(PlanRow(With(Local(4), kWantsSap | kWantsBonjour), kNow, autos).autoActions, kAutoNone);
         for (int missing = 0; missing < 3; ++missing) {
             StreamFacts incomplete = Local(5);
             (missing == 0   ? incomplete.sdp
@@ -308,11 +306,7 @@ private:
 TEST(Buttons, AnnounceFoundStreamsBySapOnlyWhereNoOneDoesYet)
 {
     CFakeStreamTable table;
-    StreamFacts wanted = Found(2);
-    wanted.sapWanted = true;
-    StreamFacts twin = Found(3);
-    twin.hasTwinSAP = true;
-    table.streams = {Found(1), wanted, twin};
+    table.streams = {Found(1), With(Found(2), kWantsSap), With(Found(3), kTwinSap)};
     EXPECT_EQ(RunStreamCommand(table, kCorvaneToSap, {1, 2, 3, 99}), 1) << "the switched streams count";
     EXPECT_EQ(table.calls, (std::vector<std::string>{"sap 1 on"}));
 
@@ -324,11 +318,7 @@ TEST(Buttons, AnnounceFoundStreamsBySapOnlyWhereNoOneDoesYet)
 TEST(Buttons, RepublishHeardStreamsWithTheirRtspWish)
 {
     CFakeStreamTable table;
-    StreamFacts wanted = Heard(2);
-    wanted.bonjourWanted = true;
-    StreamFacts twin = Heard(3);
-    twin.hasTwinBonjour = true;
-    table.streams = {Heard(1), wanted, twin, Heard(4)};
+    table.streams = {Heard(1), With(Heard(2), kWantsBonjour), With(Heard(3), kTwinBonjour), Heard(4)};
     table.refused = {4};
     EXPECT_EQ(RunStreamCommand(table, kSapToCorvane, {1, 2, 3, 4}), 1) << "a refused switch does not count";
     EXPECT_EQ(table.calls, (std::vector<std::string>{"bonjour 1 on", "rtsp 1 on", "bonjour 4 on"}))
@@ -396,8 +386,7 @@ TEST(Buttons, StreamOptionsShowTheSdpAndEditOnlyFreeSdpStreams)
     SdpView view = ViewOf(Local(1));
     EXPECT_EQ(view.text, CMfxString(L"v=0\r\ns=Desk\r\n"));
     EXPECT_TRUE(view.editable);
-    StreamFacts announced = Local(2);
-    announced.sapWanted = true;
+    const StreamFacts announced = With(Local(2), kWantsSap);
     EXPECT_FALSE(ViewOf(announced).editable);
     EXPECT_FALSE(ViewOf(Local(3, kKindRTSP)).editable);
     StreamFacts withoutSdp = Found(4);
