@@ -186,19 +186,6 @@ TEST_F(LogPaneTest, OwnScrollRequestsMoveTheView)
 
 // --- logo -----------------------------------------------------------------------------------------
 
-TEST(Logo, PictureResourceLoadsWithItsSizeAndAlpha)
-{
-    CImage image;
-    ASSERT_TRUE(CGDIDrawStreamGUI::LoadPngResource(image));
-    EXPECT_EQ(image.GetWidth(), 303);
-    EXPECT_EQ(image.GetHeight(), 162);
-    EXPECT_EQ(image.GetBPP(), 32);
-    const BYTE* top = static_cast<const BYTE*>(image.GetBits());
-    EXPECT_EQ(top[3], 0) << "the corner is transparent";
-    const BYTE* middle = top + 81 * image.GetPitch() + 150 * 4;
-    EXPECT_EQ(middle[3], 255) << "the centre is opaque";
-}
-
 // A memory picture to draw into: white, 32 bits, top-down.
 class CCanvas
 {
@@ -246,7 +233,8 @@ TEST(Logo, DrawnScaledWithAlphaBlendWhenTheDrawEntryFailsOrIsMissing)
         if (!withEntry)
             logo.SetDrawEntry(nullptr);
         logo.LoadLogo();
-        ASSERT_FALSE(logo.GetUnscaled().IsNull());
+        ASSERT_FALSE(logo.GetUnscaled().IsNull()) << "the picture resource loads";
+        EXPECT_EQ(logo.GetUnscaled().GetWidth(), 303);
         CCanvas canvas(400, 300);
         logo.DrawScaledImage(canvas.DC(), CRect(20, 30, 20 + 151, 200));
         EXPECT_FLOAT_EQ(logo.GetScale(), 151.0f / 303.0f);
