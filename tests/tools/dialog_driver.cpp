@@ -5,9 +5,10 @@
 //
 // Commands come one per line on standard input; each answer is zero or more lines and then "OK" or
 // "ERROR <reason>". Arguments are separated by tabs; in texts "\r" and "\n" stand for the characters.
-//   find [timeout ms]               wait for the main dialog
-//   find-window <title> [timeout]   wait for another top-level window of the program (a dialog)
-//   window-gone <title> [timeout]   wait until no top-level window has that title
+//   find-window <title> [timeout ms]  wait for a top-level window of the program (the main dialog
+//                                   itself is then the one the other commands work on)
+//   window-gone <title> [timeout]   wait until no top-level window has that title (the main
+//                                   dialog's too: the program has ended its dialog)
 //   click <id> [title]              click a button (of the main dialog or the titled window)
 //   settext <title> <id> <text>     put text into an edit control (as pasting does)
 //   check <id> / enabled <id>       a check box's state / whether a control is enabled
@@ -29,7 +30,6 @@
 //                                   top-down BMP
 //   controls                        "control" lines: id and rectangle (client coordinates) of every
 //                                   visible child window of the dialog, and a last "client" line
-//   wait-gone [timeout]             wait until the dialog has ended
 #include "screen_capture.h"
 
 #include <windows.h>
@@ -226,14 +226,12 @@ std::wstring Run(const std::vector<std::wstring>& args)
     auto number = [&](size_t i, long fallback) -> long {
         return i < args.size() && !args[i].empty() ? std::wcstol(args[i].c_str(), nullptr, 10) : fallback;
     };
-    if (name == L"find") {
-        g_hMain = FindTopLevel(kMainTitle, static_cast<DWORD>(number(1, 30000)));
-        return g_hMain != nullptr ? L"" : L"no main dialog";
+    if (name == L"find-window") {
+        HWND hWnd = FindTopLevel(arg(1).c_str(), static_cast<DWORD>(number(2, 10000)));
+        if (arg(1) == kMainTitle)
+            g_hMain = hWnd;
+        return hWnd != nullptr ? L"" : L"no such window";
     }
-    if (name == L"find-window")
-        return FindTopLevel(arg(1).c_str(), static_cast<DWORD>(number(2, 10000))) != nullptr
-                   ? L""
-                   : L"no such window";
     if (name == L"window-gone") {
         const DWORD start = GetTickCount();
         while (FindWindowW(nullptr, arg(1).c_str()) != nullptr) {
@@ -243,17 +241,8 @@ std::wstring Run(const std::vector<std::wstring>& args)
         }
         return L"";
     }
-    if (name == L"wait-gone") {
-        const DWORD start = GetTickCount();
-        while (IsWindow(g_hMain)) {
-            if (GetTickCount() - start > static_cast<DWORD>(number(1, 30000)))
-                return L"the dialog is still there";
-            Sleep(50);
-        }
-        return L"";
-    }
     if (g_hMain == nullptr || !IsWindow(g_hMain))
-        return L"no main dialog (find first)";
+        return L"no main dialog (find-window it first)";
     HWND hOwner = args.size() > 2 && name == L"click" ? FindWindowW(nullptr, arg(2).c_str()) : g_hMain;
     HWND hControl =
         hOwner != nullptr && args.size() > 1 ? GetDlgItem(hOwner, static_cast<int>(number(1, 0))) : nullptr;

@@ -29,7 +29,7 @@ class Dialog:
         self.driver = LineProgram(gw, DRIVER, "dialog driver")
         if self.driver.next_line(timeout) != "READY":
             raise LineProgramError("the dialog driver did not start")
-        self.command("find", int(timeout * 1000), timeout=timeout + 5)
+        self.command("find-window", TITLE, int(timeout * 1000), timeout=timeout + 5)
 
     def command(self, *args, timeout=20.0):
         """Sends one command (arguments joined by tabs); returns its answer lines."""
@@ -87,7 +87,7 @@ class Dialog:
 
     # --- ending ------------------------------------------------------------------------------------
     def wait_until_ended(self, timeout=60.0):
-        self.command("wait-gone", int(timeout * 1000), timeout=timeout + 5)
+        self.command("window-gone", TITLE, int(timeout * 1000), timeout=timeout + 5)
         code = self.program.wait(timeout=timeout)
         self.driver.proc.stdin.write("exit\n")
         self.driver.proc.stdin.flush()
