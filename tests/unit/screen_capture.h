@@ -7,7 +7,8 @@
 
 #include <vector>
 
-inline std::vector<BYTE> CaptureBgra(HDC hSource, int left, int top, int width, int height)
+// The description of a 32-bit top-down picture.
+inline BITMAPINFO TopDown32(int width, int height)
 {
     BITMAPINFO info = {};
     info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
@@ -15,6 +16,12 @@ inline std::vector<BYTE> CaptureBgra(HDC hSource, int left, int top, int width, 
     info.bmiHeader.biHeight = -height;
     info.bmiHeader.biPlanes = 1;
     info.bmiHeader.biBitCount = 32;
+    return info;
+}
+
+inline std::vector<BYTE> CaptureBgra(HDC hSource, int left, int top, int width, int height)
+{
+    const BITMAPINFO info = TopDown32(width, height);
     void* pBits = nullptr;
     HBITMAP hBitmap = ::CreateDIBSection(hSource, &info, DIB_RGB_COLORS, &pBits, nullptr, 0);
     HDC hMemory = ::CreateCompatibleDC(hSource);

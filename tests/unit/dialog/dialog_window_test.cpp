@@ -6,6 +6,9 @@
 #include "ui/GDIDrawStream.h"
 #include "ui/LogText.h"
 
+// After the program's headers, which include the socket headers before windows.h.
+#include "screen_capture.h"
+
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -192,12 +195,7 @@ class CCanvas
 public:
     CCanvas(int width, int height) : m_width(width)
     {
-        BITMAPINFO info = {};
-        info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-        info.bmiHeader.biWidth = width;
-        info.bmiHeader.biHeight = -height;
-        info.bmiHeader.biPlanes = 1;
-        info.bmiHeader.biBitCount = 32;
+        const BITMAPINFO info = TopDown32(width, height);
         m_hBitmap =
             ::CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, reinterpret_cast<void**>(&m_bits), nullptr, 0);
         m_dc.CreateCompatibleDC(nullptr);
