@@ -243,6 +243,8 @@ void CStreamBrowser::StopEngine()
         corvane_device_config[device].active = 0;
     }
     m_EngineStarted = 0;
+    // A task that did not end within its stop logs nowhere rather than into a manager that may be gone.
+    g_EngineLogManager = nullptr;
 }
 
 BOOL CStreamProvider::RegisterEngineStream(DWORD& handle, int port, int interfaceIndex, CMfxString name,
