@@ -51,6 +51,36 @@ String Decimal(uint64_t value)
     return String(text);
 }
 
+size_t Utf8Prefix(const String& text, size_t limit)
+{
+    if (text.size() <= limit) {
+        return text.size();
+    }
+    size_t start = limit;
+    while (start > 0 && limit - start < 3 && (static_cast<uint8_t>(text[start]) & 0xC0) == 0x80) {
+        --start;
+    }
+    // A lead byte whose character runs over the limit: cut before it.
+    return start < limit && (static_cast<uint8_t>(text[start]) & 0xC0) == 0xC0 ? start : limit;
+}
+
+String LogText(const String& text)
+{
+    String out;
+    for (char c : text) {
+        const uint8_t byte = static_cast<uint8_t>(c);
+        if (byte < 0x20 || byte == 0x7F) {
+            char escaped[5] = {'\\', static_cast<char>('0' + byte / 100),
+                               static_cast<char>('0' + byte / 10 % 10), static_cast<char>('0' + byte % 10),
+                               0};
+            out += escaped;
+        } else {
+            out.push_back(c);
+        }
+    }
+    return out;
+}
+
 String LabelsText(const Name& name, size_t from, size_t count)
 {
     Name part = NameSuffix(name, from);
@@ -348,6 +378,7 @@ void Engine::Shutdown()
     m_Cache.clear();
     m_CacheCount = 0;
     m_Pending.clear();
+    m_LastSent.clear();
     for (DropLog& d : m_DropLogged) {
         d = DropLog();
     }
@@ -403,7 +434,9 @@ void Engine::Receive(uint32_t ifIndex, const uint8_t* data, size_t size, uint32_
     }
     if ((message.flags & kFlagResponse) == 0) {
         CheckConflicts(ifIndex, message);
-        Answer(ifIndex, message, source, port);
+        if (!Answer(ifIndex, message, source, port)) {
+            LogDropped(source, "a query for unicast answers from off the link", size, ifIndex);
+        }
         return;
     }
     if (port != kMdnsPort || (source & itf->mask) != (itf->address & itf->mask)) {
@@ -422,8 +455,10 @@ void Engine::Receive(uint32_t ifIndex, const uint8_t* data, size_t size, uint32_
                 CacheGoodbye(ifIndex, r, source);
                 continue;
             }
-            if (r.cacheFlush) {
-                // Older records of this name and type that this packet does not repeat go in 1 s.
+            // Cache-flush on a unique record: older records of this name and type that this packet
+            // does not repeat go in 1 s. PTR records are shared (RFC 6762 section 10.2): the bit is
+            // never set on them, and one that has it set flushes nothing.
+            if (r.cacheFlush && r.type != kTypePTR) {
                 auto it = m_Cache.find(CacheKey{ifIndex, r.type, NameLower(r.name)});
                 if (it != m_Cache.end()) {
                     for (CacheEntry& e : it->second) {
@@ -455,9 +490,9 @@ uint64_t Engine::Run()
     RunPending(now);
     RunCache(now);
     uint64_t oldest = UINT64_MAX;
-    for (auto it = m_LastMulticast.begin(); it != m_LastMulticast.end();) {
+    for (auto it = m_LastSent.begin(); it != m_LastSent.end();) {
         if (now - it->second >= 1000) {
-            it = m_LastMulticast.erase(it);
+            it = m_LastSent.erase(it);
         } else {
             oldest = it->second < oldest ? it->second : oldest;
             ++it;

@@ -149,9 +149,14 @@ private:
     void RegistrationRecords(const Registration& reg, uint32_t ifIndex, Vector<Record>& records) const;
     bool HostRecord(uint32_t ifIndex, Record& record) const;
     void Rename(Registration& reg);
+    // Notes a name conflict; true while probes wait kConflictBackOff after each.
+    bool NoteConflict(uint64_t now);
     void Goodbye(Registration& reg);
     void CheckConflicts(uint32_t ifIndex, const Message& message);
-    void Answer(uint32_t ifIndex, const Message& message, uint32_t source, uint16_t port);
+    // False when the query wants unicast answers from a host off the interface's subnet (refused).
+    bool Answer(uint32_t ifIndex, const Message& message, uint32_t source, uint16_t port);
+    // True when the record went to the address within `gap` ms; otherwise notes it as sent now.
+    bool SentLately(uint32_t ifIndex, const Record& record, uint32_t address, uint64_t gap, uint64_t now);
     void SendRecords(uint32_t ifIndex, const Vector<Record>& answers, const Vector<Record>& additionals,
                      uint32_t address, uint16_t port, uint16_t id, const Vector<Question>* echo);
     void RunPending(uint64_t now);
@@ -169,7 +174,7 @@ private:
     size_t m_CacheCount = 0;
     uint64_t m_NextCacheWork = UINT64_MAX;
     Map<uint32_t, Pending> m_Pending;
-    Map<String, uint64_t> m_LastMulticast; // our records' last multicast answers, for a second
+    Map<String, uint64_t> m_LastSent; // our records' last answers per address (and group), for a second
     struct DropLog
     {
         uint32_t source = 0;
@@ -178,6 +183,13 @@ private:
     DropLog m_DropLogged[16];
     uint64_t m_LastFullLog = 0;
     bool m_FullLogged = false;
+    // The times of the last kConflictBurst name conflicts (a ring), and whether probes back off.
+    static const size_t kConflictBurst = 15;
+    uint64_t m_ConflictTimes[kConflictBurst] = {};
+    size_t m_ConflictNext = 0;
+    size_t m_ConflictCount = 0;
+    uint64_t m_LastConflict = 0;
+    bool m_ProbeBackOff = false;
 };
 
 // Checks a service type "_app._tcp" (trailing dot allowed) with optional ",_sub" subtypes, as the

@@ -12,6 +12,7 @@ const uint32_t kUniqueTtl = 120;
 const uint32_t kMaxQueryInterval = 3600u * 1000u;
 const uint64_t kAddressTimeout = 5000;
 const size_t kPacketLimit = 1460;
+const uint64_t kConflictBackOff = 5000; // the wait before a probe after a burst of conflicts
 enum
 {
     kBrowse,
@@ -30,6 +31,11 @@ enum
 Name LocalDomain();
 Name EnumerationName();
 String Decimal(uint64_t value);
+// The length of the longest prefix of at most `limit` bytes that does not end inside a UTF-8
+// character (names are UTF-8 on the wire; bytes that are not UTF-8 are cut at the limit).
+size_t Utf8Prefix(const String& text, size_t limit);
+// The text for a log line: bytes below 0x20 and 0x7F as \DDD, so a name cannot break the line.
+String LogText(const String& text);
 // The text of `count` labels of the name from label `from` on, e.g. "_rtsp._tcp.".
 String LabelsText(const Name& name, size_t from, size_t count);
 
@@ -102,8 +108,6 @@ struct Engine::Registration
     int state = kProbing;
     int count = 0;
     uint64_t nextTime = 0;
-    uint64_t conflictWindowStart = 0;
-    int conflictsInWindow = 0;
 };
 
 struct Engine::Pending

@@ -8,11 +8,11 @@
 namespace mdns {
 namespace {
 
-// Identifies one of our records on one interface.
-String MulticastKey(uint32_t ifIndex, const Record& r)
+// Identifies one of our records on one interface sent to one address (the group for multicast).
+String SentKey(uint32_t ifIndex, const Record& r, uint32_t address)
 {
-    String key =
-        Decimal(ifIndex) + ":" + Decimal(r.type) + ":" + NameLower(r.name) + ":" + NameLower(r.target);
+    String key = Decimal(address) + ">" + Decimal(ifIndex) + ":" + Decimal(r.type) + ":" + NameLower(r.name) +
+                 ":" + NameLower(r.target);
     key.append(r.data.begin(), r.data.end());
     return key;
 }
@@ -178,21 +178,39 @@ void Engine::Rename(Registration& reg)
             }
         }
     }
+    const String previous = reg.label;
     ++reg.renameCount;
     String suffix = " (" + Decimal(static_cast<uint64_t>(reg.renameCount)) + ")";
-    String base = reg.baseLabel.substr(0, kMaxLabelLength - suffix.size());
+    String base = reg.baseLabel.substr(0, Utf8Prefix(reg.baseLabel, kMaxLabelLength - suffix.size()));
     reg.label = base + suffix;
     NamePrepend(reg.label, reg.type, reg.instance);
-    m_Env.Log(("mDNS name conflict: renamed to \"" + reg.label + "\"").c_str());
-    // After many conflicts in a short time, wait 5 s before probing again.
-    if (now - reg.conflictWindowStart > 10000) {
-        reg.conflictWindowStart = now;
-        reg.conflictsInWindow = 0;
-    }
-    ++reg.conflictsInWindow;
+    m_Env.Log(
+        ("mDNS name conflict: renamed to \"" + LogText(reg.label) + "\" (was \"" + LogText(previous) + "\")")
+            .c_str());
     reg.state = kProbing;
     reg.count = 0;
-    reg.nextTime = now + (reg.conflictsInWindow > 15 ? 5000 : m_Env.Random(250));
+    reg.nextTime = now + (NoteConflict(now) ? kConflictBackOff : m_Env.Random(250));
+}
+
+// RFC 6762 section 8.1: after 15 conflicts within 10 s the host waits 5 s before each further
+// probe, until 10 s pass without a conflict.
+bool Engine::NoteConflict(uint64_t now)
+{
+    if (m_ProbeBackOff && now - m_LastConflict > 10000) {
+        m_ProbeBackOff = false;
+        m_ConflictCount = 0;
+    }
+    m_LastConflict = now;
+    m_ConflictTimes[m_ConflictNext] = now;
+    m_ConflictNext = (m_ConflictNext + 1) % kConflictBurst;
+    m_ConflictCount = m_ConflictCount < kConflictBurst ? m_ConflictCount + 1 : kConflictBurst;
+    // With the ring full, the next slot holds the oldest of the last 15.
+    if (!m_ProbeBackOff && m_ConflictCount == kConflictBurst &&
+        now - m_ConflictTimes[m_ConflictNext] <= 10000) {
+        m_ProbeBackOff = true;
+        m_Env.Log("mDNS: 15 name conflicts within 10 s; each further probe waits 5 s");
+    }
+    return m_ProbeBackOff;
 }
 
 void Engine::CheckConflicts(uint32_t ifIndex, const Message& message)
@@ -262,7 +280,18 @@ void Engine::CheckConflicts(uint32_t ifIndex, const Message& message)
     }
 }
 
-void Engine::Answer(uint32_t ifIndex, const Message& message, uint32_t source, uint16_t port)
+bool Engine::SentLately(uint32_t ifIndex, const Record& record, uint32_t address, uint64_t gap, uint64_t now)
+{
+    String key = SentKey(ifIndex, record, address);
+    auto last = m_LastSent.find(key);
+    if (last != m_LastSent.end() && now - last->second < gap) {
+        return true;
+    }
+    m_LastSent[key] = now;
+    return false;
+}
+
+bool Engine::Answer(uint32_t ifIndex, const Message& message, uint32_t source, uint16_t port)
 {
     const bool legacy = port != kMdnsPort;
     bool allUnicast = true;
@@ -300,20 +329,33 @@ void Engine::Answer(uint32_t ifIndex, const Message& message, uint32_t source, u
         }
     }
     if (answers.empty()) {
-        return;
+        return true;
     }
     if (legacy || allUnicast) {
+        // Unicast answers go only to hosts on the interface's own subnet (RFC 6762 section 11), and
+        // a record to one address at most once a second, so a query cannot be turned into a flood.
+        const Interface* itf = FindInterface(ifIndex);
+        if (itf == nullptr || (source & itf->mask) != (itf->address & itf->mask)) {
+            return false;
+        }
+        const uint64_t now = m_Env.Now();
         Vector<Record> additionals;
-        Vector<Record> capped = answers;
-        for (Record& r : capped) {
+        Vector<Record> capped;
+        for (const Record& answer : answers) {
+            if (SentLately(ifIndex, answer, source, 1000, now)) {
+                continue;
+            }
+            capped.push_back(answer);
             if (legacy) {
-                r.ttl = r.ttl < 10 ? r.ttl : 10;
-                r.cacheFlush = false;
+                capped.back().ttl = answer.ttl < 10 ? answer.ttl : 10;
+                capped.back().cacheFlush = false;
             }
         }
-        SendRecords(ifIndex, capped, additionals, source, port, legacy ? message.id : 0,
-                    legacy ? &message.questions : nullptr);
-        return;
+        if (!capped.empty()) {
+            SendRecords(ifIndex, capped, additionals, source, port, legacy ? message.id : 0,
+                        legacy ? &message.questions : nullptr);
+        }
+        return true;
     }
     bool shared = false;
     for (const Record& r : answers) {
@@ -335,6 +377,7 @@ void Engine::Answer(uint32_t ifIndex, const Message& message, uint32_t source, u
     if (due < pending.due) {
         pending.due = due;
     }
+    return true;
 }
 
 void Engine::RunPending(uint64_t now)
@@ -350,10 +393,7 @@ void Engine::RunPending(uint64_t now)
         const uint64_t gap = it->second.probe ? 250 : 1000;
         Vector<Record> answers;
         for (const Record& r : it->second.answers) {
-            String key = MulticastKey(ifIndex, r);
-            auto last = m_LastMulticast.find(key);
-            if (last == m_LastMulticast.end() || now - last->second >= gap) {
-                m_LastMulticast[key] = now;
+            if (!SentLately(ifIndex, r, kMdnsGroup, gap, now)) {
                 answers.push_back(r);
             }
         }

@@ -328,7 +328,7 @@ TEST_F(Fixture, AnswersWithSuppressionUnicastAndLegacyReplies)
         {false, false, kMdnsPort, 1, kMdnsGroup, 4500},
         {false, true, kMdnsPort, 0, 0, 0},
         {true, false, kMdnsPort, 1, kPeer, 4500},
-        {false, false, 40000, 1, kPeer, 10},
+        {false, false, 40000, 1, kPeer + 5, 10}, // another host: kPeer had this record a moment ago
     };
     for (const auto& c : cases) {
         sent.clear();
@@ -337,7 +337,7 @@ TEST_F(Fixture, AnswersWithSuppressionUnicastAndLegacyReplies)
         if (c.known) {
             query.answers.push_back(Make("_http._tcp.local", kTypePTR, 3000, "GW._http._tcp.local"));
         }
-        Feed(query, kPeer, c.port);
+        Feed(query, c.address == kMdnsGroup || c.address == 0 ? kPeer : c.address, c.port);
         RunTo(now + 200);
         ASSERT_EQ(sent.size(), c.replies);
         if (c.replies == 1) {
@@ -407,4 +407,184 @@ TEST_F(Fixture, EachInterfaceHasItsOwnRecordsRepliesAndAnnouncements)
     }
     ASSERT_EQ(got.size(), 1u);
     EXPECT_EQ(got[0].owner, &registration);
+}
+
+TEST_F(Fixture, CacheFlushIsIgnoredOnSharedRecordsAndSparesRecordsJustReceived)
+{
+    ASSERT_EQ(engine.Browse(&owner, 0, "_rtsp._tcp", ""), kErrNoError);
+    RunTo(now + 200);
+    Feed(Response({Make("_rtsp._tcp.local", kTypePTR, 4500, "A._rtsp._tcp.local"),
+                   Make("_rtsp._tcp.local", kTypePTR, 4500, "B._rtsp._tcp.local")}));
+    RunTo(now + 5000);
+    const struct
+    {
+        const char* what;
+        Record record;
+        uint32_t source;
+        uint64_t after; // ms since the records it might flush were received
+        size_t removed; // browse replies that remove an instance
+    } cases[] = {
+        {"a forged PTR with the bit set, another host",
+         Make("_rtsp._tcp.local", kTypePTR, 4500, "F._rtsp._tcp.local"), kPeer + 1, 5000, 0},
+        {"the same PTR from the first host", Make("_rtsp._tcp.local", kTypePTR, 4500, "A._rtsp._tcp.local"),
+         kPeer, 5000, 0},
+    };
+    for (const auto& c : cases) {
+        Record forged = c.record;
+        forged.cacheFlush = true;
+        const size_t before = got.size();
+        Feed(Response({forged}), c.source);
+        RunTo(now + 3000);
+        size_t removed = 0;
+        for (size_t i = before; i < got.size(); ++i) {
+            removed += got[i].reply.flags == 0 ? 1 : 0;
+        }
+        EXPECT_EQ(removed, c.removed) << c.what;
+    }
+    // Unique records: the bit flushes those of the same name and type received over 1 s earlier.
+    const struct
+    {
+        uint64_t gap;
+        size_t kept; // SRV records of X in the cache afterwards
+    } unique[] = {{500, 2}, {1001, 1}};
+    for (const auto& u : unique) {
+        Feed(Response({Make("X._rtsp._tcp.local", kTypeSRV, 120, "peer.local", 1)}));
+        Feed(Response({Make("Y._rtsp._tcp.local", kTypeSRV, 120, "peer.local", 1)}));
+        RunTo(now + u.gap);
+        const size_t cached = engine.CacheSize();
+        Feed(Response({Make("X._rtsp._tcp.local", kTypeSRV, 120, "peer.local", 2)}));
+        RunTo(now + 1500);
+        EXPECT_EQ(engine.CacheSize(), cached + 1 - (2 - u.kept)) << "gap " << u.gap;
+        Record bye1 = Make("X._rtsp._tcp.local", kTypeSRV, 0, "peer.local", 1);
+        Record bye2 = Make("X._rtsp._tcp.local", kTypeSRV, 0, "peer.local", 2);
+        Feed(Response({bye1, bye2}));
+        RunTo(now + 1500);
+    }
+}
+
+TEST_F(Fixture, UnicastAnswersGoOnlyToTheSubnetAndOncePerSecondPerAddress)
+{
+    ASSERT_EQ(engine.Register(&owner, 0, 0, "", "_http._tcp", "", "", 80, nullptr, 0), kErrNoError);
+    RunTo(now + 3000);
+    Message query;
+    Question q;
+    NameFromText("_http._tcp.local", q.name);
+    q.type = kTypePTR;
+    q.unicastResponse = true;
+    query.questions.push_back(q);
+    const uint32_t offLink = 0x0A630002; // 10.99.0.2
+    const struct
+    {
+        const char* what;
+        uint32_t source;
+        uint16_t port;
+        uint64_t wait; // ms before the query
+        size_t replies;
+    } cases[] = {
+        {"on the subnet", kPeer, kMdnsPort, 0, 1},
+        {"the same address again at once", kPeer, kMdnsPort, 100, 0},
+        {"the same address from another port", kPeer, 40000, 100, 0},
+        {"another address on the subnet", kPeer + 1, 40000, 0, 1},
+        {"the first address a second later", kPeer, 40000, 1000, 1},
+        {"off the subnet", offLink, kMdnsPort, 1000, 0},
+        {"off the subnet, legacy port", offLink, 40000, 1000, 0},
+    };
+    for (const auto& c : cases) {
+        RunTo(now + c.wait);
+        sent.clear();
+        Feed(query, c.source, c.port);
+        RunTo(now + 200);
+        EXPECT_EQ(sent.size(), c.replies) << c.what;
+        for (const Sent& s : sent) {
+            EXPECT_EQ(s.address, c.source) << c.what;
+        }
+    }
+    // Off-link queries: one log line for the source.
+    size_t lines = 0;
+    for (const std::string& line : logged) {
+        lines += line.find("unicast answers from off the link") != std::string::npos ? 1 : 0;
+    }
+    EXPECT_EQ(lines, 1u);
+}
+
+TEST_F(Fixture, ProbeWarBacksOffFiveSecondsAfterFifteenConflictsInTenSeconds)
+{
+    ASSERT_EQ(engine.Register(&owner, 0, 0, "War", "_rtsp._tcp", "", "", 80, nullptr, 0), kErrNoError);
+    // A peer that claims every name we probe for, at once, for a minute.
+    std::vector<uint64_t> conflicts;
+    size_t seen = 0;
+    const uint64_t end = now + 60000;
+    while (now < end) {
+        const uint64_t next = engine.Run();
+        for (; seen < sent.size(); ++seen) {
+            if (!sent[seen].message.authorities.empty()) {
+                const String name = NameToText(sent[seen].message.questions[0].name);
+                Feed(Response({Make(name.c_str(), kTypeSRV, 120, "other.local", 1)}));
+                conflicts.push_back(now);
+            }
+        }
+        now = next > now ? (next < end ? next : end) : now + 1;
+    }
+    ASSERT_GE(conflicts.size(), 16u);
+    for (size_t i = 1; i < conflicts.size(); ++i) {
+        if (i < 15) {
+            EXPECT_LT(conflicts[i] - conflicts[i - 1], 1000u) << "conflict " << i;
+        } else {
+            EXPECT_GE(conflicts[i] - conflicts[i - 1], 5000u) << "conflict " << i;
+        }
+    }
+    EXPECT_LE(conflicts.size(), 15u + 12u);
+    size_t backOffLines = 0;
+    for (const std::string& line : logged) {
+        backOffLines += line.find("each further probe waits 5 s") != std::string::npos ? 1 : 0;
+    }
+    EXPECT_EQ(backOffLines, 1u);
+    // Ten quiet seconds end the back-off: the next conflict is probed again at once.
+    RunTo(now + 11000);
+    const String label = got.back().reply.name;
+    Feed(Response({Make((label + "._rtsp._tcp.local").c_str(), kTypeSRV, 120, "other.local", 1)}));
+    const uint64_t conflict = now;
+    sent.clear();
+    RunTo(now + 1000);
+    ASSERT_FALSE(sent.empty());
+    EXPECT_LT(sent[0].at - conflict, 250u);
+}
+
+TEST_F(Fixture, RenamesCutLongUtf8NamesOnACharacterAndLogControlCharactersEscaped)
+{
+    const String umlaut = "\xC3\xBC"; // ü
+    const struct
+    {
+        String name;
+        String renamed;
+    } cases[] = {
+        {String(58, 'a') + umlaut + "bb", String(58, 'a') + " (2)"},
+        {String(57, 'a') + umlaut + "bbb", String(57, 'a') + umlaut + " (2)"},
+        {String(63, 'a'), String(59, 'a') + " (2)"},
+        {"\xFC" + String(62, 'a'),
+         "\xFC" + String(58, 'a') + " (2)"}, // not UTF-8: cut at the limit
+        {"Bad\r\nName\t1", "Bad\r\nName\t1 (2)"},
+    };
+    int owners[sizeof(cases) / sizeof(cases[0])] = {};
+    for (size_t i = 0; i < sizeof(cases) / sizeof(cases[0]); ++i) {
+        got.clear();
+        logged.clear();
+        ASSERT_EQ(
+            engine.Register(&owners[i], 0, 0, cases[i].name.c_str(), "_rtsp._tcp", "", "", 80, nullptr, 0),
+            kErrNoError);
+        RunTo(now + 100);
+        Name instance;
+        NamePrepend(cases[i].name, Name("\x05_rtsp\x04_tcp\x05local", 18), instance);
+        Record srv = Make("x.local", kTypeSRV, 120, "other.local", 1);
+        srv.name = instance;
+        Feed(Response({srv}));
+        RunTo(now + 3000);
+        ASSERT_FALSE(got.empty()) << i;
+        EXPECT_EQ(got[0].reply.name, cases[i].renamed) << i;
+        ASSERT_FALSE(logged.empty()) << i;
+        EXPECT_EQ(logged[0].find_first_of("\r\n\t"), std::string::npos) << logged[0];
+    }
+    EXPECT_NE(logged[0].find("\"Bad\\013\\010Name\\0091 (2)\" (was \"Bad\\013\\010Name\\0091\")"),
+              std::string::npos)
+        << logged[0];
 }
