@@ -23,6 +23,8 @@ public:
     BOOL Init(CVelmoraManager* pOwner);
     // GUI thread; a second call (or one without Init) does nothing.
     void Exit();
+    // After a failed Init: why the daemon host failed (a red pane line), or empty.
+    const CMfxString& GetFailureReason() const { return m_BonjourHandler.GetFailureReason(); }
 
     CVelmoraManager* m_pOwner = nullptr;
     int m_Initialised = 0;

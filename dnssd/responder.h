@@ -26,6 +26,11 @@ int ResponderServiceStop();
 // The same with another first wait (0: signal at once).
 int ResponderServiceStopWithin(uint32_t graceMs);
 
+// Why the last service main did not become ready: the loopback port it could not listen on (0 when
+// another step failed) and the system's error number (0 when none was recorded). Valid once
+// gResponderReady stays 0; a new service main clears both.
+void ResponderStartFailure(uint16_t* port, uint32_t* error);
+
 // The loopback TCP port of the daemon's listener and of the client calls' connections
 // (DNSSD_DAEMON_PORT unless set, for tests, before the daemon starts).
 void ResponderSetDaemonPort(uint16_t port);
@@ -41,6 +46,8 @@ uint32_t TrackedMemBytes();
 uint32_t TrackedMemBlocks();
 
 // The host's log hook: the daemon's own lines go there (the host writes them to the log file
-// only). Null means no logging.
+// only), from the daemon's thread. Null means no logging. The daemon limits its own lines: a
+// dropped datagram one line per sender per minute, a misbehaving client one line of a kind every
+// 10 s (the next one counts those held back).
 typedef void (*ResponderLogHook)(const char* line);
 void ResponderSetLogHook(ResponderLogHook hook);

@@ -127,6 +127,9 @@ BOOL CVelmoraManager::Init()
     } else {
         LogDebug(kLogGlobal, L"CVelmoraManager::Init() start CorvaneManager failed");
         AddLogText(kLogRed, L"Start stream browsing failed");
+        if (!m_CorvaneManager.GetFailureReason().IsEmpty()) {
+            AddLogText(kLogRed, L"%s", m_CorvaneManager.GetFailureReason().GetString());
+        }
     }
 
     g_pManager = this;

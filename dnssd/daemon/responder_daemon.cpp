@@ -28,6 +28,13 @@ ResponderLogHook volatile gLogHook = nullptr;
 const size_t kMaxConnections = 900;
 const size_t kMaxQueuedBytes = 256 * 1024;
 const size_t kMaxInterfaces = 32;
+const uint64_t kRequestTimeout = 10000; // a client's request must be complete this long after it connects
+const uint64_t kClientLinePeriod = 10000;
+
+// Why the last start failed: the loopback port that could not be used (0: another step) and the
+// system's error number.
+volatile long gStartFailedPort = 0;
+volatile long gStartError = 0;
 
 void Log(const char* line)
 {
@@ -36,6 +43,59 @@ void Log(const char* line)
         hook(line);
     }
 }
+
+// The lines about clients that misbehave, one kind each: at most one line of a kind every 10 s,
+// the next one saying how many were held back, so a local program cannot flood the log.
+enum ClientLine
+{
+    kLineTooMany,
+    kLineMalformedRequest,
+    kLineMalformedFrame,
+    kLineNotReading,
+    kLineTimedOut,
+    kClientLineKinds
+};
+
+const char* const kClientLineText[kClientLineKinds] = {
+    "mDNS: too many client connections, one refused",
+    "mDNS: a malformed client request; its connection is closed",
+    "mDNS: a malformed client frame; its connection is closed",
+    "mDNS: a client does not read its replies; its connection is closed",
+    "mDNS: a client request not complete within 10 s; its connection is closed",
+};
+
+class ClientLines
+{
+public:
+    void Log(ClientLine kind, uint64_t now)
+    {
+        Slot& slot = m_Slots[kind];
+        if (slot.logged && now - slot.at < kClientLinePeriod) {
+            ++slot.heldBack;
+            return;
+        }
+        char line[160];
+        if (slot.heldBack > 0) {
+            std::snprintf(line, sizeof(line), "%s (%lu more since the last such line)", kClientLineText[kind],
+                          static_cast<unsigned long>(slot.heldBack));
+        } else {
+            std::snprintf(line, sizeof(line), "%s", kClientLineText[kind]);
+        }
+        slot.logged = true;
+        slot.at = now;
+        slot.heldBack = 0;
+        ::Log(line);
+    }
+
+private:
+    struct Slot
+    {
+        bool logged = false;
+        uint64_t at = 0;
+        unsigned long heldBack = 0;
+    };
+    Slot m_Slots[kClientLineKinds];
+};
 
 template <class T, class... A> T* New(A&&... args)
 {
@@ -61,6 +121,7 @@ struct Connection
     mdns::Bytes out;
     mdns::Vector<mdns::Bytes> batch; // replies of this round, MoreComing set on all but the last
     bool hasRequest = false;
+    uint64_t deadline = UINT64_MAX; // for the request (or a frame begun) to be complete
     bool waitingToWrite = false;
     bool dead = false;
 };
@@ -151,8 +212,11 @@ private:
     void Queue(Connection& c, const mdns::Bytes& frame);
     void Flush(Connection& c);
     void Sweep();
+    void CloseUnfinished(uint64_t now);
+    uint64_t NextDeadline() const;
 
     mdns::Engine m_Engine;
+    ClientLines m_ClientLines;
     uint32_t m_Random;
     SOCKET m_Listener = INVALID_SOCKET;
     WSAEVENT m_NetEvent = WSA_INVALID_EVENT;
@@ -168,7 +232,9 @@ bool Daemon::OpenInterfaces()
     mdns::Bytes buffer(size + sizeof(MIB_IPADDRTABLE));
     MIB_IPADDRTABLE* table = reinterpret_cast<MIB_IPADDRTABLE*>(buffer.data());
     size = static_cast<ULONG>(buffer.size());
-    if (GetIpAddrTable(table, &size, FALSE) != NO_ERROR) {
+    const DWORD tableError = GetIpAddrTable(table, &size, FALSE);
+    if (tableError != NO_ERROR) {
+        InterlockedExchange(&gStartError, static_cast<long>(tableError));
         Log("mDNS: no interface table");
         return false;
     }
@@ -243,15 +309,19 @@ bool Daemon::Start()
     local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     local.sin_port = htons(ResponderDaemonPort());
     if (m_NetEvent == WSA_INVALID_EVENT || m_Listener == INVALID_SOCKET) {
+        InterlockedExchange(&gStartError, WSAGetLastError());
         Log("mDNS: no socket for the client listener");
         return false;
     }
     setsockopt(m_Listener, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&on), sizeof(on));
     if (bind(m_Listener, reinterpret_cast<sockaddr*>(&local), sizeof(local)) != 0 ||
         listen(m_Listener, 64) != 0 || WSAEventSelect(m_Listener, m_NetEvent, FD_ACCEPT) != 0) {
+        const int error = WSAGetLastError();
+        InterlockedExchange(&gStartError, error);
+        InterlockedExchange(&gStartFailedPort, ResponderDaemonPort());
         char line[96];
         std::snprintf(line, sizeof(line), "mDNS: client port %u not available, error %d",
-                      static_cast<unsigned>(ResponderDaemonPort()), WSAGetLastError());
+                      static_cast<unsigned>(ResponderDaemonPort()), error);
         Log(line);
         return false;
     }
@@ -266,7 +336,7 @@ void Daemon::Accept()
             return;
         }
         if (m_Connections.size() >= kMaxConnections) {
-            Log("mDNS: too many client connections, one refused");
+            m_ClientLines.Log(kLineTooMany, Now());
             closesocket(s);
             continue;
         }
@@ -275,6 +345,7 @@ void Daemon::Accept()
         WSAEventSelect(s, m_NetEvent, FD_READ | FD_CLOSE);
         Connection* c = New<Connection>();
         c->socket = s;
+        c->deadline = Now() + kRequestTimeout;
         m_Connections.push_back(c);
     }
 }
@@ -302,7 +373,7 @@ void Daemon::ReadMulticast(McastSocket& m)
 void Daemon::Queue(Connection& c, const mdns::Bytes& frame)
 {
     if (c.out.size() + frame.size() > kMaxQueuedBytes) {
-        Log("mDNS: a client does not read its replies; its connection is closed");
+        m_ClientLines.Log(kLineNotReading, Now());
         c.dead = true;
         return;
     }
@@ -313,7 +384,7 @@ void Daemon::HandleRequest(Connection& c, const uint8_t* body, size_t size)
 {
     mdns::IpcRequest r;
     if (c.hasRequest || !mdns::DecodeRequest(body, size, r)) {
-        Log("mDNS: a malformed client request; its connection is closed");
+        m_ClientLines.Log(kLineMalformedRequest, Now());
         c.dead = true;
         return;
     }
@@ -354,6 +425,9 @@ void Daemon::ReadClient(Connection& c)
         if (n < 0) {
             break;
         }
+        if (c.in.empty() && c.hasRequest) {
+            c.deadline = Now() + kRequestTimeout; // a further frame begins
+        }
         c.in.insert(c.in.end(), buffer, buffer + n);
         if (c.in.size() > mdns::kMaxFrameBody + 4) {
             break;
@@ -362,7 +436,7 @@ void Daemon::ReadClient(Connection& c)
     while (!c.dead && c.in.size() >= 4) {
         const uint32_t length = mdns::FrameLength(c.in.data());
         if (length > mdns::kMaxFrameBody) {
-            Log("mDNS: a malformed client frame; its connection is closed");
+            m_ClientLines.Log(kLineMalformedFrame, Now());
             c.dead = true;
             return;
         }
@@ -374,7 +448,31 @@ void Daemon::ReadClient(Connection& c)
     }
     if (c.in.empty()) {
         mdns::Bytes().swap(c.in);
+        if (c.hasRequest) {
+            c.deadline = UINT64_MAX;
+        }
     }
+}
+
+// A connection whose request (or a frame it began after it) is not complete in time is closed, so
+// connections that stop half-way cannot hold the daemon's places.
+void Daemon::CloseUnfinished(uint64_t now)
+{
+    for (Connection* c : m_Connections) {
+        if (!c->dead && c->deadline <= now) {
+            m_ClientLines.Log(kLineTimedOut, now);
+            c->dead = true;
+        }
+    }
+}
+
+uint64_t Daemon::NextDeadline() const
+{
+    uint64_t next = UINT64_MAX;
+    for (const Connection* c : m_Connections) {
+        next = c->deadline < next ? c->deadline : next;
+    }
+    return next;
 }
 
 void Daemon::Flush(Connection& c)
@@ -427,11 +525,14 @@ void Daemon::Sweep()
 void Daemon::Loop()
 {
     for (;;) {
-        const uint64_t next = m_Engine.Run();
+        uint64_t next = m_Engine.Run();
+        CloseUnfinished(Now());
         for (Connection* c : m_Connections) {
             Flush(*c);
         }
         Sweep();
+        const uint64_t deadline = NextDeadline();
+        next = deadline < next ? deadline : next;
         const uint64_t now = Now();
         DWORD wait = next <= now ? 0 : (next - now > 60000 ? 60000 : static_cast<DWORD>(next - now));
         HANDLE handles[2] = {gStopEvent, m_NetEvent};
@@ -481,8 +582,14 @@ int ResponderServiceMain(int argc, wchar_t* argv[])
     (void)argc;
     (void)argv;
     InterlockedExchange(&gResponderRunning, 1);
+    InterlockedExchange(&gStartFailedPort, 0);
+    InterlockedExchange(&gStartError, 0);
     WSADATA wsa;
-    const bool winsock = WSAStartup(MAKEWORD(2, 2), &wsa) == 0;
+    const int winsockError = WSAStartup(MAKEWORD(2, 2), &wsa);
+    const bool winsock = winsockError == 0;
+    if (!winsock) {
+        InterlockedExchange(&gStartError, winsockError);
+    }
     // Creates the tracked heap's lock before the first tracked allocation.
     TrackedMemFree(nullptr);
     mdns::SetCoreHeap(CoreTrackedAlloc, TrackedMemFree);
@@ -537,4 +644,14 @@ int ResponderServiceStop()
 void ResponderSetLogHook(ResponderLogHook hook)
 {
     gLogHook = hook;
+}
+
+void ResponderStartFailure(uint16_t* port, uint32_t* error)
+{
+    if (port != nullptr) {
+        *port = static_cast<uint16_t>(gStartFailedPort);
+    }
+    if (error != nullptr) {
+        *error = static_cast<uint32_t>(gStartError);
+    }
 }

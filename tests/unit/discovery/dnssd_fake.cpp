@@ -366,3 +366,13 @@ uint32_t TrackedMemBlocks()
 }
 
 void ResponderSetLogHook(ResponderLogHook /*hook*/) {}
+
+void ResponderStartFailure(uint16_t* port, uint32_t* error)
+{
+    if (port != nullptr) {
+        *port = 0;
+    }
+    if (error != nullptr) {
+        *error = 0;
+    }
+}
