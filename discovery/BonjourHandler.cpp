@@ -30,7 +30,8 @@ void SetDaemonLogManager(CVelmoraManager* manager)
     g_DaemonLogManager = manager;
 }
 
-// The system's text for an error number, without its line break.
+// The system's text for an error number, without its line break; for the socket errors a start
+// meets, their name and meaning when the system has no text (Wine has none for them).
 CMfxString SystemText(DWORD error)
 {
     wchar_t buffer[256] = {};
@@ -40,7 +41,28 @@ CMfxString SystemText(DWORD error)
                           buffer[length - 1] == L' ' || buffer[length - 1] == L'.')) {
         buffer[--length] = L'\0';
     }
-    return length > 0 ? CMfxString(buffer) : CMfxString(L"no text for this error");
+    if (length > 0) {
+        return CMfxString(buffer);
+    }
+    static const struct
+    {
+        DWORD error;
+        const wchar_t* text;
+    } kSocketErrors[] = {
+        {WSAEADDRINUSE, L"WSAEADDRINUSE, the address is in use by another program"},
+        {WSAEACCES, L"WSAEACCES, access to the address is denied"},
+        {WSAEADDRNOTAVAIL, L"WSAEADDRNOTAVAIL, the address is not available on this computer"},
+        {WSAEMFILE, L"WSAEMFILE, no more sockets available"},
+        {WSAENOBUFS, L"WSAENOBUFS, no buffer space available"},
+        {WSAENETDOWN, L"WSAENETDOWN, the network is down"},
+        {WSASYSNOTREADY, L"WSASYSNOTREADY, the network subsystem is not ready"},
+    };
+    for (const auto& known : kSocketErrors) {
+        if (known.error == error) {
+            return CMfxString(known.text);
+        }
+    }
+    return CMfxString(L"no text for this error");
 }
 
 } // namespace
