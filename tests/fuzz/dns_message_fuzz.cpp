@@ -1,6 +1,6 @@
 // libFuzzer target of the DNS-SD core: the bytes as a DNS message (parse, build, parse again: the
 // same message), as client/daemon frame bodies (decode, encode: the same bytes), and as a datagram
-// received by the multicast-DNS engine (no crash, no hang, bounded memory).
+// received by the multicast-DNS engine from on and off the link (no crash, no hang, bounded memory).
 #include "tests/fuzz/dns_fuzz_check.h"
 
 #include "dnssd/core/mdns_engine.h"
@@ -53,7 +53,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         __builtin_trap();
     }
     mdns::Engine& engine = TheEngine();
-    engine.Receive(1, data, size, 0x0A4D0002, 5353);
+    // From the link or off it (10.99.0.2), from the multicast-DNS port or a legacy one.
+    const uint32_t sources[3] = {0x0A4D0002, 0x0A4D0003, 0x0A630002};
+    const uint16_t ports[2] = {5353, 40000};
+    engine.Receive(1, data, size, sources[size % 3], ports[size / 3 % 2]);
     engine.Run();
     return 0;
 }
