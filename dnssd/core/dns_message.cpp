@@ -186,6 +186,13 @@ bool NameFromText(const char* text, Name& name)
     return name.size() > 1 && name.size() <= kMaxNameLength;
 }
 
+void AppendDecimalEscape(String& text, uint8_t byte)
+{
+    const char escaped[5] = {'\\', static_cast<char>('0' + byte / 100),
+                             static_cast<char>('0' + byte / 10 % 10), static_cast<char>('0' + byte % 10), 0};
+    text += escaped;
+}
+
 String NameToText(const Name& name)
 {
     String text;
@@ -198,9 +205,7 @@ String NameToText(const Name& name)
                 text.push_back('\\');
                 text.push_back(static_cast<char>(c));
             } else if (c < 0x20 || c == 0x7F) {
-                char escaped[5] = {'\\', static_cast<char>('0' + c / 100),
-                                   static_cast<char>('0' + c / 10 % 10), static_cast<char>('0' + c % 10), 0};
-                text += escaped;
+                AppendDecimalEscape(text, c);
             } else {
                 text.push_back(static_cast<char>(c));
             }

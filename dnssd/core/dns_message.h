@@ -45,6 +45,8 @@ bool NameEqual(const Name& a, const Name& b);
 Name NameLower(const Name& name);
 // Parses dotted text with "\." and "\DDD" escapes ("_rtsp._tcp.local", trailing dot optional).
 bool NameFromText(const char* text, Name& name);
+// Appends a byte as "\DDD" (three decimal digits), the escape of bytes that text must not hold raw.
+void AppendDecimalEscape(String& text, uint8_t byte);
 // Dotted text with a trailing dot; dots and backslashes inside labels escaped, other bytes below
 // 0x20 or 0x7F as \DDD.
 String NameToText(const Name& name);

@@ -70,10 +70,7 @@ String LogText(const String& text)
     for (char c : text) {
         const uint8_t byte = static_cast<uint8_t>(c);
         if (byte < 0x20 || byte == 0x7F) {
-            char escaped[5] = {'\\', static_cast<char>('0' + byte / 100),
-                               static_cast<char>('0' + byte / 10 % 10), static_cast<char>('0' + byte % 10),
-                               0};
-            out += escaped;
+            AppendDecimalEscape(out, byte);
         } else {
             out.push_back(c);
         }

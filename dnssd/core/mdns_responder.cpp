@@ -36,19 +36,20 @@ void Engine::RegistrationRecords(const Registration& reg, uint32_t ifIndex, Vect
     ptr.name = EnumerationName();
     ptr.target = reg.type;
     records.push_back(ptr);
-    Record srv;
-    srv.name = reg.instance;
-    srv.type = kTypeSRV;
-    srv.cacheFlush = true;
-    srv.ttl = kUniqueTtl;
+    // The instance's own records are unique: announced with cache-flush.
+    auto unique = [&reg](uint16_t type, uint32_t ttl) {
+        Record r;
+        r.name = reg.instance;
+        r.type = type;
+        r.cacheFlush = true;
+        r.ttl = ttl;
+        return r;
+    };
+    Record srv = unique(kTypeSRV, kUniqueTtl);
     srv.port = reg.port;
     srv.target = m_HostName;
     records.push_back(srv);
-    Record txt;
-    txt.name = reg.instance;
-    txt.type = kTypeTXT;
-    txt.cacheFlush = true;
-    txt.ttl = kSharedTtl;
+    Record txt = unique(kTypeTXT, kSharedTtl);
     txt.data = reg.txt;
     records.push_back(txt);
     (void)ifIndex;

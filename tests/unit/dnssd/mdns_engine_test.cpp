@@ -106,6 +106,19 @@ protected:
         return m;
     }
 
+    // Registers "GW" under _http._tcp, lets it be announced, and gives a query for its PTR.
+    Message AnnouncedHttpService()
+    {
+        EXPECT_EQ(engine.Register(&owner, 0, 0, "", "_http._tcp", "", "", 80, nullptr, 0), kErrNoError);
+        RunTo(now + 3000);
+        Message query;
+        Question q;
+        NameFromText("_http._tcp.local", q.name);
+        q.type = kTypePTR;
+        query.questions.push_back(q);
+        return query;
+    }
+
     std::vector<uint64_t> QueryTimes(uint16_t type)
     {
         std::vector<uint64_t> times;
@@ -309,13 +322,7 @@ TEST_F(Fixture, ConflictWithoutAutoRenameReportsIt)
 
 TEST_F(Fixture, AnswersWithSuppressionUnicastAndLegacyReplies)
 {
-    ASSERT_EQ(engine.Register(&owner, 0, 0, "", "_http._tcp", "", "", 80, nullptr, 0), kErrNoError);
-    RunTo(now + 3000);
-    Message query;
-    Question q;
-    NameFromText("_http._tcp.local", q.name);
-    q.type = kTypePTR;
-    query.questions.push_back(q);
+    Message query = AnnouncedHttpService();
     const struct
     {
         bool unicast;
@@ -464,14 +471,8 @@ TEST_F(Fixture, CacheFlushIsIgnoredOnSharedRecordsAndSparesRecordsJustReceived)
 
 TEST_F(Fixture, UnicastAnswersGoOnlyToTheSubnetAndOncePerSecondPerAddress)
 {
-    ASSERT_EQ(engine.Register(&owner, 0, 0, "", "_http._tcp", "", "", 80, nullptr, 0), kErrNoError);
-    RunTo(now + 3000);
-    Message query;
-    Question q;
-    NameFromText("_http._tcp.local", q.name);
-    q.type = kTypePTR;
-    q.unicastResponse = true;
-    query.questions.push_back(q);
+    Message query = AnnouncedHttpService();
+    query.questions[0].unicastResponse = true;
     const uint32_t offLink = 0x0A630002; // 10.99.0.2
     const struct
     {
@@ -561,8 +562,7 @@ TEST_F(Fixture, RenamesCutLongUtf8NamesOnACharacterAndLogControlCharactersEscape
         {String(58, 'a') + umlaut + "bb", String(58, 'a') + " (2)"},
         {String(57, 'a') + umlaut + "bbb", String(57, 'a') + umlaut + " (2)"},
         {String(63, 'a'), String(59, 'a') + " (2)"},
-        {"\xFC" + String(62, 'a'),
-         "\xFC" + String(58, 'a') + " (2)"}, // not UTF-8: cut at the limit
+        {"\xFC" + String(62, 'a'), "\xFC" + String(58, 'a') + " (2)"}, // not UTF-8: cut at the limit
         {"Bad\r\nName\t1", "Bad\r\nName\t1 (2)"},
     };
     int owners[sizeof(cases) / sizeof(cases[0])] = {};
