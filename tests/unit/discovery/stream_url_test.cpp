@@ -29,8 +29,24 @@ TEST(StreamRTSPURL, FoundInstanceWithEscapedName)
     record.SetName(L"Mix: L&R @ 50% [main]_1/2 #a?b=c");
     EXPECT_EQ(Text(record.GetStreamRTSPURL()),
               L"rtsp://10.0.0.5:8080/by-name/Mix%3a%20L%26R%20%40%2050%25%20%5bmain%5d%5f1/2%20%23a%3fb%3dc");
-    record.SetName(L"Gr\u00fcn");
-    EXPECT_EQ(Text(record.GetStreamRTSPURL()), L"rtsp://10.0.0.5:8080/by-name/Gr\u00fcn");
+    // Names are UTF-8 on the wire: the path carries their bytes escaped; control characters never
+    // go into the request line raw.
+    struct Row
+    {
+        const wchar_t* name;
+        const wchar_t* path;
+    };
+    const Row rows[] = {
+        {L"Gr\u00fcn", L"Gr%c3%bcn"},
+        {L"B\u00fchne S\u00fcd", L"B%c3%bchne%20S%c3%bcd"},
+        {L"HX\r\nInjected: 1", L"HX%0d%0aInjected%3a%201"},
+        {L"Tab\there\x7f", L"Tab%09here%7f"},
+        {L"C7Repub (2)", L"C7Repub%20(2)"},
+    };
+    for (const Row& row : rows) {
+        record.SetName(row.name);
+        EXPECT_EQ(Text(record.GetStreamRTSPURL()), std::wstring(L"rtsp://10.0.0.5:8080/by-name/") + row.path);
+    }
 }
 
 TEST(StreamRTSPURL, NoURLBeforeTheRecordIsResolved)
@@ -54,6 +70,8 @@ TEST(StreamRTSPURL, TypedURLHasItsPathEscaped)
     CStreamInfo typed(nullptr, 4);
     typed.SetName(L"RTSP://user:pw@Sender:554/my stream?x=1");
     EXPECT_EQ(Text(typed.GetStreamRTSPURL()), L"RTSP://user:pw@Sender:554/my%20stream%3fx%3d1");
+    typed.SetName(L"rtsp://sender/B\u00fchne\r\n");
+    EXPECT_EQ(Text(typed.GetStreamRTSPURL()), L"rtsp://sender/B%c3%bchne%0d%0a");
     typed.SetName(L"rtsp://sender");
     EXPECT_EQ(Text(typed.GetStreamRTSPURL()), L"rtsp://sender");
     // Not split: the text as typed.
