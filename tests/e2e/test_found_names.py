@@ -164,3 +164,38 @@ def test_a_registration_renamed_on_a_conflict_is_served_under_its_new_name(net, 
         wait_until("both names withdrawn", lambda: describe("C7Repub%20(2)")[0].startswith("RTSP/1.0 404") and
                    describe("C7Repub")[0].startswith("RTSP/1.0 404"), timeout=5)
     host.exit()
+
+
+@pytest.mark.parametrize("road", sorted(ROADS))
+def test_a_republished_name_goes_out_as_utf8_and_is_served_under_it(net, gw, road):
+    from zeroconf import ServiceBrowser
+
+    host = VelmoraHost(gw, ROADS[road])
+    gw.wait_for_log(pane_line("Start SAP listening OK"))
+    # Announced by SAP in code page 1252 (not UTF-8): the stream keeps that SDP byte for byte.
+    body = sdp("B\u00fchne S\u00fcd")
+    assert b"\xfc" in body
+    sap = peer_socket(net)
+    sap.sendto(sap_packet(body.decode("cp1252")), (GROUP, SAP_PORT))
+    host.wait_for_streams(lambda table: any(s["kind"] == "SAP" for s in table))
+    host.command("bonjour on SAP B\u00fchne S\u00fcd")
+    subtype = "_corvane_session._sub._rtsp._tcp.local."
+    found = []
+    with mdns_peer.zeroconf_in(net.peer) as zc:
+        with net.peer.entered():
+            browser = ServiceBrowser(zc, subtype, handlers=[lambda zeroconf, service_type, name, state_change:
+                                                           found.append(name)])
+        name = "B\u00fchne S\u00fcd._rtsp._tcp.local."
+        wait_until("zeroconf finds the UTF-8 name", lambda: name in found, timeout=15)
+        info = zc.get_service_info(subtype, name, timeout=3000)
+        assert info is not None and info.parsed_addresses() == [net.gw.address]
+        client = RawClient(net.peer, net.gw.address, info.port)
+        try:
+            for path in ("B%c3%bchne%20S%c3%bcd", "B%C3%BChne%20S%C3%BCd"):
+                status, _, received = client.request(
+                    f"DESCRIBE rtsp://{net.gw.address}:{info.port}/by-name/{path} RTSP/1.0\r\nCSeq: 1\r\n\r\n")
+                assert status == "RTSP/1.0 200 OK" and received == body, path
+        finally:
+            client.close()
+        browser.cancel()
+    host.exit()
