@@ -128,14 +128,12 @@ BOOL CStreamProvider::Init(CCorvaneManager* pOwner, CMfxString label, CMfxString
                 result = FALSE;
                 CSingleLock lock(&m_RegistrationsLock, TRUE);
                 m_FailedGatewayTypes.push_back(type);
+                m_NextGatewayRetry = manager->GetMilliSec() + kRegisterRetryPeriod;
             }
         }
-        if (!m_FailedGatewayTypes.empty()) {
-            m_NextGatewayRetry = manager->GetMilliSec() + kRegisterRetryPeriod;
-            if (m_ReplyRun) {
-                Log(L"CStreamProvider::Init() the failed registrations of the gateway are tried again every "
-                    L"second");
-            }
+        if (!result && m_ReplyRun) {
+            Log(L"CStreamProvider::Init() the failed registrations of the gateway are tried again every "
+                L"second");
         }
         return result;
     }
@@ -150,13 +148,15 @@ DNSServiceErrorType CStreamProvider::RegisterApple(DNSServiceRef& reference, DNS
                                                    CMfxString serviceType, int port)
 {
     CMfxString type = serviceType;
-    CSingleLock lock(&m_RegistrationsLock, TRUE);
-    // Names are UTF-8 on the wire (RFC 6763 section 4.1.1).
+    // Names are UTF-8 on the wire (RFC 6763 section 4.1.1). The call waits for the daemon's answer:
+    // made without the lock, so that a slow daemon holds up no other thread. Its replies are read
+    // only once the reference is listed below.
     const std::string nameBytes = EncodeServiceName(name);
     const DNSServiceErrorType error = DNSServiceRegister(
         &reference, flags, static_cast<uint32_t>(interfaceIndex), nameBytes.c_str(), type.GetAnsi(), "", "",
         htons(static_cast<u_short>(port)), 0, nullptr, &CStreamProvider::DNSServiceRegisterReply, this);
     if (error == kDNSServiceErr_NoError) {
+        CSingleLock lock(&m_RegistrationsLock, TRUE);
         m_Registrations[reference] = DNSServiceRefSockFD(reference);
         m_Names[reference] = CNames{name, name};
         m_ReplyWake.SetEvent();
@@ -299,12 +299,16 @@ void CStreamProvider::OnRegisterReply(DNSServiceRef reference, DNSServiceFlags f
 void CStreamProvider::RetryGatewayRegistrations()
 {
     CVelmoraManager* manager = GetManager();
-    CSingleLock lock(&m_RegistrationsLock, TRUE);
-    if (manager == nullptr || m_FailedGatewayTypes.empty() || manager->GetMilliSec() < m_NextGatewayRetry) {
-        return;
-    }
     std::vector<const wchar_t*> failed;
-    failed.swap(m_FailedGatewayTypes);
+    {
+        CSingleLock lock(&m_RegistrationsLock, TRUE);
+        if (manager == nullptr || m_FailedGatewayTypes.empty() ||
+            manager->GetMilliSec() < m_NextGatewayRetry) {
+            return;
+        }
+        failed.swap(m_FailedGatewayTypes);
+    }
+    std::vector<const wchar_t*> stillFailed;
     for (const wchar_t* type : failed) {
         DNSServiceRef reference = nullptr;
         const DNSServiceErrorType error =
@@ -315,9 +319,11 @@ void CStreamProvider::RetryGatewayRegistrations()
                         m_ServiceName.GetString(), type);
             Log(line);
         } else {
-            m_FailedGatewayTypes.push_back(type);
+            stillFailed.push_back(type);
         }
     }
+    CSingleLock lock(&m_RegistrationsLock, TRUE);
+    m_FailedGatewayTypes.insert(m_FailedGatewayTypes.end(), stillFailed.begin(), stillFailed.end());
     m_NextGatewayRetry = manager->GetMilliSec() + kRegisterRetryPeriod;
 }
 

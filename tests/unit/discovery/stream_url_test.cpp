@@ -29,24 +29,10 @@ TEST(StreamRTSPURL, FoundInstanceWithEscapedName)
     record.SetName(L"Mix: L&R @ 50% [main]_1/2 #a?b=c");
     EXPECT_EQ(Text(record.GetStreamRTSPURL()),
               L"rtsp://10.0.0.5:8080/by-name/Mix%3a%20L%26R%20%40%2050%25%20%5bmain%5d%5f1/2%20%23a%3fb%3dc");
-    // Names are UTF-8 on the wire: the path carries their bytes escaped; control characters never
-    // go into the request line raw.
-    struct Row
-    {
-        const wchar_t* name;
-        const wchar_t* path;
-    };
-    const Row rows[] = {
-        {L"Gr\u00fcn", L"Gr%c3%bcn"},
-        {L"B\u00fchne S\u00fcd", L"B%c3%bchne%20S%c3%bcd"},
-        {L"HX\r\nInjected: 1", L"HX%0d%0aInjected%3a%201"},
-        {L"Tab\there\x7f", L"Tab%09here%7f"},
-        {L"C7Repub (2)", L"C7Repub%20(2)"},
-    };
-    for (const Row& row : rows) {
-        record.SetName(row.name);
-        EXPECT_EQ(Text(record.GetStreamRTSPURL()), std::wstring(L"rtsp://10.0.0.5:8080/by-name/") + row.path);
-    }
+    // Names are UTF-8 on the wire: the path carries their bytes escaped (the escaping itself is the
+    // string type's); control characters never go into the request line raw.
+    record.SetName(L"Gr\u00fcn\r\nX: 1\t");
+    EXPECT_EQ(Text(record.GetStreamRTSPURL()), L"rtsp://10.0.0.5:8080/by-name/Gr%c3%bcn%0d%0aX%3a%201%09");
 }
 
 TEST(StreamRTSPURL, NoURLBeforeTheRecordIsResolved)
