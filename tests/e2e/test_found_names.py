@@ -102,7 +102,13 @@ def test_found_names_go_out_escaped_and_show_escaped_in_the_list_and_the_log(net
         assert all(raw.count(b"\r\n") == 6 for raw in (r for _, _, r in server.requests))
 
         # The list: control characters shown escaped in the name and the URL cells.
-        rows = {row[0]: row for row in dialog.rows(LIST_CORVANE) if row}
+        def rows():
+            return {row[0]: row for row in dialog.rows(LIST_CORVANE) if row}
+
+        # The lists follow the table within about 0.2 s.
+        wait_until("the rows filled", lambda: all(rows().get(shown, [""] * 2)[1] for _, shown in NAMES.values()),
+                   timeout=10)
+        rows = rows()
         for name, (_, shown) in NAMES.items():
             assert shown in rows, (shown, sorted(rows))
             assert rows[shown][1] == "10.77.0.2"
