@@ -205,3 +205,19 @@ def test_a_republished_name_goes_out_as_utf8_and_is_served_under_it(net, gw, roa
             client.close()
         browser.cancel()
     host.exit()
+
+
+def test_a_name_the_daemon_refuses_gives_one_line_and_the_program_goes_on(net, gw):
+    host = VelmoraHost(gw, ROADS["APPLE"])
+    gw.wait_for_log(pane_line("Start stream browsing OK"))
+    name = "Long" + "x" * 66  # 70 bytes: more than a DNS label holds
+    sap = peer_socket(net)
+    sap.sendto(sap_packet(sdp(name).decode("cp1252")), (GROUP, SAP_PORT))
+    host.wait_for_streams(lambda table: any(s["kind"] == "SAP" for s in table))
+    host.command("bonjour on SAP " + name)
+    line = pane_line(f"Register stream {name} by DNS-SD failed: DNSServiceRegister error -65540")
+    gw.wait_for_log(line, timeout=10)
+    time.sleep(3)  # tried again meanwhile, once a second, without another line
+    assert gw.log_text().count(line) == 1
+    assert host.streams()[0]["dnssd"] == "1/0"
+    host.exit()
