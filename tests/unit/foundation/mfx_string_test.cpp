@@ -375,3 +375,48 @@ TEST(MfxStringSplit, IntegersAndPieces)
     ASSERT_EQ(pieces.size(), 4u) << "pieces are appended";
     EXPECT_EQ(Text(pieces[3]), L"b");
 }
+
+// Cut and corrupted input: every prefix and every single-byte change of escaped names and of name
+// bytes is read without a crash, a NUL in the result or a control character left for display.
+TEST(MfxStringServiceName, CutAndCorruptedInputIsReadCleanly)
+{
+    const std::string bytes = "B\xc3\xbchne \xe2\x82\xac \xf0\x9f\x8e\xb5 HX\r\n%0d";
+    for (size_t length = 0; length <= bytes.size(); ++length) {
+        std::string cut = bytes.substr(0, length);
+        const CMfxString name = DecodeServiceName(cut.c_str());
+        // A cut inside a character makes the whole name code page 1252, one character a byte.
+        const bool utf8 = IsValidUtf8(cut.data(), cut.size());
+        if (!utf8) {
+            EXPECT_EQ(static_cast<size_t>(name.GetLength()), cut.size()) << length;
+        }
+        EXPECT_EQ(Text(DecodeServiceName(EncodeServiceName(name).c_str())), Text(name)) << length;
+        const CMfxString shown = name.VisibleControls();
+        EXPECT_EQ(Text(shown).find_first_of(L"\r\n"), std::wstring::npos) << length;
+        const CMfxString escaped = name.UrlEscape();
+        EXPECT_EQ(Text(escaped.UrlUnescape()), Text(name)) << length;
+        for (size_t i = 0; i < cut.size(); ++i) {
+            for (const unsigned char flip : {0x00, 0x01, 0x25, 0x7f, 0x80, 0xc3, 0xff}) {
+                std::string corrupt = cut;
+                corrupt[i] = static_cast<char>(flip);
+                const CMfxString read = DecodeServiceName(corrupt.c_str());
+                EXPECT_LE(static_cast<size_t>(read.GetLength()), corrupt.size());
+                EXPECT_EQ(Text(read).find(L'\0'), std::wstring::npos);
+                EXPECT_EQ(Text(read.UrlEscape().UrlUnescape()), Text(read));
+            }
+        }
+    }
+    // Escapes cut at every point and with every character changed are read back without a crash;
+    // only whole escapes of the bytes UrlEscape writes are replaced.
+    const std::wstring escapes = L"B%c3%bchne%20%e2%82%ac%0d%0a%25%3f%00%zz%";
+    for (size_t length = 0; length <= escapes.size(); ++length) {
+        const std::wstring cut = escapes.substr(0, length);
+        const CMfxString read = CMfxString(cut.c_str()).UrlUnescape();
+        EXPECT_LE(read.GetLength(), static_cast<int>(cut.size())) << length;
+        for (size_t i = 0; i < cut.size(); ++i) {
+            std::wstring corrupt = cut;
+            corrupt[i] = i % 2 ? L'%' : L'\u00ff';
+            EXPECT_LE(CMfxString(corrupt.c_str()).UrlUnescape().GetLength(),
+                      static_cast<int>(corrupt.size()));
+        }
+    }
+}
