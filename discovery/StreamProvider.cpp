@@ -1,6 +1,7 @@
 #include "discovery/StreamProvider.h"
 
 #include "discovery/CorvaneManager.h"
+#include "dsa_mdns/corvane_mdns.h"
 #include "foundation/NetworkInterfaces.h"
 #include "gateway/VelmoraManager.h"
 
@@ -193,6 +194,9 @@ BOOL CStreamProvider::RegisterStream(DWORD& handle, int port, CMfxString interfa
     }
     if (manager->m_BonjourMode == L"DSA") {
         if (RegisterEngineStream(handle, port, interfaceIndex, name, serviceType)) {
+            // The engine announces names of at most CORVANE_TEXT_SIZE - 1 bytes: longer ones cut.
+            CSingleLock lock(&m_RegistrationsLock, TRUE);
+            m_EngineNames[handle] = DecodeServiceName(EncodeServiceName(name, CORVANE_TEXT_SIZE - 1).c_str());
             return TRUE;
         }
         if (failure != nullptr) {
@@ -207,7 +211,11 @@ CMfxString CStreamProvider::GetRegisteredName(DWORD handle)
 {
     CSingleLock lock(&m_RegistrationsLock, TRUE);
     auto found = m_Names.find(ReferenceOf(handle));
-    return found != m_Names.end() ? found->second.registered : CMfxString();
+    if (found != m_Names.end()) {
+        return found->second.registered;
+    }
+    auto engine = m_EngineNames.find(handle);
+    return engine != m_EngineNames.end() ? engine->second : CMfxString();
 }
 
 BOOL CStreamProvider::UnregisterStream(DWORD handle)
@@ -230,6 +238,9 @@ BOOL CStreamProvider::UnregisterStream(DWORD handle)
         return TRUE;
     }
     if (manager->m_BonjourMode == L"DSA") {
+        CSingleLock lock(&m_RegistrationsLock, TRUE);
+        m_EngineNames.erase(handle);
+        lock.Unlock();
         return UnregisterEngineStream(handle);
     }
     return FALSE;
@@ -245,6 +256,7 @@ void CStreamProvider::Exit()
     m_Registrations.clear();
     m_BrokenReplies.clear();
     m_Names.clear();
+    m_EngineNames.clear();
     m_FailedGatewayTypes.clear();
 }
 

@@ -51,8 +51,9 @@ public:
     // (discovery off or not started).
     BOOL RegisterStream(DWORD& handle, int port, CMfxString interfaceIP, CMfxString name,
                         CMfxString serviceType, CMfxString* failure = nullptr);
-    // The name an "APPLE" registration has now: the name asked for until the daemon's reply tells
-    // another (a rename after a conflict); empty for a handle that is no open "APPLE" registration.
+    // The name a registration has now: "APPLE": the name asked for until the daemon's reply tells
+    // another (a rename after a conflict); "DSA": the name as the engine announces it (cut to its
+    // length). Empty for a handle that is no open registration.
     CMfxString GetRegisteredName(DWORD handle);
     // TRUE when the handle was registered and is now withdrawn.
     BOOL UnregisterStream(DWORD handle);
@@ -106,6 +107,8 @@ private:
         CMfxString registered;
     };
     std::unordered_map<DNSServiceRef, CNames> m_Names;
+    // Every "DSA" registration's name as the engine announces it. Under the lock.
+    std::unordered_map<DWORD, CMfxString> m_EngineNames;
     // Gateway service types whose registration failed, and the earliest time of the next try (the
     // manager's clock). Under the lock.
     std::vector<const wchar_t*> m_FailedGatewayTypes;

@@ -221,3 +221,34 @@ def test_a_name_the_daemon_refuses_gives_one_line_and_the_program_goes_on(net, g
     assert gw.log_text().count(line) == 1
     assert host.streams()[0]["dnssd"] == "1/0"
     host.exit()
+
+
+def test_a_name_the_dsa_engine_cuts_is_served_under_the_cut_name(net, gw):
+    from zeroconf import ServiceBrowser
+
+    host = VelmoraHost(gw, ROADS["DSA"])
+    gw.wait_for_log(pane_line("Start SAP listening OK"))
+    name = "Long Stream " + "y" * 48  # 60 bytes, announced as its first 47
+    cut = name[:47]
+    body = sdp(name)
+    sap = peer_socket(net)
+    sap.sendto(sap_packet(body.decode("cp1252")), (GROUP, SAP_PORT))
+    host.wait_for_streams(lambda table: any(s["kind"] == "SAP" for s in table))
+    host.command("bonjour on SAP " + name)
+    subtype = "_corvane_session._sub._rtsp._tcp.local."
+    found = []
+    with mdns_peer.zeroconf_in(net.peer) as zc:
+        with net.peer.entered():
+            browser = ServiceBrowser(zc, subtype, handlers=[lambda zeroconf, service_type, name, state_change:
+                                                           found.append(name)])
+        wait_until("zeroconf finds the cut name", lambda: f"{cut}._rtsp._tcp.local." in found, timeout=15)
+        browser.cancel()
+    client = RawClient(net.peer, net.gw.address, 8080)
+    try:
+        for path in (urllib.parse.quote(cut), urllib.parse.quote(name)):
+            status, _, received = client.request(
+                f"DESCRIBE rtsp://{net.gw.address}:8080/by-name/{path} RTSP/1.0\r\nCSeq: 1\r\n\r\n")
+            assert status == "RTSP/1.0 200 OK" and received == body, path
+    finally:
+        client.close()
+    host.exit()
