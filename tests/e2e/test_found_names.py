@@ -137,13 +137,10 @@ def test_a_registration_renamed_on_a_conflict_is_served_under_its_new_name(net, 
     host = VelmoraHost(gw, settings)
     gw.wait_for_log(pane_line("Start stream browsing OK"))
     body = sdp("C7Repub")
-    sap = peer_socket(net)
     with zeroconf_peer(net) as zc:
         # The name is the peer's first: the gateway's probe meets it and renames its registration.
         zc.register_service(service_info("C7Repub", "_rtsp._tcp.local.", 554), allow_name_change=False)
-        sap.sendto(sap_packet(body.decode("cp1252")), (GROUP, SAP_PORT))
-        host.wait_for_streams(lambda table: any(s["kind"] == "SAP" and s["name"] == "C7Repub" for s in table))
-        host.command("bonjour on SAP C7Repub")
+        republish(net, host, "C7Repub", body)
         log = gw.wait_for_log(pane_line("DNS-SD registration C7Repub renamed to C7Repub (2) after a name conflict"),
                               timeout=20)
         assert log.count("renamed to C7Repub (2)") == 1
@@ -172,38 +169,53 @@ def test_a_registration_renamed_on_a_conflict_is_served_under_its_new_name(net, 
     host.exit()
 
 
-@pytest.mark.parametrize("road", sorted(ROADS))
-def test_a_republished_name_goes_out_as_utf8_and_is_served_under_it(net, gw, road):
-    from zeroconf import ServiceBrowser
-
-    host = VelmoraHost(gw, ROADS[road])
-    gw.wait_for_log(pane_line("Start SAP listening OK"))
-    # Announced by SAP in code page 1252 (not UTF-8): the stream keeps that SDP byte for byte.
-    body = sdp("B\u00fchne S\u00fcd")
-    assert b"\xfc" in body
+def republish(net, host, name, body):
+    """A stream heard by SAP with that SDP, switched on for DNS-SD."""
     sap = peer_socket(net)
     sap.sendto(sap_packet(body.decode("cp1252")), (GROUP, SAP_PORT))
     host.wait_for_streams(lambda table: any(s["kind"] == "SAP" for s in table))
-    host.command("bonjour on SAP B\u00fchne S\u00fcd")
+    host.command("bonjour on SAP " + name)
+
+
+def seen_by_zeroconf(net, instance):
+    """The service info of the instance once zeroconf browsing the Corvane subtype finds it."""
+    from zeroconf import ServiceBrowser
+
     subtype = "_corvane_session._sub._rtsp._tcp.local."
+    name = f"{instance}._rtsp._tcp.local."
     found = []
     with mdns_peer.zeroconf_in(net.peer) as zc:
         with net.peer.entered():
             browser = ServiceBrowser(zc, subtype, handlers=[lambda zeroconf, service_type, name, state_change:
                                                            found.append(name)])
-        name = "B\u00fchne S\u00fcd._rtsp._tcp.local."
-        wait_until("zeroconf finds the UTF-8 name", lambda: name in found, timeout=15)
+        wait_until(f"zeroconf finds {instance!r}", lambda: name in found, timeout=15)
         info = zc.get_service_info(subtype, name, timeout=3000)
-        assert info is not None and info.parsed_addresses() == [net.gw.address]
-        client = RawClient(net.peer, net.gw.address, info.port)
-        try:
-            for path in ("B%c3%bchne%20S%c3%bcd", "B%C3%BChne%20S%C3%BCd"):
-                status, _, received = client.request(
-                    f"DESCRIBE rtsp://{net.gw.address}:{info.port}/by-name/{path} RTSP/1.0\r\nCSeq: 1\r\n\r\n")
-                assert status == "RTSP/1.0 200 OK" and received == body, path
-        finally:
-            client.close()
         browser.cancel()
+    assert info is not None and info.parsed_addresses() == [net.gw.address]
+    return info
+
+
+def described(net, port, paths, body):
+    client = RawClient(net.peer, net.gw.address, port)
+    try:
+        for path in paths:
+            status, _, received = client.request(
+                f"DESCRIBE rtsp://{net.gw.address}:{port}/by-name/{path} RTSP/1.0\r\nCSeq: 1\r\n\r\n")
+            assert status == "RTSP/1.0 200 OK" and received == body, path
+    finally:
+        client.close()
+
+
+@pytest.mark.parametrize("road", sorted(ROADS))
+def test_a_republished_name_goes_out_as_utf8_and_is_served_under_it(net, gw, road):
+    host = VelmoraHost(gw, ROADS[road])
+    gw.wait_for_log(pane_line("Start SAP listening OK"))
+    # Announced by SAP in code page 1252 (not UTF-8): the stream keeps that SDP byte for byte.
+    body = sdp("B\u00fchne S\u00fcd")
+    assert b"\xfc" in body
+    republish(net, host, "B\u00fchne S\u00fcd", body)
+    info = seen_by_zeroconf(net, "B\u00fchne S\u00fcd")
+    described(net, info.port, ("B%c3%bchne%20S%c3%bcd", "B%C3%BChne%20S%C3%BCd"), body)
     host.exit()
 
 
@@ -211,10 +223,7 @@ def test_a_name_the_daemon_refuses_gives_one_line_and_the_program_goes_on(net, g
     host = VelmoraHost(gw, ROADS["APPLE"])
     gw.wait_for_log(pane_line("Start stream browsing OK"))
     name = "Long" + "x" * 66  # 70 bytes: more than a DNS label holds
-    sap = peer_socket(net)
-    sap.sendto(sap_packet(sdp(name).decode("cp1252")), (GROUP, SAP_PORT))
-    host.wait_for_streams(lambda table: any(s["kind"] == "SAP" for s in table))
-    host.command("bonjour on SAP " + name)
+    republish(net, host, name, sdp(name))
     line = pane_line(f"Register stream {name} by DNS-SD failed: DNSServiceRegister error -65540")
     gw.wait_for_log(line, timeout=10)
     time.sleep(3)  # tried again meanwhile, once a second, without another line
@@ -224,31 +233,11 @@ def test_a_name_the_daemon_refuses_gives_one_line_and_the_program_goes_on(net, g
 
 
 def test_a_name_the_dsa_engine_cuts_is_served_under_the_cut_name(net, gw):
-    from zeroconf import ServiceBrowser
-
     host = VelmoraHost(gw, ROADS["DSA"])
     gw.wait_for_log(pane_line("Start SAP listening OK"))
     name = "Long Stream " + "y" * 48  # 60 bytes, announced as its first 47
-    cut = name[:47]
     body = sdp(name)
-    sap = peer_socket(net)
-    sap.sendto(sap_packet(body.decode("cp1252")), (GROUP, SAP_PORT))
-    host.wait_for_streams(lambda table: any(s["kind"] == "SAP" for s in table))
-    host.command("bonjour on SAP " + name)
-    subtype = "_corvane_session._sub._rtsp._tcp.local."
-    found = []
-    with mdns_peer.zeroconf_in(net.peer) as zc:
-        with net.peer.entered():
-            browser = ServiceBrowser(zc, subtype, handlers=[lambda zeroconf, service_type, name, state_change:
-                                                           found.append(name)])
-        wait_until("zeroconf finds the cut name", lambda: f"{cut}._rtsp._tcp.local." in found, timeout=15)
-        browser.cancel()
-    client = RawClient(net.peer, net.gw.address, 8080)
-    try:
-        for path in (urllib.parse.quote(cut), urllib.parse.quote(name)):
-            status, _, received = client.request(
-                f"DESCRIBE rtsp://{net.gw.address}:8080/by-name/{path} RTSP/1.0\r\nCSeq: 1\r\n\r\n")
-            assert status == "RTSP/1.0 200 OK" and received == body, path
-    finally:
-        client.close()
+    republish(net, host, name, body)
+    info = seen_by_zeroconf(net, name[:47])
+    described(net, info.port, (urllib.parse.quote(name[:47]), urllib.parse.quote(name)), body)
     host.exit()
