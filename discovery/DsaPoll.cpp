@@ -55,7 +55,7 @@ std::vector<CDsaRow> CopyDsaRows(int device)
         }
         DWORD address = 0;
         memcpy(&address, r.address, 4);
-        rows.push_back({CMfxString(r.name), r.kind, r.port, CMfxString(r.host), FormatIPv4(address)});
+        rows.push_back({DecodeServiceName(r.name), r.kind, r.port, CMfxString(r.host), FormatIPv4(address)});
     }
     return rows;
 }
@@ -64,10 +64,8 @@ void FillDsaDeviceName(char (&target)[CORVANE_TEXT_SIZE], const CMfxString& comp
 {
     CMfxString name;
     name.Format(L"Velmora (on %s)", computerName.GetString());
-    const char* ansi = name.GetAnsi();
-    size_t n = strnlen(ansi, CORVANE_TEXT_SIZE - 2);
-    memcpy(target, ansi, n);
-    target[n] = '\0';
+    const std::string bytes = EncodeServiceName(name, CORVANE_TEXT_SIZE - 2);
+    memcpy(target, bytes.c_str(), bytes.size() + 1);
 }
 
 } // namespace Corvane
@@ -252,10 +250,7 @@ BOOL CStreamProvider::RegisterEngineStream(DWORD& handle, int port, int interfac
 {
     const uint32_t kind =
         serviceType == L"_rtsp._tcp,_zint_session" ? CORVANE_KIND_ZINT : CORVANE_KIND_CORVANE;
-    std::string ansi = name.GetAnsi();
-    if (ansi.size() > 255) {
-        ansi.resize(255);
-    }
+    const std::string bytes = EncodeServiceName(name, 255);
     BOOL result = FALSE;
     for (uint8_t device = 0; device < CORVANE_DEVICES; ++device) {
         const corvane_device_config_row& row = corvane_device_config[device];
@@ -265,7 +260,7 @@ BOOL CStreamProvider::RegisterEngineStream(DWORD& handle, int port, int interfac
         corvane_register_parameters parameters = {static_cast<uint16_t>(port), kind};
         uint8_t engineHandle = 0;
         const corvane_status status =
-            corvane_core_register_stream(device, ansi.c_str(), &parameters, &engineHandle);
+            corvane_core_register_stream(device, bytes.c_str(), &parameters, &engineHandle);
         if (status == CORVANE_OK) {
             handle = engineHandle;
             m_EngineRegistrations[engineHandle] = device;

@@ -560,7 +560,7 @@ void CStreamBrowser::IterateServiceInstances(DNSServiceFlags flags, uint32_t int
         replyDomain == nullptr) {
         return;
     }
-    const CMfxString name(serviceName);
+    const CMfxString name = DecodeServiceName(serviceName);
     const int index = static_cast<int>(interfaceIndex);
     if ((flags & kDNSServiceFlagsAdd) == 0) {
         RemoveStreamInfoByName(name, index, CStreamInfo::kSourceDiscovery);

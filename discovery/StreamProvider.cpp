@@ -1,6 +1,7 @@
 #include "discovery/StreamProvider.h"
 
 #include "discovery/CorvaneManager.h"
+#include "dsa_mdns/corvane_mdns.h"
 #include "foundation/NetworkInterfaces.h"
 #include "gateway/VelmoraManager.h"
 
@@ -26,6 +27,31 @@ DWORD HandleOf(DNSServiceRef reference)
 DNSServiceRef ReferenceOf(DWORD handle)
 {
     return reinterpret_cast<DNSServiceRef>(static_cast<std::uintptr_t>(handle));
+}
+
+// The failure of a registration call as a log line shows it.
+CMfxString RegisterFailureText(DNSServiceErrorType error)
+{
+    const wchar_t* meaning = L"";
+    switch (error) {
+    case kDNSServiceErr_ServiceNotRunning:
+        meaning = L" (the daemon refused the connection or is busy)";
+        break;
+    case kDNSServiceErr_NoMemory:
+        meaning = L" (the daemon is out of memory)";
+        break;
+    case kDNSServiceErr_BadParam:
+        meaning = L" (the daemon refused the name or type)";
+        break;
+    case kDNSServiceErr_NameConflict:
+        meaning = L" (name conflict)";
+        break;
+    default:
+        break;
+    }
+    CMfxString text;
+    text.Format(L"DNSServiceRegister error %d%s", static_cast<int>(error), meaning);
+    return text;
 }
 
 } // namespace
@@ -101,7 +127,14 @@ BOOL CStreamProvider::Init(CCorvaneManager* pOwner, CMfxString label, CMfxString
                 LogDebug(L"CStreamProvider::Init() DNSServiceRegister %s, %s = %d", m_ServiceName.GetString(),
                          type, static_cast<int>(error));
                 result = FALSE;
+                CSingleLock lock(&m_RegistrationsLock, TRUE);
+                m_FailedGatewayTypes.push_back(type);
+                m_NextGatewayRetry = manager->GetMilliSec() + kRegisterRetryPeriod;
             }
+        }
+        if (!result && m_ReplyRun) {
+            Log(L"CStreamProvider::Init() the failed registrations of the gateway are tried again every "
+                L"second");
         }
         return result;
     }
@@ -116,19 +149,24 @@ DNSServiceErrorType CStreamProvider::RegisterApple(DNSServiceRef& reference, DNS
                                                    CMfxString serviceType, int port)
 {
     CMfxString type = serviceType;
-    CSingleLock lock(&m_RegistrationsLock, TRUE);
+    // Names are UTF-8 on the wire (RFC 6763 section 4.1.1). The call waits for the daemon's answer:
+    // made without the lock, so that a slow daemon holds up no other thread. Its replies are read
+    // only once the reference is listed below.
+    const std::string nameBytes = EncodeServiceName(name);
     const DNSServiceErrorType error = DNSServiceRegister(
-        &reference, flags, static_cast<uint32_t>(interfaceIndex), name.GetAnsi(), type.GetAnsi(), "", "",
+        &reference, flags, static_cast<uint32_t>(interfaceIndex), nameBytes.c_str(), type.GetAnsi(), "", "",
         htons(static_cast<u_short>(port)), 0, nullptr, &CStreamProvider::DNSServiceRegisterReply, this);
     if (error == kDNSServiceErr_NoError) {
+        CSingleLock lock(&m_RegistrationsLock, TRUE);
         m_Registrations[reference] = DNSServiceRefSockFD(reference);
+        m_Names[reference] = CNames{name, name};
         m_ReplyWake.SetEvent();
     }
     return error;
 }
 
 BOOL CStreamProvider::RegisterStream(DWORD& handle, int port, CMfxString interfaceIP, CMfxString name,
-                                     CMfxString serviceType)
+                                     CMfxString serviceType, CMfxString* failure)
 {
     CVelmoraManager* manager = GetManager();
     if (manager == nullptr) {
@@ -143,17 +181,41 @@ BOOL CStreamProvider::RegisterStream(DWORD& handle, int port, CMfxString interfa
     }
     if (manager->m_BonjourMode == L"APPLE") {
         DNSServiceRef reference = nullptr;
-        if (RegisterApple(reference, kDNSServiceFlagsUnique, interfaceIndex, name, serviceType, port) !=
-            kDNSServiceErr_NoError) {
+        const DNSServiceErrorType error =
+            RegisterApple(reference, kDNSServiceFlagsUnique, interfaceIndex, name, serviceType, port);
+        if (error != kDNSServiceErr_NoError) {
+            if (failure != nullptr) {
+                *failure = RegisterFailureText(error);
+            }
             return FALSE;
         }
         handle = HandleOf(reference);
         return TRUE;
     }
     if (manager->m_BonjourMode == L"DSA") {
-        return RegisterEngineStream(handle, port, interfaceIndex, name, serviceType);
+        if (RegisterEngineStream(handle, port, interfaceIndex, name, serviceType)) {
+            // The engine announces names of at most CORVANE_TEXT_SIZE - 1 bytes: longer ones cut.
+            CSingleLock lock(&m_RegistrationsLock, TRUE);
+            m_EngineNames[handle] = DecodeServiceName(EncodeServiceName(name, CORVANE_TEXT_SIZE - 1).c_str());
+            return TRUE;
+        }
+        if (failure != nullptr) {
+            failure->Format(L"the \"DSA\" engine did not register it on interface %d", interfaceIndex);
+        }
+        return FALSE;
     }
     return FALSE;
+}
+
+CMfxString CStreamProvider::GetRegisteredName(DWORD handle)
+{
+    CSingleLock lock(&m_RegistrationsLock, TRUE);
+    auto found = m_Names.find(ReferenceOf(handle));
+    if (found != m_Names.end()) {
+        return found->second.registered;
+    }
+    auto engine = m_EngineNames.find(handle);
+    return engine != m_EngineNames.end() ? engine->second : CMfxString();
 }
 
 BOOL CStreamProvider::UnregisterStream(DWORD handle)
@@ -171,10 +233,14 @@ BOOL CStreamProvider::UnregisterStream(DWORD handle)
         DNSServiceRef reference = found->first;
         m_Registrations.erase(found);
         m_BrokenReplies.erase(reference);
+        m_Names.erase(reference);
         DNSServiceRefDeallocate(reference);
         return TRUE;
     }
     if (manager->m_BonjourMode == L"DSA") {
+        CSingleLock lock(&m_RegistrationsLock, TRUE);
+        m_EngineNames.erase(handle);
+        lock.Unlock();
         return UnregisterEngineStream(handle);
     }
     return FALSE;
@@ -189,11 +255,14 @@ void CStreamProvider::Exit()
     }
     m_Registrations.clear();
     m_BrokenReplies.clear();
+    m_Names.clear();
+    m_EngineNames.clear();
+    m_FailedGatewayTypes.clear();
 }
 
 // --- Registration replies ------------------------------------------------------------------------
 
-void DNSSD_API CStreamProvider::DNSServiceRegisterReply(DNSServiceRef /*reference*/, DNSServiceFlags flags,
+void DNSSD_API CStreamProvider::DNSServiceRegisterReply(DNSServiceRef reference, DNSServiceFlags flags,
                                                         DNSServiceErrorType errorCode, const char* name,
                                                         const char* regtype, const char* domain,
                                                         void* context)
@@ -211,6 +280,63 @@ void DNSSD_API CStreamProvider::DNSServiceRegisterReply(DNSServiceRef /*referenc
         trusted && regtype != nullptr ? regtype : "", trusted && domain != nullptr ? domain : "",
         static_cast<unsigned int>(flags), static_cast<int>(errorCode));
     provider->Log(line);
+    provider->OnRegisterReply(reference, flags, errorCode, name);
+}
+
+void CStreamProvider::OnRegisterReply(DNSServiceRef reference, DNSServiceFlags flags,
+                                      DNSServiceErrorType errorCode, const char* name)
+{
+    if (errorCode != kDNSServiceErr_NoError || name == nullptr || (flags & kDNSServiceFlagsAdd) == 0) {
+        return;
+    }
+    const CMfxString registered = DecodeServiceName(name);
+    CMfxString before;
+    {
+        // The reply thread holds the lock while it reads replies; taken again here all the same.
+        CSingleLock lock(&m_RegistrationsLock, TRUE);
+        auto found = m_Names.find(reference);
+        if (found == m_Names.end() || found->second.registered == registered) {
+            return;
+        }
+        before = found->second.registered;
+        found->second.registered = registered;
+    }
+    CVelmoraManager* manager = GetManager();
+    if (manager != nullptr) {
+        manager->AddLogText(kLogGreen, L"DNS-SD registration %s renamed to %s after a name conflict",
+                            before.GetString(), registered.GetString());
+    }
+}
+
+void CStreamProvider::RetryGatewayRegistrations()
+{
+    CVelmoraManager* manager = GetManager();
+    std::vector<const wchar_t*> failed;
+    {
+        CSingleLock lock(&m_RegistrationsLock, TRUE);
+        if (manager == nullptr || m_FailedGatewayTypes.empty() ||
+            manager->GetMilliSec() < m_NextGatewayRetry) {
+            return;
+        }
+        failed.swap(m_FailedGatewayTypes);
+    }
+    std::vector<const wchar_t*> stillFailed;
+    for (const wchar_t* type : failed) {
+        DNSServiceRef reference = nullptr;
+        const DNSServiceErrorType error =
+            RegisterApple(reference, 0, m_BonjourInterfaceIndex, m_ServiceName, type, kGatewayPort);
+        if (error == kDNSServiceErr_NoError) {
+            CMfxString line;
+            line.Format(L"CStreamProvider::RetryGatewayRegistrations() %s, %s registered",
+                        m_ServiceName.GetString(), type);
+            Log(line);
+        } else {
+            stillFailed.push_back(type);
+        }
+    }
+    CSingleLock lock(&m_RegistrationsLock, TRUE);
+    m_FailedGatewayTypes.insert(m_FailedGatewayTypes.end(), stillFailed.begin(), stillFailed.end());
+    m_NextGatewayRetry = manager->GetMilliSec() + kRegisterRetryPeriod;
 }
 
 UINT __cdecl CStreamProvider::ReplyThreadEntry(LPVOID param)
@@ -266,6 +392,7 @@ void CStreamProvider::ReadReplies()
                 }
             }
         }
+        RetryGatewayRegistrations();
         ::WaitForSingleObject(m_ReplyWake, kReplyPollPeriod);
     }
 }

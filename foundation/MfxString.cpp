@@ -99,6 +99,95 @@ const UrlEscapeRow kUrlEscapes[] = {
     {L'}', L"%7d"}, {L'|', L"%7c"},  {L'&', L"%26"}, {L'#', L"%23"},
 };
 
+const UrlEscapeRow* FindUrlEscape(wchar_t character)
+{
+    for (const UrlEscapeRow& row : kUrlEscapes) {
+        if (row.character == character) {
+            return &row;
+        }
+    }
+    return nullptr;
+}
+
+// Bytes a URL path never holds as they are: control bytes, DEL, the bytes of characters beyond ASCII,
+// and the two printable characters outside RFC 3986's set.
+bool NeedsPercentEscape(unsigned char value)
+{
+    return value < 0x20 || value >= 0x7F || value == '"' || value == '`';
+}
+
+void AppendPercentEscape(std::wstring& text, unsigned char value)
+{
+    static const wchar_t kDigits[] = L"0123456789abcdef";
+    text += L'%';
+    text += kDigits[value >> 4];
+    text += kDigits[value & 0x0F];
+}
+
+int HexValue(wchar_t c)
+{
+    if (c >= L'0' && c <= L'9') {
+        return c - L'0';
+    }
+    if (c >= L'a' && c <= L'f') {
+        return c - L'a' + 10;
+    }
+    if (c >= L'A' && c <= L'F') {
+        return c - L'A' + 10;
+    }
+    return -1;
+}
+
+// The byte of a "%xx" escape at text[i] that UrlEscape writes for NeedsPercentEscape, else -1 ("%00"
+// included: a name never holds a NUL).
+int EscapedByteAt(const wchar_t* text, int length, int i)
+{
+    if (i + 2 >= length || text[i] != L'%') {
+        return -1;
+    }
+    const int high = HexValue(text[i + 1]);
+    const int low = HexValue(text[i + 2]);
+    if (high < 0 || low < 0) {
+        return -1;
+    }
+    const int value = high * 16 + low;
+    return value != 0 && NeedsPercentEscape(static_cast<unsigned char>(value)) ? value : -1;
+}
+
+// Reads back the escapes of NeedsPercentEscape bytes: each run of them becomes text as received
+// names are read (valid UTF-8 as UTF-8, anything else in the ANSI code page).
+CMfxString UnescapeBytes(const CMfxString& text)
+{
+    const wchar_t* characters = text.GetString();
+    const int length = text.GetLength();
+    if (wcschr(characters, L'%') == nullptr) {
+        return text;
+    }
+    CMfxString result;
+    int i = 0;
+    while (i < length) {
+        std::string run;
+        int value;
+        while ((value = EscapedByteAt(characters, length, i)) >= 0) {
+            run += static_cast<char>(value);
+            i += 3;
+        }
+        if (!run.empty()) {
+            bool utf8 = false;
+            result += DecodeReceivedText(run.data(), static_cast<int>(run.size()), utf8);
+            continue;
+        }
+        result.AppendChar(characters[i]);
+        ++i;
+    }
+    return result;
+}
+
+bool IsControlCharacter(wchar_t c)
+{
+    return c < 0x20 || (c >= 0x7F && c <= 0x9F);
+}
+
 } // namespace
 
 CMfxString::CMfxString() = default;
@@ -450,21 +539,33 @@ CMfxString CMfxString::ReplaceLineBreaks(CMfxString replacement) const
 
 CMfxString CMfxString::UrlEscape() const
 {
-    CMfxString result(*this);
-    for (const UrlEscapeRow& escape : kUrlEscapes) {
-        wchar_t character[2] = {escape.character, 0};
-        result = result.Replace(character, escape.escape);
+    const std::string bytes = EncodeReceivedText(*this, true);
+    std::wstring result;
+    result.reserve(bytes.size());
+    for (const char byte : bytes) {
+        const unsigned char value = static_cast<unsigned char>(byte);
+        const UrlEscapeRow* row = FindUrlEscape(static_cast<wchar_t>(value));
+        if (row != nullptr) {
+            result += row->escape;
+        } else if (NeedsPercentEscape(value)) {
+            AppendPercentEscape(result, value);
+        } else {
+            result += static_cast<wchar_t>(value);
+        }
     }
-    return result;
+    return CMfxString(result.c_str());
 }
 
 CMfxString CMfxString::UrlUnescape() const
 {
     CMfxString result(*this);
-    // Every escape but the percent sign's, each first with upper-case hexadecimal digits; "%25" last,
-    // so that an escaped escape comes back as the escape itself.
+    // Every escape but the percent sign's, each first with upper-case hexadecimal digits; then the
+    // escaped bytes; "%25" last, so that an escaped escape comes back as the escape itself.
     for (size_t i = 1; i <= std::size(kUrlEscapes); ++i) {
         const UrlEscapeRow& escape = kUrlEscapes[i % std::size(kUrlEscapes)];
+        if (i == std::size(kUrlEscapes)) {
+            result = UnescapeBytes(result);
+        }
         wchar_t character[2] = {escape.character, 0};
         CMfxString lower(escape.escape);
         CMfxString upper = lower.UpperCopy();
@@ -474,6 +575,43 @@ CMfxString CMfxString::UrlUnescape() const
         result = result.Replace(lower, character);
     }
     return result;
+}
+
+CMfxString CMfxString::VisibleControls(bool keepLineEnd) const
+{
+    const wchar_t* text = GetString();
+    int end = GetLength();
+    if (keepLineEnd) {
+        while (end > 0 && (text[end - 1] == L'\r' || text[end - 1] == L'\n')) {
+            --end;
+        }
+    }
+    int first = 0;
+    while (first < end && !IsControlCharacter(text[first])) {
+        ++first;
+    }
+    if (first == end) {
+        return *this;
+    }
+    std::wstring result(text, static_cast<size_t>(first));
+    for (int i = first; i < end; ++i) {
+        const wchar_t c = text[i];
+        if (!IsControlCharacter(c)) {
+            result += c;
+        } else if (c == L'\r') {
+            result += L"\\r";
+        } else if (c == L'\n') {
+            result += L"\\n";
+        } else if (c == L'\t') {
+            result += L"\\t";
+        } else {
+            wchar_t escape[8];
+            swprintf(escape, 8, L"\\x%02x", static_cast<unsigned>(c));
+            result += escape;
+        }
+    }
+    result.append(text + end, static_cast<size_t>(GetLength() - end));
+    return CMfxString(result.c_str());
 }
 
 const char* CMfxString::GetAnsi()
@@ -613,4 +751,27 @@ std::string EncodeReceivedText(const CMfxString& text, bool utf8)
         utf8 ? ConvertWide(CP_UTF8, text.GetString(), length, 4 * length + 4, bytes)
              : ConvertWide(CP_ACP, text.GetString(), length, length + 1, bytes);
     return std::string(buffer.get(), static_cast<size_t>(bytes > 0 ? bytes : 0));
+}
+
+CMfxString DecodeServiceName(const char* name)
+{
+    if (name == nullptr) {
+        return CMfxString();
+    }
+    bool utf8 = false;
+    return DecodeReceivedText(name, static_cast<int>(strlen(name)), utf8);
+}
+
+std::string EncodeServiceName(const CMfxString& name, size_t maxBytes)
+{
+    std::string bytes = EncodeReceivedText(name, true);
+    if (bytes.size() > maxBytes) {
+        size_t cut = maxBytes;
+        // Back to the lead byte of the character the cut falls into.
+        while (cut > 0 && (static_cast<unsigned char>(bytes[cut]) & 0xC0) == 0x80) {
+            --cut;
+        }
+        bytes.resize(cut);
+    }
+    return bytes;
 }

@@ -50,9 +50,18 @@ public:
     CMfxString Replace(CMfxString search, CMfxString replacement) const;
     CMfxString ReplaceLineBreaks(CMfxString replacement) const;
 
-    // Percent-escaping of the characters that URLs reserve.
+    // Percent-escaping for a URL path. The text is taken as UTF-8 bytes; the characters that URLs
+    // reserve (table in the source), every byte below 0x20, 0x7F, every byte beyond ASCII and the
+    // bytes a path never holds ('"', '`') become "%xx" (lower-case digits), so the result is ASCII.
     CMfxString UrlEscape() const;
+    // The escapes of UrlEscape read back: the reserved characters, the control characters and the
+    // bytes beyond ASCII (valid UTF-8 as UTF-8, anything else in the ANSI code page). Other escapes
+    // (and "%00") stay as they are.
     CMfxString UrlUnescape() const;
+    // A copy for a log line or a list cell: every control character (below U+0020, U+007F to U+009F)
+    // is shown as "\r", "\n", "\t" or "\xNN". With keepLineEnd the CR and LF characters that end the
+    // text stay as they are (a log line's own end).
+    CMfxString VisibleControls(bool keepLineEnd = false) const;
 
     // Multibyte copies, owned by this object: valid until the next GetAnsi or GetUtf8, assignment,
     // Format or the destruction of the object.
@@ -78,6 +87,12 @@ bool IsValidUtf8(const char* data, size_t length);
 CMfxString DecodeReceivedText(const char* data, int length, bool& utf8);
 // The bytes of a text in UTF-8 or in the ANSI code page, without a terminating NUL.
 std::string EncodeReceivedText(const CMfxString& text, bool utf8);
+
+// DNS-SD names (RFC 6763 section 4.1.1): bytes up to the first NUL; valid UTF-8 is read as UTF-8,
+// anything else in the ANSI code page, as received descriptions are.
+CMfxString DecodeServiceName(const char* name);
+// A name as it goes out: UTF-8, cut to at most maxBytes bytes without splitting a character.
+std::string EncodeServiceName(const CMfxString& name, size_t maxBytes = 255);
 
 // Cuts text into the pieces between delimiters: every character of the delimiter text is a delimiter
 // by itself, runs of delimiters count as one, and no piece is ever empty. Appends the pieces to

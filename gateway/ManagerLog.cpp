@@ -13,7 +13,8 @@ CMfxString FormatCut(const wchar_t* format, va_list args)
     const int written = _vsnwprintf(buffer, kMaxLogLineLength, format, args);
     // On truncation the runtime returns -1 and may leave no NUL.
     buffer[(written >= 0 && written < kMaxLogLineLength) ? written : kMaxLogLineLength] = 0;
-    return CMfxString(buffer);
+    // Names and texts from the network may hold control characters: never raw in a log line.
+    return CMfxString(buffer).VisibleControls(true);
 }
 
 const wchar_t* CategoryWord(DWORD mask)

@@ -87,6 +87,8 @@ UINT CVelmoraManager::RTSPServerThread()
                         pStream->RemoveFromRTSPServer(m_pRTSPServer);
                 } else if (!pStream->m_Published) {
                     pStream->AddToRTSPServer(m_pEnv, m_pRTSPServer);
+                } else {
+                    pStream->UpdateRTSPAliases(m_pEnv, m_pRTSPServer);
                 }
             }
             m_StreamsLock.Unlock();

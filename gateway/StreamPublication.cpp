@@ -11,8 +11,10 @@
 #include "gateway/VelmoraServerMediaSession.h"
 #include "live/liveMedia.hh"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -97,6 +99,7 @@ void CVelmoraStream::AddToRTSPServer(UsageEnvironment* pEnv, RTSPServer* pServer
         return;
     }
 
+    UpdateRTSPAliases(pEnv, pServer);
     char* url = pServer->rtspURL(m_pSession);
     *pEnv << "Play this stream using the URL \"" << url << "\"\n";
     delete[] url;
@@ -107,8 +110,80 @@ void CVelmoraStream::AddToRTSPServer(UsageEnvironment* pEnv, RTSPServer* pServer
     *pEnv << sdpLine.c_str();
 }
 
+void CVelmoraStream::UpdateRTSPAliases(UsageEnvironment* pEnv, RTSPServer* pServer)
+{
+    if (!m_Published || !m_pSession || !pEnv || !pServer)
+        return;
+    // Made again only when a name changed: this runs on every pass of the server thread.
+    if (m_AliasesMade && m_AliasesOfName == m_Name && m_AliasesOfRegisteredName == m_RegisteredName)
+        return;
+    m_AliasesMade = true;
+    m_AliasesOfName = m_Name;
+    m_AliasesOfRegisteredName = m_RegisteredName;
+
+    const std::string primary = EncodeReceivedText(m_Name, m_SdpUtf8);
+    std::vector<std::string> wanted;
+    auto want = [&](const CMfxString& name) {
+        const std::string bytes = EncodeReceivedText(name, true);
+        if (!name.IsEmpty() && bytes != primary &&
+            std::find(wanted.begin(), wanted.end(), bytes) == wanted.end())
+            wanted.push_back(bytes);
+    };
+    want(m_Name);
+    want(m_RegisteredName);
+
+    for (auto it = m_AliasSessions.begin(); it != m_AliasSessions.end();) {
+        if (std::find(wanted.begin(), wanted.end(), it->first) != wanted.end()) {
+            ++it;
+            continue;
+        }
+        if (it->second)
+            pServer->removeServerMediaSession(it->second);
+        it = m_AliasSessions.erase(it);
+    }
+    for (const std::string& bytes : wanted) {
+        if (m_AliasSessions.count(bytes) != 0)
+            continue;
+        const std::string sessionName = "by-name/" + bytes;
+        bool utf8 = false;
+        const CMfxString alias = DecodeReceivedText(bytes.data(), static_cast<int>(bytes.size()), utf8);
+        ServerMediaSession* listed = pServer->lookupServerMediaSession(sessionName.c_str());
+        CVelmoraServerMediaSession* session = nullptr;
+        if (!listed || std::strcmp(listed->streamName(), sessionName.c_str()) != 0) {
+            session = CVelmoraServerMediaSession::createNew(*pEnv, sessionName.c_str(), bytes.c_str(),
+                                                            bytes.c_str(), "");
+            session->SetSDPBytes(GetSDPBytes());
+            if (!pServer->addServerMediaSession(session)) {
+                Medium::close(session);
+                session = nullptr;
+            }
+        }
+        m_AliasSessions[bytes] = session;
+        if (session) {
+            m_pOwner->LogDebug(kLogDebug, L"CVelmoraStream::UpdateRTSPAliases() %s is also served as %s\n",
+                               m_Name.GetString(), alias.GetString());
+        } else {
+            m_pOwner->LogDebug(
+                kLogDebug,
+                L"CVelmoraStream::UpdateRTSPAliases() %s cannot also be served as %s: a session "
+                L"of this name is already published\n",
+                m_Name.GetString(), alias.GetString());
+        }
+    }
+}
+
 void CVelmoraStream::RemoveFromRTSPServer(RTSPServer* pServer)
 {
+    for (auto& alias : m_AliasSessions) {
+        if (!alias.second)
+            continue;
+        if (pServer)
+            pServer->removeServerMediaSession(alias.second);
+        else
+            Medium::close(alias.second);
+    }
+    m_AliasSessions.clear();
+    m_AliasesMade = false;
     if (m_pSession) {
         // Closes the session (and with it its subsession); another session of the same name that
         // the server lists is left alone.

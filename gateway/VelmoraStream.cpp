@@ -191,19 +191,39 @@ void CVelmoraStream::OnTimer(BOOL& changed)
         }
     }
 
-    // 4. Registration by DNS-SD while wanted and alive; a failed one is tried again next tick.
-    if (m_BonjourWanted && !m_BonjourRegistered && IsAlive()) {
+    // 4. Registration by DNS-SD while wanted and alive. A failed one is tried again at most once a
+    // second; its failure is logged once, and again only when it changes.
+    Corvane::CStreamProvider& provider = m_pOwner->m_CorvaneManager.m_StreamProvider;
+    if (m_BonjourWanted && !m_BonjourRegistered && IsAlive() && now >= m_NextBonjourRegister) {
         DWORD handle = 0;
-        if (m_pOwner->m_CorvaneManager.m_StreamProvider.RegisterStream(
-                handle, m_pOwner->m_RTSPPort, m_pOwner->m_NicIP, m_Name, kCorvaneSessionType)) {
+        CMfxString failure;
+        if (provider.RegisterStream(handle, m_pOwner->m_RTSPPort, m_pOwner->m_NicIP, m_Name,
+                                    kCorvaneSessionType, &failure)) {
             m_BonjourHandle = handle;
             m_BonjourRegistered = 1;
+            m_BonjourFailure.Empty();
+        } else {
+            m_NextBonjourRegister = now + kBonjourRetryMilliSec;
+            if (failure != m_BonjourFailure && !failure.IsEmpty()) {
+                m_pOwner->AddLogText(kLogRed,
+                                     L"Register stream %s by DNS-SD failed: %s; tried again every second",
+                                     m_Name.GetString(), failure.GetString());
+            }
+            m_BonjourFailure = failure;
         }
     }
     if (m_BonjourRegistered && (!m_BonjourWanted || !IsAlive())) {
-        m_pOwner->m_CorvaneManager.m_StreamProvider.UnregisterStream(m_BonjourHandle);
+        provider.UnregisterStream(m_BonjourHandle);
         m_BonjourHandle = 0;
         m_BonjourRegistered = 0;
+        m_NextBonjourRegister = 0;
+        m_BonjourFailure.Empty();
+    }
+    // The name the registration has now: the RTSP server serves the stream under it too.
+    const CMfxString registeredName =
+        m_BonjourRegistered ? provider.GetRegisteredName(m_BonjourHandle) : CMfxString();
+    if (registeredName != m_RegisteredName) {
+        m_RegisteredName = registeredName; // compared first: the tick runs for every stream, often
     }
 
     // 5. SAP announcing while wanted and alive: the packet is built once, sent at once and then

@@ -12,6 +12,7 @@
 #include "foundation/MfxString.h"
 
 #include <atomic>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -49,6 +50,8 @@ public:
     static constexpr ULONGLONG kSAPForgetMilliSec = 3600000;
     // The largest SAP packet a UDP datagram over IPv4 carries.
     static constexpr size_t kMaxSAPPacketBytes = 65507;
+    // A DNS-SD registration that failed is tried again this long after.
+    static constexpr ULONGLONG kBonjourRetryMilliSec = 1000;
 
     // A stream found by DNS-SD (kind 0x01), named after the record's instance.
     CVelmoraStream(CVelmoraManager* pOwner, Corvane::CStreamInfo* pStreamInfo);
@@ -72,6 +75,10 @@ public:
     // Publication on the own RTSP server (RTSP-server thread, under the stream-table lock).
     void AddToRTSPServer(UsageEnvironment* pEnv, RTSPServer* pServer);
     void RemoveFromRTSPServer(RTSPServer* pServer);
+    // While published, the stream is also served under the names a receiver may ask for: its name in
+    // UTF-8 when its SDP came in the ANSI code page, and the name its DNS-SD registration has now
+    // (after a rename on a conflict). RTSP-server thread, under the stream-list lock.
+    void UpdateRTSPAliases(UsageEnvironment* pEnv, RTSPServer* pServer);
     // Step 2 of OnTimer: kinds 0x01 and 0x04 take a missing SDP from an accepted DESCRIBE reply and
     // start a fetch at once and every 20 s while the SDP is empty.
     void FetchSDP(ULONGLONG now, BOOL& changed);
@@ -142,6 +149,18 @@ public:
     // A publication that could not be made is not tried again before this time.
     ULONGLONG m_NextRTSPPublishTime = 0;
     DWORD m_BonjourHandle = 0;
+    // A registration that failed is not tried again before this time; the failure last logged.
+    ULONGLONG m_NextBonjourRegister = 0;
+    CMfxString m_BonjourFailure;
+    // The name the stream's DNS-SD registration has now (empty while it is not registered); written
+    // by the tick, read by the RTSP-server thread, both under the stream-list lock.
+    CMfxString m_RegisteredName;
+    // Further sessions of the publication, by name bytes (null: the name is another stream's):
+    // RTSP-server thread only. The names they were made for.
+    std::map<std::string, CVelmoraServerMediaSession*> m_AliasSessions;
+    bool m_AliasesMade = false;
+    CMfxString m_AliasesOfName;
+    CMfxString m_AliasesOfRegisteredName;
     std::vector<BYTE> m_SAPPacket;
     // The SDP makes a SAP packet too large to send: no packet until the SDP or the wish changes.
     int m_SAPPacketRefused = 0;

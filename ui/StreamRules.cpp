@@ -155,6 +155,9 @@ RowPlan PlanRow(const StreamFacts& stream, ULONGLONG now, const AutoSwitches& au
     default:
         break;
     }
+    // Names and URLs come from the network: their control characters are shown, never drawn raw.
+    for (CMfxString& cell : row.cells)
+        cell = cell.VisibleControls();
     return row;
 }
 

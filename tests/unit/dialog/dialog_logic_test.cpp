@@ -126,6 +126,22 @@ TEST(ListRows, CellsInColumnOrder)
               (std::vector<std::wstring>{L"Desk", L"239.7.7.7/32", L"rtsp://10.0.0.7/desk", L"", L"A"}));
 }
 
+// Names and URLs come from the network: a cell shows their control characters escaped, never raw, and
+// keeps the rest (UTF-8 names read as such) as it is.
+TEST(ListRows, CellsShowControlCharactersEscaped)
+{
+    StreamFacts found = Found(1);
+    found.recordName = L"HX\r\nInjected:\t1\x7f";
+    found.recordURL = CMfxString(L"rtsp://10.0.0.5:8080/by-name/HX%0d%0aInjected%3a%091%7f").UrlUnescape();
+    const std::vector<std::wstring> cells = Texts(PlanRow(found, kNow, Autos(false)).cells);
+    ASSERT_EQ(cells.size(), 5u);
+    EXPECT_EQ(cells[0], L"HX\\r\\nInjected:\\t1\\x7f");
+    EXPECT_EQ(cells[4], L"rtsp://10.0.0.5:8080/by-name/HX\\r\\nInjected:\\t1\\x7f");
+    StreamFacts heard = Heard(2);
+    heard.name = L"B\u00fchne S\u00fcd\n";
+    EXPECT_EQ(Texts(PlanRow(heard, kNow, Autos(false)).cells)[0], L"B\u00fchne S\u00fcd\\n");
+}
+
 // Wishes and twins of a stream, as flags for the table below.
 enum : unsigned
 {

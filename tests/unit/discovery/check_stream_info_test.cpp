@@ -3,6 +3,7 @@
 #include "afx/afxplatform.h"
 #include "afx/afxsock.h"
 #include "discovery/CheckStreamInfoURL.h"
+#include "discovery/StreamInfo.h"
 #include "gateway/VelmoraManager.h"
 #include "test_support.h"
 
@@ -29,6 +30,8 @@ public:
         m_socket = LoopbackSocket(SOCK_STREAM, m_port);
     }
     ~Listener() { closesocket(m_socket); }
+
+    UINT Port() const { return m_port; }
 
     CMfxString URL() const
     {
@@ -227,4 +230,44 @@ TEST(CheckStreamInfoURL, AResolverThatNeverAnswersHoldsUpNobody)
     CCheckStreamInfoURL::SetHostResolver(nullptr);
     SetEvent(g_ResolverGate); // the lookups end on their own, touching only what they share
     Sleep(100);
+}
+
+// A found name goes into the request line escaped, as UTF-8: the sender receives exactly one request
+// line, whatever control characters or non-ASCII letters the name holds.
+TEST(CheckStreamInfoURL, AFoundNameGoesIntoTheRequestLineEscaped)
+{
+    struct Row
+    {
+        const wchar_t* name;
+        const char* path;
+    };
+    const Row rows[] = {
+        {L"HX\r\nInjected: 1", "HX%0d%0aInjected%3a%201"},
+        {L"Tab\there", "Tab%09here"},
+        {L"B\u00fchne S\u00fcd", "B%c3%bchne%20S%c3%bc"
+                                 "d"},
+    };
+    Listener listener;
+    CVelmoraManager manager(nullptr);
+    for (const Row& row : rows) {
+        Corvane::CStreamInfo record(nullptr, Corvane::CStreamInfo::kSourceDiscovery);
+        record.SetName(row.name);
+        record.SetClientIP(L"127.0.0.1");
+        record.m_Port = static_cast<int>(listener.Port());
+        record.m_Resolved = 1;
+        CCheckStreamInfoURL checker(&manager, nullptr, L"127.0.0.1", record.GetStreamRTSPURL());
+        checker.Start();
+        SOCKET peer = listener.Accept(5000);
+        ASSERT_NE(peer, INVALID_SOCKET);
+        const std::string request = Listener::ReadRequest(peer);
+        const std::string expected = "DESCRIBE rtsp://127.0.0.1:" + std::to_string(listener.Port()) +
+                                     "/by-name/" + row.path +
+                                     " RTSP/1.0\r\nconnection: Keep-Alive\r\nCSeq: 0\r\nUser-Agent: CORVANE "
+                                     "VELMORA \r\nAccept: application/sdp\r\n\r\n";
+        EXPECT_EQ(request, expected);
+        send(peer, kReply, static_cast<int>(strlen(kReply)), 0);
+        EXPECT_TRUE(WaitForEnd(checker, 5000));
+        EXPECT_EQ(checker.m_Done, 1);
+        closesocket(peer);
+    }
 }

@@ -31,12 +31,14 @@ namespace {
 std::recursive_mutex g_lock;
 std::vector<Call> g_calls;
 std::map<std::string, DNSServiceErrorType> g_failures;
+std::map<std::string, int> g_attempts;
 bool g_daemonReady = true;
 HANDLE g_daemonStop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
 
 DNSServiceErrorType Open(DNSServiceRef* out, Call call)
 {
     std::lock_guard<std::recursive_mutex> lock(g_lock);
+    ++g_attempts[call.function];
     auto failure = g_failures.find(call.function);
     if (failure != g_failures.end()) {
         const DNSServiceErrorType error = failure->second;
@@ -87,6 +89,7 @@ void Reset()
     std::lock_guard<std::recursive_mutex> lock(g_lock);
     g_calls.clear();
     g_failures.clear();
+    g_attempts.clear();
 }
 
 std::vector<Call> Calls()
@@ -105,6 +108,13 @@ Call Find(const std::string& function, const std::string& regtypeOrName)
     }
     Call none = {};
     return none;
+}
+
+int Attempts(const std::string& function)
+{
+    std::lock_guard<std::recursive_mutex> lock(g_lock);
+    auto found = g_attempts.find(function);
+    return found != g_attempts.end() ? found->second : 0;
 }
 
 void FailNext(const std::string& function, DNSServiceErrorType error)

@@ -37,6 +37,8 @@ std::vector<Call> Calls();
 Call Find(const std::string& function, const std::string& regtypeOrName);
 // The next call of the function returns the error instead of a reference.
 void FailNext(const std::string& function, DNSServiceErrorType error);
+// Calls of the function since Reset, failed ones included.
+int Attempts(const std::string& function);
 
 // Replies, queued on the reference and made readable.
 void BrowseReply(DNSServiceRef reference, DNSServiceFlags flags, uint32_t interfaceIndex,

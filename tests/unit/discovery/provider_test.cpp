@@ -3,6 +3,7 @@
 #include "discovery/CorvaneManager.h"
 #include "dnssd/responder.h"
 #include "discovery_fixture.h"
+#include "gateway/VelmoraStream.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>
@@ -132,6 +133,96 @@ TEST_F(DiscoveryTest, WithoutADaemonOrWithDiscoveryOffEveryStepFails)
         EXPECT_EQ(gResponderRunning, 0);
     }
     SetDaemonReady(true);
+}
+
+// Names go to the daemon as UTF-8; a rename after a conflict is logged with both names, and the
+// registration's name is the new one from then on.
+TEST_F(DiscoveryTest, NamesGoOutAsUtf8AndARenameIsKnownWithBothNames)
+{
+    StartManager(L"APPLE");
+    ASSERT_TRUE(manager->m_CorvaneManager.Init(manager.get()));
+    DWORD handle = 0;
+    ASSERT_TRUE(Provider().RegisterStream(handle, 8554, L"10.77.0.1", L"B\u00fchne S\u00fcd", kStreamType));
+    const Call stream = Calls().back();
+    EXPECT_EQ(stream.name, "B\xc3\xbchne S\xc3\xbc"
+                           "d");
+    EXPECT_EQ(Text(Provider().GetRegisteredName(handle)), L"B\u00fchne S\u00fcd");
+    EXPECT_EQ(Text(Provider().GetRegisteredName(handle + 1)), L"");
+
+    // The first reply confirms the name: nothing to tell.
+    RegisterReply(stream.reference, kDNSServiceFlagsAdd, 0,
+                  "B\xc3\xbchne S\xc3\xbc"
+                  "d",
+                  "_rtsp._tcp.");
+    RegisterReply(stream.reference, kDNSServiceFlagsAdd, 0,
+                  "B\xc3\xbchne S\xc3\xbc"
+                  "d (2)",
+                  "_rtsp._tcp.");
+    ASSERT_TRUE(
+        WaitFor([&] { return Text(Provider().GetRegisteredName(handle)) == L"B\u00fchne S\u00fcd (2)"; }));
+    const std::vector<std::wstring> lines =
+        WaitForLogLine(folder, L"DNS-SD registration B\u00fchne S\u00fcd renamed to B\u00fchne S\u00fcd (2)");
+    EXPECT_EQ(Count(lines, L"renamed to"), 1u);
+
+    EXPECT_TRUE(Provider().UnregisterStream(handle));
+    EXPECT_EQ(Text(Provider().GetRegisteredName(handle)), L"");
+    manager->m_CorvaneManager.Exit();
+}
+
+// A stream whose registration the daemon refuses is tried again at most once a second, over one
+// call each, with one log line naming it and the error; once the daemon takes it, it is registered.
+TEST_F(DiscoveryTest, ARefusedStreamRegistrationIsTriedOnceASecondWithOneLogLine)
+{
+    StartManager(L"APPLE");
+    ASSERT_TRUE(manager->m_CorvaneManager.Init(manager.get()));
+    const std::wstring name(70, L'x'); // over the 63 bytes of a DNS label
+    CVelmoraStream* stream = new CVelmoraStream(manager.get(), CVelmoraStream::kKindSDP, name.c_str(), L"",
+                                                L"v=0\r\ns=x\r\nc=IN IP4 239.1.1.1\r\n");
+    manager->AddStream(stream);
+    stream->m_BonjourWanted = 1;
+    const int before = Attempts("Register");
+    // 3 s of 50 ms ticks, the daemon refusing every call.
+    for (int tick = 0; tick < 60; ++tick) {
+        FailNext("Register", kDNSServiceErr_BadParam);
+        Tick(*manager);
+    }
+    const int attempts = Attempts("Register") - before;
+    EXPECT_GE(attempts, 3);
+    EXPECT_LE(attempts, 4);
+    EXPECT_EQ(stream->m_BonjourRegistered, 0);
+    Reset(); // the daemon takes it from now on
+    for (int tick = 0; tick < 21 && stream->m_BonjourRegistered == 0; ++tick) {
+        Tick(*manager);
+    }
+    EXPECT_EQ(stream->m_BonjourRegistered, 1);
+    EXPECT_EQ(Attempts("Register"), 1);
+    const std::vector<std::wstring> lines = WaitForLogLine(folder, L"by DNS-SD failed");
+    EXPECT_EQ(
+        Count(lines, L"Register stream " + name + L" by DNS-SD failed: DNSServiceRegister error -65540"), 1u);
+    stream->m_BonjourWanted = 0;
+    Tick(*manager);
+    EXPECT_EQ(stream->m_BonjourRegistered, 0);
+    manager->m_CorvaneManager.Exit();
+}
+
+// A gateway registration that the daemon refused (connection refused or busy) is tried again a
+// second later by the reply thread, with one line; the others are made at once.
+TEST_F(DiscoveryTest, AFailedGatewayRegistrationIsTriedAgainASecondLater)
+{
+    StartManager(L"APPLE");
+    FailNext("Register", kDNSServiceErr_ServiceNotRunning);
+    EXPECT_FALSE(manager->m_CorvaneManager.Init(manager.get()));
+    EXPECT_EQ(Find("Register", "_http._tcp").reference, nullptr);
+    EXPECT_NE(Find("Register", "_rtsp._tcp").reference, nullptr);
+    Sleep(300);
+    EXPECT_EQ(Find("Register", "_http._tcp").reference, nullptr); // not before a second has passed
+    Tick(*manager, 1000);
+    ASSERT_TRUE(WaitFor([] { return Find("Register", "_http._tcp").reference != nullptr; }));
+    const std::vector<std::wstring> lines = WaitForLogLine(folder, L"_http._tcp registered");
+    EXPECT_EQ(Count(lines, L"are tried again every second"), 1u);
+    EXPECT_EQ(Count(lines, L"_http._tcp registered"), 1u);
+    manager->m_CorvaneManager.Exit();
+    EXPECT_EQ(DeallocateCount(Find("Register", "_http._tcp").reference), 1);
 }
 
 } // namespace

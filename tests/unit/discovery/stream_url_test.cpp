@@ -29,8 +29,10 @@ TEST(StreamRTSPURL, FoundInstanceWithEscapedName)
     record.SetName(L"Mix: L&R @ 50% [main]_1/2 #a?b=c");
     EXPECT_EQ(Text(record.GetStreamRTSPURL()),
               L"rtsp://10.0.0.5:8080/by-name/Mix%3a%20L%26R%20%40%2050%25%20%5bmain%5d%5f1/2%20%23a%3fb%3dc");
-    record.SetName(L"Gr\u00fcn");
-    EXPECT_EQ(Text(record.GetStreamRTSPURL()), L"rtsp://10.0.0.5:8080/by-name/Gr\u00fcn");
+    // Names are UTF-8 on the wire: the path carries their bytes escaped (the escaping itself is the
+    // string type's); control characters never go into the request line raw.
+    record.SetName(L"Gr\u00fcn\r\nX: 1\t");
+    EXPECT_EQ(Text(record.GetStreamRTSPURL()), L"rtsp://10.0.0.5:8080/by-name/Gr%c3%bcn%0d%0aX%3a%201%09");
 }
 
 TEST(StreamRTSPURL, NoURLBeforeTheRecordIsResolved)
@@ -54,6 +56,8 @@ TEST(StreamRTSPURL, TypedURLHasItsPathEscaped)
     CStreamInfo typed(nullptr, 4);
     typed.SetName(L"RTSP://user:pw@Sender:554/my stream?x=1");
     EXPECT_EQ(Text(typed.GetStreamRTSPURL()), L"RTSP://user:pw@Sender:554/my%20stream%3fx%3d1");
+    typed.SetName(L"rtsp://sender/B\u00fchne\r\n");
+    EXPECT_EQ(Text(typed.GetStreamRTSPURL()), L"rtsp://sender/B%c3%bchne%0d%0a");
     typed.SetName(L"rtsp://sender");
     EXPECT_EQ(Text(typed.GetStreamRTSPURL()), L"rtsp://sender");
     // Not split: the text as typed.

@@ -142,10 +142,129 @@ TEST(MfxStringUrl, EscapeTableBothWays)
     EXPECT_EQ(Text(CMfxString(L"a b%_").UrlEscape()), L"a%20b%25%5f");
     EXPECT_EQ(Text(CMfxString(L"%3F%3f%253f").UrlUnescape()), L"??%3f");
     EXPECT_EQ(Text(CMfxString(L"%2F%41").UrlUnescape()), L"%2F%41");
-    const wchar_t* unchanged = L"/+aZ09\u00e4-.,";
+    const wchar_t* unchanged = L"/+aZ09-.,()!$'*~";
     EXPECT_EQ(Text(CMfxString(unchanged).UrlEscape()), unchanged);
     CMfxString all = L"%?:;<=>@[]\\^_{}|&# /+x\u00fc%25";
     EXPECT_EQ(Text(all.UrlEscape().UrlUnescape()), Text(all));
+}
+
+// Names found on the network go into a request line: nothing of them may end or bend the line, and
+// the result is ASCII whatever the name holds.
+TEST(MfxStringUrl, EscapeOfFoundNames)
+{
+    struct Row
+    {
+        const wchar_t* name;
+        const wchar_t* escaped;
+    };
+    const Row rows[] = {
+        {L"HX\r\nInjected: 1", L"HX%0d%0aInjected%3a%201"},
+        {L"a\tb", L"a%09b"},
+        {L"del\x7f", L"del%7f"},
+        {L"\x01\x1f", L"%01%1f"},
+        {L"50% off", L"50%25%20off"},
+        {L"B\u00fchne S\u00fcd", L"B%c3%bchne%20S%c3%bcd"},
+        {L"\u20ac", L"%e2%82%ac"},
+        {L"\U0001F3B5", L"%f0%9f%8e%b5"},
+        {L"q\"t`", L"q%22t%60"},
+        {L"C7Repub (2)", L"C7Repub%20(2)"},
+        {L"\u0085", L"%c2%85"},
+    };
+    for (const Row& row : rows) {
+        const CMfxString escaped = CMfxString(row.name).UrlEscape();
+        EXPECT_EQ(Text(escaped), row.escaped) << Text(CMfxString(row.name).VisibleControls());
+        EXPECT_EQ(Text(escaped.UrlUnescape()), row.name) << Text(escaped);
+        for (int i = 0; i < escaped.GetLength(); ++i) {
+            EXPECT_TRUE(escaped[i] > 0x20 && escaped[i] < 0x7F) << Text(escaped);
+        }
+    }
+    // Read back: upper-case digits too; escaped bytes that are not UTF-8 are code page 1252; the
+    // escapes it does not write stay, "%00" included, and a cut escape is left alone.
+    EXPECT_EQ(Text(CMfxString(L"B%C3%BChne%0D").UrlUnescape()), L"B\u00fchne\r");
+    EXPECT_EQ(Text(CMfxString(L"B%fchne").UrlUnescape()), L"B\u00fchne");
+    EXPECT_EQ(Text(CMfxString(L"%2F%41%00%0").UrlUnescape()), L"%2F%41%00%0");
+    EXPECT_EQ(Text(CMfxString(L"%250d%25c3%25bc").UrlUnescape()), L"%0d%c3%bc");
+}
+
+TEST(MfxStringVisible, ControlCharactersAreShownEscaped)
+{
+    struct Row
+    {
+        const wchar_t* text;
+        bool keepLineEnd;
+        const wchar_t* shown;
+    };
+    const Row rows[] = {
+        {L"HX\r\nInjected: 1", false, L"HX\\r\\nInjected: 1"},
+        {L"a\tb", false, L"a\\tb"},
+        {L"del\x7f esc\x1b", false, L"del\\x7f esc\\x1b"},
+        {L"c1\u0085\u009f", false, L"c1\\x85\\x9f"},
+        {L"B\u00fchne S\u00fcd \u00a0\u20ac", false, L"B\u00fchne S\u00fcd \u00a0\u20ac"},
+        {L"C:\\logs\\x", false, L"C:\\logs\\x"},
+        {L"line\r\n", false, L"line\\r\\n"},
+        {L"a\rb\n", true, L"a\\rb\n"},
+        {L"\r\n", true, L"\r\n"},
+        {L"", false, L""},
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(Text(CMfxString(row.text).VisibleControls(row.keepLineEnd)), row.shown);
+    }
+}
+
+TEST(MfxStringServiceName, ReadAsUtf8OrCodePage1252)
+{
+    struct Row
+    {
+        const char* bytes;
+        const wchar_t* name;
+    };
+    const Row rows[] = {
+        {"Studio A", L"Studio A"},
+        {"B\xc3\xbchne S\xc3\xbc"
+         "d",
+         L"B\u00fchne S\u00fcd"},
+        {"B\xfchne", L"B\u00fchne"},               // not UTF-8: code page 1252
+        {"\x80 \x9f", L"\u20ac \u0178"},           // 1252's own characters in 0x80 to 0x9F
+        {"B\xc3\xbc\xfc", L"B\u00c3\u00bc\u00fc"}, // one bad byte: the whole name is 1252
+        {"cut\xe2\x82", L"cut\u00e2\u201a"},       // a cut character is not UTF-8
+        {"HX\r\nX\t", L"HX\r\nX\t"},               // kept: shown escaped, sent escaped
+        {"", L""},
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(Text(DecodeServiceName(row.bytes)), row.name) << row.bytes;
+    }
+    // Up to a NUL, as a C string ends.
+    const char withNul[] = "ab\0cd";
+    EXPECT_EQ(Text(DecodeServiceName(withNul)), L"ab");
+    EXPECT_EQ(Text(DecodeServiceName(nullptr)), L"");
+}
+
+TEST(MfxStringServiceName, EncodedAsUtf8CutOnACharacter)
+{
+    struct Row
+    {
+        const wchar_t* name;
+        size_t maxBytes;
+        const char* bytes;
+    };
+    const Row rows[] = {
+        {L"B\u00fchne S\u00fcd", 255,
+         "B\xc3\xbchne S\xc3\xbc"
+         "d"},
+        {L"B\u00fchne", 2, "B"}, // the cut falls inside "\u00fc"
+        {L"B\u00fchne", 3, "B\xc3\xbc"},
+        {L"\u20ac\u20ac", 5, "\xe2\x82\xac"},
+        {L"\U0001F3B5x", 3, ""},
+        {L"\U0001F3B5x", 4, "\xf0\x9f\x8e\xb5"},
+        {L"plain", 5, "plain"},
+        {L"plain", 0, ""},
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(EncodeServiceName(row.name, row.maxBytes), row.bytes) << row.maxBytes;
+    }
+    // What is sent is read back unchanged.
+    EXPECT_EQ(Text(DecodeServiceName(EncodeServiceName(L"B\u00fchne S\u00fcd").c_str())),
+              L"B\u00fchne S\u00fcd");
 }
 
 TEST(MfxStringCase, Umlauts)
@@ -255,4 +374,49 @@ TEST(MfxStringSplit, IntegersAndPieces)
     SplitLines(pieces, CMfxString(L"a  b "), CMfxString(L" "));
     ASSERT_EQ(pieces.size(), 4u) << "pieces are appended";
     EXPECT_EQ(Text(pieces[3]), L"b");
+}
+
+// Cut and corrupted input: every prefix and every single-byte change of escaped names and of name
+// bytes is read without a crash, a NUL in the result or a control character left for display.
+TEST(MfxStringServiceName, CutAndCorruptedInputIsReadCleanly)
+{
+    const std::string bytes = "B\xc3\xbchne \xe2\x82\xac \xf0\x9f\x8e\xb5 HX\r\n%0d";
+    for (size_t length = 0; length <= bytes.size(); ++length) {
+        std::string cut = bytes.substr(0, length);
+        const CMfxString name = DecodeServiceName(cut.c_str());
+        // A cut inside a character makes the whole name code page 1252, one character a byte.
+        const bool utf8 = IsValidUtf8(cut.data(), cut.size());
+        if (!utf8) {
+            EXPECT_EQ(static_cast<size_t>(name.GetLength()), cut.size()) << length;
+        }
+        EXPECT_EQ(Text(DecodeServiceName(EncodeServiceName(name).c_str())), Text(name)) << length;
+        const CMfxString shown = name.VisibleControls();
+        EXPECT_EQ(Text(shown).find_first_of(L"\r\n"), std::wstring::npos) << length;
+        const CMfxString escaped = name.UrlEscape();
+        EXPECT_EQ(Text(escaped.UrlUnescape()), Text(name)) << length;
+        for (size_t i = 0; i < cut.size(); ++i) {
+            for (const unsigned char flip : {0x00, 0x01, 0x25, 0x7f, 0x80, 0xc3, 0xff}) {
+                std::string corrupt = cut;
+                corrupt[i] = static_cast<char>(flip);
+                const CMfxString read = DecodeServiceName(corrupt.c_str());
+                EXPECT_LE(static_cast<size_t>(read.GetLength()), corrupt.size());
+                EXPECT_EQ(Text(read).find(L'\0'), std::wstring::npos);
+                EXPECT_EQ(Text(read.UrlEscape().UrlUnescape()), Text(read));
+            }
+        }
+    }
+    // Escapes cut at every point and with every character changed are read back without a crash;
+    // only whole escapes of the bytes UrlEscape writes are replaced.
+    const std::wstring escapes = L"B%c3%bchne%20%e2%82%ac%0d%0a%25%3f%00%zz%";
+    for (size_t length = 0; length <= escapes.size(); ++length) {
+        const std::wstring cut = escapes.substr(0, length);
+        const CMfxString read = CMfxString(cut.c_str()).UrlUnescape();
+        EXPECT_LE(read.GetLength(), static_cast<int>(cut.size())) << length;
+        for (size_t i = 0; i < cut.size(); ++i) {
+            std::wstring corrupt = cut;
+            corrupt[i] = i % 2 ? L'%' : L'\u00ff';
+            EXPECT_LE(CMfxString(corrupt.c_str()).UrlUnescape().GetLength(),
+                      static_cast<int>(corrupt.size()));
+        }
+    }
 }
