@@ -11,9 +11,6 @@
 
 namespace {
 
-// Records made in place of the stream browser; like the browser's, they stay allocated.
-std::vector<std::unique_ptr<Corvane::CStreamInfo>> g_Records;
-
 const ULONGLONG kAddDelay = 1000;
 
 void State(CHostContext& context, const CMfxString& /*argument*/, CHostAnswer& answer)
@@ -52,12 +49,12 @@ void DiscoveryAdd(CHostContext& context, const CMfxString& name, CHostAnswer& an
         return;
     }
     CVelmoraManager& manager = *context.manager;
-    std::unique_ptr<Corvane::CStreamInfo> record(new Corvane::CStreamInfo(
+    // The queued message holds the record from here on.
+    Corvane::CStreamInfoRef record = Corvane::CStreamInfoRef::Adopt(new Corvane::CStreamInfo(
         &manager.m_CorvaneManager.m_StreamBrowser, Corvane::CStreamInfo::kSourceDiscovery));
     record->SetName(name);
     record->m_SessionKind = Corvane::CStreamInfo::kSessionCorvane;
     Corvane::CStreamInfo* pointer = record.get();
-    g_Records.push_back(std::move(record));
     manager.AddDelayedMessage(CDelayedMessage::kAddStream, manager.GetMilliSec() + kAddDelay, pointer);
 }
 

@@ -101,7 +101,8 @@ protected:
 
     CVelmoraStream* AddFoundStream(const char* name, const char* origin, const char* connection)
     {
-        m_Records.emplace_back(new Corvane::CStreamInfo(nullptr, Corvane::CStreamInfo::kSourceDiscovery));
+        m_Records.push_back(Corvane::CStreamInfoRef::Adopt(
+            new Corvane::CStreamInfo(nullptr, Corvane::CStreamInfo::kSourceDiscovery)));
         m_Records.back()->SetName(name);
         m_Manager->AddBonjourStream(m_Records.back().get());
         CVelmoraStream* stream = m_Manager->m_Streams.back();
@@ -114,7 +115,7 @@ protected:
     std::vector<std::vector<BYTE>> m_Sent;
     bool m_SendWorks = true;
     std::unique_ptr<CVelmoraManager> m_Manager;
-    std::vector<std::unique_ptr<Corvane::CStreamInfo>> m_Records;
+    std::vector<Corvane::CStreamInfoRef> m_Records;
 };
 
 } // namespace
