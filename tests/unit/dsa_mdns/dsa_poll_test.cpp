@@ -4,7 +4,9 @@
 #include "discovery/StreamInfo.h"
 #include "manager/manager_test_support.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
+#include <initializer_list>
 #include <memory>
 #include <string.h>
 #include <string>
@@ -116,6 +118,15 @@ protected:
         s.port = port;
     }
 
+    // A node row in use with a name and an address.
+    static void Node(int index, const char* name, std::initializer_list<uint8_t> address)
+    {
+        corvane_remote_node& node = corvane_remote_nodes[index];
+        strcpy(node.name, name);
+        node.hash = static_cast<uint32_t>(index + 1);
+        std::copy(address.begin(), address.end(), node.address);
+    }
+
     std::vector<Corvane::CStreamInfo*>& Records()
     {
         return manager->m_CorvaneManager.m_StreamBrowser.m_StreamInfos;
@@ -134,11 +145,7 @@ protected:
 
 TEST_F(DsaRoad, PollMakesOneRecordPerNameAndRemovesItWithItsLastRow)
 {
-    corvane_remote_node& node = corvane_remote_nodes[4];
-    strcpy(node.name, "peer.sub");
-    node.hash = 5;
-    const uint8_t address[4] = {10, 77, 0, 2};
-    memcpy(node.address, address, 4);
+    Node(4, "peer.sub", {10, 77, 0, 2});
     corvane_remote_nodes[6].hash = 7;
     corvane_remote_nodes[6].no_address = 1;
     Row(0, "A", CORVANE_KIND_CORVANE, 5, 8554);
@@ -184,16 +191,8 @@ TEST_F(DsaRoad, ProviderRegistersByKindOnActiveDevicesOnly)
 
 TEST_F(DsaRoad, ASenderThatMovesIsFollowedByItsRowOfTheRecordsKind)
 {
-    corvane_remote_node& node = corvane_remote_nodes[4];
-    strcpy(node.name, "peer.sub");
-    node.hash = 5;
-    const uint8_t first[4] = {10, 77, 0, 2};
-    memcpy(node.address, first, 4);
-    corvane_remote_node& other = corvane_remote_nodes[5];
-    strcpy(other.name, "other");
-    other.hash = 6;
-    const uint8_t second[4] = {10, 77, 0, 9};
-    memcpy(other.address, second, 4);
+    Node(4, "peer.sub", {10, 77, 0, 2});
+    Node(5, "other", {10, 77, 0, 9});
     Row(0, "A", CORVANE_KIND_CORVANE, 5, 8554);
     Row(1, "A", CORVANE_KIND_ZINT, 5, 9000);  // same name, other kind: takes no part in where A is
     Row(2, "A", CORVANE_KIND_QUILL, 5, 4000); // a quill service neither
@@ -229,11 +228,7 @@ TEST_F(DsaRoad, ASenderThatMovesIsFollowedByItsRowOfTheRecordsKind)
 
 TEST_F(DsaRoad, RecordsOfSendersThatComeAndGoAreFreedOnceHandled)
 {
-    corvane_remote_node& node = corvane_remote_nodes[4];
-    strcpy(node.name, "peer");
-    node.hash = 5;
-    const uint8_t address[4] = {127, 0, 0, 1}; // a fetch is refused at once
-    memcpy(node.address, address, 4);
+    Node(4, "peer", {127, 0, 0, 1}); // a fetch is refused at once
     const LONG before = Corvane::CStreamInfo::LiveCount();
     for (int round = 0; round < 20; ++round) {
         const std::string name = "S" + std::to_string(round);
