@@ -295,6 +295,13 @@ BOOL CVelmoraManager::RemoveBonjourStream(Corvane::CStreamInfo* pStreamInfo)
     return TRUE;
 }
 
+void CVelmoraManager::ForgetFoundStream(CVelmoraStream* pStream)
+{
+    CSingleLock lock(&m_StreamsLock, TRUE);
+    EraseIf(m_FoundStreamsByName, TextKey(pStream->GetName()), pStream);
+    EraseIf(m_FoundStreamsByRecord, pStream->m_pStreamInfo.get(), pStream);
+}
+
 void CVelmoraManager::AddRTSPStream(CMfxString url)
 {
     CSingleLock lock(&m_StreamsLock, TRUE);

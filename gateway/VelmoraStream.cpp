@@ -111,6 +111,7 @@ void CVelmoraStream::MarkRemoved()
         return;
     }
     if (m_Kind & kKindBonjour) {
+        m_pOwner->ForgetFoundStream(this);
         m_pStreamInfo = nullptr;
         m_Refetching = 0;
         m_pSdpFetcher->m_Done = 0;
