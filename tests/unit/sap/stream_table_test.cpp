@@ -590,3 +590,19 @@ TEST_F(StreamTableTest, AFoundStreamWithdrawnAndFoundAgainBeforeItsDeletionIsANe
     EXPECT_EQ(again->m_pStreamInfo, m_Records.back().get());
     EXPECT_EQ(m_Manager->m_Streams.size(), 2u);
 }
+
+TEST_F(StreamTableTest, AFoundStreamRemovedFromTheListsLeavesTheIndexesOfFoundStreams)
+{
+    // Removed by the operator rather than by its sender: its record's later remove finds nothing,
+    // and a sender of the same name makes a new stream.
+    CVelmoraStream* removed = AddFoundStream("Studio", "", "");
+    Corvane::CStreamInfo* removedRecord = m_Records.back().get();
+    removed->MarkRemoved();
+    EXPECT_EQ(m_Manager->m_FoundStreamsByName.count(L"Studio"), 0u);
+    EXPECT_EQ(m_Manager->m_FoundStreamsByRecord.count(removedRecord), 0u);
+    EXPECT_FALSE(m_Manager->RemoveBonjourStream(removedRecord));
+    CVelmoraStream* again = AddFoundStream("Studio", "", "");
+    ASSERT_NE(again, removed);
+    EXPECT_EQ(again->m_Removed, 0);
+    EXPECT_EQ(m_Manager->m_FoundStreamsByRecord.at(m_Records.back().get()), again);
+}
