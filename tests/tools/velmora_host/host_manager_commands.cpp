@@ -58,6 +58,13 @@ void DiscoveryAdd(CHostContext& context, const CMfxString& name, CHostAnswer& an
     manager.AddDelayedMessage(CDelayedMessage::kAddStream, manager.GetMilliSec() + kAddDelay, pointer);
 }
 
+void Records(CHostContext& /*context*/, const CMfxString& /*argument*/, CHostAnswer& answer)
+{
+    CMfxString line;
+    line.Format(L"records\tlive=%d", static_cast<int>(Corvane::CStreamInfo::LiveCount()));
+    answer.lines.push_back(line);
+}
+
 void Exit(CHostContext& context, const CMfxString& /*argument*/, CHostAnswer& /*answer*/)
 {
     context.manager->Exit();
@@ -70,6 +77,7 @@ const CHostCommand kManagerCommands[] = {
     {L"state", L"- product, version, interface, DNS-SD mode, RTSP port", &State},
     {L"list", L"- one line per stream of the table", &List},
     {L"discovery-add", L"<name> - a found instance, handed over like the stream browser does", &DiscoveryAdd},
+    {L"records", L"- found records allocated now", &Records},
     {L"exit", L"- Exit, then the manager is destroyed and the host ends", &Exit},
     {nullptr, nullptr, nullptr},
 };
