@@ -111,6 +111,12 @@ void MDNS_DSA_LogHook(const char* format, ...)
     va_end(args);
 }
 
+// The engine's row kind of a record's session kind.
+uint8_t KindOfSession(DWORD sessionKind)
+{
+    return sessionKind == CStreamInfo::kSessionCorvane ? CORVANE_KIND_CORVANE : CORVANE_KIND_ZINT;
+}
+
 std::wstring RecordKey(const CMfxString& name, int interfaceIndex)
 {
     return std::wstring(name.GetString()) + L'\n' + std::to_wstring(interfaceIndex);
@@ -177,7 +183,15 @@ void CStreamBrowser::PollEngine()
             const std::wstring key = RecordKey(row.name, interfaceIndex);
             auto found = index.find(key);
             if (found != index.end()) {
-                found->second->m_Seen = 1;
+                CStreamInfo* known = found->second;
+                known->m_Seen = 1;
+                // Only the row of the record's own kind tells where its sender is now.
+                if (row.engineKind == KindOfSession(known->m_SessionKind) &&
+                    known->SetLocation(CString(row.hostIP.GetString()), row.port)) {
+                    known->SetClientName(CString(row.hostName.GetString()));
+                    Log(kLogGlobal, L"CStreamBrowser::PollEngine() stream %s moved to %s:%d",
+                        known->GetName().GetString(), row.hostIP.GetString(), static_cast<int>(row.port));
+                }
                 continue;
             }
             if (row.engineKind != CORVANE_KIND_CORVANE && row.engineKind != CORVANE_KIND_ZINT) {

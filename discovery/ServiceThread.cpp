@@ -50,8 +50,8 @@ CServiceThread::~CServiceThread()
 
 void CServiceThread::Log(const wchar_t* format, ...)
 {
-    CStreamBrowser* owner = m_pOwner;
-    CVelmoraManager* manager = owner != nullptr ? owner->GetManager() : nullptr;
+    CStreamBrowser::CUse owner(m_pOwner);
+    CVelmoraManager* manager = owner.Get() != nullptr ? owner.Get()->GetManager() : nullptr;
     if (manager == nullptr) {
         return;
     }
@@ -95,8 +95,9 @@ UINT CServiceThread::ProcessingThread()
                 threadId, PointerText(this), m_ThreadName.GetString(), static_cast<int>(result));
             ::WSAEventSelect(m_Socket, nullptr, 0);
             watching = false;
-            if (CStreamBrowser* owner = m_pOwner) {
-                owner->SetServiceThreadDone(m_Reference);
+            CStreamBrowser::CUse owner(m_pOwner);
+            if (owner.Get() != nullptr) {
+                owner.Get()->SetServiceThreadDone(m_Reference);
             }
         }
     }

@@ -4,11 +4,13 @@
 // every reply callback of the request runs on it. The browser marks the object done when the
 // request has served its purpose; its housekeeping thread then stops and deletes it. The worker
 // owns the reference and deallocates it as it ends. An object is deleted only once its worker has
-// ended (StopProcessingThread returned TRUE): a worker that does not stop keeps it.
+// ended (StopProcessingThread returned TRUE): a worker that does not stop keeps it, and the record
+// its request is about. The worker reaches the browser only through a CStreamBrowser::CUse.
 #pragma once
 
 #include "afx/afxmt.h"
 #include "afx/afxplatform.h"
+#include "discovery/StreamInfo.h"
 #include "discovery/WorkerThread.h"
 #include "dnssd/dns_sd.h"
 #include "foundation/MfxString.h"
@@ -42,8 +44,14 @@ public:
     static UINT __cdecl ThreadEntry(LPVOID param);
     UINT ProcessingThread();
 
-    // Cleared by a browser that is destroyed while this worker still runs; read once per use.
+    // Cleared by a browser that is destroyed while this worker still runs; read once per use, and
+    // used only while a CStreamBrowser::CUse of it holds.
     CStreamBrowser* volatile m_pOwner;
+    // The record a resolve or address lookup is about (the reply's context), held while the object
+    // lives; none for browses.
+    CStreamInfoRef m_Record;
+    // A resolve opened again to follow a sender: when it started (the gateway's clock); else 0.
+    ULONGLONG m_CheckStarted = 0;
     DNSServiceRef m_Reference;
     CMfxString m_ThreadName;
     CMfxString m_InstanceName;

@@ -14,8 +14,10 @@ namespace Corvane {
 
 namespace {
 
-// The one browser of the process, for the reply callbacks.
-CStreamBrowser* volatile g_pStreamBrowser = nullptr;
+// The one browser of the process, for the reply callbacks and the service threads; its lock also
+// guards every browser's count of holds.
+CCriticalSection g_StreamBrowserLock;
+CStreamBrowser* g_pStreamBrowser = nullptr;
 
 const wchar_t kThreadNameTypes[] = L"IterateServiceTypes";
 const wchar_t kThreadNameZint[] = L"IterateServiceInstances ZintSession on interface %d";
@@ -45,22 +47,66 @@ CMfxString ThreadName(const wchar_t* format, uint32_t interfaceIndex)
     return name;
 }
 
-// The reply's browser, when the context is the live one.
-CStreamBrowser* BrowserOf(void* context)
+// The browser a reply about a record is for: the record's owner. The record is alive: the service
+// thread of the request holds it.
+const void* OwnerOf(void* record)
 {
-    CStreamBrowser* browser = g_pStreamBrowser;
-    return browser != nullptr && (context == nullptr || context == browser) ? browser : nullptr;
+    return record != nullptr ? static_cast<CStreamInfo*>(record)->GetOwner() : nullptr;
 }
 
 } // namespace
 
+CStreamBrowser::CUse::CUse(const void* expected)
+{
+    CSingleLock lock(&g_StreamBrowserLock, TRUE);
+    if (expected != nullptr && expected == g_pStreamBrowser) {
+        m_pBrowser = g_pStreamBrowser;
+        ++m_pBrowser->m_Users;
+    }
+}
+
+CStreamBrowser::CUse::~CUse()
+{
+    if (m_pBrowser != nullptr) {
+        CSingleLock lock(&g_StreamBrowserLock, TRUE);
+        --m_pBrowser->m_Users;
+    }
+}
+
 CStreamBrowser::CStreamBrowser()
 {
+    CSingleLock lock(&g_StreamBrowserLock, TRUE);
     g_pStreamBrowser = this;
 }
 
 CStreamBrowser::~CStreamBrowser()
 {
+    // No callback or worker reaches the browser from here on; those that hold it now finish first.
+    // Every wait of theirs is bounded.
+    {
+        CSingleLock lock(&g_StreamBrowserLock, TRUE);
+        if (g_pStreamBrowser == this) {
+            g_pStreamBrowser = nullptr;
+        }
+    }
+    for (;;) {
+        {
+            CSingleLock lock(&g_StreamBrowserLock, TRUE);
+            if (m_Users == 0) {
+                break;
+            }
+        }
+        ::SleepEx(5, TRUE);
+    }
+    {
+        CSingleLock lock(&m_ServiceThreadsLock, TRUE);
+        for (CServiceThread* thread : m_ServiceThreads) {
+            thread->m_pOwner = nullptr;
+        }
+        for (CServiceThread* thread : m_StuckServiceThreads) {
+            thread->m_pOwner = nullptr;
+        }
+    }
     Close();
     m_Run = 0;
     if (!m_Housekeeping.IsWorker() &&
@@ -70,35 +116,19 @@ CStreamBrowser::~CStreamBrowser()
         // Every wait of the housekeeping thread is bounded: its lists stay until it has ended.
         m_Housekeeping.Join();
     }
-    if (g_pStreamBrowser == this) {
-        g_pStreamBrowser = nullptr;
-    }
-    // A service thread that still runs may still reach records through its callbacks: then they and
-    // it are left to the end of the process, no longer pointing to the browser. The list may hold
-    // one too: the one the housekeeping thread failed to stop and put back while Close ran.
+    // A service thread that still runs is left to the end of the process with its record, no longer
+    // pointing to the browser. The list may hold one too: the one the housekeeping thread failed to
+    // stop and put back while Close ran.
     m_StuckServiceThreads.insert(m_StuckServiceThreads.end(), m_ServiceThreads.begin(),
                                  m_ServiceThreads.end());
     m_ServiceThreads.clear();
-    bool stillRunning = false;
     for (CServiceThread* thread : m_StuckServiceThreads) {
+        thread->m_pOwner = nullptr;
         if (thread->StopProcessingThread()) {
             delete thread;
-        } else {
-            thread->m_pOwner = nullptr;
-            stillRunning = true;
         }
     }
     m_StuckServiceThreads.clear();
-    if (!stillRunning) {
-        for (CStreamInfo* record : m_StreamInfos) {
-            delete record;
-        }
-        for (CStreamInfo* record : m_RetiredStreamInfos) {
-            delete record;
-        }
-    }
-    m_StreamInfos.clear();
-    m_RetiredStreamInfos.clear();
 }
 
 CVelmoraManager* CStreamBrowser::GetManager() const
@@ -202,10 +232,15 @@ void CStreamBrowser::Close()
         }
     }
     {
-        // The gateway's streams may still point to these records: they live until destruction.
-        CSingleLock lock(&m_StreamInfosLock, TRUE);
-        m_RetiredStreamInfos.insert(m_RetiredStreamInfos.end(), m_StreamInfos.rbegin(), m_StreamInfos.rend());
-        m_StreamInfos.clear();
+        // The gateway's streams and queued messages hold their own references to these records.
+        std::vector<CStreamInfo*> listed;
+        {
+            CSingleLock lock(&m_StreamInfosLock, TRUE);
+            listed.swap(m_StreamInfos);
+        }
+        for (auto it = listed.rbegin(); it != listed.rend(); ++it) {
+            (*it)->Release();
+        }
     }
     if (m_EngineStarted) {
         StopEngine();
@@ -220,10 +255,11 @@ int CStreamBrowser::CountServiceThreads()
 }
 
 void CStreamBrowser::AddServiceThread(const CMfxString& threadName, const CMfxString& instanceName,
-                                      int interfaceIndex, DNSServiceRef reference)
+                                      int interfaceIndex, DNSServiceRef reference, CStreamInfo* record)
 {
     CSingleLock lock(&m_ServiceThreadsLock, TRUE);
     m_ServiceThreads.push_back(new CServiceThread(this, threadName, instanceName, interfaceIndex, reference));
+    m_ServiceThreads.back()->m_Record = record;
 }
 
 // --- Housekeeping --------------------------------------------------------------------------------
@@ -280,9 +316,73 @@ UINT CStreamBrowser::ProcessingThread()
                 m_ServiceThreads.push_back(thread);
             }
         }
+        if (m_Run) {
+            CheckLocations();
+        }
     }
     Log(kLogDebug, L"CStreamBrowser::ProcessingThread() finished");
     return 0;
+}
+
+// A sender that moves (a new address lease, a restart on another port) announces its new SRV or A
+// record but no new instance: the browse tells nothing, so each resolved instance is resolved again
+// now and then. The replies take the usual way (OnResolveReply, OnAddressReply), where a new port or
+// address counts as a move of the record.
+void CStreamBrowser::CheckLocations()
+{
+    CVelmoraManager* manager = GetManager();
+    if (manager == nullptr || manager->m_BonjourMode != L"APPLE") {
+        return;
+    }
+    const ULONGLONG now = manager->GetMilliSec();
+    int open = 0;
+    {
+        CSingleLock lock(&m_ServiceThreadsLock, TRUE);
+        for (CServiceThread* thread : m_ServiceThreads) {
+            if (thread->m_CheckStarted == 0 || thread->m_Done) {
+                continue;
+            }
+            if (now - thread->m_CheckStarted > kCheckTimeLimit) {
+                thread->m_Done = 1; // no answer: reaped next round
+                m_WakeEvent.SetEvent();
+            } else {
+                ++open;
+            }
+        }
+    }
+    std::vector<CStreamInfoRef> due;
+    {
+        CSingleLock lock(&m_StreamInfosLock, TRUE);
+        for (CStreamInfo* record : m_StreamInfos) {
+            if (open + static_cast<int>(due.size()) >= kCheckParallel) {
+                break;
+            }
+            if (!record->m_Resolved || record->GetWireName().empty()) {
+                continue;
+            }
+            if (record->m_NextCheck == 0) {
+                record->m_NextCheck = now + kCheckPeriod;
+            } else if (record->m_NextCheck <= now) {
+                record->m_NextCheck = now + kCheckPeriod;
+                due.emplace_back(record);
+            }
+        }
+    }
+    for (const CStreamInfoRef& record : due) {
+        const CMfxString name = record->GetName();
+        CMfxString regtype = record->GetRegType(); // service types and domains are ASCII
+        CMfxString domain = record->GetReplyDomain();
+        DNSServiceRef reference = nullptr;
+        if (DNSServiceResolve(&reference, 0, static_cast<uint32_t>(record->m_InterfaceIndex),
+                              record->GetWireName().c_str(), regtype.GetAnsi(), domain.GetAnsi(),
+                              &CStreamBrowser::ResolveInstance, record.get()) != kDNSServiceErr_NoError) {
+            continue;
+        }
+        CSingleLock threadsLock(&m_ServiceThreadsLock, TRUE);
+        AddServiceThread(CMfxString(L"ResolveInstance ") + name, name, record->m_InterfaceIndex, reference,
+                         record);
+        m_ServiceThreads.back()->m_CheckStarted = now;
+    }
 }
 
 // --- Records -------------------------------------------------------------------------------------
@@ -301,8 +401,21 @@ CStreamInfo* CStreamBrowser::FindStreamInfo(CMfxString name, int interfaceIndex,
 
 BOOL CStreamBrowser::RemoveStreamInfoByName(CMfxString name, int interfaceIndex, DWORD sourceKind)
 {
-    CStreamInfo* record = FindStreamInfo(name, interfaceIndex, sourceKind);
+    CStreamInfoRef record;
+    {
+        CSingleLock lock(&m_StreamInfosLock, TRUE);
+        record = FindStreamInfo(name, interfaceIndex, sourceKind);
+    }
     return record != nullptr ? RemoveStreamInfo(record) : FALSE;
+}
+
+int CStreamBrowser::RemoveStreamInfos(const std::vector<CStreamInfoRef>& records)
+{
+    int removed = 0;
+    for (const CStreamInfoRef& record : records) {
+        removed += RemoveStreamInfo(record) ? 1 : 0;
+    }
+    return removed;
 }
 
 BOOL CStreamBrowser::IsValidStreamInfo(CStreamInfo* pStreamInfo)
@@ -331,6 +444,7 @@ BOOL CStreamBrowser::RemoveStreamInfo(CStreamInfo* pStreamInfo)
 {
     CVelmoraManager* manager = GetManager();
     BOOL removed = FALSE;
+    CStreamInfoRef listed; // the list's reference, let go once the remove message holds its own
     CMfxString name = L"undefined";
     int interfaceIndex = -1;
     int sourceKind = -1;
@@ -345,7 +459,7 @@ BOOL CStreamBrowser::RemoveStreamInfo(CStreamInfo* pStreamInfo)
             interfaceIndex = pStreamInfo->m_InterfaceIndex;
             sourceKind = static_cast<int>(pStreamInfo->m_SourceKind);
             m_StreamInfos.erase(it);
-            m_RetiredStreamInfos.push_back(pStreamInfo);
+            listed = CStreamInfoRef::Adopt(pStreamInfo);
             Log(kLogDebug,
                 L"CStreamBrowser::RemoveStreamInfo() delete pStreamInfo 0x%08x, %d streaminfos running",
                 PointerText(pStreamInfo), static_cast<int>(m_StreamInfos.size()));
@@ -402,7 +516,8 @@ void DNSSD_API CStreamBrowser::IterateServiceTypes(DNSServiceRef /*reference*/, 
                                                    const char* serviceName, const char* regtype,
                                                    const char* replyDomain, void* context)
 {
-    CStreamBrowser* browser = BrowserOf(context);
+    CUse use(context);
+    CStreamBrowser* browser = use.Get();
     if (browser == nullptr) {
         return;
     }
@@ -495,23 +610,19 @@ void CStreamBrowser::StopServiceBrowse(uint32_t interfaceIndex)
         ::SleepEx(kTypeLeftSleep, TRUE);
     }
     // With the browses gone no remove would ever come for what they found: the senders are gone
-    // from this interface as far as the gateway can tell.
-    for (;;) {
-        CStreamInfo* found = nullptr;
-        {
-            CSingleLock lock(&m_StreamInfosLock, TRUE);
-            for (CStreamInfo* record : m_StreamInfos) {
-                if (record->m_SourceKind == CStreamInfo::kSourceDiscovery &&
-                    record->m_InterfaceIndex == static_cast<int>(interfaceIndex)) {
-                    found = record;
-                    break;
-                }
+    // from this interface as far as the gateway can tell. One that a browse reply removed meanwhile
+    // is passed over.
+    std::vector<CStreamInfoRef> found;
+    {
+        CSingleLock lock(&m_StreamInfosLock, TRUE);
+        for (CStreamInfo* record : m_StreamInfos) {
+            if (record->m_SourceKind == CStreamInfo::kSourceDiscovery &&
+                record->m_InterfaceIndex == static_cast<int>(interfaceIndex)) {
+                found.emplace_back(record);
             }
         }
-        if (found == nullptr || !RemoveStreamInfo(found)) {
-            break;
-        }
     }
+    RemoveStreamInfos(found);
 }
 
 // --- Instances, resolves and address lookups -----------------------------------------------------
@@ -538,8 +649,8 @@ void CStreamBrowser::OnInstanceReply(void* context, DNSServiceFlags flags, uint3
                                      DNSServiceErrorType errorCode, const char* serviceName,
                                      const char* regtype, const char* replyDomain, DWORD sessionKind)
 {
-    CStreamBrowser* browser = BrowserOf(context);
-    if (browser != nullptr) {
+    CUse use(context);
+    if (CStreamBrowser* browser = use.Get()) {
         browser->IterateServiceInstances(flags, interfaceIndex, errorCode, serviceName, regtype, replyDomain,
                                          sessionKind);
     }
@@ -566,7 +677,12 @@ void CStreamBrowser::IterateServiceInstances(DNSServiceFlags flags, uint32_t int
         RemoveStreamInfoByName(name, index, CStreamInfo::kSourceDiscovery);
         return;
     }
-    if (CStreamInfo* known = FindStreamInfo(name, index, CStreamInfo::kSourceDiscovery)) {
+    CStreamInfoRef known;
+    {
+        CSingleLock lock(&m_StreamInfosLock, TRUE);
+        known = FindStreamInfo(name, index, CStreamInfo::kSourceDiscovery);
+    }
+    if (known != nullptr) {
         Log(kLogDebug,
             L"CStreamBrowser::IterateServiceInstances( ThreadID = %d ) stream already exists => remove "
             L"stream",
@@ -580,6 +696,7 @@ void CStreamBrowser::IterateServiceInstances(DNSServiceFlags flags, uint32_t int
     }
     CStreamInfo* record = new CStreamInfo(this, CStreamInfo::kSourceDiscovery);
     record->SetName(name);
+    record->SetWireName(serviceName);
     record->m_InterfaceIndex = index;
     record->m_SessionKind = sessionKind;
     record->SetRegType(CMfxString(regtype));
@@ -588,14 +705,13 @@ void CStreamBrowser::IterateServiceInstances(DNSServiceFlags flags, uint32_t int
     DNSServiceRef reference = nullptr;
     if (DNSServiceResolve(&reference, 0, interfaceIndex, serviceName, regtype, replyDomain,
                           &CStreamBrowser::ResolveInstance, record) != kDNSServiceErr_NoError) {
-        delete record;
+        record->Release();
         return;
     }
     CSingleLock threadsLock(&m_ServiceThreadsLock, TRUE);
     CSingleLock recordsLock(&m_StreamInfosLock, TRUE);
-    m_StreamInfos.push_back(record);
-    m_ServiceThreads.push_back(
-        new CServiceThread(this, CMfxString(L"ResolveInstance ") + name, name, index, reference));
+    m_StreamInfos.push_back(record); // the creator's reference
+    AddServiceThread(CMfxString(L"ResolveInstance ") + name, name, index, reference, record);
     Log(kLogDebug,
         L"CStreamBrowser::IterateServiceInstances( ThreadID = %d ) stream added %s, streaminfo = 0x%08x, %d "
         L"streaminfos running, %d service threads running",
@@ -610,8 +726,8 @@ void DNSSD_API CStreamBrowser::ResolveInstance(DNSServiceRef reference, DNSServi
                                                uint16_t /*txtLen*/, const unsigned char* /*txtRecord*/,
                                                void* context)
 {
-    CStreamBrowser* browser = BrowserOf(nullptr);
-    if (browser != nullptr) {
+    CUse use(OwnerOf(context));
+    if (CStreamBrowser* browser = use.Get()) {
         browser->OnResolveReply(reference, flags, interfaceIndex, errorCode, fullname, hosttarget, port,
                                 static_cast<CStreamInfo*>(context));
     }
@@ -637,7 +753,11 @@ void CStreamBrowser::OnResolveReply(DNSServiceRef reference, DNSServiceFlags fla
             !pStreamInfo->FetchInterfaceInfo(static_cast<int>(interfaceIndex))) {
             finished = TRUE;
         } else {
-            pStreamInfo->m_Port = ntohs(port);
+            if (pStreamInfo->SetLocation(pStreamInfo->GetClientIP(), ntohs(port))) {
+                Log(kLogGlobal,
+                    L"CStreamBrowser::ResolveInstance( ThreadID = %d ) stream %s moved to port %d",
+                    ThreadId(), pStreamInfo->GetName().GetString(), static_cast<int>(ntohs(port)));
+            }
             const CMfxString name = pStreamInfo->GetName();
             const int recordInterface = pStreamInfo->m_InterfaceIndex;
             recordsLock.Unlock();
@@ -646,8 +766,8 @@ void CStreamBrowser::OnResolveReply(DNSServiceRef reference, DNSServiceFlags fla
                                       kDNSServiceProtocol_IPv4, hosttarget, &CStreamBrowser::GetAddress,
                                       pStreamInfo) == kDNSServiceErr_NoError) {
                 CSingleLock threadsLock(&m_ServiceThreadsLock, TRUE);
-                m_ServiceThreads.push_back(new CServiceThread(this, CMfxString(L"GetAddress ") + name, name,
-                                                              recordInterface, lookup));
+                AddServiceThread(CMfxString(L"GetAddress ") + name, name, recordInterface, lookup,
+                                 pStreamInfo);
                 Log(kLogDebug,
                     L"CStreamBrowser::ResolveInstance( ThreadID = %d ) DNSServiceGetAddrInfo() added, %d "
                     L"service "
@@ -667,8 +787,8 @@ void DNSSD_API CStreamBrowser::GetAddress(DNSServiceRef reference, DNSServiceFla
                                           const char* hostname, const struct sockaddr* address,
                                           uint32_t /*ttl*/, void* context)
 {
-    CStreamBrowser* browser = BrowserOf(nullptr);
-    if (browser != nullptr) {
+    CUse use(OwnerOf(context));
+    if (CStreamBrowser* browser = use.Get()) {
         browser->OnAddressReply(reference, flags, errorCode, hostname, address,
                                 static_cast<CStreamInfo*>(context));
     }
@@ -692,7 +812,10 @@ void CStreamBrowser::OnAddressReply(DNSServiceRef reference, DNSServiceFlags fla
             const CMfxString host(hostname);
             const int dot = host.Find(L'.');
             const CString clientName = dot < 0 ? CString(host) : host.Left(dot);
-            pStreamInfo->SetClientIP(clientIP);
+            if (pStreamInfo->SetLocation(clientIP, pStreamInfo->m_Port)) {
+                Log(kLogGlobal, L"CStreamBrowser::GetAddress( ThreadID = %d ) stream %s moved to %s",
+                    ThreadId(), pStreamInfo->GetName().GetString(), clientIP.GetString());
+            }
             pStreamInfo->SetClientName(clientName);
             pStreamInfo->m_Resolved = 1;
             Log(kLogDebug,

@@ -7,19 +7,22 @@
 // steps below); with discovery off Init starts nothing else.
 //
 // Found and vanished instances reach the gateway only as delayed messages (add due in 1000 ms,
-// remove due now) carrying a CStreamInfo. The browser owns its records: a record taken out of the
-// list (remove, or Close) stays allocated until the browser is destroyed, which happens after the
-// gateway manager has deleted the streams that point to records.
+// remove due now) carrying a CStreamInfo. The list holds one reference to each record it lists, each
+// queued message one, and the service thread of a resolve or address lookup one to its record; a
+// record taken out of the list (remove, or Close) is freed when its last holder lets go.
 //
 // Threads: Init, OnTimer, Close and destruction on the GUI thread; the housekeeping thread stops
 // and deletes finished service threads; reply callbacks on the service threads. Locks: the
 // service-thread lock before the record lock; neither is held while a record's texts are read by
-// the gateway (a record has its own text lock). The reply callbacks reach the browser through one
-// process-wide pointer, set at construction.
+// the gateway (a record has its own text lock). The reply callbacks and the service threads reach
+// the browser through one process-wide pointer, set at construction, and only while they hold a
+// CUse of it: the destructor first clears that pointer (under its lock), then waits for the holds
+// given out before, so nothing reaches a browser that is going.
 #pragma once
 
 #include "afx/afxmt.h"
 #include "afx/afxplatform.h"
+#include "discovery/StreamInfo.h"
 #include "discovery/WorkerThread.h"
 #include "dnssd/dns_sd.h"
 #include "foundation/MfxString.h"
@@ -32,7 +35,6 @@ class CVelmoraManager;
 namespace Corvane {
 
 class CServiceThread;
-class CStreamInfo;
 
 class CStreamBrowser
 {
@@ -43,10 +45,32 @@ public:
     static const DWORD kCloseSleep = 100;
     static const int kTypeLeftRounds = 50;
     static const DWORD kTypeLeftSleep = 100;
+    // "APPLE" road: a resolved instance is resolved again this long after its last resolve, to follow
+    // a sender that moved; at most kCheckParallel such resolves are open at once, each for at most
+    // kCheckTimeLimit.
+    static const ULONGLONG kCheckPeriod = 30000;
+    static const int kCheckParallel = 4;
+    static const ULONGLONG kCheckTimeLimit = 10000;
+
+    // A hold on the live browser for a reply callback or a service thread; any thread, may nest.
+    class CUse
+    {
+    public:
+        // The browser when `expected` is the live one; none when it is null or the browser is going.
+        explicit CUse(const void* expected);
+        ~CUse();
+        CUse(const CUse&) = delete;
+        CUse& operator=(const CUse&) = delete;
+        CStreamBrowser* Get() const { return m_pBrowser; }
+
+    private:
+        CStreamBrowser* m_pBrowser = nullptr;
+    };
 
     // Registers the process-wide pointer; starts nothing.
     CStreamBrowser();
-    // Close, then the housekeeping thread ends; frees the records last.
+    // Withdraws the process-wide pointer and waits for the holds on it, then Close; the housekeeping
+    // thread ends, and workers that still run lose their browser pointer.
     virtual ~CStreamBrowser();
     CStreamBrowser(const CStreamBrowser&) = delete;
     CStreamBrowser& operator=(const CStreamBrowser&) = delete;
@@ -62,6 +86,8 @@ public:
 
     CStreamInfo* FindStreamInfo(CMfxString name, int interfaceIndex, DWORD sourceKind);
     BOOL RemoveStreamInfoByName(CMfxString name, int interfaceIndex, DWORD sourceKind);
+    // Removes each record, going on after one that is no longer listed; the number removed.
+    int RemoveStreamInfos(const std::vector<CStreamInfoRef>& records);
     // Takes the record out of the list and queues its remove message; TRUE when it was listed.
     BOOL RemoveStreamInfo(CStreamInfo* pStreamInfo);
     // Queues the add message of a listed record.
@@ -100,6 +126,8 @@ public:
     static UINT __cdecl ThreadEntry(LPVOID param);
     // The housekeeping thread.
     UINT ProcessingThread();
+    // One housekeeping round's re-checks of resolved instances ("APPLE" road).
+    void CheckLocations();
 
     CCorvaneManager* m_pOwner = nullptr;
     const char* const m_CorvaneSessionType = "_rtsp._tcp,_corvane_session";
@@ -107,7 +135,7 @@ public:
     CCriticalSection m_ServiceThreadsLock;
     std::vector<CServiceThread*> m_ServiceThreads; // owned, in creation order
     CCriticalSection m_StreamInfosLock;
-    std::vector<CStreamInfo*> m_StreamInfos; // owned, in creation order
+    std::vector<CStreamInfo*> m_StreamInfos; // one reference each, in creation order
     // "DSA" engine state, used by the engine steps.
     int m_EngineStarted = 0;
     ULONGLONG m_LastEnginePoll = 0;
@@ -138,8 +166,9 @@ private:
     void OnAddressReply(DNSServiceRef reference, DNSServiceFlags flags, DNSServiceErrorType errorCode,
                         const char* hostname, const struct sockaddr* address, CStreamInfo* pStreamInfo);
     // Appends a new service thread for an open request (takes the service-thread lock).
+    // The thread holds the record its request is about, if any.
     void AddServiceThread(const CMfxString& threadName, const CMfxString& instanceName, int interfaceIndex,
-                          DNSServiceRef reference);
+                          DNSServiceRef reference, CStreamInfo* record = nullptr);
     int CountServiceThreads();
 
     // The "DSA" engine steps: start, once-a-second poll and stop of the program's own engine.
@@ -148,8 +177,8 @@ private:
     void StopEngine();
 
     CWorkerThread m_Housekeeping;
-    // Records out of the list (removed or closed): freed at destruction. Under the record lock.
-    std::vector<CStreamInfo*> m_RetiredStreamInfos;
+    // The holds (CUse) given out on this browser; under the process-wide pointer's lock.
+    LONG m_Users = 0;
     // Service threads that did not stop at Close: deleted at destruction once they have ended.
     std::vector<CServiceThread*> m_StuckServiceThreads;
 };

@@ -9,14 +9,48 @@ namespace Corvane {
 namespace {
 // Process-wide: 1 for the first record, never reused.
 std::atomic<DWORD> g_NextSequenceNumber{1};
+std::atomic<LONG> g_LiveRecords{0};
 } // namespace
 
 CStreamInfo::CStreamInfo(CStreamBrowser* pOwner, DWORD sourceKind)
     : m_SourceKind(sourceKind), m_pOwner(pOwner), m_SequenceNumber(g_NextSequenceNumber.fetch_add(1))
 {
+    ++g_LiveRecords;
 }
 
-CStreamInfo::~CStreamInfo() = default;
+CStreamInfo::~CStreamInfo()
+{
+    --g_LiveRecords;
+}
+
+void CStreamInfo::AddRef()
+{
+    ::InterlockedIncrement(&m_References);
+}
+
+void CStreamInfo::Release()
+{
+    if (::InterlockedDecrement(&m_References) == 0) {
+        delete this;
+    }
+}
+
+LONG CStreamInfo::LiveCount()
+{
+    return g_LiveRecords;
+}
+
+BOOL CStreamInfo::SetLocation(CString clientIP, int port)
+{
+    CSingleLock lock(&m_TextLock, TRUE);
+    const BOOL moved = m_Resolved && (m_ClientIP != clientIP || m_Port != port);
+    m_ClientIP = clientIP;
+    m_Port = port;
+    if (moved) {
+        ::InterlockedIncrement(&m_Moves);
+    }
+    return moved;
+}
 
 BOOL CStreamInfo::FetchInterfaceInfo(int interfaceIndex)
 {

@@ -2,13 +2,17 @@
 //
 // The stream browser creates and fills it; the gateway receives it by pointer in the delayed add and
 // remove messages, builds a found stream from it and keeps the pointer while the instance is
-// present. A record handed over with a remove message stays allocated: neither the browser nor the
-// gateway deletes it, so a pointer to it stays valid for any holder.
+// present. A record is counted: every holder (the browser's list, a queued message, a stream, a
+// service thread whose request is about it) holds one reference, and whichever lets go last frees
+// it. The creator's reference is the first; nobody deletes a record directly.
 #pragma once
 
 #include "afx/afxmt.h"
 #include "afx/afxplatform.h"
 #include "foundation/MfxString.h"
+
+#include <string>
+#include <utility>
 
 namespace Corvane {
 
@@ -23,10 +27,18 @@ public:
     static const DWORD kSessionCorvane = 1;
     static const DWORD kSessionZint = 2;
 
+    // One reference, the creator's.
     CStreamInfo(CStreamBrowser* pOwner, DWORD sourceKind);
+    // Only through the last Release (or for a record that was never handed to anyone).
     virtual ~CStreamInfo();
     CStreamInfo(const CStreamInfo&) = delete;
     CStreamInfo& operator=(const CStreamInfo&) = delete;
+
+    // Any thread. The release of the last reference frees the record.
+    void AddRef();
+    void Release();
+    // Records allocated in the process now.
+    static LONG LiveCount();
 
     // Copies of the texts, each read and written under the record's own text lock, which takes no
     // other lock: the gateway reads them under its delayed-message and stream-table locks while the
@@ -58,6 +70,15 @@ public:
     CStreamBrowser* GetOwner() const { return m_pOwner; }
     DWORD GetSequenceNumber() const { return m_SequenceNumber; }
 
+    // Takes a resolved sender's address and port; a change of either from what was resolved before
+    // (the sender moved) counts one more move. TRUE when it moved.
+    BOOL SetLocation(CString clientIP, int port);
+    // How often the sender has moved; the gateway fetches the SDP again when this changes.
+    LONG GetMoves() const { return m_Moves; }
+    // The instance name as the browse reply gave its bytes ("APPLE" road), to resolve it again.
+    std::string GetWireName() const { return Read(m_WireName); }
+    void SetWireName(std::string wireName) { Write(m_WireName, wireName); }
+
     // Read and written directly by the browser, the engine poll and the gateway.
     DWORD m_SourceKind;
     int m_InterfaceIndex = -1;
@@ -65,6 +86,9 @@ public:
     int m_Port = -1;    // host order; -1 until resolved
     int m_Resolved = 0; // 1 once ClientName and ClientIP are set
     int m_Seen = 0;     // 1 when the last engine poll found the instance
+    // "APPLE" road: when the browser resolves the instance again to see whether it moved (its
+    // clock; 0 until resolved). Under the browser's record lock.
+    ULONGLONG m_NextCheck = 0;
 
 private:
     template <class T> T Read(const T& text) const
@@ -88,6 +112,51 @@ private:
     CString m_ClientName;
     CString m_ClientIP;
     CMfxString m_URL; // empty in every record; a new stream's fetcher starts with it
+    std::string m_WireName;
+    volatile LONG m_References = 1;
+    volatile LONG m_Moves = 0;
+};
+
+// One counted reference to a record (or none), for holders that keep it in a member or a list.
+class CStreamInfoRef
+{
+public:
+    CStreamInfoRef() = default;
+    // Takes a reference of its own.
+    explicit CStreamInfoRef(CStreamInfo* record) : m_pRecord(record)
+    {
+        if (m_pRecord != nullptr) {
+            m_pRecord->AddRef();
+        }
+    }
+    // Takes over the creator's reference of a new record.
+    static CStreamInfoRef Adopt(CStreamInfo* record)
+    {
+        CStreamInfoRef ref;
+        ref.m_pRecord = record;
+        return ref;
+    }
+    CStreamInfoRef(const CStreamInfoRef& other) : CStreamInfoRef(other.m_pRecord) {}
+    CStreamInfoRef(CStreamInfoRef&& other) noexcept : m_pRecord(std::exchange(other.m_pRecord, nullptr)) {}
+    CStreamInfoRef& operator=(CStreamInfoRef other) noexcept
+    {
+        std::swap(m_pRecord, other.m_pRecord);
+        return *this;
+    }
+    CStreamInfoRef& operator=(CStreamInfo* record) { return *this = CStreamInfoRef(record); }
+    ~CStreamInfoRef()
+    {
+        if (m_pRecord != nullptr) {
+            m_pRecord->Release();
+        }
+    }
+
+    CStreamInfo* get() const { return m_pRecord; }
+    CStreamInfo* operator->() const { return m_pRecord; }
+    operator CStreamInfo*() const { return m_pRecord; }
+
+private:
+    CStreamInfo* m_pRecord = nullptr;
 };
 
 } // namespace Corvane

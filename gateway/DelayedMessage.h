@@ -25,7 +25,8 @@ public:
 
     UINT m_Message = kMessage;
     int m_wParam;
-    // Not owned: the record belongs to discovery and is not deleted with the message.
+    // One reference to the record, taken when the message is queued and let go when it has been
+    // handled or cancelled (CVelmoraManager::AddDelayedMessage, HandleDelayedMessages).
     Corvane::CStreamInfo* m_lParam;
     // The clock value from which the message may be handled (strictly after it).
     ULONGLONG m_DueMilliSec;

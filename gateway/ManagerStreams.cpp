@@ -267,6 +267,8 @@ BOOL CVelmoraManager::AddBonjourStream(Corvane::CStreamInfo* pStreamInfo)
         CVelmoraStream* stream = found->second;
         EraseIf(m_FoundStreamsByRecord, stream->m_pStreamInfo, stream);
         stream->m_pStreamInfo = pStreamInfo;
+        // The new record may tell of another address: its SDP is fetched again.
+        stream->m_FetchedMoves = -1;
         m_FoundStreamsByRecord[pStreamInfo] = stream;
         stream->m_SdpTime = GetMilliSec();
         stream->m_SdpAged = 0;
@@ -291,6 +293,13 @@ BOOL CVelmoraManager::RemoveBonjourStream(Corvane::CStreamInfo* pStreamInfo)
     stream->MarkRemoved();
     RequestDuplicateCheck();
     return TRUE;
+}
+
+void CVelmoraManager::ForgetFoundStream(CVelmoraStream* pStream)
+{
+    CSingleLock lock(&m_StreamsLock, TRUE);
+    EraseIf(m_FoundStreamsByName, TextKey(pStream->GetName()), pStream);
+    EraseIf(m_FoundStreamsByRecord, pStream->m_pStreamInfo.get(), pStream);
 }
 
 void CVelmoraManager::AddRTSPStream(CMfxString url)

@@ -116,6 +116,7 @@ void CVelmoraManager::AddDelayedMessage(int wParam, ULONGLONG dueMilliSec, Corva
         for (auto it = m_DelayedMessages.begin(); it != m_DelayedMessages.end(); ++it) {
             if (it->m_wParam == CDelayedMessage::kAddStream && it->m_lParam == lParam) {
                 m_DelayedMessages.erase(it);
+                lParam->Release(); // the add's reference
                 LogDebug(kLogDebug,
                          L"CVelmoraManager::AddDelayedMessage() remove cancels the queued add, act MilliSec "
                          L"= %I64d, "
@@ -125,6 +126,8 @@ void CVelmoraManager::AddDelayedMessage(int wParam, ULONGLONG dueMilliSec, Corva
             }
         }
     }
+    // Each queued message holds its record until it has been handled.
+    lParam->AddRef();
     m_DelayedMessages.emplace_back(wParam, lParam, dueMilliSec);
     LogDebug(
         kLogDebug,
@@ -163,6 +166,7 @@ void CVelmoraManager::HandleDelayedMessages()
         }
     }
     m_DelayedMessages.erase(m_DelayedMessages.begin() + static_cast<std::ptrdiff_t>(index));
+    message.m_lParam->Release();
     if (changed) {
         PostRefreshRequest();
     }

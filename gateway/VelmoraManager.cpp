@@ -87,6 +87,14 @@ CVelmoraManager::~CVelmoraManager()
         m_SAPStreamsByOrigin.clear();
         m_HeardStreams = 0;
     }
+    {
+        // Messages never handled let go of their records.
+        CSingleLock lock(&m_DelayedLock, TRUE);
+        for (const CDelayedMessage& message : m_DelayedMessages) {
+            message.m_lParam->Release();
+        }
+        m_DelayedMessages.clear();
+    }
     if (m_hRTSPThread != nullptr) {
         CloseHandle(m_hRTSPThread);
     }

@@ -158,6 +158,9 @@ public:
     // The hand-over from discovery (delayed message add and remove). TRUE when the table changed.
     BOOL AddBonjourStream(Corvane::CStreamInfo* pStreamInfo);
     BOOL RemoveBonjourStream(Corvane::CStreamInfo* pStreamInfo);
+    // A found stream marked removed leaves the indexes by name and by record (whose record may be
+    // freed and its address taken by a new one).
+    void ForgetFoundStream(CVelmoraStream* pStream);
     // The heard stream (kind 0x10) whose origin line is originLine, or null. The index follows
     // CVelmoraStream::SetOriginLine; an entry whose stream has another origin line by now is no
     // match.

@@ -25,7 +25,8 @@ const wchar_t kCorvaneSessionType[] = L"_rtsp._tcp,_corvane_session";
 } // namespace
 
 CVelmoraStream::CVelmoraStream(CVelmoraManager* pOwner, Corvane::CStreamInfo* pStreamInfo)
-    : m_pOwner(pOwner), m_Kind(kKindBonjour), m_pStreamInfo(pStreamInfo), m_Name(pStreamInfo->GetName()),
+    : m_pOwner(pOwner), m_Kind(kKindBonjour), m_pStreamInfo(pStreamInfo),
+      m_FetchedMoves(pStreamInfo->GetMoves()), m_Name(pStreamInfo->GetName()),
       m_pSdpFetcher(new Corvane::CCheckStreamInfoURL(pOwner, &pOwner->m_CorvaneManager.m_StreamBrowser,
                                                      CMfxString(pStreamInfo->GetInterfaceIP()),
                                                      pStreamInfo->GetURL()))
@@ -110,7 +111,9 @@ void CVelmoraStream::MarkRemoved()
         return;
     }
     if (m_Kind & kKindBonjour) {
+        m_pOwner->ForgetFoundStream(this);
         m_pStreamInfo = nullptr;
+        m_Refetching = 0;
         m_pSdpFetcher->m_Done = 0;
         m_pSdpFetcher->m_LastStart = 0;
         m_pSdpFetcher->SetReplyText(L"");
@@ -286,7 +289,11 @@ void CVelmoraStream::AdvertiseSAPInactive()
 
 void CVelmoraStream::FetchSDP(ULONGLONG now, BOOL& changed)
 {
-    if (!m_pSdpFetcher || !m_SDP.IsEmpty()) {
+    if (!m_pSdpFetcher) {
+        return;
+    }
+    if (!m_SDP.IsEmpty()) {
+        FollowMove(now, changed);
         return;
     }
     Corvane::CCheckStreamInfoURL& fetcher = *m_pSdpFetcher;
@@ -305,6 +312,7 @@ void CVelmoraStream::FetchSDP(ULONGLONG now, BOOL& changed)
         fetcher.m_LastStart = now;
         if (m_Kind & kKindBonjour) {
             if (m_pStreamInfo != nullptr) {
+                m_FetchedMoves = m_pStreamInfo->GetMoves();
                 fetcher.SetURL(m_pStreamInfo->GetStreamRTSPURL());
                 fetcher.Start();
             }
@@ -312,6 +320,64 @@ void CVelmoraStream::FetchSDP(ULONGLONG now, BOOL& changed)
             fetcher.Start();
         }
     }
+}
+
+void CVelmoraStream::FollowMove(ULONGLONG now, BOOL& changed)
+{
+    Corvane::CCheckStreamInfoURL& fetcher = *m_pSdpFetcher;
+    if (m_Refetching && fetcher.m_Done) {
+        fetcher.m_Done = 0;
+        m_Refetching = 0;
+        bool utf8 = false;
+        const CMfxString sdp = fetcher.GetReplySDP(utf8);
+        if (sdp.IsEmpty()) {
+            m_pOwner->AddLogText(kLogRed, L"Received no SDP for: %s", fetcher.GetURL().GetString());
+        } else if (sdp != m_SDP || utf8 != m_SdpUtf8) {
+            ReplaceFetchedSDP(sdp, utf8, changed);
+        }
+        return;
+    }
+    if ((m_Kind & kKindBonjour) == 0 || m_pStreamInfo == nullptr || fetcher.IsRunning()) {
+        return;
+    }
+    // A fetch after a move that brought nothing is tried again after the retry period.
+    const bool retry = m_Refetching && now > fetcher.m_LastStart + kSdpRetryMilliSec;
+    if (!retry && m_pStreamInfo->GetMoves() == m_FetchedMoves) {
+        return;
+    }
+    const CMfxString url = m_pStreamInfo->GetStreamRTSPURL();
+    if (url.IsEmpty()) {
+        return; // the new address is not known yet
+    }
+    m_FetchedMoves = m_pStreamInfo->GetMoves();
+    m_Refetching = 1;
+    fetcher.m_LastStart = now;
+    m_pOwner->AddLogText(kLogGreen, L"Sender moved, fetching SDP again for: %s from %s", m_Name.GetString(),
+                         url.GetString());
+    fetcher.SetURL(url);
+    fetcher.Start();
+}
+
+void CVelmoraStream::ReplaceFetchedSDP(CMfxString sdp, bool utf8, BOOL& changed)
+{
+    m_SDP = sdp;
+    m_SdpUtf8 = utf8;
+    const CParsedSdp parsed = ParseSdpLines(m_SDP);
+    SetConnectionAddress(GetSdpConnectionAddress(parsed));
+    SetOriginLine(GetSdpOriginLine(parsed));
+    m_OriginAddress = GetSdpOriginAddress(parsed);
+    // The next announcement, at once, is built from the new SDP.
+    m_SAPPacket.clear();
+    m_SAPPacketRefused = 0;
+    m_NextSAPSend = 0;
+    m_SdpTime = m_pOwner->GetMilliSec();
+    m_SdpAged = 0;
+    changed = TRUE;
+    if (m_pOwner->m_pOwner != nullptr) {
+        m_pOwner->RequestDuplicateCheck();
+        m_pOwner->PostRefreshRequest();
+    }
+    m_pOwner->AddLogText(kLogGreen, L"Received changed SDP for: %s", m_Name.GetString());
 }
 
 void CVelmoraStream::TakeFetchedSDP(CMfxString sdp, BOOL& changed, bool utf8)

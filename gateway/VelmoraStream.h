@@ -9,6 +9,7 @@
 
 #include "afx/afxplatform.h"
 #include "discovery/CheckStreamInfoURL.h"
+#include "discovery/StreamInfo.h"
 #include "foundation/MfxString.h"
 
 #include <atomic>
@@ -25,10 +26,6 @@ class Groupsock;
 class SimpleRTPSink;
 class RTCPInstance;
 class PassiveServerMediaSubsession;
-namespace Corvane {
-class CStreamInfo;
-}
-
 class CVelmoraStream
 {
 public:
@@ -84,6 +81,10 @@ public:
     void FetchSDP(ULONGLONG now, BOOL& changed);
     // Takes a fetched SDP with the name (kind 0x04: its "s=" value) and the values from it.
     void TakeFetchedSDP(CMfxString sdp, BOOL& changed, bool utf8 = true);
+    // Kind 0x01 with its SDP: once the record's sender has moved, fetches the SDP again from the new
+    // address and port; a new SDP replaces the old one and its values, and is announced at once.
+    void FollowMove(ULONGLONG now, BOOL& changed);
+    void ReplaceFetchedSDP(CMfxString sdp, bool utf8, BOOL& changed);
     // A heard stream, not heard for kSAPForgetMilliSec and with no SAP or DNS-SD wish on.
     bool IsForgotten(ULONGLONG now) const;
     // The SDP's bytes as they go out (SAP payload, RTSP "DESCRIBE"): in the encoding it came in.
@@ -129,7 +130,12 @@ public:
     // Kinds 0x08 and 0x10: name, connection address, origin line and origin address have been taken
     // from the current SDP.
     int m_SdpValuesTaken = 0;
-    Corvane::CStreamInfo* m_pStreamInfo = nullptr; // kind 0x01 only; not owned
+    // Kind 0x01 only: the found record, held while the instance is present.
+    Corvane::CStreamInfoRef m_pStreamInfo;
+    // Kind 0x01: the record's count of moves the SDP was fetched for; a fetch after a move, with the
+    // SDP kept until a new one has come.
+    LONG m_FetchedMoves = 0;
+    int m_Refetching = 0;
     CMfxString m_Name;
     CMfxString m_URL;
     CMfxString m_SDP;

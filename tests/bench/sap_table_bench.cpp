@@ -108,9 +108,10 @@ Figures Measure(int count)
             std::min(figures.newAnnouncementMicro, (Seconds() - start) * 1e6 / count);
     }
     // One in ten streams has a twin found by DNS-SD whose SDP is in already (no retrieval starts).
-    std::vector<std::unique_ptr<Corvane::CStreamInfo>> records;
+    std::vector<Corvane::CStreamInfoRef> records;
     for (int i = 0; i < count; i += 10) {
-        records.emplace_back(new Corvane::CStreamInfo(nullptr, Corvane::CStreamInfo::kSourceDiscovery));
+        records.push_back(Corvane::CStreamInfoRef::Adopt(
+            new Corvane::CStreamInfo(nullptr, Corvane::CStreamInfo::kSourceDiscovery)));
         records.back()->SetName(L"Found twin");
         manager->AddStream(new CVelmoraStream(manager.get(), records.back().get()));
         const CVelmoraStream* heard = manager->m_Streams[static_cast<size_t>(i)];

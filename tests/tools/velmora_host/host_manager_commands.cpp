@@ -11,9 +11,6 @@
 
 namespace {
 
-// Records made in place of the stream browser; like the browser's, they stay allocated.
-std::vector<std::unique_ptr<Corvane::CStreamInfo>> g_Records;
-
 const ULONGLONG kAddDelay = 1000;
 
 void State(CHostContext& context, const CMfxString& /*argument*/, CHostAnswer& answer)
@@ -52,13 +49,20 @@ void DiscoveryAdd(CHostContext& context, const CMfxString& name, CHostAnswer& an
         return;
     }
     CVelmoraManager& manager = *context.manager;
-    std::unique_ptr<Corvane::CStreamInfo> record(new Corvane::CStreamInfo(
+    // The queued message holds the record from here on.
+    Corvane::CStreamInfoRef record = Corvane::CStreamInfoRef::Adopt(new Corvane::CStreamInfo(
         &manager.m_CorvaneManager.m_StreamBrowser, Corvane::CStreamInfo::kSourceDiscovery));
     record->SetName(name);
     record->m_SessionKind = Corvane::CStreamInfo::kSessionCorvane;
     Corvane::CStreamInfo* pointer = record.get();
-    g_Records.push_back(std::move(record));
     manager.AddDelayedMessage(CDelayedMessage::kAddStream, manager.GetMilliSec() + kAddDelay, pointer);
+}
+
+void Records(CHostContext& /*context*/, const CMfxString& /*argument*/, CHostAnswer& answer)
+{
+    CMfxString line;
+    line.Format(L"records\tlive=%d", static_cast<int>(Corvane::CStreamInfo::LiveCount()));
+    answer.lines.push_back(line);
 }
 
 void Exit(CHostContext& context, const CMfxString& /*argument*/, CHostAnswer& /*answer*/)
@@ -73,6 +77,7 @@ const CHostCommand kManagerCommands[] = {
     {L"state", L"- product, version, interface, DNS-SD mode, RTSP port", &State},
     {L"list", L"- one line per stream of the table", &List},
     {L"discovery-add", L"<name> - a found instance, handed over like the stream browser does", &DiscoveryAdd},
+    {L"records", L"- found records allocated now", &Records},
     {L"exit", L"- Exit, then the manager is destroyed and the host ends", &Exit},
     {nullptr, nullptr, nullptr},
 };

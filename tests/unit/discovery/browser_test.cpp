@@ -8,6 +8,7 @@
 #include "gateway/VelmoraStream.h"
 
 #include <algorithm>
+#include <string>
 #include <gtest/gtest.h>
 
 using namespace dnssd_fake;
@@ -329,3 +330,198 @@ TEST_F(BrowserTest, AWorkerStillRunningWhenTheBrowserIsDestroyedIsNeitherFreedNo
 }
 
 } // namespace
+
+namespace {
+
+// One instance through browse, resolve and a timed-out address lookup; its add message handled.
+void FindAndLose(Corvane::CStreamBrowser* browser, CVelmoraManager& manager, DNSServiceRef corvane,
+                 const std::string& name)
+{
+    BrowseReply(corvane, kDNSServiceFlagsAdd, 7, 0, name.c_str(), kCorvaneType, "local.");
+    ASSERT_TRUE(WaitFor([&] { return Find("Resolve", name).reference != nullptr; }));
+    ResolveReply(Find("Resolve", name).reference, 0, 7, 0, (name + "._rtsp._tcp.local.").c_str(),
+                 "gone.local.", 8554);
+    ASSERT_TRUE(WaitFor([] { return Find("GetAddrInfo", "gone.local.").reference != nullptr; }));
+    AddressReply(Find("GetAddrInfo", "gone.local.").reference, 0, kDNSServiceErr_Timeout, "gone.local.",
+                 nullptr);
+    Tick(manager, 1100); // the add: a stream holds the record
+    BrowseReply(corvane, 0, 7, 0, name.c_str(), kCorvaneType, "local.");
+    ASSERT_TRUE(WaitFor([&] { return browser->FindStreamInfo(CMfxString(name.c_str()), 7, 1) == nullptr; }));
+    Tick(manager, 1); // the remove
+}
+
+} // namespace
+
+TEST_F(BrowserTest, ARecordIsFreedByWhicheverHolderLetsGoLast)
+{
+    BrowseRtsp();
+    g_rawMilliSec = 0;
+    manager->SetMilliSecSource(&RawMilliSec);
+    const LONG before = Corvane::CStreamInfo::LiveCount();
+
+    // Senders that come and go: list, messages, streams and workers all let go in the end.
+    for (int i = 0; i < 10; ++i) {
+        Reset(); // Find sees this round's calls only
+        FindAndLose(browser, *manager, corvane, "Churn " + std::to_string(i));
+        for (int round = 0; round < 5; ++round) {
+            Tick(*manager, 1000); // removed streams leave the table
+        }
+    }
+    // One that leaves before its add is handled: the remove cancels the add.
+    BrowseReply(corvane, kDNSServiceFlagsAdd, 7, 0, "Brief", kCorvaneType, "local.");
+    ASSERT_TRUE(WaitFor([this] { return Records() == 1; }));
+    BrowseReply(corvane, 0, 7, 0, "Brief", kCorvaneType, "local.");
+    ASSERT_TRUE(WaitFor([this] { return Records() == 0 && Messages() == 0; }));
+    EXPECT_TRUE(WaitFor([&] { return Corvane::CStreamInfo::LiveCount() == before; }))
+        << Corvane::CStreamInfo::LiveCount() - before << " records left";
+
+    // A stream keeps its record past the browser's list and Close, and frees it when it goes.
+    BrowseReply(corvane, kDNSServiceFlagsAdd, 7, 0, "Kept", kCorvaneType, "local.");
+    ASSERT_TRUE(WaitFor([this] { return Messages() == 1; }));
+    Tick(*manager, 1100);
+    ASSERT_EQ(manager->m_Streams.size(), 1u);
+    browser->Close();
+    EXPECT_EQ(Text(manager->m_Streams[0]->m_pStreamInfo->GetName()), L"Kept");
+    EXPECT_EQ(Corvane::CStreamInfo::LiveCount(), before + 1);
+    manager.reset();
+    EXPECT_EQ(Corvane::CStreamInfo::LiveCount(), before);
+}
+
+TEST_F(BrowserTest, RtspLeavingRemovesEveryRecordOfTheInterfaceEvenPastOneGoneMeanwhile)
+{
+    BrowseRtsp();
+    for (const char* name : {"A", "B", "C", "D"}) {
+        BrowseReply(corvane, kDNSServiceFlagsAdd, 7, 0, name, kCorvaneType, "local.");
+    }
+    ASSERT_TRUE(WaitFor([this] { return Records() == 4; }));
+    // A removal list whose first and third records have left the list already.
+    std::vector<Corvane::CStreamInfoRef> found;
+    for (const wchar_t* name : {L"A", L"B", L"C", L"D"}) {
+        found.emplace_back(browser->FindStreamInfo(name, 7, 1));
+    }
+    ASSERT_TRUE(browser->RemoveStreamInfo(found[0]));
+    ASSERT_TRUE(browser->RemoveStreamInfo(found[2]));
+    EXPECT_EQ(browser->RemoveStreamInfos(found), 2);
+    EXPECT_EQ(Records(), 0u);
+
+    // The same through "_rtsp" leaving, with a browse remove racing it.
+    for (const char* name : {"E", "F", "G"}) {
+        BrowseReply(corvane, kDNSServiceFlagsAdd, 7, 0, name, kCorvaneType, "local.");
+    }
+    ASSERT_TRUE(WaitFor([this] { return Records() == 3; }));
+    BrowseReply(Find("Browse", "_services._dns-sd._udp").reference, 0, 7, 0, "_rtsp", "_tcp.local.", ".");
+    BrowseReply(corvane, 0, 7, 0, "F", kCorvaneType, "local.");
+    EXPECT_TRUE(WaitFor([this] { return Records() == 0; }));
+}
+
+TEST_F(BrowserTest, AResolvedSenderIsResolvedAgainAndItsNewPortAndAddressAreTaken)
+{
+    g_rawMilliSec = 0;
+    manager->SetMilliSecSource(&RawMilliSec);
+    BrowseRtsp();
+    BrowseReply(corvane, kDNSServiceFlagsAdd, 7, 0, "Mover", kCorvaneType, "local.");
+    ASSERT_TRUE(WaitFor([] { return Find("Resolve", "Mover").reference != nullptr; }));
+    ResolveReply(Find("Resolve", "Mover").reference, 0, 7, 0, "Mover._rtsp._tcp.local.", "host1.local.",
+                 8554);
+    ASSERT_TRUE(WaitFor([] { return Find("GetAddrInfo", "host1.local.").reference != nullptr; }));
+    AddressReply(Find("GetAddrInfo", "host1.local.").reference, 0, 0, "host1.local.", "10.77.0.2");
+    Corvane::CStreamInfo* record = browser->FindStreamInfo(L"Mover", 7, 1);
+    ASSERT_NE(record, nullptr);
+    ASSERT_TRUE(WaitFor([&] { return record->m_Resolved == 1; }));
+    EXPECT_EQ(record->GetMoves(), 0);
+    Sleep(1200); // a housekeeping round sets the first re-check's time
+
+    auto resolves = [] {
+        int count = 0;
+        for (const Call& call : Calls()) {
+            count += call.function == "Resolve" && call.name == "Mover" ? 1 : 0;
+        }
+        return count;
+    };
+    struct Step
+    {
+        const char* host;
+        uint16_t port;
+        const char* address; // null: the lookup times out
+        LONG moves;
+        const wchar_t* url;
+    } steps[] = {
+        {"h1.local.", 8554, "10.77.0.2", 0, L"rtsp://10.77.0.2:8554/by-name/Mover"}, // nothing changed
+        {"h2.local.", 9554, "10.77.0.2", 1, L"rtsp://10.77.0.2:9554/by-name/Mover"}, // a new port
+        {"h3.local.", 9554, "10.77.0.3", 2, L"rtsp://10.77.0.3:9554/by-name/Mover"}, // a new address
+        {"h4.local.", 9554, nullptr, 2, L"rtsp://10.77.0.3:9554/by-name/Mover"},     // no answer
+    };
+    int opened = 1;
+    for (const Step& step : steps) {
+        g_rawMilliSec += static_cast<DWORD>(Corvane::CStreamBrowser::kCheckPeriod) + 1000;
+        ASSERT_TRUE(WaitFor([&] { return resolves() == opened + 1; })) << step.port;
+        ++opened;
+        ResolveReply(Find("Resolve", "Mover").reference, 0, 7, 0, "Mover._rtsp._tcp.local.", step.host,
+                     step.port);
+        ASSERT_TRUE(WaitFor([&] { return Find("GetAddrInfo", step.host).reference != nullptr; }));
+        const DNSServiceRef lookup = Find("GetAddrInfo", step.host).reference;
+        if (step.address != nullptr) {
+            AddressReply(lookup, 0, 0, step.host, step.address);
+        } else {
+            AddressReply(lookup, 0, kDNSServiceErr_Timeout, step.host, nullptr);
+        }
+        ASSERT_TRUE(WaitFor([&] { return DeallocateCount(lookup) == 1; }));
+        EXPECT_EQ(record->GetMoves(), step.moves) << step.port;
+        EXPECT_EQ(Text(record->GetStreamRTSPURL()), step.url);
+    }
+
+    // A re-check that gets no answer is ended after its time limit.
+    g_rawMilliSec += static_cast<DWORD>(Corvane::CStreamBrowser::kCheckPeriod) + 1000;
+    ASSERT_TRUE(WaitFor([&] { return resolves() == opened + 1; }));
+    const DNSServiceRef silent = Find("Resolve", "Mover").reference;
+    Sleep(1500);
+    EXPECT_EQ(DeallocateCount(silent), 0);
+    g_rawMilliSec += static_cast<DWORD>(Corvane::CStreamBrowser::kCheckTimeLimit) + 1;
+    EXPECT_TRUE(WaitFor([&] { return DeallocateCount(silent) == 1; }));
+}
+
+DWORD WINAPI DestroyBrowser(LPVOID browser)
+{
+    delete static_cast<Corvane::CStreamBrowser*>(browser);
+    return 0;
+}
+
+TEST_F(BrowserTest, TheDestructorWaitsForCallbacksUnderWayAndLaterOnesFindNoBrowser)
+{
+    HANDLE entered = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    Corvane::CStreamBrowser* doomed = new Corvane::CStreamBrowser;
+    DNSServiceRef reference = OpenReference();
+    Corvane::CServiceThread* worker = new Corvane::CServiceThread(doomed, L"under way", L"", -1, reference);
+    worker->m_StopRounds = 5;
+    doomed->m_ServiceThreads.push_back(worker);
+    bool heldOne = false;
+    bool laterFound = true;
+    Reply(reference, [&] {
+        {
+            Corvane::CStreamBrowser::CUse use(doomed); // what a reply callback holds while it runs
+            heldOne = use.Get() == doomed;
+            SetEvent(entered);
+            WaitForSingleObject(release, INFINITE);
+        }
+        Corvane::CStreamBrowser::CUse later(doomed);
+        laterFound = later.Get() != nullptr;
+        // A type reply for the gone browser opens nothing.
+        Corvane::CStreamBrowser::IterateServiceTypes(nullptr, kDNSServiceFlagsAdd, 7, 0, "_rtsp",
+                                                     "_tcp.local.", ".", doomed);
+    });
+    ASSERT_EQ(WaitForSingleObject(entered, 5000), WAIT_OBJECT_0);
+    HANDLE destroyer = CreateThread(nullptr, 0, &DestroyBrowser, doomed, 0, nullptr);
+    EXPECT_EQ(WaitForSingleObject(destroyer, 500), static_cast<DWORD>(WAIT_TIMEOUT))
+        << "gone under a callback";
+    const size_t callsBefore = Calls().size();
+    SetEvent(release);
+    EXPECT_EQ(WaitForSingleObject(destroyer, 20000), WAIT_OBJECT_0);
+    EXPECT_TRUE(WaitFor([&] { return DeallocateCount(reference) == 1; }));
+    EXPECT_TRUE(heldOne);
+    EXPECT_FALSE(laterFound);
+    EXPECT_EQ(Calls().size(), callsBefore);
+    CloseHandle(destroyer);
+    CloseHandle(entered);
+    CloseHandle(release);
+}

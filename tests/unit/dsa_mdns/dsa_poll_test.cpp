@@ -4,9 +4,12 @@
 #include "discovery/StreamInfo.h"
 #include "manager/manager_test_support.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
+#include <initializer_list>
 #include <memory>
 #include <string.h>
+#include <string>
 #include <vector>
 
 using Corvane::CopyDsaRows;
@@ -115,6 +118,15 @@ protected:
         s.port = port;
     }
 
+    // A node row in use with a name and an address.
+    static void Node(int index, const char* name, std::initializer_list<uint8_t> address)
+    {
+        corvane_remote_node& node = corvane_remote_nodes[index];
+        strcpy(node.name, name);
+        node.hash = static_cast<uint32_t>(index + 1);
+        std::copy(address.begin(), address.end(), node.address);
+    }
+
     std::vector<Corvane::CStreamInfo*>& Records()
     {
         return manager->m_CorvaneManager.m_StreamBrowser.m_StreamInfos;
@@ -133,11 +145,7 @@ protected:
 
 TEST_F(DsaRoad, PollMakesOneRecordPerNameAndRemovesItWithItsLastRow)
 {
-    corvane_remote_node& node = corvane_remote_nodes[4];
-    strcpy(node.name, "peer.sub");
-    node.hash = 5;
-    const uint8_t address[4] = {10, 77, 0, 2};
-    memcpy(node.address, address, 4);
+    Node(4, "peer.sub", {10, 77, 0, 2});
     corvane_remote_nodes[6].hash = 7;
     corvane_remote_nodes[6].no_address = 1;
     Row(0, "A", CORVANE_KIND_CORVANE, 5, 8554);
@@ -179,4 +187,60 @@ TEST_F(DsaRoad, ProviderRegistersByKindOnActiveDevicesOnly)
     EXPECT_EQ(corvane_local_services[0][zint - 1].hash, 0u);
     corvane_device_config[0].active = 0;
     EXPECT_FALSE(provider.RegisterStream(none, 8554, L"", L"Nobody", L"_rtsp._tcp,_corvane_session"));
+}
+
+TEST_F(DsaRoad, ASenderThatMovesIsFollowedByItsRowOfTheRecordsKind)
+{
+    Node(4, "peer.sub", {10, 77, 0, 2});
+    Node(5, "other", {10, 77, 0, 9});
+    Row(0, "A", CORVANE_KIND_CORVANE, 5, 8554);
+    Row(1, "A", CORVANE_KIND_ZINT, 5, 9000);  // same name, other kind: takes no part in where A is
+    Row(2, "A", CORVANE_KIND_QUILL, 5, 4000); // a quill service neither
+    PollAt(1001);
+    ASSERT_EQ(Records().size(), 1u);
+    Corvane::CStreamInfoRef record(Records()[0]);
+
+    struct Step
+    {
+        void (*change)();
+        LONG moves;
+        const wchar_t* url;
+        const wchar_t* host;
+    } steps[] = {
+        {[] {}, 0, L"rtsp://10.77.0.2:8554/by-name/A", L"peer"},
+        {[] { corvane_remote_streams[0].port = 8600; }, 1, L"rtsp://10.77.0.2:8600/by-name/A", L"peer"},
+        {[] { corvane_remote_streams[1].port = 9100; }, 1, L"rtsp://10.77.0.2:8600/by-name/A", L"peer"},
+        {[] { corvane_remote_nodes[4].address[3] = 3; }, 2, L"rtsp://10.77.0.3:8600/by-name/A", L"peer"},
+        {[] { corvane_remote_streams[0].node = 6; }, 3, L"rtsp://10.77.0.9:8600/by-name/A", L"other"},
+    };
+    DWORD now = 1001;
+    for (const Step& step : steps) {
+        step.change();
+        now += 1001;
+        PollAt(now);
+        ASSERT_EQ(Records().size(), 1u);
+        EXPECT_EQ(Records()[0], record.get()) << "the same record follows";
+        EXPECT_EQ(record->GetMoves(), step.moves);
+        EXPECT_STREQ(record->GetStreamRTSPURL().GetString(), step.url);
+        EXPECT_STREQ(record->GetClientName().GetString(), step.host);
+    }
+}
+
+TEST_F(DsaRoad, RecordsOfSendersThatComeAndGoAreFreedOnceHandled)
+{
+    Node(4, "peer", {127, 0, 0, 1}); // a fetch is refused at once
+    const LONG before = Corvane::CStreamInfo::LiveCount();
+    for (int round = 0; round < 20; ++round) {
+        const std::string name = "S" + std::to_string(round);
+        Row(round % 3, name.c_str(), CORVANE_KIND_CORVANE, 5, 1);
+        PollAt(manager_test::g_rawMilliSec + 1001);
+        manager_test::Tick(*manager, 1001); // the add: a stream holds the record
+        corvane_remote_streams[round % 3].hash = 0;
+        PollAt(manager_test::g_rawMilliSec + 1001);
+        for (int tick = 0; tick < 3; ++tick) {
+            manager_test::Tick(*manager, 1000); // the remove, then the stream leaves the table
+        }
+    }
+    EXPECT_TRUE(manager->m_Streams.empty());
+    EXPECT_EQ(Corvane::CStreamInfo::LiveCount(), before);
 }

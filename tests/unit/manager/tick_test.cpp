@@ -20,9 +20,9 @@ std::vector<std::wstring> StreamNames(CVelmoraManager& manager)
     return names;
 }
 
-std::unique_ptr<Corvane::CStreamInfo> Record(CVelmoraManager& manager, const wchar_t* name)
+Corvane::CStreamInfoRef Record(CVelmoraManager& manager, const wchar_t* name)
 {
-    std::unique_ptr<Corvane::CStreamInfo> record(new Corvane::CStreamInfo(
+    Corvane::CStreamInfoRef record = Corvane::CStreamInfoRef::Adopt(new Corvane::CStreamInfo(
         &manager.m_CorvaneManager.m_StreamBrowser, Corvane::CStreamInfo::kSourceDiscovery));
     record->SetName(name);
     return record;

@@ -101,7 +101,8 @@ protected:
 
     CVelmoraStream* AddFoundStream(const char* name, const char* origin, const char* connection)
     {
-        m_Records.emplace_back(new Corvane::CStreamInfo(nullptr, Corvane::CStreamInfo::kSourceDiscovery));
+        m_Records.push_back(Corvane::CStreamInfoRef::Adopt(
+            new Corvane::CStreamInfo(nullptr, Corvane::CStreamInfo::kSourceDiscovery)));
         m_Records.back()->SetName(name);
         m_Manager->AddBonjourStream(m_Records.back().get());
         CVelmoraStream* stream = m_Manager->m_Streams.back();
@@ -114,7 +115,7 @@ protected:
     std::vector<std::vector<BYTE>> m_Sent;
     bool m_SendWorks = true;
     std::unique_ptr<CVelmoraManager> m_Manager;
-    std::vector<std::unique_ptr<Corvane::CStreamInfo>> m_Records;
+    std::vector<Corvane::CStreamInfoRef> m_Records;
 };
 
 } // namespace
@@ -588,4 +589,20 @@ TEST_F(StreamTableTest, AFoundStreamWithdrawnAndFoundAgainBeforeItsDeletionIsANe
     EXPECT_EQ(again->m_Removed, 0);
     EXPECT_EQ(again->m_pStreamInfo, m_Records.back().get());
     EXPECT_EQ(m_Manager->m_Streams.size(), 2u);
+}
+
+TEST_F(StreamTableTest, AFoundStreamRemovedFromTheListsLeavesTheIndexesOfFoundStreams)
+{
+    // Removed by the operator rather than by its sender: its record's later remove finds nothing,
+    // and a sender of the same name makes a new stream.
+    CVelmoraStream* removed = AddFoundStream("Studio", "", "");
+    Corvane::CStreamInfo* removedRecord = m_Records.back().get();
+    removed->MarkRemoved();
+    EXPECT_EQ(m_Manager->m_FoundStreamsByName.count(L"Studio"), 0u);
+    EXPECT_EQ(m_Manager->m_FoundStreamsByRecord.count(removedRecord), 0u);
+    EXPECT_FALSE(m_Manager->RemoveBonjourStream(removedRecord));
+    CVelmoraStream* again = AddFoundStream("Studio", "", "");
+    ASSERT_NE(again, removed);
+    EXPECT_EQ(again->m_Removed, 0);
+    EXPECT_EQ(m_Manager->m_FoundStreamsByRecord.at(m_Records.back().get()), again);
 }

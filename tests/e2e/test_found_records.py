@@ -1,0 +1,142 @@
+"""The life of found senders on both discovery roads: a sender that moves to another port is followed
+(its SDP fetched again from the new place and announced by SAP), and the records of 200 senders
+that come and go for 3 minutes are freed again (process memory printed before and after)."""
+import random
+import threading
+import time
+
+import pytest
+
+from harness import mdns_peer
+from harness.dnssd_driver import service_info
+from harness.sap_peer import peer_socket, received_from_gateway
+from harness.velmora_host import VelmoraHost, pane_line
+from harness.wait import wait_until
+from test_sdp_retrieval import SenderServer, host_rss_kib, reply, sdp
+
+RTSP = "_rtsp._tcp.local."
+ROADS = {
+    "APPLE": {"Network": {"Interface": "10.77.0.1 (any adapter)", "UseBonjour": "APPLE", "RTSPPort": "8554"},
+              "Settings": {"DoSDPSort": "false"}},
+    "DSA": {"Network": {"Interface": "10.77.0.1 (any adapter)"}, "Settings": {"DoSDPSort": "false"}},
+}
+MOVED_PORT = 8600
+
+
+def moved_sdp(name):
+    """What the sender serves after its move: a new version and another group."""
+    return sdp(name).replace(b"o=- 4711 1 ", b"o=- 4711 2 ").replace(b"239.69.1.2", b"239.69.1.9")
+
+
+class MovedServer(SenderServer):
+    def _answer(self, conn, path):
+        import urllib.parse
+
+        head, body = reply("200 OK", moved_sdp(urllib.parse.unquote(path)))
+        conn.sendall(head + body)
+
+
+@pytest.mark.parametrize("road", ["APPLE", "DSA"])
+def test_a_sender_that_moves_to_another_port_is_followed(net, gw, road):
+    before, after = SenderServer(net), MovedServer(net, port=MOVED_PORT)
+    sap = peer_socket(net)
+    host = VelmoraHost(gw, ROADS[road])
+    gw.wait_for_log(pane_line("Start stream browsing OK"))
+    info = service_info("Mover", RTSP, 8554, subtype="_corvane_session")
+    with mdns_peer.zeroconf_in(net.peer) as zc:
+        with net.peer.entered():
+            zc.register_service(info, allow_name_change=False)
+        gw.wait_for_log(pane_line("Received SDP for: Mover"), timeout=30)
+        host.command("sap on Bonjour Mover")
+        wait_until("the first announcement", lambda: any(
+            p.endswith(sdp("Mover")) for p in received_from_gateway(sap, net, 0.5)), timeout=10)
+
+        # The sender restarts on another port without leaving: a new SRV record, no goodbye.
+        moved = service_info("Mover", RTSP, MOVED_PORT, subtype="_corvane_session")
+        with net.peer.entered():
+            zc.update_service(moved)
+        gw.wait_for_log(pane_line("Received changed SDP for: Mover"), timeout=90)
+        assert after.raw_requests("Mover")[0].startswith(
+            f"DESCRIBE rtsp://10.77.0.2:{MOVED_PORT}/by-name/Mover RTSP/1.0\r\n".encode())
+        wait_until("the announcement of the new SDP", lambda: any(
+            p.endswith(moved_sdp("Mover")) and not p[0] & 0x04 for p in received_from_gateway(sap, net, 0.5)),
+            timeout=10)
+        [stream] = [s for s in host.streams() if s["kind"] == "Bonjour"]
+        assert stream["name"] == "Mover" and stream["connection"].startswith("239.69.1.9")
+        assert stream["origin"] == "- 4711 2 IN IP4 10.77.0.2"
+        log = gw.log_text()
+        assert log.count(pane_line("Add stream from Bonjour: Mover")) == 1  # the same stream followed
+        assert pane_line("Remove stream from Bonjour: Mover") not in log
+    host.exit()
+    before.close()
+    after.close()
+
+
+SENDERS = 200
+CHURN_SECONDS = 180
+SETTLE_SECONDS = 60
+BYTES_PER_CYCLE_BEFORE = 5 * 1024  # what each sender that came and went cost when records were kept
+
+
+def live_records(host):
+    [line] = host.command("records")
+    return int(line.split("live=")[1])
+
+
+def test_records_of_200_senders_coming_and_going_for_3_minutes_are_freed(net, gw):
+    server = SenderServer(net)
+    host = VelmoraHost(gw, ROADS["APPLE"])
+    gw.wait_for_log(pane_line("Start stream browsing OK"))
+    time.sleep(5)
+    rss_before = host_rss_kib()
+    cycles = [0]
+    lock = threading.Lock()
+    started = time.monotonic()
+    stop = started + CHURN_SECONDS
+
+    def churn(zc, names):
+        rng = random.Random(names[0])
+        while time.monotonic() < stop:
+            for name in names:
+                if time.monotonic() >= stop:
+                    return
+                info = service_info(name, RTSP, 8554, subtype="_corvane_session")
+                zc.register_service(info, allow_name_change=False)
+                time.sleep(rng.uniform(0.5, 3.0))
+                zc.unregister_service(info)
+                with lock:
+                    cycles[0] += 1
+
+    marks = []  # (seconds into the churn, cycles so far, VmRSS KiB)
+    with mdns_peer.zeroconf_in(net.peer) as zc:
+        names = [f"Churn {i:03d}" for i in range(SENDERS)]
+        with net.peer.entered():
+            workers = [threading.Thread(target=churn, args=(zc, names[i::20]), daemon=True) for i in range(20)]
+            for worker in workers:
+                worker.start()
+        for minute in (1, 2):
+            time.sleep(max(0.0, started + 60 * minute - time.monotonic()))
+            with lock:
+                marks.append((60 * minute, cycles[0], host_rss_kib()))
+        for worker in workers:
+            worker.join(CHURN_SECONDS + 60)
+        marks.append((CHURN_SECONDS, cycles[0], host_rss_kib()))
+    found = gw.log_text().count(pane_line("Add stream from Bonjour: Churn "))
+    wait_until("every churned stream leaves the table", lambda: host.streams() == [], timeout=60)
+    time.sleep(SETTLE_SECONDS)
+    rss_after = host_rss_kib()
+    live = live_records(host)
+    print(f"\nchurn: {SENDERS} senders, {cycles[0]} come-and-go cycles in {CHURN_SECONDS} s, {found} streams found")
+    print(f"memory (VmRSS): before {rss_before} KiB, " + ", ".join(
+        f"after {seconds} s ({count} cycles) {rss} KiB" for seconds, count, rss in marks)
+        + f", {SETTLE_SECONDS} s after the churn {rss_after} KiB; found records left {live}")
+    assert found > SENDERS
+    assert live == 0
+    # Kept records grew the process by about 5 KB per cycle. Freed ones are reused: once the first
+    # minute has built the working set of 200 senders, the rest of the churn adds a small part of that.
+    _, first_cycles, first_rss = marks[0]
+    later_cycles = cycles[0] - first_cycles
+    assert (rss_after - first_rss) * 1024 < later_cycles * BYTES_PER_CYCLE_BEFORE / 3, (marks, rss_after)
+    assert (rss_after - rss_before) * 1024 < cycles[0] * BYTES_PER_CYCLE_BEFORE * 2 / 3, (rss_before, rss_after)
+    host.exit(timeout=30)
+    server.close()
