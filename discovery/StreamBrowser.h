@@ -20,6 +20,7 @@
 
 #include "afx/afxmt.h"
 #include "afx/afxplatform.h"
+#include "discovery/StartQueue.h"
 #include "discovery/WorkerThread.h"
 #include "dnssd/dns_sd.h"
 #include "foundation/MfxString.h"
@@ -43,6 +44,8 @@ public:
     static const DWORD kCloseSleep = 100;
     static const int kTypeLeftRounds = 50;
     static const DWORD kTypeLeftSleep = 100;
+    // Resolves and address lookups open at once; more wait their turn (BrowserRequests.cpp).
+    static const size_t kMaxInstanceRequests = 32;
 
     // Registers the process-wide pointer; starts nothing.
     CStreamBrowser();
@@ -115,6 +118,10 @@ public:
     volatile LONG m_Run = 1;
     // Close's wait for the housekeeping thread to reap the service threads (tests shorten it).
     int m_CloseRounds = kCloseRounds;
+    // The starts of subtype browses, resolves and address lookups: each opens its request and its
+    // service thread, at most kMaxInstanceRequests resolves and lookups at once, and a start that
+    // failed is tried again a second later (BrowserRequests.cpp).
+    CStartQueue m_RequestStarts{kMaxInstanceRequests, [this] { return RequestClock(); }};
 
 private:
     void Log(DWORD mask, const wchar_t* format, ...);
@@ -137,6 +144,18 @@ private:
                         uint16_t port, CStreamInfo* pStreamInfo);
     void OnAddressReply(DNSServiceRef reference, DNSServiceFlags flags, DNSServiceErrorType errorCode,
                         const char* hostname, const struct sockaddr* address, CStreamInfo* pStreamInfo);
+    // The requests of m_RequestStarts (BrowserRequests.cpp): submitted by the reply callbacks, made
+    // at once or when their turn comes.
+    struct CRequest;
+    ULONGLONG RequestClock();
+    void SubmitRequest(CRequest* request);
+    void SubmitResolve(CStreamInfo* pStreamInfo, uint32_t interfaceIndex, const char* serviceName,
+                       const char* regtype, const char* replyDomain);
+    void SubmitAddressLookup(CStreamInfo* pStreamInfo, DWORD sequenceNumber, uint32_t interfaceIndex,
+                             const char* hosttarget, const CMfxString& name, int recordInterface);
+    CStartQueue::Result StartRequest(CRequest& request);
+    // Whether the record is still listed as the one of that sequence number (takes the record lock).
+    bool IsListed(CStreamInfo* pStreamInfo, DWORD sequenceNumber);
     // Appends a new service thread for an open request (takes the service-thread lock).
     void AddServiceThread(const CMfxString& threadName, const CMfxString& instanceName, int interfaceIndex,
                           DNSServiceRef reference);
