@@ -29,6 +29,19 @@ struct CStreamBrowser::CRequest : CStartQueue::CJob
           m_ThreadName(threadName)
     {
     }
+    // A resolve or an address lookup of a listed record: `name` is what the call asks for.
+    CRequest(CStreamBrowser* browser, Kind kind, const wchar_t* threadPrefix, CStreamInfo* record,
+             DWORD sequenceNumber, const CMfxString& instanceName, int recordInterface,
+             uint32_t interfaceIndex, const char* name)
+        : CRequest(browser, kind, CMfxString(threadPrefix) + instanceName)
+    {
+        m_InterfaceIndex = interfaceIndex;
+        m_Name = name;
+        m_pRecord = record;
+        m_Sequence = sequenceNumber;
+        m_InstanceName = instanceName;
+        m_ThreadInterface = recordInterface;
+    }
     CStartQueue::Result Start() override { return m_pBrowser->StartRequest(*this); }
 
     CStreamBrowser* m_pBrowser;
@@ -100,16 +113,11 @@ void CStreamBrowser::StartSubtypeBrowse(uint32_t interfaceIndex, const char* reg
 void CStreamBrowser::SubmitResolve(CStreamInfo* pStreamInfo, uint32_t interfaceIndex, const char* serviceName,
                                    const char* regtype, const char* replyDomain)
 {
-    const CMfxString name = pStreamInfo->GetName();
-    CRequest* request = new CRequest(this, CRequest::kResolve, CMfxString(L"ResolveInstance ") + name);
-    request->m_InterfaceIndex = interfaceIndex;
-    request->m_Name = serviceName;
+    CRequest* request = new CRequest(this, CRequest::kResolve, L"ResolveInstance ", pStreamInfo,
+                                     pStreamInfo->GetSequenceNumber(), pStreamInfo->GetName(),
+                                     pStreamInfo->m_InterfaceIndex, interfaceIndex, serviceName);
     request->m_RegType = regtype;
     request->m_Domain = replyDomain;
-    request->m_pRecord = pStreamInfo;
-    request->m_Sequence = pStreamInfo->GetSequenceNumber();
-    request->m_InstanceName = name;
-    request->m_ThreadInterface = pStreamInfo->m_InterfaceIndex;
     SubmitRequest(request);
 }
 
@@ -117,14 +125,8 @@ void CStreamBrowser::SubmitAddressLookup(CStreamInfo* pStreamInfo, DWORD sequenc
                                          uint32_t interfaceIndex, const char* hosttarget,
                                          const CMfxString& name, int recordInterface)
 {
-    CRequest* request = new CRequest(this, CRequest::kAddressLookup, CMfxString(L"GetAddress ") + name);
-    request->m_InterfaceIndex = interfaceIndex;
-    request->m_Name = hosttarget;
-    request->m_pRecord = pStreamInfo;
-    request->m_Sequence = sequenceNumber;
-    request->m_InstanceName = name;
-    request->m_ThreadInterface = recordInterface;
-    SubmitRequest(request);
+    SubmitRequest(new CRequest(this, CRequest::kAddressLookup, L"GetAddress ", pStreamInfo, sequenceNumber,
+                               name, recordInterface, interfaceIndex, hosttarget));
 }
 
 bool CStreamBrowser::IsListed(CStreamInfo* pStreamInfo, DWORD sequenceNumber)

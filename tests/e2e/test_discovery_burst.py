@@ -11,7 +11,7 @@ import urllib.parse
 
 from harness import mdns_peer
 from harness.velmora_host import VelmoraHost, pane_line
-from test_sdp_retrieval import reply, sdp
+from test_sdp_retrieval import SenderServer
 
 COUNT, HOSTS = 1000, 50
 PORT = 8554
@@ -29,51 +29,17 @@ def instance(i):
     return f"Burst {i:04d}"
 
 
-class AnyAddressSenders:
-    """DESCRIBE of .../by-name/<escaped name> answered with that name's SDP on every address of the peer
-    side; notes the address each request came in on."""
+class AnyAddressSenders(SenderServer):
+    """Senders on every address of the peer side; notes the address each request came in on."""
 
     def __init__(self, net):
-        self.sock = net.peer.socket(socket.AF_INET, socket.SOCK_STREAM)
-        self.sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-        self.sock.bind(("", PORT))
-        self.sock.listen(512)
-        self.lock = threading.Lock()
-        self.requests = {}  # name -> set of local addresses
-        self.closed = False
-        threading.Thread(target=self._accept, daemon=True).start()
+        self.addresses = {}  # name -> set of local addresses
+        super().__init__(net, PORT, bind_address="")
 
-    def close(self):
-        self.closed = True
-        self.sock.close()
-
-    def _accept(self):
-        while not self.closed:
-            try:
-                conn, _ = self.sock.accept()
-            except OSError:
-                return
-            threading.Thread(target=self._serve, args=(conn,), daemon=True).start()
-
-    def _serve(self, conn):
-        with conn:
-            conn.settimeout(30)
-            raw = b""
-            try:
-                while b"\r\n\r\n" not in raw:
-                    chunk = conn.recv(4096)
-                    if not chunk:
-                        return
-                    raw += chunk
-                name = urllib.parse.unquote(raw.split(b" ")[1].decode("ascii").rsplit("/", 1)[-1])
-                with self.lock:
-                    self.requests.setdefault(name, set()).add(conn.getsockname()[0])
-                head, body = reply("200 OK", sdp(name))
-                conn.sendall(head + body)
-                while conn.recv(4096):
-                    pass
-            except OSError:
-                pass
+    def _answer(self, conn, path):
+        with self.lock:
+            self.addresses.setdefault(urllib.parse.unquote(path), set()).add(conn.getsockname()[0])
+        super()._answer(conn, path)
 
 
 def announcement(i):
@@ -180,7 +146,7 @@ def test_a_burst_of_a_thousand_senders_from_fifty_hosts_is_described_whole(net, 
               f"{log.count('trying again in 1 s')}")
         # Each from its own host's address, once described in the log.
         with senders.lock:
-            requests = dict(senders.requests)
+            requests = dict(senders.addresses)
         missing = [instance(i) for i in range(COUNT) if host_address(i % HOSTS) not in requests.get(instance(i), ())]
         assert not missing, missing[:10]
         marker = pane_line("Received SDP for: ")
