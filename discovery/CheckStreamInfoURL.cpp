@@ -1,10 +1,10 @@
 #include "discovery/CheckStreamInfoURL.h"
 
 #include "afx/afxthread.h"
-#include "discovery/WorkerThread.h"
 #include "discovery/RTSPAddress.h"
 #include "discovery/StreamBrowser.h"
 #include "discovery/StreamInfo.h"
+#include "discovery/WorkerThread.h"
 #include "gateway/VelmoraManager.h"
 
 #include <atomic>
