@@ -143,7 +143,8 @@ def test_a_burst_of_a_thousand_senders_from_fifty_hosts_is_described_whole(net, 
         assert described == COUNT, f"only {described} of {COUNT} described within {ALL_DESCRIBED_WITHIN} s"
         log = gw.log_text()
         print(f"start thread failed: {log.count('start thread failed')} times; requests tried again: "
-              f"{log.count('trying again in 1 s')}")
+              f"{log.count('trying again in 1 s')}; fetches before the address was known: "
+              f"{log.count('Parse RTSP address failed')}")
         # Each from its own host's address, once described in the log.
         with senders.lock:
             requests = dict(senders.addresses)
