@@ -6,6 +6,20 @@
 namespace {
 
 std::atomic<afx_detail::ThreadCleanup> g_threadCleanup{nullptr};
+std::atomic<AFX_THREADPROC> g_failingProc{nullptr};
+std::atomic<int> g_failingStarts{0};
+
+// Whether a test has asked this start to fail; counts it off.
+bool StartFails(AFX_THREADPROC proc)
+{
+    if (g_failingProc.load() != proc) {
+        return false;
+    }
+    int left = g_failingStarts.load();
+    while (left > 0 && !g_failingStarts.compare_exchange_weak(left, left - 1)) {
+    }
+    return left > 0;
+}
 
 unsigned __stdcall ThreadEntry(void* argument)
 {
@@ -26,6 +40,13 @@ unsigned __stdcall ThreadEntry(void* argument)
 void afx_detail::SetThreadCleanup(ThreadCleanup cleanup)
 {
     g_threadCleanup.store(cleanup);
+}
+
+void afx_detail::FailThreadStarts(AFX_THREADPROC proc, int count)
+{
+    g_failingStarts.store(0);
+    g_failingProc.store(proc);
+    g_failingStarts.store(count);
 }
 
 CWinThread::CWinThread(AFX_THREADPROC proc, LPVOID param) : m_pfnThreadProc(proc), m_pThreadParams(param) {}
@@ -60,13 +81,14 @@ int CWinThread::GetThreadPriority()
 CWinThread* AfxBeginThread(AFX_THREADPROC proc, LPVOID param, int priority, UINT stackSize, DWORD createFlags,
                            LPSECURITY_ATTRIBUTES security)
 {
-    if (proc == nullptr) {
+    if (proc == nullptr || StartFails(proc)) {
         return nullptr;
     }
     CWinThread* thread = new CWinThread(proc, param);
     // Start it suspended, so that id, handle and priority are in place before it runs.
     unsigned id = 0;
-    uintptr_t handle = _beginthreadex(security, stackSize, ThreadEntry, thread, CREATE_SUSPENDED, &id);
+    const unsigned flags = CREATE_SUSPENDED | (createFlags & STACK_SIZE_PARAM_IS_A_RESERVATION);
+    uintptr_t handle = _beginthreadex(security, stackSize, ThreadEntry, thread, flags, &id);
     if (handle == 0) {
         delete thread;
         return nullptr;

@@ -30,8 +30,10 @@ public:
 };
 
 // Starts `proc(param)` on a new thread with the given priority, stack size (0: the default) and
-// creation flags (CREATE_SUSPENDED or 0). The returned object already carries the thread's id and
-// handle. Null when the thread cannot be created.
+// creation flags (CREATE_SUSPENDED, STACK_SIZE_PARAM_IS_A_RESERVATION or 0). Without
+// STACK_SIZE_PARAM_IS_A_RESERVATION the size is what the thread commits at once, and its address
+// space is still the executable's default reserve; with it the size is all it reserves. The returned
+// object already carries the thread's id and handle. Null when the thread cannot be created.
 CWinThread* AfxBeginThread(AFX_THREADPROC proc, LPVOID param, int priority = THREAD_PRIORITY_NORMAL,
                            UINT stackSize = 0, DWORD createFlags = 0,
                            LPSECURITY_ATTRIBUTES security = nullptr);
@@ -41,4 +43,7 @@ namespace afx_detail {
 // layer that keep per-thread state set it once.
 typedef void (*ThreadCleanup)();
 void SetThreadCleanup(ThreadCleanup cleanup);
+// For tests: the next `count` starts of that procedure fail as when the system has no room for
+// another thread (count 0 ends it).
+void FailThreadStarts(AFX_THREADPROC proc, int count);
 } // namespace afx_detail

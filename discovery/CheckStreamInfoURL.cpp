@@ -4,6 +4,7 @@
 #include "discovery/RTSPAddress.h"
 #include "discovery/StreamBrowser.h"
 #include "discovery/StreamInfo.h"
+#include "discovery/WorkerThread.h"
 #include "gateway/VelmoraManager.h"
 
 #include <atomic>
@@ -163,6 +164,8 @@ CCheckStreamInfo::~CCheckStreamInfo()
 void CCheckStreamInfo::StopWorker()
 {
     m_Run = 0;
+    // A worker that waits its turn is simply not started.
+    CCheckStreamInfoURL::FetchStarts().Cancel(this);
     if (m_WorkerThreadId == kNoWorker) {
         return;
     }
@@ -258,6 +261,43 @@ void CCheckStreamInfoURL::EndReceiveData()
     }
 }
 
+// The start of one fetch's worker. The checker's worker slot stays claimed while it waits.
+class CCheckStreamInfoURL::CFetchStart : public CStartQueue::CJob
+{
+public:
+    CFetchStart(CCheckStreamInfoURL* checker, const CMfxString& url)
+        : CJob(static_cast<CCheckStreamInfo*>(checker), true), m_pChecker(checker), m_URL(url)
+    {
+    }
+
+    CStartQueue::Result Start() override
+    {
+        if (!m_pChecker->m_Run) {
+            return CStartQueue::kDropped;
+        }
+        if (AfxBeginThread(ThreadEntry, m_pChecker, THREAD_PRIORITY_NORMAL, CWorkerThread::kSmallStack,
+                           STACK_SIZE_PARAM_IS_A_RESERVATION) != nullptr) {
+            return CStartQueue::kStarted;
+        }
+        if (Attempts() == 1) {
+            LogGlobal(m_pChecker->m_pOwner,
+                      L"CCheckStreamInfoURL::Start() %s, start thread failed, trying again in 1 s\n",
+                      m_URL.GetString());
+        }
+        return CStartQueue::kRetry;
+    }
+    // Never started: the checker may start again (or be destroyed).
+    void Forgotten() override
+    {
+        m_pChecker->m_Run = 0;
+        m_pChecker->m_WorkerThreadId = kNoWorker;
+    }
+
+private:
+    CCheckStreamInfoURL* m_pChecker;
+    CMfxString m_URL;
+};
+
 void CCheckStreamInfoURL::Start()
 {
     // Claim the worker slot first: a second Start, or the destructor, sees it taken from here on.
@@ -278,11 +318,16 @@ void CCheckStreamInfoURL::Start()
         return;
     }
     m_Run = 1;
-    if (AfxBeginThread(ThreadEntry, this) == nullptr) {
-        m_Run = 0;
-        LogGlobal(m_pOwner, L"CCheckStreamInfoURL::Start() %s, start thread failed\n", url.GetString());
-        m_WorkerThreadId = kNoWorker;
-    }
+    CStartQueue& starts = FetchStarts();
+    starts.StartPump();
+    starts.Submit(new CFetchStart(this, url));
+}
+
+CStartQueue& CCheckStreamInfoURL::FetchStarts()
+{
+    // Never destroyed: a worker may give its slot back while the process ends.
+    static CStartQueue* starts = new CStartQueue(kMaxFetches, [] { return ::GetTickCount64(); });
+    return *starts;
 }
 
 UINT __cdecl CCheckStreamInfoURL::ThreadEntry(LPVOID param)
@@ -290,7 +335,10 @@ UINT __cdecl CCheckStreamInfoURL::ThreadEntry(LPVOID param)
     if (param == nullptr) {
         return 0;
     }
-    return static_cast<CCheckStreamInfoURL*>(param)->ProcessingThread();
+    const UINT result = static_cast<CCheckStreamInfoURL*>(param)->ProcessingThread();
+    // The checker may be gone from here on; the slot belongs to the queue.
+    FetchStarts().Release();
+    return result;
 }
 
 UINT CCheckStreamInfoURL::ProcessingThread()

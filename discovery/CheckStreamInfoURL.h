@@ -4,6 +4,7 @@
 #include "afx/afxmt.h"
 #include "afx/afxsock.h"
 #include "discovery/DescribeReply.h"
+#include "discovery/StartQueue.h"
 #include "foundation/MfxString.h"
 
 #include <string>
@@ -59,13 +60,18 @@ class CCheckStreamInfoURL : public CCheckStreamInfo
 public:
     // The worker gives up on a fetch this long after its socket was created.
     static constexpr ULONGLONG kFetchTimeLimitMs = 10000;
+    // Fetches that run at once, over all checkers; more wait their turn.
+    static constexpr size_t kMaxFetches = 64;
 
     CCheckStreamInfoURL(CVelmoraManager* owner, CStreamBrowser* browser, CMfxString interfaceIP,
                         CMfxString url);
     ~CCheckStreamInfoURL() override;
 
     bool IsURLCheck() const override { return true; }
-    // Starts one fetch of the URL unless one is running; a malformed URL gives a red line instead.
+    // Starts one fetch of the URL unless one is running or waiting its turn; a malformed URL gives a
+    // red line instead. The fetch's worker (on a small stack) starts at once when fewer than
+    // kMaxFetches run, else when its turn comes; one that could not start is tried again a second
+    // later.
     void Start() override;
     UINT ProcessingThread() override;
 
@@ -86,6 +92,8 @@ public:
     bool IsReplyTooLong();
 
     static UINT __cdecl ThreadEntry(LPVOID param);
+    // The starts of every checker's workers.
+    static CStartQueue& FetchStarts();
 
     // Host-name lookup of the fetch: IPv4 address of a name, false when there is none. It runs on
     // a thread of its own that nobody waits for, so a resolver that does not answer costs the
@@ -100,6 +108,8 @@ public:
     CMfxString m_Path;
 
 private:
+    class CFetchStart;
+
     // The URL is set on the GUI thread and read by the worker; the reply is written by the worker
     // and read by the GUI thread. Both go under this lock.
     CCriticalSection m_DataLock;

@@ -34,8 +34,7 @@ CServiceThread::CServiceThread(CStreamBrowser* pOwner, CMfxString threadName, CM
     : m_pOwner(pOwner), m_Reference(reference), m_ThreadName(threadName), m_InstanceName(instanceName),
       m_InterfaceIndex(interfaceIndex), m_Socket(DNSServiceRefSockFD(reference))
 {
-    if (!m_Worker.Start(&CServiceThread::ThreadEntry, this)) {
-        Log(L"CServiceThread::CServiceThread() %s, start thread failed\n", m_ThreadName.GetString());
+    if (!m_Worker.Start(&CServiceThread::ThreadEntry, this, CWorkerThread::kSmallStack)) {
         DNSServiceRefDeallocate(m_Reference);
         m_Reference = nullptr;
         m_Run = 0;
@@ -46,6 +45,9 @@ CServiceThread::CServiceThread(CStreamBrowser* pOwner, CMfxString threadName, CM
 CServiceThread::~CServiceThread()
 {
     StopProcessingThread();
+    if (m_pSlots != nullptr) {
+        m_pSlots->Release();
+    }
 }
 
 void CServiceThread::Log(const wchar_t* format, ...)

@@ -11,6 +11,7 @@
 #include "afx/afxmt.h"
 #include "afx/afxplatform.h"
 #include "discovery/StreamInfo.h"
+#include "discovery/StartQueue.h"
 #include "discovery/WorkerThread.h"
 #include "dnssd/dns_sd.h"
 #include "foundation/MfxString.h"
@@ -25,12 +26,14 @@ public:
     static const int kStopRounds = 1000;
     static const DWORD kStopSleep = 10;
 
-    // Starts the worker. The creator holds the browser's service-thread lock and appends the object
-    // to the browser's list before it lets go, so the worker's first reply finds it. When no worker
-    // can be started the reference is deallocated here and the object is done at once.
+    // Starts the worker (on a small stack). The creator holds the browser's service-thread lock and
+    // appends the object to the browser's list before it lets go, so the worker's first reply finds
+    // it. When no worker can be started (IsStarted is FALSE) the reference is deallocated here and
+    // the object is done at once; the creator says so and tries again later.
     CServiceThread(CStreamBrowser* pOwner, CMfxString threadName, CMfxString instanceName, int interfaceIndex,
                    DNSServiceRef reference);
-    // Stops the worker; the caller deletes only an object whose worker has ended.
+    // Stops the worker and gives back its slot; the caller deletes only an object whose worker has
+    // ended.
     virtual ~CServiceThread();
     CServiceThread(const CServiceThread&) = delete;
     CServiceThread& operator=(const CServiceThread&) = delete;
@@ -40,6 +43,7 @@ public:
     // it did not end in time.
     BOOL StopProcessingThread();
     DWORD GetThreadId() const { return m_Worker.GetThreadId(); }
+    BOOL IsStarted() const { return m_Reference != nullptr; }
 
     static UINT __cdecl ThreadEntry(LPVOID param);
     UINT ProcessingThread();
@@ -64,6 +68,9 @@ public:
     volatile LONG m_Run = 1;
     // The bounded wait of StopProcessingThread (tests shorten it).
     int m_StopRounds = kStopRounds;
+    // The queue whose slot the worker holds, given back at destruction; null when it holds none.
+    // Cleared with the owner when the browser goes first.
+    CStartQueue* m_pSlots = nullptr;
 
 private:
     void Log(const wchar_t* format, ...);

@@ -126,6 +126,9 @@ CStreamBrowser::~CStreamBrowser()
         thread->m_pOwner = nullptr;
         if (thread->StopProcessingThread()) {
             delete thread;
+        } else {
+            // Its slot belongs to the browser's start queue, which goes with the browser.
+            thread->m_pSlots = nullptr;
         }
     }
     m_StuckServiceThreads.clear();
@@ -198,6 +201,8 @@ void CStreamBrowser::Close()
         return;
     }
     Log(kLogDebug, L"CStreamBrowser::Close( ThreadID = %d )", ThreadId());
+    // Nothing more is opened: what waits is dropped, a start under way ends first.
+    m_RequestStarts.Close();
     int running = 0;
     {
         CSingleLock lock(&m_ServiceThreadsLock, TRUE);
@@ -258,8 +263,13 @@ void CStreamBrowser::AddServiceThread(const CMfxString& threadName, const CMfxSt
                                       int interfaceIndex, DNSServiceRef reference, CStreamInfo* record)
 {
     CSingleLock lock(&m_ServiceThreadsLock, TRUE);
-    m_ServiceThreads.push_back(new CServiceThread(this, threadName, instanceName, interfaceIndex, reference));
-    m_ServiceThreads.back()->m_Record = record;
+    CServiceThread* thread = new CServiceThread(this, threadName, instanceName, interfaceIndex, reference);
+    if (!thread->IsStarted()) {
+        Log(kLogGlobal, L"CServiceThread::CServiceThread() %s, start thread failed\n",
+            threadName.GetString());
+    }
+    thread->m_Record = record;
+    m_ServiceThreads.push_back(thread);
 }
 
 // --- Housekeeping --------------------------------------------------------------------------------
@@ -573,16 +583,6 @@ void CStreamBrowser::StartServiceBrowse(DNSServiceFlags flags, uint32_t interfac
                        corvaneName);
 }
 
-void CStreamBrowser::StartSubtypeBrowse(uint32_t interfaceIndex, const char* regtype,
-                                        DNSServiceBrowseReply callback, const CMfxString& threadName)
-{
-    DNSServiceRef reference = nullptr;
-    if (DNSServiceBrowse(&reference, 0, interfaceIndex, regtype, "", callback, this) ==
-        kDNSServiceErr_NoError) {
-        AddServiceThread(threadName, CMfxString(), -1, reference);
-    }
-}
-
 void CStreamBrowser::StopServiceBrowse(uint32_t interfaceIndex)
 {
     const CMfxString zintName = ThreadName(kThreadNameZint, interfaceIndex);
@@ -702,22 +702,20 @@ void CStreamBrowser::IterateServiceInstances(DNSServiceFlags flags, uint32_t int
     record->SetRegType(CMfxString(regtype));
     record->SetReplyDomain(CMfxString(replyDomain));
 
-    DNSServiceRef reference = nullptr;
-    if (DNSServiceResolve(&reference, 0, interfaceIndex, serviceName, regtype, replyDomain,
-                          &CStreamBrowser::ResolveInstance, record) != kDNSServiceErr_NoError) {
-        record->Release();
-        return;
+    // Listed before its resolve is open: the resolve may have to wait its turn or be tried again,
+    // and the instance's remove must find it meanwhile.
+    {
+        CSingleLock threadsLock(&m_ServiceThreadsLock, TRUE);
+        CSingleLock recordsLock(&m_StreamInfosLock, TRUE);
+        m_StreamInfos.push_back(record); // the creator's reference
+        Log(kLogDebug,
+            L"CStreamBrowser::IterateServiceInstances( ThreadID = %d ) stream added %s, streaminfo = 0x%08x, "
+            L"%d streaminfos running, %d service threads running",
+            ThreadId(), name.GetString(), PointerText(record), static_cast<int>(m_StreamInfos.size()),
+            static_cast<int>(m_ServiceThreads.size()));
+        AddStreamInfo(record);
     }
-    CSingleLock threadsLock(&m_ServiceThreadsLock, TRUE);
-    CSingleLock recordsLock(&m_StreamInfosLock, TRUE);
-    m_StreamInfos.push_back(record); // the creator's reference
-    AddServiceThread(CMfxString(L"ResolveInstance ") + name, name, index, reference, record);
-    Log(kLogDebug,
-        L"CStreamBrowser::IterateServiceInstances( ThreadID = %d ) stream added %s, streaminfo = 0x%08x, %d "
-        L"streaminfos running, %d service threads running",
-        ThreadId(), name.GetString(), PointerText(record), static_cast<int>(m_StreamInfos.size()),
-        static_cast<int>(m_ServiceThreads.size()));
-    AddStreamInfo(record);
+    SubmitResolve(record, interfaceIndex, serviceName, regtype, replyDomain);
 }
 
 void DNSSD_API CStreamBrowser::ResolveInstance(DNSServiceRef reference, DNSServiceFlags flags,
@@ -760,20 +758,10 @@ void CStreamBrowser::OnResolveReply(DNSServiceRef reference, DNSServiceFlags fla
             }
             const CMfxString name = pStreamInfo->GetName();
             const int recordInterface = pStreamInfo->m_InterfaceIndex;
+            const DWORD sequenceNumber = pStreamInfo->GetSequenceNumber();
             recordsLock.Unlock();
-            DNSServiceRef lookup = nullptr;
-            if (DNSServiceGetAddrInfo(&lookup, kDNSServiceFlagsTimeout, interfaceIndex,
-                                      kDNSServiceProtocol_IPv4, hosttarget, &CStreamBrowser::GetAddress,
-                                      pStreamInfo) == kDNSServiceErr_NoError) {
-                CSingleLock threadsLock(&m_ServiceThreadsLock, TRUE);
-                AddServiceThread(CMfxString(L"GetAddress ") + name, name, recordInterface, lookup,
-                                 pStreamInfo);
-                Log(kLogDebug,
-                    L"CStreamBrowser::ResolveInstance( ThreadID = %d ) DNSServiceGetAddrInfo() added, %d "
-                    L"service "
-                    L"threads running",
-                    ThreadId(), static_cast<int>(m_ServiceThreads.size()));
-            }
+            SubmitAddressLookup(pStreamInfo, sequenceNumber, interfaceIndex, hosttarget, name,
+                                recordInterface);
         }
     }
     if (finished) {

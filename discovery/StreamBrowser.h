@@ -23,6 +23,7 @@
 #include "afx/afxmt.h"
 #include "afx/afxplatform.h"
 #include "discovery/StreamInfo.h"
+#include "discovery/StartQueue.h"
 #include "discovery/WorkerThread.h"
 #include "dnssd/dns_sd.h"
 #include "foundation/MfxString.h"
@@ -66,6 +67,8 @@ public:
     private:
         CStreamBrowser* m_pBrowser = nullptr;
     };
+    // Resolves and address lookups open at once; more wait their turn (BrowserRequests.cpp).
+    static const size_t kMaxInstanceRequests = 32;
 
     // Registers the process-wide pointer; starts nothing.
     CStreamBrowser();
@@ -143,6 +146,10 @@ public:
     volatile LONG m_Run = 1;
     // Close's wait for the housekeeping thread to reap the service threads (tests shorten it).
     int m_CloseRounds = kCloseRounds;
+    // The starts of subtype browses, resolves and address lookups: each opens its request and its
+    // service thread, at most kMaxInstanceRequests resolves and lookups at once, and a start that
+    // failed is tried again a second later (BrowserRequests.cpp).
+    CStartQueue m_RequestStarts{kMaxInstanceRequests, [this] { return RequestClock(); }};
 
 private:
     void Log(DWORD mask, const wchar_t* format, ...);
@@ -165,6 +172,18 @@ private:
                         uint16_t port, CStreamInfo* pStreamInfo);
     void OnAddressReply(DNSServiceRef reference, DNSServiceFlags flags, DNSServiceErrorType errorCode,
                         const char* hostname, const struct sockaddr* address, CStreamInfo* pStreamInfo);
+    // The requests of m_RequestStarts (BrowserRequests.cpp): submitted by the reply callbacks, made
+    // at once or when their turn comes.
+    struct CRequest;
+    ULONGLONG RequestClock();
+    void SubmitRequest(CRequest* request);
+    void SubmitResolve(CStreamInfo* pStreamInfo, uint32_t interfaceIndex, const char* serviceName,
+                       const char* regtype, const char* replyDomain);
+    void SubmitAddressLookup(CStreamInfo* pStreamInfo, DWORD sequenceNumber, uint32_t interfaceIndex,
+                             const char* hosttarget, const CMfxString& name, int recordInterface);
+    CStartQueue::Result StartRequest(CRequest& request);
+    // Whether the record is still listed as the one of that sequence number (takes the record lock).
+    bool IsListed(CStreamInfo* pStreamInfo, DWORD sequenceNumber);
     // Appends a new service thread for an open request (takes the service-thread lock).
     // The thread holds the record its request is about, if any.
     void AddServiceThread(const CMfxString& threadName, const CMfxString& instanceName, int interfaceIndex,

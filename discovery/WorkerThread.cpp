@@ -7,9 +7,10 @@ CWorkerThread::~CWorkerThread()
     }
 }
 
-BOOL CWorkerThread::Start(AFX_THREADPROC proc, LPVOID param)
+BOOL CWorkerThread::Start(AFX_THREADPROC proc, LPVOID param, UINT stackReserve)
 {
-    CWinThread* thread = AfxBeginThread(proc, param, THREAD_PRIORITY_NORMAL, 0, CREATE_SUSPENDED);
+    const DWORD flags = CREATE_SUSPENDED | (stackReserve != 0 ? STACK_SIZE_PARAM_IS_A_RESERVATION : 0);
+    CWinThread* thread = AfxBeginThread(proc, param, THREAD_PRIORITY_NORMAL, stackReserve, flags);
     if (thread == nullptr) {
         return FALSE;
     }

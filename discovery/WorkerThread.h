@@ -14,27 +14,30 @@ class CWorkerThread
 {
 public:
     static const DWORD kNoThread = static_cast<DWORD>(-1);
+    // The address space a short-lived worker reserves for its stack (the executable's default is
+    // 2 MB): enough for a reply callback, a log line and a socket notification.
+    static const UINT kSmallStack = 64 * 1024;
 
     CWorkerThread() = default;
     ~CWorkerThread();
     CWorkerThread(const CWorkerThread&) = delete;
     CWorkerThread& operator=(const CWorkerThread&) = delete;
 
-    // Starts proc(param) (normal priority, default stack). FALSE when no thread could be created.
-    // Creator's thread only, once.
-    BOOL Start(AFX_THREADPROC proc, LPVOID param);
+    // Starts proc(param) (normal priority) with a stack that reserves `stackReserve` bytes (0: the
+    // executable's default). FALSE when no thread could be created. Creator's thread only, once.
+    BOOL Start(AFX_THREADPROC proc, LPVOID param, UINT stackReserve = 0);
     // The worker's id while it runs; kNoThread before Start and once the thread has ended. Any thread.
     DWORD GetThreadId() const;
     // TRUE on the worker itself.
     BOOL IsWorker() const { return m_ThreadId != kNoThread && m_ThreadId == ::GetCurrentThreadId(); }
     BOOL HasEnded() const;
-    // Up to `rounds` times while the thread runs: wake(), then an alertable sleep of `sleepMs`. TRUE
-    // when the thread has ended.
+    // Up to `rounds` times while the thread runs: wake(), then an alertable wait of at most `sleepMs`
+    // that ends as soon as the thread does. TRUE when the thread has ended.
     template <class Wake> BOOL WaitForEnd(int rounds, DWORD sleepMs, Wake wake)
     {
         for (int round = 0; round < rounds && !HasEnded(); ++round) {
             wake();
-            ::SleepEx(sleepMs, TRUE);
+            ::WaitForSingleObjectEx(m_hThread, sleepMs, TRUE);
         }
         return HasEnded();
     }

@@ -38,11 +38,12 @@ class RtspTestServer:
     """Answers DESCRIBE by the last path segment of the URL: ok-<name>, split-<name> (an "_" in the name
     stands for a blank), silent, notfound, huge."""
 
-    def __init__(self, net, port=PORT):
+    def __init__(self, net, port=PORT, bind_address=None):
+        """Listens on the peer's address, or on bind_address ("" for every address of the peer side)."""
         self.sock = net.peer.socket(socket.AF_INET, socket.SOCK_STREAM)
         self.sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-        self.sock.bind((net.peer.address, port))
-        self.sock.listen(32)
+        self.sock.bind((net.peer.address if bind_address is None else bind_address, port))
+        self.sock.listen(128)
         self.address = net.peer.address
         self.port = port
         self.requests = []  # (monotonic time, path, raw request)

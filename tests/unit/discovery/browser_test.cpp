@@ -1,5 +1,6 @@
 // The stream browser and its service threads against the DNS-SD fake: what is browsed, resolved and
 // looked up, what is handed to the gateway and when, and how workers end.
+#include "afx/afxthread.h"
 #include "discovery/CorvaneManager.h"
 #include "discovery/ServiceThread.h"
 #include "discovery/StreamBrowser.h"
@@ -9,7 +10,9 @@
 
 #include <algorithm>
 #include <string>
+#include <functional>
 #include <gtest/gtest.h>
+#include <set>
 
 using namespace dnssd_fake;
 using namespace fake_interfaces;
@@ -73,6 +76,23 @@ protected:
         CSingleLock lock(&browser->m_ServiceThreadsLock, TRUE);
         browser->m_ServiceThreads.push_back(new Corvane::CServiceThread(browser, name, L"", -1, reference));
         return browser->m_ServiceThreads.back();
+    }
+    // Whether a service thread of that name serves its request (not done).
+    bool Serving(const std::wstring& threadName)
+    {
+        CSingleLock lock(&browser->m_ServiceThreadsLock, TRUE);
+        return std::any_of(browser->m_ServiceThreads.begin(), browser->m_ServiceThreads.end(),
+                           [&](const Corvane::CServiceThread* thread) {
+                               return !thread->m_Done && Text(thread->m_ThreadName) == threadName;
+                           });
+    }
+    // Service threads of resolves and address lookups, done or not.
+    size_t InstanceThreads()
+    {
+        CSingleLock lock(&browser->m_ServiceThreadsLock, TRUE);
+        return std::count_if(
+            browser->m_ServiceThreads.begin(), browser->m_ServiceThreads.end(),
+            [](const Corvane::CServiceThread* thread) { return !thread->m_InstanceName.IsEmpty(); });
     }
     DNSServiceRef OpenReference()
     {
@@ -154,8 +174,9 @@ TEST_F(BrowserTest, OnlyRtspStartsTheTwoSubtypeBrowsesAndItsLeavingRemovesWhatTh
 TEST_F(BrowserTest, ResolveAndAddressReplies)
 {
     BrowseRtsp();
-    // A resolve that cannot be opened makes no record and tells the gateway nothing.
-    FailNext("Resolve", kDNSServiceErr_Unknown);
+    // A resolve that the daemon can never open leaves no record, and the gateway hears nothing of it
+    // (its remove cancels its add).
+    FailNext("Resolve", kDNSServiceErr_BadParam);
     BrowseReply(corvane, kDNSServiceFlagsAdd, 7, 0, "Lost", kCorvaneType, "local.");
     BrowseReply(corvane, kDNSServiceFlagsAdd, 7, 0, "Studio A", kCorvaneType, "local.");
     ASSERT_TRUE(WaitFor([this] { return Records() == 1 && Messages() == 1; }));
@@ -222,6 +243,140 @@ TEST_F(BrowserTest, ResolveAndAddressReplies)
     EXPECT_TRUE(Contains(lines, L"errorCode = -65537, fullname = , hosttarget = , port = 256,"));
     EXPECT_TRUE(Contains(lines, L"errorCode = -65568, hostname = , context"));
     EXPECT_TRUE(Contains(lines, L"stream resolved Studio A, ClientName = sender1, ClientIP = 10.77.0.2"));
+}
+
+TEST_F(BrowserTest, FailedCallsAndThreadStartsAreTriedAgainASecondLaterWithOneLine)
+{
+    g_rawMilliSec = 0;
+    manager->SetMilliSecSource(&RawMilliSec);
+    // Advances the clock to just before the retry (nothing happens), then to it (the request opens).
+    auto retried = [&](const std::wstring& threadName) {
+        Sleep(300);
+        EXPECT_FALSE(Serving(threadName)) << "before its retry";
+        g_rawMilliSec += 999;
+        Sleep(400);
+        EXPECT_FALSE(Serving(threadName)) << "before its retry";
+        g_rawMilliSec += 1;
+        return WaitFor([&] { return Serving(threadName); });
+    };
+    ASSERT_TRUE(browser->Init(&manager->m_CorvaneManager));
+    const Call types = Find("Browse", "_services._dns-sd._udp");
+    // The Zint browse finds the daemon busy; the Corvane one opens at once.
+    FailNext("Browse", kDNSServiceErr_NoMemory);
+    BrowseReply(types.reference, kDNSServiceFlagsAdd, 7, 0, "_rtsp", "_tcp.local.", ".");
+    ASSERT_TRUE(WaitFor([] { return Find("Browse", kCorvaneType).reference != nullptr; }));
+    ASSERT_TRUE(retried(L"IterateServiceInstances ZintSession on interface 7"));
+    const DNSServiceRef sessions = Find("Browse", kCorvaneType).reference;
+
+    const auto refuse = [](const char* function) {
+        return [=] { FailNext(function, kDNSServiceErr_ServiceNotRunning); };
+    };
+    const auto noThread = [] { afx_detail::FailThreadStarts(&Corvane::CServiceThread::ThreadEntry, 1); };
+    struct Case
+    {
+        const char* name;
+        std::function<void()> fail;
+        bool atResolve; // else at the address lookup
+    };
+    const Case cases[] = {
+        {"Refused resolve", refuse("Resolve"), true},
+        {"Threadless resolve", noThread, true},
+        {"Refused lookup", refuse("GetAddrInfo"), false},
+        {"Threadless lookup", noThread, false},
+    };
+    for (const Case& c : cases) {
+        const std::wstring name = Text(CMfxString(c.name));
+        const auto opens = [&](const std::wstring& threadName, bool fails) {
+            return fails ? retried(threadName) : WaitFor([&] { return Serving(threadName); });
+        };
+        if (c.atResolve) {
+            c.fail();
+        }
+        BrowseReply(sessions, kDNSServiceFlagsAdd, 7, 0, c.name, kCorvaneType, "local.");
+        // Listed and told to the gateway at once, whatever its resolve does.
+        ASSERT_TRUE(WaitFor([&] { return browser->FindStreamInfo(c.name, 7, 1) != nullptr; })) << c.name;
+        ASSERT_TRUE(opens(L"ResolveInstance " + name, c.atResolve)) << c.name;
+        if (!c.atResolve) {
+            c.fail();
+        }
+        ResolveReply(Find("Resolve", c.name).reference, 0, 7, 0, "x._rtsp._tcp.local.", "sender1.local.",
+                     8554);
+        ASSERT_TRUE(opens(L"GetAddress " + name, !c.atResolve)) << c.name;
+        AddressReply(Calls().back().reference, 0, 0, "sender1.local.", "10.77.0.2");
+        Corvane::CStreamInfo* record = browser->FindStreamInfo(c.name, 7, 1);
+        ASSERT_TRUE(WaitFor([&] { return record->m_Resolved == 1; })) << c.name;
+    }
+    const std::vector<std::wstring> lines = ReadLogLines(folder);
+    for (const std::wstring& thread :
+         {std::wstring(
+              L"IterateServiceInstances ZintSession on interface 7, DNSServiceBrowse = -65539, trying again"),
+          std::wstring(L"ResolveInstance Refused resolve, DNSServiceResolve = -65563, trying again in 1 s"),
+          std::wstring(L"ResolveInstance Threadless resolve, start thread failed, trying again in 1 s"),
+          std::wstring(L"GetAddress Refused lookup, DNSServiceGetAddrInfo = -65563, trying again in 1 s"),
+          std::wstring(L"GetAddress Threadless lookup, start thread failed, trying again in 1 s")}) {
+        EXPECT_EQ(
+            std::count_if(lines.begin(), lines.end(),
+                          [&](const std::wstring& line) { return line.find(thread) != std::wstring::npos; }),
+            1)
+            << Text(CMfxString(thread.c_str()));
+    }
+    EXPECT_EQ(Records(), 4u);
+}
+
+TEST_F(BrowserTest, AtMostABoundedNumberOfResolvesAndLookupsAreOpenTheOthersWaitTheirTurn)
+{
+    BrowseRtsp();
+    browser->m_RequestStarts.SetLimit(3);
+    const int count = 8;
+    std::vector<std::string> names;
+    for (int i = 0; i < count; ++i) {
+        names.push_back("Burst " + std::to_string(i));
+    }
+    for (const std::string& name : names) {
+        BrowseReply(corvane, kDNSServiceFlagsAdd, 7, 0, name.c_str(), kCorvaneType, "local.");
+    }
+    ASSERT_TRUE(WaitFor([this] { return Records() == 8u; }));
+    Sleep(200);
+    const std::vector<Call> first = Calls();
+    EXPECT_EQ(std::count_if(first.begin(), first.end(),
+                            [](const Call& call) { return call.function == "Resolve"; }),
+              3);
+    // Every request is answered as soon as it is open; never more than three are.
+    std::set<DNSServiceRef> answered;
+    const auto resolved = [&] {
+        return std::all_of(names.begin(), names.end(), [&](const std::string& name) {
+            Corvane::CStreamInfo* record = browser->FindStreamInfo(name.c_str(), 7, 1);
+            return record != nullptr && record->m_Resolved == 1;
+        });
+    };
+    for (int round = 0; round < 500 && !resolved(); ++round) {
+        EXPECT_LE(InstanceThreads(), 3u);
+        for (const Call& call : Calls()) {
+            if (!answered.insert(call.reference).second) {
+                continue;
+            }
+            if (call.function == "Resolve") {
+                ResolveReply(call.reference, 0, 7, 0, "x._rtsp._tcp.local.", "sender1.local.", 8554);
+            } else if (call.function == "GetAddrInfo") {
+                AddressReply(call.reference, 0, 0, "sender1.local.", "10.77.0.2");
+            }
+        }
+        Sleep(20);
+    }
+    EXPECT_TRUE(resolved());
+    // A lookup finishes what its resolve began: the first three go before the fourth resolve.
+    const std::vector<Call> calls = Calls();
+    const auto position = [&](const std::string& function, int nth) {
+        int seen = 0;
+        for (size_t i = 0; i < calls.size(); ++i) {
+            if (calls[i].function == function && ++seen == nth) {
+                return i;
+            }
+        }
+        return calls.size();
+    };
+    EXPECT_LT(position("GetAddrInfo", 3), position("Resolve", 4));
+    EXPECT_TRUE(WaitFor([this] { return InstanceThreads() == 0u; }));
 }
 
 TEST_F(BrowserTest, AnAddressThatMatchesNoInterfaceIsRefused)

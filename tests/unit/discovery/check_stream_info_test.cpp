@@ -2,6 +2,7 @@
 // result, and destruction ends a worker that waits for an answer.
 #include "afx/afxplatform.h"
 #include "afx/afxsock.h"
+#include "afx/afxthread.h"
 #include "discovery/CheckStreamInfoURL.h"
 #include "discovery/StreamInfo.h"
 #include "gateway/VelmoraManager.h"
@@ -270,4 +271,63 @@ TEST(CheckStreamInfoURL, AFoundNameGoesIntoTheRequestLineEscaped)
         EXPECT_EQ(checker.m_Done, 1);
         closesocket(peer);
     }
+}
+
+TEST(CheckStreamInfoURL, AWorkerThatCannotStartIsTriedAgainASecondLater)
+{
+    Listener listener;
+    CVelmoraManager manager(nullptr);
+    CCheckStreamInfoURL checker(&manager, nullptr, L"127.0.0.1", listener.URL());
+    afx_detail::FailThreadStarts(&CCheckStreamInfoURL::ThreadEntry, 2);
+    const auto started = std::chrono::steady_clock::now();
+    checker.Start();
+    EXPECT_TRUE(checker.IsRunning()) << "its start waits for another try";
+    checker.Start(); // no second worker, now or later
+    SOCKET connection = listener.Accept(10000);
+    ASSERT_NE(connection, INVALID_SOCKET);
+    EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(1900))
+        << "two tries failed";
+    Listener::ReadRequest(connection);
+    send(connection, kReply, static_cast<int>(strlen(kReply)), 0);
+    ASSERT_TRUE(WaitForEnd(checker, 5000));
+    EXPECT_EQ(checker.m_Done, 1);
+    EXPECT_EQ(listener.Accept(300), INVALID_SOCKET);
+    closesocket(connection);
+}
+
+TEST(CheckStreamInfoURL, AtMostABoundedNumberOfFetchesRunTheOthersWaitTheirTurn)
+{
+    CCheckStreamInfoURL::FetchStarts().SetLimit(1);
+    Listener listener;
+    CVelmoraManager manager(nullptr);
+    CCheckStreamInfoURL first(&manager, nullptr, L"127.0.0.1", listener.URL());
+    CCheckStreamInfoURL second(&manager, nullptr, L"127.0.0.1", listener.URL());
+    auto third = std::make_unique<CCheckStreamInfoURL>(&manager, nullptr, L"127.0.0.1", listener.URL());
+    for (CCheckStreamInfoURL* checker : {&first, &second, third.get()}) {
+        checker->Start();
+        EXPECT_TRUE(checker->IsRunning());
+    }
+    SOCKET connection = listener.Accept(5000);
+    ASSERT_NE(connection, INVALID_SOCKET);
+    Listener::ReadRequest(connection);
+    EXPECT_EQ(listener.Accept(500), INVALID_SOCKET) << "a second fetch ran";
+
+    // One that waits its turn is given up at once when its checker goes.
+    const auto before = std::chrono::steady_clock::now();
+    third.reset();
+    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(1));
+
+    for (CCheckStreamInfoURL* checker : {&first, &second}) {
+        send(connection, kReply, static_cast<int>(strlen(kReply)), 0);
+        ASSERT_TRUE(WaitForEnd(*checker, 5000));
+        EXPECT_EQ(checker->m_Done, 1);
+        closesocket(connection);
+        connection = listener.Accept(checker == &first ? 5000 : 500);
+        if (checker == &first) {
+            ASSERT_NE(connection, INVALID_SOCKET) << "the waiting fetch never ran";
+            Listener::ReadRequest(connection);
+        }
+    }
+    EXPECT_EQ(connection, INVALID_SOCKET) << "the given-up fetch ran";
+    CCheckStreamInfoURL::FetchStarts().SetLimit(CCheckStreamInfoURL::kMaxFetches);
 }

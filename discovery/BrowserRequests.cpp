@@ -1,0 +1,220 @@
+// The stream browser's requests of the daemon that follow its replies: the subtype browses of an
+// interface, the resolve of each instance and the address lookup of its host. Each opens a DNS-SD
+// request and a service thread for it. They go through the browser's start queue: at most
+// kMaxInstanceRequests resolves and lookups are open at once (lookups first, as they finish what a
+// resolve began), the others wait their turn, and a start that failed because the daemon refused the
+// call or no thread could be created is tried again a second later, with one log line. A call the
+// daemon can never accept is given up.
+#include "discovery/ServiceThread.h"
+#include "discovery/StreamBrowser.h"
+#include "discovery/StreamInfo.h"
+#include "gateway/VelmoraManager.h"
+
+#include <algorithm>
+#include <string>
+
+namespace Corvane {
+
+struct CStreamBrowser::CRequest : CStartQueue::CJob
+{
+    enum Kind
+    {
+        kSubtypeBrowse,
+        kResolve,
+        kAddressLookup
+    };
+
+    CRequest(CStreamBrowser* browser, Kind kind, const CMfxString& threadName)
+        : CJob(browser, kind != kSubtypeBrowse, kind == kAddressLookup), m_pBrowser(browser), m_Kind(kind),
+          m_ThreadName(threadName)
+    {
+    }
+    // A resolve or an address lookup of a listed record: `name` is what the call asks for.
+    CRequest(CStreamBrowser* browser, Kind kind, const wchar_t* threadPrefix, CStreamInfo* record,
+             DWORD sequenceNumber, const CMfxString& instanceName, int recordInterface,
+             uint32_t interfaceIndex, const char* name)
+        : CRequest(browser, kind, CMfxString(threadPrefix) + instanceName)
+    {
+        m_InterfaceIndex = interfaceIndex;
+        m_Name = name;
+        m_pRecord = record;
+        m_Sequence = sequenceNumber;
+        m_InstanceName = instanceName;
+        m_ThreadInterface = recordInterface;
+    }
+    CStartQueue::Result Start() override { return m_pBrowser->StartRequest(*this); }
+
+    CStreamBrowser* m_pBrowser;
+    Kind m_Kind;
+    CMfxString m_ThreadName;
+    // The call's interface and texts, as the reply gave them.
+    uint32_t m_InterfaceIndex = 0;
+    std::string m_Name; // instance name (resolve) or host name (address lookup)
+    std::string m_RegType;
+    std::string m_Domain;
+    DNSServiceBrowseReply m_BrowseReply = nullptr;
+    // The record a resolve or lookup is for, held while the request waits: the request is dropped
+    // once it is no longer listed, and its service thread holds it after.
+    CStreamInfoRef m_pRecord;
+    DWORD m_Sequence = 0;
+    // What the service thread carries.
+    CMfxString m_InstanceName;
+    int m_ThreadInterface = -1;
+};
+
+namespace {
+
+int ThreadId()
+{
+    return static_cast<int>(::GetCurrentThreadId());
+}
+
+// Errors of a call that would fail the same way again; anything else (the daemon not reachable or
+// busy, out of memory) may pass.
+bool IsLasting(DNSServiceErrorType error)
+{
+    switch (error) {
+    case kDNSServiceErr_BadParam:
+    case kDNSServiceErr_BadFlags:
+    case kDNSServiceErr_BadInterfaceIndex:
+    case kDNSServiceErr_Unsupported:
+    case kDNSServiceErr_Invalid:
+    case kDNSServiceErr_Incompatible:
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
+ULONGLONG CStreamBrowser::RequestClock()
+{
+    CVelmoraManager* manager = GetManager();
+    return manager != nullptr ? manager->GetMilliSec() : ::GetTickCount64();
+}
+
+void CStreamBrowser::SubmitRequest(CRequest* request)
+{
+    // The pump that runs waiting and retried starts; started again if it could not be before.
+    m_RequestStarts.StartPump();
+    m_RequestStarts.Submit(request);
+}
+
+void CStreamBrowser::StartSubtypeBrowse(uint32_t interfaceIndex, const char* regtype,
+                                        DNSServiceBrowseReply callback, const CMfxString& threadName)
+{
+    CRequest* request = new CRequest(this, CRequest::kSubtypeBrowse, threadName);
+    request->m_InterfaceIndex = interfaceIndex;
+    request->m_RegType = regtype;
+    request->m_BrowseReply = callback;
+    SubmitRequest(request);
+}
+
+void CStreamBrowser::SubmitResolve(CStreamInfo* pStreamInfo, uint32_t interfaceIndex, const char* serviceName,
+                                   const char* regtype, const char* replyDomain)
+{
+    CRequest* request = new CRequest(this, CRequest::kResolve, L"ResolveInstance ", pStreamInfo,
+                                     pStreamInfo->GetSequenceNumber(), pStreamInfo->GetName(),
+                                     pStreamInfo->m_InterfaceIndex, interfaceIndex, serviceName);
+    request->m_RegType = regtype;
+    request->m_Domain = replyDomain;
+    SubmitRequest(request);
+}
+
+void CStreamBrowser::SubmitAddressLookup(CStreamInfo* pStreamInfo, DWORD sequenceNumber,
+                                         uint32_t interfaceIndex, const char* hosttarget,
+                                         const CMfxString& name, int recordInterface)
+{
+    SubmitRequest(new CRequest(this, CRequest::kAddressLookup, L"GetAddress ", pStreamInfo, sequenceNumber,
+                               name, recordInterface, interfaceIndex, hosttarget));
+}
+
+bool CStreamBrowser::IsListed(CStreamInfo* pStreamInfo, DWORD sequenceNumber)
+{
+    CSingleLock lock(&m_StreamInfosLock, TRUE);
+    return std::find(m_StreamInfos.begin(), m_StreamInfos.end(), pStreamInfo) != m_StreamInfos.end() &&
+           pStreamInfo->GetSequenceNumber() == sequenceNumber;
+}
+
+CStartQueue::Result CStreamBrowser::StartRequest(CRequest& request)
+{
+    if (request.m_pRecord != nullptr && !IsListed(request.m_pRecord, request.m_Sequence)) {
+        return CStartQueue::kDropped;
+    }
+    if (request.m_Kind == CRequest::kSubtypeBrowse) {
+        CSingleLock lock(&m_ServiceThreadsLock, TRUE);
+        if (std::any_of(m_ServiceThreads.begin(), m_ServiceThreads.end(), [&](const CServiceThread* thread) {
+                return !thread->m_Done && thread->m_ThreadName == request.m_ThreadName;
+            })) {
+            return CStartQueue::kDropped;
+        }
+    }
+    DNSServiceRef reference = nullptr;
+    DNSServiceErrorType error = kDNSServiceErr_NoError;
+    const wchar_t* call = L"";
+    switch (request.m_Kind) {
+    case CRequest::kSubtypeBrowse:
+        call = L"DNSServiceBrowse";
+        error = DNSServiceBrowse(&reference, 0, request.m_InterfaceIndex, request.m_RegType.c_str(), "",
+                                 request.m_BrowseReply, this);
+        break;
+    case CRequest::kResolve:
+        call = L"DNSServiceResolve";
+        error = DNSServiceResolve(&reference, 0, request.m_InterfaceIndex, request.m_Name.c_str(),
+                                  request.m_RegType.c_str(), request.m_Domain.c_str(),
+                                  &CStreamBrowser::ResolveInstance, request.m_pRecord);
+        break;
+    case CRequest::kAddressLookup:
+        call = L"DNSServiceGetAddrInfo";
+        error = DNSServiceGetAddrInfo(&reference, kDNSServiceFlagsTimeout, request.m_InterfaceIndex,
+                                      kDNSServiceProtocol_IPv4, request.m_Name.c_str(),
+                                      &CStreamBrowser::GetAddress, request.m_pRecord);
+        break;
+    }
+    if (error != kDNSServiceErr_NoError) {
+        if (IsLasting(error)) {
+            Log(kLogGlobal, L"CStreamBrowser::StartRequest( ThreadID = %d ) %s, %s = %d, given up",
+                ThreadId(), request.m_ThreadName.GetString(), call, static_cast<int>(error));
+            if (request.m_Kind == CRequest::kResolve) {
+                // Without its resolve the instance would stay without an address: it goes.
+                RemoveStreamInfo(request.m_pRecord);
+            }
+            return CStartQueue::kDropped;
+        }
+        if (request.Attempts() == 1) {
+            Log(kLogGlobal, L"CStreamBrowser::StartRequest( ThreadID = %d ) %s, %s = %d, trying again in 1 s",
+                ThreadId(), request.m_ThreadName.GetString(), call, static_cast<int>(error));
+        }
+        return CStartQueue::kRetry;
+    }
+    CSingleLock threadsLock(&m_ServiceThreadsLock, TRUE);
+    CServiceThread* thread = new CServiceThread(this, request.m_ThreadName, request.m_InstanceName,
+                                                request.m_ThreadInterface, reference);
+    if (!thread->IsStarted()) {
+        // Its reference has been given back with it.
+        delete thread;
+        threadsLock.Unlock();
+        if (request.Attempts() == 1) {
+            Log(kLogGlobal,
+                L"CStreamBrowser::StartRequest( ThreadID = %d ) %s, start thread failed, trying again in 1 s",
+                ThreadId(), request.m_ThreadName.GetString());
+        }
+        return CStartQueue::kRetry;
+    }
+    if (request.TakesSlot()) {
+        thread->m_pSlots = &m_RequestStarts;
+    }
+    thread->m_Record = request.m_pRecord;
+    m_ServiceThreads.push_back(thread);
+    if (request.m_Kind == CRequest::kAddressLookup) {
+        Log(kLogDebug,
+            L"CStreamBrowser::ResolveInstance( ThreadID = %d ) DNSServiceGetAddrInfo() added, %d service "
+            L"threads "
+            L"running",
+            ThreadId(), static_cast<int>(m_ServiceThreads.size()));
+    }
+    return CStartQueue::kStarted;
+}
+
+} // namespace Corvane
