@@ -4,6 +4,7 @@
 #include "dsa_mdns/corvane_log.h"
 #include "dsa_mdns/corvane_mdns.h"
 
+#include <algorithm>
 #include <iterator>
 #include <map>
 #include <mutex>
@@ -29,6 +30,12 @@ const int16_t kNodeTtl = 600;
 // Longest gap between two questions for one unresolved row, and between two repeats of the initial
 // questions (RFC 6762 section 5.2), in seconds.
 const uint16_t kRowAskMax = 60;
+// At most this many such questions a second (streams, nodes); a row past the budget is asked the
+// next second. Refresh questions of live rows are not counted.
+const uint32_t kStreamAskBudget = 80;
+const uint32_t kNodeAskBudget = 20;
+// A full stream table gives the row of a new instance the place of a row unanswered this long.
+const int16_t kStreamReplaceAfter = 10;
 const uint16_t kInitialAskMax = 3600;
 // A goodbye (TTL 0) takes effect this long after it arrived (RFC 6762 section 10.1).
 const uint32_t kGoodbyeMs = 1000;
@@ -42,6 +49,9 @@ struct ask_backoff
 {
     uint16_t wait;
     uint16_t interval;
+
+    // Due at the next call (its wait is over).
+    bool ready() const { return wait <= 1; }
 
     bool due(uint16_t max)
     {
@@ -61,6 +71,7 @@ ask_backoff g_node_asks[CORVANE_REMOTE_NODES];
 uint32_t g_goodbye_at[CORVANE_REMOTE_STREAMS];
 ask_backoff g_initial_asks[CORVANE_DEVICES];
 uint32_t g_waiting_nodes = 0;
+int g_stream_cursor = 0, g_node_cursor = 0;
 corvane_log_gate g_waiting_log = {kWaitingLogMs, false, 0};
 
 // When each record was last multicast as an answer, per device, keyed by record_key.
@@ -379,6 +390,7 @@ void reset_private_state()
     memset(g_goodbye_at, 0, sizeof(g_goodbye_at));
     memset(g_initial_asks, 0, sizeof(g_initial_asks));
     g_waiting_nodes = 0;
+    g_stream_cursor = g_node_cursor = 0;
     g_waiting_log.logged = false;
     for (answer_log& log : g_answer_logs) {
         std::lock_guard<std::mutex> guard(log.lock);
@@ -866,6 +878,22 @@ int unreferenced_node(uint32_t time)
     return oldest;
 }
 
+// The unresolved stream row, oldest first, whose SRV question went unanswered for
+// kStreamReplaceAfter seconds; -1 when there is none.
+int unanswered_stream()
+{
+    int oldest = -1;
+    for (int i = 0; i < CORVANE_REMOTE_STREAMS; ++i) {
+        const corvane_remote_stream& row = corvane_remote_streams[i];
+        if (row.hash != 0 && (row.flags & CORVANE_FLAG_UNRESOLVED) && !(row.flags & CORVANE_FLAG_GOODBYE) &&
+            row.countdown <= kStreamTtl - kStreamReplaceAfter &&
+            (oldest < 0 || row.countdown < corvane_remote_streams[oldest].countdown)) {
+            oldest = i;
+        }
+    }
+    return oldest;
+}
+
 void set_goodbye(int row, uint32_t time)
 {
     corvane_remote_stream& stream = corvane_remote_streams[row];
@@ -905,9 +933,15 @@ corvane_status evaluate_ptr(uint8_t device, const corvane_record& record, uint32
     if (record.ttl == 0) {
         return CORVANE_OK; // a goodbye of an instance never seen
     }
-    if (free_row == 0) {
+    int new_row = free_row != 0 ? free_row - 1 : unanswered_stream();
+    if (new_row < 0) {
         return CORVANE_ERR_STREAMS_FULL;
     }
+    if (corvane_remote_streams[new_row].hash != 0) {
+        lines.add("corvane_core_mdns_responses_eval, device_id = %d, replace stream = %s", device,
+                  corvane_remote_streams[new_row].name);
+    }
+    free_row = static_cast<uint16_t>(new_row + 1);
     lines.add("corvane_core_mdns_responses_eval, device_id = %d, add stream = %s", device, name);
     corvane_remote_stream& stream = corvane_remote_streams[free_row - 1];
     memset(&stream, 0, sizeof(stream));
@@ -1065,12 +1099,35 @@ void corvane_core_add_srv_query(corvane_question_list* list, uint16_t position,
 
 namespace {
 
+// Unresolved rows whose wait is over, in row order. At most `budget` of them are asked in one
+// second, beginning after the row asked last the second before, so every row gets its turn.
+struct ask_turns
+{
+    std::vector<int> ready;
+
+    ask_turns(size_t rows) { ready.reserve(rows); }
+
+    template <class AskRow> void ask(uint32_t budget, int& cursor, ask_backoff* asks, AskRow ask_row)
+    {
+        size_t start =
+            static_cast<size_t>(std::lower_bound(ready.begin(), ready.end(), cursor) - ready.begin());
+        size_t count = ready.size() < budget ? ready.size() : budget;
+        for (size_t k = 0; k < count; ++k) {
+            int row = ready[(start + k) % ready.size()];
+            asks[row].due(kRowAskMax);
+            ask_row(row);
+            cursor = row + 1;
+        }
+    }
+};
+
 // One second of a row's countdown (the table lock is held). A row expired for `linger` seconds, or
-// one whose goodbye took effect, is handed to `remove`; an unresolved row is asked about at growing
-// intervals (`asks`), a live one at `ask_first` and `ask_second` seconds before its end.
-template <class Row, class Ask, class Remove>
+// one whose goodbye took effect, is handed to `remove`; an unresolved row counts its wait for the
+// next question down (`asks`) and, once it is over, is handed to `ready`; a live row is asked about
+// at `ask_first` and `ask_second` seconds before its end.
+template <class Row, class Ask, class Ready, class Remove>
 void count_down(Row& row, uint32_t time, ask_backoff& asks, bool goodbye_due, int16_t linger,
-                int16_t ask_first, int16_t ask_second, Ask ask, Remove remove)
+                int16_t ask_first, int16_t ask_second, Ask ask, Ready ready, Remove remove)
 {
     if (row.flags != 0) {
         if ((row.flags & CORVANE_FLAG_EXPIRED) && row.countdown <= -linger) {
@@ -1083,8 +1140,10 @@ void count_down(Row& row, uint32_t time, ask_backoff& asks, bool goodbye_due, in
                 return;
             }
         } else if (row.flags & CORVANE_FLAG_UNRESOLVED) {
-            if (asks.due(kRowAskMax)) {
-                ask();
+            if (asks.ready()) {
+                ready();
+            } else {
+                asks.due(kRowAskMax);
             }
         } else if (row.flags & CORVANE_FLAG_CHANGED) {
             row.flags &= static_cast<uint8_t>(~CORVANE_FLAG_CHANGED);
@@ -1106,6 +1165,7 @@ void count_down(Row& row, uint32_t time, ask_backoff& asks, bool goodbye_due, in
 void corvane_core_refresh_nodes()
 {
     refresh_lists lists;
+    ask_turns turns(CORVANE_REMOTE_NODES);
     uint32_t time = now();
     {
         tables_guard guard;
@@ -1119,6 +1179,7 @@ void corvane_core_refresh_nodes()
             count_down(
                 node, time, g_node_asks[i], true, 30, 120, 60,
                 [&] { lists.add(CORVANE_KIND_HOST, node.name, CORVANE_TYPE_A); },
+                [&] { turns.ready.push_back(i); },
                 [&](bool) {
                     // No stream may keep pointing at a row that is gone: it waits for a new SRV.
                     for (int s = 0; s < CORVANE_REMOTE_STREAMS; ++s) {
@@ -1132,6 +1193,9 @@ void corvane_core_refresh_nodes()
                     memset(&node, 0, sizeof(node));
                 });
         }
+        turns.ask(kNodeAskBudget, g_node_cursor, g_node_asks, [&](int row) {
+            lists.add(CORVANE_KIND_HOST, corvane_remote_nodes[row].name, CORVANE_TYPE_A);
+        });
         g_waiting_nodes = waiting;
     }
     lists.send();
@@ -1144,6 +1208,7 @@ void corvane_core_check_remote_streams_table()
     uint32_t time = now();
     uint32_t waiting_streams = 0, waiting_nodes = 0;
     bool log_waiting = false;
+    ask_turns turns(CORVANE_REMOTE_STREAMS);
     {
         tables_guard guard;
         for (int i = 0; i < CORVANE_REMOTE_STREAMS; ++i) {
@@ -1157,6 +1222,7 @@ void corvane_core_check_remote_streams_table()
             count_down(
                 stream, time, g_stream_asks[i], time - g_goodbye_at[i] >= kGoodbyeMs, 20, 60, 30,
                 [&] { lists.add(srv_kind, stream.name, CORVANE_TYPE_SRV); },
+                [&] { turns.ready.push_back(i); },
                 [&](bool expired) {
                     lines.add(expired
                                   ? "corvane_core_check_remote_streams_table, remove stream = %s, TTL expired"
@@ -1166,6 +1232,11 @@ void corvane_core_check_remote_streams_table()
                     memset(&stream, 0, sizeof(stream));
                 });
         }
+        turns.ask(kStreamAskBudget, g_stream_cursor, g_stream_asks, [&](int row) {
+            const corvane_remote_stream& stream = corvane_remote_streams[row];
+            lists.add(stream.kind == CORVANE_KIND_QUILL ? CORVANE_KIND_QUILL_INSTANCE : CORVANE_KIND_INSTANCE,
+                      stream.name, CORVANE_TYPE_SRV);
+        });
         waiting_nodes = g_waiting_nodes;
         log_waiting = waiting_streams + waiting_nodes != 0 && g_waiting_log.due(time);
     }

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <gtest/gtest.h>
 #include <stdarg.h>
+#include <stdlib.h>
 #include <stdio.h>
 #include <string.h>
 #include <string>
@@ -573,6 +574,63 @@ TEST_F(DsaCore, UnresolvedRowsAreAskedAtGrowingIntervalsOfAtMostAMinute)
     corvane_core_check_remote_streams_table();
     EXPECT_TRUE(
         Logged("corvane_core_check_remote_streams_table, 1 stream rows and 0 node rows wait for an answer"));
+}
+
+TEST_F(DsaCore, AThousandUnresolvedRowsAskAtMost80QuestionsASecondAndEachIsAskedFirstWithin13)
+{
+    for (int i = 0; i < 1000; ++i) {
+        Evaluate({Ptr(CORVANE_KIND_CORVANE, CORVANE_KIND_INSTANCE, ("ghost" + std::to_string(i)).c_str())});
+    }
+    std::vector<int> first_asked(1000, 0);
+    size_t in_window = 0, most = 0;
+    for (int call = 1; call <= 120; ++call) {
+        world_.now = static_cast<uint32_t>(call) * 1000;
+        corvane_core_check_remote_streams_table();
+        size_t n = 0;
+        for (const corvane_question_list& list : world_.queries) {
+            for (uint16_t q = 0; q < list.count; ++q) {
+                int i = atoi(list.questions[q].name.text + 5);
+                if (first_asked[i] == 0) {
+                    first_asked[i] = call;
+                }
+            }
+            n += list.count;
+        }
+        world_.queries.clear();
+        most = std::max(most, n);
+        in_window += call > 60 && call <= 90 ? n : 0;
+    }
+    EXPECT_LE(most, 80u);
+    EXPECT_LE(*std::max_element(first_asked.begin(), first_asked.end()), 13);
+    EXPECT_GE(*std::min_element(first_asked.begin(), first_asked.end()), 1);
+    EXPECT_LE(in_window, 30u * 80u);
+    EXPECT_GE(in_window, 1000u / 2); // each row is still asked about once a minute
+}
+
+TEST_F(DsaCore, AFullStreamTableGivesANewInstanceTheRowUnansweredLongest)
+{
+    for (int i = 0; i < CORVANE_REMOTE_STREAMS; ++i) {
+        corvane_remote_stream& row = corvane_remote_streams[i];
+        snprintf(row.name, CORVANE_TEXT_SIZE, "junk%d", i);
+        row.hash = corvane_name_hash(row.name, CORVANE_NAME_MAX);
+        row.flags = CORVANE_FLAG_UNRESOLVED;
+        row.countdown = static_cast<int16_t>(300 - (i == 4321 ? 12 : i == 77 ? 11 : 5));
+        row.device = 1;
+    }
+    corvane_record_list list{};
+    list.records[list.total++] = Ptr(CORVANE_KIND_CORVANE, CORVANE_KIND_INSTANCE, "real");
+    EXPECT_EQ(corvane_core_mdns_responses_eval(0, &list), CORVANE_OK);
+    EXPECT_EQ(Stream("real"), &corvane_remote_streams[4321]);
+    EXPECT_TRUE(Logged("corvane_core_mdns_responses_eval, device_id = 0, replace stream = junk4321"));
+    list.records[0] = Ptr(CORVANE_KIND_CORVANE, CORVANE_KIND_INSTANCE, "second");
+    EXPECT_EQ(corvane_core_mdns_responses_eval(0, &list), CORVANE_OK);
+    EXPECT_EQ(Stream("second"), &corvane_remote_streams[77]);
+    // Rows asked for less than 10 s, and rows that are answered, keep their place.
+    list.records[0] = Ptr(CORVANE_KIND_CORVANE, CORVANE_KIND_INSTANCE, "third");
+    EXPECT_EQ(corvane_core_mdns_responses_eval(0, &list), CORVANE_ERR_STREAMS_FULL);
+    corvane_remote_streams[5].flags = 0;
+    corvane_remote_streams[5].countdown = 10;
+    EXPECT_EQ(corvane_core_mdns_responses_eval(0, &list), CORVANE_ERR_STREAMS_FULL);
 }
 
 TEST_F(DsaCore, InitialQuestionsAreRepeatedAtGrowingIntervalsUpToAnHourAndAnsweredLocallyOnce)
