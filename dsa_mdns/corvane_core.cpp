@@ -914,6 +914,9 @@ corvane_status evaluate_ptr(uint8_t device, const corvane_record& record, uint32
     char name[CORVANE_TEXT_SIZE];
     name_of(target, name);
     uint32_t hash = corvane_name_hash(name, CORVANE_NAME_MAX);
+    if (hash == 0) {
+        return CORVANE_OK; // a label that begins with a NUL byte names nothing
+    }
     uint16_t further = 0, free_row = 0;
     int row = find_stream(name, hash, &further, &free_row);
     if (row >= 0) {
@@ -976,6 +979,9 @@ corvane_status evaluate_srv(uint8_t device, const corvane_record& record, uint32
     char host[CORVANE_TEXT_SIZE];
     name_of(target, host);
     uint32_t host_hash = corvane_name_hash(host, CORVANE_NAME_MAX);
+    if (host_hash == 0) {
+        return CORVANE_OK;
+    }
     int node_row = find_node(host, host_hash, &free_row);
     if (node_row >= 0) {
         corvane_remote_node& node = corvane_remote_nodes[node_row];

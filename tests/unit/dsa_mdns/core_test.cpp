@@ -461,6 +461,15 @@ TEST_F(DsaCore, NodeRowsAreMadeOnlyForHostsThatStreamsName)
     for (const corvane_remote_node& row : corvane_remote_nodes) {
         ASSERT_EQ(row.hash, 0u) << row.name;
     }
+    // Labels that begin with a NUL byte name nothing: no row that reads as free is ever used.
+    corvane_record nul_ptr = Ptr(CORVANE_KIND_CORVANE, CORVANE_KIND_INSTANCE, "xy");
+    nul_ptr.rdata.ptr.text[0] = '\0';
+    Evaluate({nul_ptr, Ptr(CORVANE_KIND_CORVANE, CORVANE_KIND_INSTANCE, "N")});
+    corvane_record nul_srv = Srv("N", CORVANE_KIND_HOST, "xy");
+    nul_srv.rdata.srv.target.text[0] = '\0';
+    Evaluate({nul_srv});
+    EXPECT_EQ(Stream("N")->node, 0);
+    EXPECT_EQ(corvane_remote_streams[1].hash, 0u);
     // An SRV of an instance without a stream row makes no node either.
     Evaluate({Srv("unknown", CORVANE_KIND_HOST, "ghost")});
     EXPECT_EQ(corvane_remote_nodes[0].hash, 0u);
