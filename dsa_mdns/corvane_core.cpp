@@ -807,8 +807,9 @@ corvane_status corvane_core_answer_queries(const corvane_question_list* question
 
 namespace {
 
-// The PTR questions for the browsed types: Corvane and Zint sessions, quill services.
-void initial_questions(corvane_question_list* list)
+// Enqueues the PTR questions for the browsed types (Corvane and Zint sessions, quill services)
+// into `list` and for sending.
+corvane_status send_initial_questions(corvane_question_list* list)
 {
     const uint32_t kinds[3] = {CORVANE_KIND_CORVANE, CORVANE_KIND_ZINT, CORVANE_KIND_QUILL};
     for (uint32_t kind : kinds) {
@@ -816,6 +817,8 @@ void initial_questions(corvane_question_list* list)
         corvane_name_set(&q.name, kind, nullptr);
         q.type = CORVANE_TYPE_PTR;
     }
+    return corvane_core_env.enqueue_queries != nullptr ? corvane_core_env.enqueue_queries(list)
+                                                       : CORVANE_ERR_NOT_STARTED;
 }
 
 } // namespace
@@ -827,10 +830,7 @@ void corvane_core_do_initial_queries(corvane_device_state* state)
         return;
     }
     corvane_question_list list{};
-    initial_questions(&list);
-    corvane_status status = corvane_core_env.enqueue_queries != nullptr
-                                ? corvane_core_env.enqueue_queries(&list)
-                                : CORVANE_ERR_NOT_STARTED;
+    corvane_status status = send_initial_questions(&list);
     CORVANE_LOG("corvane_core_do_initial_queries -> corvane_mdns_enqueue_queries_list, status = %d", status);
     if (status == CORVANE_OK) {
         corvane_core_answer_queries(&list, state->device);
@@ -845,10 +845,7 @@ void corvane_core_repeat_initial_queries(corvane_device_state* state)
         return;
     }
     corvane_question_list list{};
-    initial_questions(&list);
-    corvane_status status = corvane_core_env.enqueue_queries != nullptr
-                                ? corvane_core_env.enqueue_queries(&list)
-                                : CORVANE_ERR_NOT_STARTED;
+    corvane_status status = send_initial_questions(&list);
     CORVANE_LOG("corvane_core_repeat_initial_queries, status = %d, next in %u s", status,
                 static_cast<unsigned>(g_initial_asks[0].wait));
 }

@@ -10,14 +10,13 @@ namespace. Run as root after a build:  tests/bench/dsa_mdns_bench.py [burst|ques
   per second it sends."""
 import os
 import sys
-import threading
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
 
 from harness import mdns_peer, wine  # noqa: E402
 from harness.dsa_driver import DsaDriver  # noqa: E402
-from test_dsa_crowded import SUBTYPE_NAME, capture, per_second, send_paced, unresolvable_ptrs  # noqa: E402
+from test_dsa_crowded import capture, per_second, query_flood, send_paced, unresolvable_ptrs  # noqa: E402
 
 SERVICES, HOSTS = 1000, 50
 
@@ -62,17 +61,7 @@ def questions(net, driver, raw):
 
 
 def flood(net, driver, raw):
-    driver.register("Flooded", 8554)
-    time.sleep(1.5)
-    question = mdns_peer.header(0, qd=1) + mdns_peer.question(SUBTYPE_NAME, 12)
-    listener = mdns_peer.raw_socket(net.peer)
-    found = []
-    capturing = threading.Thread(target=lambda: found.extend(capture(listener, net.gw.address, 5, True)))
-    capturing.start()
-    start = time.monotonic()
-    send_paced(raw, [question] * 10000, 2000)
-    sent = time.monotonic() - start
-    capturing.join()
+    found, sent = query_flood(net, driver, raw, 5)
     print(f"query flood: {10000 / sent:.0f} queries/s for {sent:.1f} s drew {len(found) / 5:.1f} "
           f"response datagrams/s ({len(found)} in all)")
 
