@@ -1158,7 +1158,9 @@ void count_down(Row& row, uint32_t time, ask_backoff& asks, bool goodbye_due, in
         row.flags |= CORVANE_FLAG_EXPIRED | CORVANE_FLAG_CHANGED;
         row.changed_at = time;
     }
-    if (row.countdown == ask_first || row.countdown == ask_second) {
+    // An unresolved row is asked about on its own schedule above.
+    if ((row.countdown == ask_first || row.countdown == ask_second) &&
+        !(row.flags & CORVANE_FLAG_UNRESOLVED)) {
         ask();
     }
 }

@@ -7,8 +7,8 @@
 // once a second), a receive task and a send task (which also evaluates and answers). Every row of
 // the tables is written under the engine table lock; a reader on another thread takes the same lock
 // (`corvane_tables_lock`/`corvane_tables_unlock`) to read rows whole. Names are 8-bit texts of at
-// most 47 bytes (longer ones are cut; registered names on a UTF-8 character boundary). Nothing here includes
-// windows.h.
+// most 47 bytes (longer ones are cut, registered names on a UTF-8 character boundary). Nothing here
+// includes windows.h.
 #pragma once
 
 #include "dsa_mdns/corvane_codec.h"
