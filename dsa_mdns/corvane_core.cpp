@@ -4,9 +4,13 @@
 #include "dsa_mdns/corvane_log.h"
 #include "dsa_mdns/corvane_mdns.h"
 
+#include <algorithm>
+#include <iterator>
+#include <map>
 #include <mutex>
 #include <stdio.h>
 #include <string.h>
+#include <string>
 #include <vector>
 
 corvane_log_fn corvane_log_hook = nullptr;
@@ -23,6 +27,95 @@ bool g_initialised = false;
 
 const int16_t kStreamTtl = 300;
 const int16_t kNodeTtl = 600;
+// Longest gap between two questions for one unresolved row, and between two repeats of the initial
+// questions (RFC 6762 section 5.2), in seconds.
+const uint16_t kRowAskMax = 60;
+// At most this many such questions a second (streams, nodes); a row past the budget is asked the
+// next second. Refresh questions of live rows are not counted.
+const uint32_t kStreamAskBudget = 80;
+const uint32_t kNodeAskBudget = 20;
+// A full stream table gives the row of a new instance the place of a row unanswered this long.
+const int16_t kStreamReplaceAfter = 10;
+const uint16_t kInitialAskMax = 3600;
+// A goodbye (TTL 0) takes effect this long after it arrived (RFC 6762 section 10.1).
+const uint32_t kGoodbyeMs = 1000;
+// The same record is multicast at most this often per device (RFC 6762 section 6).
+const uint32_t kRecordIntervalMs = 1000;
+const uint32_t kWaitingLogMs = 60000;
+
+// Repeated questions at growing intervals: due at once, then 1, 2, 4 ... s apart up to a maximum.
+// A zeroed state is a fresh start.
+struct ask_backoff
+{
+    uint16_t wait;
+    uint16_t interval;
+
+    // Due at the next call (its wait is over).
+    bool ready() const { return wait <= 1; }
+
+    bool due(uint16_t max)
+    {
+        if (wait > 1) {
+            --wait;
+            return false;
+        }
+        wait = interval == 0 ? 1 : interval;
+        interval = static_cast<uint16_t>(wait * 2 > max ? max : wait * 2);
+        return true;
+    }
+};
+
+// Engine-private state beside the table rows (same index; written under the table lock).
+ask_backoff g_stream_asks[CORVANE_REMOTE_STREAMS];
+ask_backoff g_node_asks[CORVANE_REMOTE_NODES];
+uint32_t g_goodbye_at[CORVANE_REMOTE_STREAMS];
+ask_backoff g_initial_asks[CORVANE_DEVICES];
+uint32_t g_waiting_nodes = 0;
+int g_stream_cursor = 0, g_node_cursor = 0;
+corvane_log_gate g_waiting_log = {kWaitingLogMs, false, 0};
+
+// When each record was last multicast as an answer, per device, keyed by record_key.
+struct answer_log
+{
+    std::mutex lock;
+    std::map<std::string, uint32_t> sent;
+};
+answer_log g_answer_logs[CORVANE_DEVICES];
+
+// Log lines collected while the table lock is held and written once it is released.
+struct pending_lines
+{
+    struct line
+    {
+        const char* format;
+        int device;
+        char name[CORVANE_TEXT_SIZE];
+    };
+    std::vector<line> lines;
+
+    void add(const char* format, int device, const char* name)
+    {
+        line l;
+        l.format = format;
+        l.device = device;
+        size_t n = strnlen(name, CORVANE_NAME_MAX);
+        memcpy(l.name, name, n);
+        l.name[n] = '\0';
+        lines.push_back(l);
+    }
+
+    // A device below 0: the format takes the name alone.
+    void write() const
+    {
+        for (const line& l : lines) {
+            if (l.device < 0) {
+                CORVANE_LOG(l.format, l.name);
+            } else {
+                CORVANE_LOG(l.format, l.device, l.name);
+            }
+        }
+    }
+};
 
 struct tables_guard
 {
@@ -33,6 +126,14 @@ struct tables_guard
 void copy_name(char (&to)[CORVANE_TEXT_SIZE], const char* from)
 {
     size_t n = strnlen(from, CORVANE_NAME_MAX);
+    memcpy(to, from, n);
+    to[n] = '\0';
+}
+
+// A local name as the tables keep it: cut to CORVANE_NAME_MAX bytes on a UTF-8 character boundary.
+void copy_local_name(char (&to)[CORVANE_TEXT_SIZE], const char* from)
+{
+    size_t n = corvane_name_cut_length(from);
     memcpy(to, from, n);
     to[n] = '\0';
 }
@@ -190,6 +291,113 @@ corvane_status enqueue_responses(uint8_t device, const corvane_record_list* list
     return corvane_core_env.enqueue_responses(device, list);
 }
 
+void append_name(std::string& key, const corvane_name_ref& name)
+{
+    key += static_cast<char>(name.kind);
+    for (uint8_t i = 0; i < name.length && i < sizeof(name.text); ++i) {
+        char c = name.text[i];
+        key += c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    }
+    key += '\0';
+}
+
+// What makes two records the same record: name, type and data (section, TTL and cache flush aside).
+std::string record_key(const corvane_record& record)
+{
+    std::string key;
+    key += static_cast<char>(record.type >> 8);
+    key += static_cast<char>(record.type);
+    append_name(key, record.name);
+    if (record.type == CORVANE_TYPE_A) {
+        key.append(reinterpret_cast<const char*>(record.rdata.a), 4);
+    } else if (record.type == CORVANE_TYPE_PTR) {
+        append_name(key, record.rdata.ptr);
+    } else if (record.type == CORVANE_TYPE_SRV) {
+        key += static_cast<char>(record.rdata.srv.port >> 8);
+        key += static_cast<char>(record.rdata.srv.port);
+        append_name(key, record.rdata.srv.target);
+    }
+    return key;
+}
+
+// The answers of one call to corvane_core_answer_queries: records multicast by an earlier call
+// within the last second are left out (not delayed); what is sent is noted when the call ends, so
+// one answer keeps every record it is built from.
+class answer_limiter
+{
+public:
+    answer_limiter(uint8_t device, uint32_t time) : log_(g_answer_logs[device]), time_(time) {}
+
+    ~answer_limiter()
+    {
+        std::lock_guard<std::mutex> guard(log_.lock);
+        if (log_.sent.size() > 4096) {
+            for (auto it = log_.sent.begin(); it != log_.sent.end();) {
+                it = time_ - it->second >= kRecordIntervalMs ? log_.sent.erase(it) : std::next(it);
+            }
+        }
+        for (std::string& key : sent_) {
+            log_.sent[key] = time_;
+        }
+    }
+
+    // Drops the records sent too recently and recounts the sections; false when none is left.
+    bool filter(corvane_record_list* list)
+    {
+        std::lock_guard<std::mutex> guard(log_.lock);
+        uint16_t kept = 0;
+        uint16_t counts[3] = {};
+        for (uint16_t i = 0; i < list->total; ++i) {
+            std::string key = record_key(list->records[i]);
+            auto it = log_.sent.find(key);
+            if (it != log_.sent.end() && time_ - it->second < kRecordIntervalMs) {
+                continue;
+            }
+            pending_.push_back(std::move(key));
+            ++counts[list->records[i].section > 2 ? 2 : list->records[i].section];
+            if (kept != i) {
+                list->records[kept] = list->records[i];
+            }
+            ++kept;
+        }
+        list->total = kept;
+        list->answers = counts[0];
+        list->authority = counts[1];
+        list->additional = counts[2];
+        return kept != 0;
+    }
+
+    // The records of the last filtered list went out.
+    void confirm()
+    {
+        for (std::string& key : pending_) {
+            sent_.push_back(std::move(key));
+        }
+        pending_.clear();
+    }
+
+private:
+    answer_log& log_;
+    uint32_t time_;
+    std::vector<std::string> sent_, pending_;
+};
+
+// The engine-private state of the remote rows, and what was logged and answered (table lock held).
+void reset_private_state()
+{
+    memset(g_stream_asks, 0, sizeof(g_stream_asks));
+    memset(g_node_asks, 0, sizeof(g_node_asks));
+    memset(g_goodbye_at, 0, sizeof(g_goodbye_at));
+    memset(g_initial_asks, 0, sizeof(g_initial_asks));
+    g_waiting_nodes = 0;
+    g_stream_cursor = g_node_cursor = 0;
+    g_waiting_log.logged = false;
+    for (answer_log& log : g_answer_logs) {
+        std::lock_guard<std::mutex> guard(log.lock);
+        log.sent.clear();
+    }
+}
+
 } // namespace
 
 void corvane_tables_lock()
@@ -200,6 +408,11 @@ void corvane_tables_lock()
 void corvane_tables_unlock()
 {
     g_tables.unlock();
+}
+
+bool corvane_tables_try_lock()
+{
+    return g_tables.try_lock();
 }
 
 uint32_t corvane_name_hash(const char* name, size_t max_length)
@@ -215,6 +428,38 @@ uint32_t corvane_name_hash(const char* name, size_t max_length)
     return h == 0 ? 0xFFFFFFFFu : h;
 }
 
+size_t corvane_name_cut_length(const char* name)
+{
+    size_t n = strnlen(name, CORVANE_NAME_MAX + 1);
+    if (n <= CORVANE_NAME_MAX) {
+        return n;
+    }
+    n = CORVANE_NAME_MAX;
+    const unsigned char* bytes = reinterpret_cast<const unsigned char*>(name);
+    // bytes[n] is the first byte left out; when it continues a whole UTF-8 sequence that begins in
+    // the kept bytes, the cut moves back to that sequence's first byte. Other bytes are cut as they are.
+    if ((bytes[n] & 0xC0) != 0x80) {
+        return n;
+    }
+    for (size_t back = 1; back <= 3; ++back) {
+        unsigned char lead = bytes[n - back];
+        if ((lead & 0xC0) == 0x80) {
+            continue;
+        }
+        size_t length = lead >= 0xF5 ? 0 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 ? 2 : 0;
+        if (length <= back) {
+            return n;
+        }
+        for (size_t i = 1; i < length; ++i) {
+            if ((bytes[n - back + i] & 0xC0) != 0x80) {
+                return n;
+            }
+        }
+        return n - back;
+    }
+    return n;
+}
+
 corvane_status corvane_core_init()
 {
     if (g_initialised) {
@@ -225,6 +470,7 @@ corvane_status corvane_core_init()
     memset(corvane_remote_streams, 0, sizeof(corvane_remote_streams));
     memset(corvane_remote_nodes, 0, sizeof(corvane_remote_nodes));
     memset(corvane_device_config, 0, sizeof(corvane_device_config));
+    reset_private_state();
     g_initialised = true;
     return CORVANE_OK;
 }
@@ -241,6 +487,11 @@ corvane_status corvane_core_prepare(const char* computer_name, const uint8_t add
     }
     memset(&state, 0, sizeof(state));
     memset(corvane_local_services[0], 0, sizeof(corvane_local_services[0]));
+    g_initial_asks[0] = {};
+    {
+        std::lock_guard<std::mutex> answers(g_answer_logs[0].lock);
+        g_answer_logs[0].sent.clear();
+    }
     char computer[CORVANE_TEXT_SIZE];
     copy_name(computer, computer_name);
     snprintf(state.host_label, sizeof(state.host_label), "%s_%d", computer, 1);
@@ -258,6 +509,7 @@ void corvane_core_reset_for_test()
     memset(corvane_device_config, 0, sizeof(corvane_device_config));
     memset(corvane_local_services, 0, sizeof(corvane_local_services));
     memset(corvane_device_states, 0, sizeof(corvane_device_states));
+    reset_private_state();
 }
 
 // --- registry ---------------------------------------------------------------------------------
@@ -272,6 +524,9 @@ corvane_status corvane_core_register_stream(uint8_t device, const char* name,
     if (name == nullptr || name[0] == '\0') {
         return CORVANE_ERR_EMPTY_NAME;
     }
+    char local[CORVANE_TEXT_SIZE];
+    copy_local_name(local, name);
+    name = local;
     uint32_t hash = corvane_name_hash(name, CORVANE_NAME_MAX);
     uint8_t slot_handle = 0;
     {
@@ -291,7 +546,7 @@ corvane_status corvane_core_register_stream(uint8_t device, const char* name,
             return CORVANE_ERR_SERVICES_FULL;
         }
         corvane_local_service& slot = corvane_local_services[device][free_slot];
-        copy_name(slot.name, name);
+        copy_local_name(slot.name, name);
         slot.hash = hash;
         slot.port = parameters != nullptr ? parameters->port : 8083;
         slot.kind = parameters != nullptr ? parameters->kind : CORVANE_KIND_CORVANE;
@@ -336,6 +591,9 @@ corvane_status corvane_core_find_local_service(uint8_t device, const char* name,
     if (status != CORVANE_OK) {
         return status;
     }
+    char local[CORVANE_TEXT_SIZE];
+    copy_local_name(local, name);
+    name = local;
     uint32_t hash = corvane_name_hash(name, CORVANE_NAME_MAX);
     tables_guard guard;
     for (int i = 0; i < CORVANE_LOCAL_SERVICES; ++i) {
@@ -452,11 +710,20 @@ corvane_status corvane_core_answer_queries(const corvane_question_list* question
         config = corvane_device_config[device];
     }
     corvane_record_list list{};
+    answer_limiter limiter(device, now());
+    auto send = [&] {
+        if (limiter.filter(&list)) {
+            status = enqueue_responses(device, &list);
+            if (status == CORVANE_OK) {
+                limiter.confirm();
+            }
+        }
+        memset(&list, 0, sizeof(list.answers) * 4);
+    };
     // Room is made before each record: a list that is full is sent and a new one begun.
     auto room = [&](int needed) {
         if (status == CORVANE_OK && list.total + needed > CORVANE_RECORDS_MAX) {
-            status = enqueue_responses(device, &list);
-            memset(&list, 0, sizeof(list.answers) * 4);
+            send();
         }
         return status == CORVANE_OK;
     };
@@ -533,10 +800,28 @@ corvane_status corvane_core_answer_queries(const corvane_question_list* question
         }
     }
     if (status == CORVANE_OK && list.total != 0) {
-        status = enqueue_responses(device, &list);
+        send();
     }
     return status;
 }
+
+namespace {
+
+// Enqueues the PTR questions for the browsed types (Corvane and Zint sessions, quill services)
+// into `list` and for sending.
+corvane_status send_initial_questions(corvane_question_list* list)
+{
+    const uint32_t kinds[3] = {CORVANE_KIND_CORVANE, CORVANE_KIND_ZINT, CORVANE_KIND_QUILL};
+    for (uint32_t kind : kinds) {
+        corvane_question& q = list->questions[list->count++];
+        corvane_name_set(&q.name, kind, nullptr);
+        q.type = CORVANE_TYPE_PTR;
+    }
+    return corvane_core_env.enqueue_queries != nullptr ? corvane_core_env.enqueue_queries(list)
+                                                       : CORVANE_ERR_NOT_STARTED;
+}
+
+} // namespace
 
 void corvane_core_do_initial_queries(corvane_device_state* state)
 {
@@ -545,23 +830,245 @@ void corvane_core_do_initial_queries(corvane_device_state* state)
         return;
     }
     corvane_question_list list{};
-    const uint32_t kinds[3] = {CORVANE_KIND_CORVANE, CORVANE_KIND_ZINT, CORVANE_KIND_QUILL};
-    for (uint32_t kind : kinds) {
-        corvane_question& q = list.questions[list.count++];
-        corvane_name_set(&q.name, kind, nullptr);
-        q.type = CORVANE_TYPE_PTR;
-    }
-    corvane_status status = corvane_core_env.enqueue_queries != nullptr
-                                ? corvane_core_env.enqueue_queries(&list)
-                                : CORVANE_ERR_NOT_STARTED;
+    corvane_status status = send_initial_questions(&list);
     CORVANE_LOG("corvane_core_do_initial_queries -> corvane_mdns_enqueue_queries_list, status = %d", status);
     if (status == CORVANE_OK) {
         corvane_core_answer_queries(&list, state->device);
         state->initial_queries_sent = 1;
+        g_initial_asks[0] = {1, 2};
     }
 }
 
+void corvane_core_repeat_initial_queries(corvane_device_state* state)
+{
+    if (state->device != 0 || !state->initial_queries_sent || !g_initial_asks[0].due(kInitialAskMax)) {
+        return;
+    }
+    corvane_question_list list{};
+    corvane_status status = send_initial_questions(&list);
+    CORVANE_LOG("corvane_core_repeat_initial_queries, status = %d, next in %u s", status,
+                static_cast<unsigned>(g_initial_asks[0].wait));
+}
+
 // --- evaluating responses ---------------------------------------------------------------------
+
+namespace {
+
+// The node row, oldest first, that no stream row points to; -1 when every row is pointed to.
+int unreferenced_node(uint32_t time)
+{
+    bool referenced[CORVANE_REMOTE_NODES] = {};
+    for (const corvane_remote_stream& stream : corvane_remote_streams) {
+        if (stream.hash != 0 && stream.node >= 1 && stream.node <= CORVANE_REMOTE_NODES) {
+            referenced[stream.node - 1] = true;
+        }
+    }
+    int oldest = -1;
+    uint32_t oldest_age = 0;
+    for (int i = 0; i < CORVANE_REMOTE_NODES; ++i) {
+        uint32_t age = time - corvane_remote_nodes[i].changed_at;
+        if (!referenced[i] && (oldest < 0 || age > oldest_age)) {
+            oldest = i;
+            oldest_age = age;
+        }
+    }
+    return oldest;
+}
+
+// The unresolved stream row, oldest first, whose SRV question went unanswered for
+// kStreamReplaceAfter seconds; -1 when there is none.
+int unanswered_stream()
+{
+    int oldest = -1;
+    for (int i = 0; i < CORVANE_REMOTE_STREAMS; ++i) {
+        const corvane_remote_stream& row = corvane_remote_streams[i];
+        if (row.hash != 0 && (row.flags & CORVANE_FLAG_UNRESOLVED) && !(row.flags & CORVANE_FLAG_GOODBYE) &&
+            row.countdown <= kStreamTtl - kStreamReplaceAfter &&
+            (oldest < 0 || row.countdown < corvane_remote_streams[oldest].countdown)) {
+            oldest = i;
+        }
+    }
+    return oldest;
+}
+
+void set_goodbye(int row, uint32_t time)
+{
+    corvane_remote_stream& stream = corvane_remote_streams[row];
+    if (!(stream.flags & CORVANE_FLAG_GOODBYE)) {
+        stream.flags |= CORVANE_FLAG_GOODBYE;
+        g_goodbye_at[row] = time;
+    }
+}
+
+corvane_status evaluate_ptr(uint8_t device, const corvane_record& record, uint32_t time, pending_lines& lines)
+{
+    uint32_t kind = record.name.kind;
+    const corvane_name_ref& target = record.rdata.ptr;
+    uint32_t target_kind = kind == CORVANE_KIND_QUILL ? CORVANE_KIND_QUILL_INSTANCE : CORVANE_KIND_INSTANCE;
+    if (target.kind != target_kind || target.length == 0) {
+        return CORVANE_OK; // a pointer to nothing the engine tracks
+    }
+    char name[CORVANE_TEXT_SIZE];
+    name_of(target, name);
+    uint32_t hash = corvane_name_hash(name, CORVANE_NAME_MAX);
+    if (hash == 0) {
+        return CORVANE_OK; // a label that begins with a NUL byte names nothing
+    }
+    uint16_t further = 0, free_row = 0;
+    int row = find_stream(name, hash, &further, &free_row);
+    if (row >= 0) {
+        corvane_remote_stream& stream = corvane_remote_streams[row];
+        if (record.ttl == 0) {
+            set_goodbye(row, time);
+            return CORVANE_OK;
+        }
+        // An announcement after a goodbye that has not taken effect yet takes it back (a restart).
+        stream.flags &= static_cast<uint8_t>(~CORVANE_FLAG_GOODBYE);
+        if (further == 0 && !(stream.flags & CORVANE_FLAG_UNRESOLVED)) {
+            lines.add("corvane_core_mdns_responses_eval, device_id = %d, refresh stream = %s", device, name);
+            stream.countdown = kStreamTtl;
+        }
+        return CORVANE_OK;
+    }
+    if (record.ttl == 0) {
+        return CORVANE_OK; // a goodbye of an instance never seen
+    }
+    int new_row = free_row != 0 ? free_row - 1 : unanswered_stream();
+    if (new_row < 0) {
+        return CORVANE_ERR_STREAMS_FULL;
+    }
+    if (corvane_remote_streams[new_row].hash != 0) {
+        lines.add("corvane_core_mdns_responses_eval, device_id = %d, replace stream = %s", device,
+                  corvane_remote_streams[new_row].name);
+    }
+    free_row = static_cast<uint16_t>(new_row + 1);
+    lines.add("corvane_core_mdns_responses_eval, device_id = %d, add stream = %s", device, name);
+    corvane_remote_stream& stream = corvane_remote_streams[free_row - 1];
+    memset(&stream, 0, sizeof(stream));
+    copy_name(stream.name, name);
+    stream.hash = hash;
+    stream.device = static_cast<uint8_t>(device + 1);
+    stream.kind = static_cast<uint8_t>(kind);
+    stream.flags = CORVANE_FLAG_UNRESOLVED | CORVANE_FLAG_CHANGED;
+    stream.countdown = kStreamTtl;
+    stream.changed_at = time;
+    g_stream_asks[free_row - 1] = {};
+    return CORVANE_OK;
+}
+
+corvane_status evaluate_srv(uint8_t device, const corvane_record& record, uint32_t time, pending_lines& lines)
+{
+    char name[CORVANE_TEXT_SIZE];
+    name_of(record.name, name);
+    uint32_t hash = corvane_name_hash(name, CORVANE_NAME_MAX);
+    uint16_t further = 0, free_row = 0;
+    int named = find_stream(name, hash, &further, &free_row);
+    if (record.ttl == 0) {
+        if (named >= 0) {
+            set_goodbye(named, time);
+        }
+        return CORVANE_OK;
+    }
+    const corvane_name_ref& target = record.rdata.srv.target;
+    if (named < 0 || target.kind != CORVANE_KIND_HOST || target.length == 0) {
+        return CORVANE_OK; // an SRV of an instance without a row makes no node either
+    }
+    char host[CORVANE_TEXT_SIZE];
+    name_of(target, host);
+    uint32_t host_hash = corvane_name_hash(host, CORVANE_NAME_MAX);
+    if (host_hash == 0) {
+        return CORVANE_OK;
+    }
+    int node_row = find_node(host, host_hash, &free_row);
+    if (node_row >= 0) {
+        corvane_remote_node& node = corvane_remote_nodes[node_row];
+        if (!(node.flags & CORVANE_FLAG_UNRESOLVED)) {
+            node.countdown = kNodeTtl;
+        }
+        node.changed_at = time;
+    } else {
+        node_row = free_row != 0 ? free_row - 1 : unreferenced_node(time);
+        if (node_row < 0) {
+            return CORVANE_ERR_NODES_FULL;
+        }
+        corvane_remote_node& node = corvane_remote_nodes[node_row];
+        if (node.hash != 0) {
+            lines.add("corvane_core_mdns_responses_eval, device_id = %d, replace node = %s", device,
+                      node.name);
+        }
+        lines.add("corvane_core_mdns_responses_eval, device_id = %d, add stream node = %s", device, host);
+        memset(&node, 0, sizeof(node));
+        copy_name(node.name, host);
+        node.hash = host_hash;
+        node.no_address = 1;
+        node.flags = CORVANE_FLAG_UNRESOLVED | CORVANE_FLAG_CHANGED;
+        node.countdown = kNodeTtl;
+        node.changed_at = time;
+        g_node_asks[node_row] = {};
+    }
+    int row = find_stream_of_node(static_cast<uint8_t>(node_row + 1), name, hash);
+    if (row >= 0) {
+        corvane_remote_stream& stream = corvane_remote_streams[row];
+        stream.port = record.rdata.srv.port;
+        stream.flags &= static_cast<uint8_t>(~(CORVANE_FLAG_UNRESOLVED | CORVANE_FLAG_GOODBYE));
+        stream.countdown = kStreamTtl;
+        stream.changed_at = time;
+        g_stream_asks[row] = {};
+    }
+    return CORVANE_OK;
+}
+
+// An A record only updates a node row; rows are made for the hosts that streams' SRV records name.
+void evaluate_a(const corvane_record& record, uint32_t time)
+{
+    char name[CORVANE_TEXT_SIZE];
+    name_of(record.name, name);
+    uint16_t free_row = 0;
+    int row = find_node(name, corvane_name_hash(name, CORVANE_NAME_MAX), &free_row);
+    if (row < 0) {
+        return;
+    }
+    corvane_remote_node& node = corvane_remote_nodes[row];
+    node.no_address = 0;
+    node.flags &= static_cast<uint8_t>(~CORVANE_FLAG_UNRESOLVED);
+    memcpy(node.address, record.rdata.a, 4);
+    node.countdown = kNodeTtl;
+    node.changed_at = time;
+}
+
+// The records in list order, the A records after the others so that an A arriving before the SRV
+// naming its host in the same message still counts.
+corvane_status evaluate(uint8_t device, const corvane_record_list* list, uint32_t time, pending_lines& lines)
+{
+    uint16_t total = list->total > CORVANE_RECORDS_MAX ? CORVANE_RECORDS_MAX : list->total;
+    for (int pass = 0; pass < 2; ++pass) {
+        for (uint16_t i = 0; i < total; ++i) {
+            const corvane_record& record = list->records[i];
+            uint32_t kind = record.name.kind;
+            bool address = kind == CORVANE_KIND_HOST && record.type == CORVANE_TYPE_A;
+            if (address != (pass == 1)) {
+                continue;
+            }
+            corvane_status status = CORVANE_OK;
+            if (address) {
+                evaluate_a(record, time);
+            } else if ((kind == CORVANE_KIND_ZINT || kind == CORVANE_KIND_CORVANE ||
+                        kind == CORVANE_KIND_QUILL) &&
+                       record.type == CORVANE_TYPE_PTR) {
+                status = evaluate_ptr(device, record, time, lines);
+            } else if ((kind == CORVANE_KIND_INSTANCE || kind == CORVANE_KIND_QUILL_INSTANCE) &&
+                       record.type == CORVANE_TYPE_SRV) {
+                status = evaluate_srv(device, record, time, lines);
+            }
+            if (status != CORVANE_OK) {
+                return status;
+            }
+        }
+    }
+    return CORVANE_OK;
+}
+
+} // namespace
 
 corvane_status corvane_core_mdns_responses_eval(uint8_t device, const corvane_record_list* list)
 {
@@ -570,122 +1077,14 @@ corvane_status corvane_core_mdns_responses_eval(uint8_t device, const corvane_re
         return status;
     }
     uint32_t time = now();
-    tables_guard guard;
-    uint16_t total = list->total > CORVANE_RECORDS_MAX ? CORVANE_RECORDS_MAX : list->total;
-    for (uint16_t i = 0; i < total; ++i) {
-        const corvane_record& record = list->records[i];
-        uint32_t kind = record.name.kind;
-        char name[CORVANE_TEXT_SIZE];
-        uint16_t free_row = 0, further = 0;
-        if (kind == CORVANE_KIND_HOST && record.type == CORVANE_TYPE_A) {
-            name_of(record.name, name);
-            int row = find_node(name, corvane_name_hash(name, CORVANE_NAME_MAX), &free_row);
-            if (row < 0 && free_row == 0) {
-                return CORVANE_ERR_NODES_FULL;
-            }
-            corvane_remote_node& node = corvane_remote_nodes[row >= 0 ? row : free_row - 1];
-            if (row < 0) {
-                CORVANE_LOG("corvane_core_mdns_responses_eval, device_id = %d, add node = %s", device, name);
-                memset(&node, 0, sizeof(node));
-                copy_name(node.name, name);
-                node.hash = corvane_name_hash(name, CORVANE_NAME_MAX);
-            }
-            node.no_address = 0;
-            node.flags &= static_cast<uint8_t>(~CORVANE_FLAG_UNRESOLVED);
-            memcpy(node.address, record.rdata.a, 4);
-            node.countdown = kNodeTtl;
-            node.changed_at = time;
-        } else if ((kind == CORVANE_KIND_ZINT || kind == CORVANE_KIND_CORVANE ||
-                    kind == CORVANE_KIND_QUILL) &&
-                   record.type == CORVANE_TYPE_PTR) {
-            const corvane_name_ref& target = record.rdata.ptr;
-            uint32_t target_kind =
-                kind == CORVANE_KIND_QUILL ? CORVANE_KIND_QUILL_INSTANCE : CORVANE_KIND_INSTANCE;
-            if (target.kind != target_kind || target.length == 0) {
-                continue; // a pointer to nothing the engine tracks
-            }
-            name_of(target, name);
-            uint32_t hash = corvane_name_hash(name, CORVANE_NAME_MAX);
-            int row = find_stream(name, hash, &further, &free_row);
-            if (row >= 0) {
-                corvane_remote_stream& stream = corvane_remote_streams[row];
-                if (record.ttl == 0) {
-                    stream.flags |= CORVANE_FLAG_GOODBYE;
-                } else if (further == 0 && !(stream.flags & CORVANE_FLAG_UNRESOLVED)) {
-                    CORVANE_LOG("corvane_core_mdns_responses_eval, device_id = %d, refresh stream = %s",
-                                device, name);
-                    stream.countdown = kStreamTtl;
-                }
-                continue;
-            }
-            if (record.ttl == 0) {
-                continue; // a goodbye of an instance never seen
-            }
-            if (free_row == 0) {
-                return CORVANE_ERR_STREAMS_FULL;
-            }
-            CORVANE_LOG("corvane_core_mdns_responses_eval, device_id = %d, add stream = %s", device, name);
-            corvane_remote_stream& stream = corvane_remote_streams[free_row - 1];
-            memset(&stream, 0, sizeof(stream));
-            copy_name(stream.name, name);
-            stream.hash = hash;
-            stream.device = static_cast<uint8_t>(device + 1);
-            stream.kind = static_cast<uint8_t>(kind);
-            stream.flags = CORVANE_FLAG_UNRESOLVED | CORVANE_FLAG_CHANGED;
-            stream.countdown = kStreamTtl;
-            stream.changed_at = time;
-        } else if ((kind == CORVANE_KIND_INSTANCE || kind == CORVANE_KIND_QUILL_INSTANCE) &&
-                   record.type == CORVANE_TYPE_SRV) {
-            name_of(record.name, name);
-            uint32_t hash = corvane_name_hash(name, CORVANE_NAME_MAX);
-            if (record.ttl == 0) {
-                int row = find_stream(name, hash, &further, &free_row);
-                if (row >= 0) {
-                    corvane_remote_streams[row].flags |= CORVANE_FLAG_GOODBYE;
-                }
-                continue;
-            }
-            const corvane_name_ref& target = record.rdata.srv.target;
-            if (target.kind != CORVANE_KIND_HOST || target.length == 0) {
-                continue;
-            }
-            char host[CORVANE_TEXT_SIZE];
-            name_of(target, host);
-            uint32_t host_hash = corvane_name_hash(host, CORVANE_NAME_MAX);
-            int node_row = find_node(host, host_hash, &free_row);
-            if (node_row >= 0) {
-                corvane_remote_node& node = corvane_remote_nodes[node_row];
-                if (!(node.flags & CORVANE_FLAG_UNRESOLVED)) {
-                    node.countdown = kNodeTtl;
-                }
-                node.changed_at = time;
-            } else {
-                if (free_row == 0) {
-                    return CORVANE_ERR_NODES_FULL;
-                }
-                CORVANE_LOG("corvane_core_mdns_responses_eval, device_id = %d, add stream node = %s", device,
-                            host);
-                node_row = free_row - 1;
-                corvane_remote_node& node = corvane_remote_nodes[node_row];
-                memset(&node, 0, sizeof(node));
-                copy_name(node.name, host);
-                node.hash = host_hash;
-                node.no_address = 1;
-                node.flags = CORVANE_FLAG_UNRESOLVED | CORVANE_FLAG_CHANGED;
-                node.countdown = kNodeTtl;
-                node.changed_at = time;
-            }
-            int row = find_stream_of_node(static_cast<uint8_t>(node_row + 1), name, hash);
-            if (row >= 0) {
-                corvane_remote_stream& stream = corvane_remote_streams[row];
-                stream.port = record.rdata.srv.port;
-                stream.flags &= static_cast<uint8_t>(~CORVANE_FLAG_UNRESOLVED);
-                stream.countdown = kStreamTtl;
-                stream.changed_at = time;
-            }
-        }
+    pending_lines lines;
+    lines.lines.reserve(2 * CORVANE_RECORDS_MAX); // no allocation under the lock
+    {
+        tables_guard guard;
+        status = evaluate(device, list, time, lines);
     }
-    return CORVANE_OK;
+    lines.write();
+    return status;
 }
 
 // --- countdowns -------------------------------------------------------------------------------
@@ -703,12 +1102,35 @@ void corvane_core_add_srv_query(corvane_question_list* list, uint16_t position,
 
 namespace {
 
+// Unresolved rows whose wait is over, in row order. At most `budget` of them are asked in one
+// second, beginning after the row asked last the second before, so every row gets its turn.
+struct ask_turns
+{
+    std::vector<int> ready;
+
+    ask_turns(size_t rows) { ready.reserve(rows); }
+
+    template <class AskRow> void ask(uint32_t budget, int& cursor, ask_backoff* asks, AskRow ask_row)
+    {
+        size_t start =
+            static_cast<size_t>(std::lower_bound(ready.begin(), ready.end(), cursor) - ready.begin());
+        size_t count = ready.size() < budget ? ready.size() : budget;
+        for (size_t k = 0; k < count; ++k) {
+            int row = ready[(start + k) % ready.size()];
+            asks[row].due(kRowAskMax);
+            ask_row(row);
+            cursor = row + 1;
+        }
+    }
+};
+
 // One second of a row's countdown (the table lock is held). A row expired for `linger` seconds, or
-// one whose goodbye was heard, is handed to `remove`; an unresolved row is asked about every
-// second, a live one at `ask_first` and `ask_second` seconds before its end.
-template <class Row, class Ask, class Remove>
-void count_down(Row& row, uint32_t time, int16_t linger, int16_t ask_first, int16_t ask_second, Ask ask,
-                Remove remove)
+// one whose goodbye took effect, is handed to `remove`; an unresolved row counts its wait for the
+// next question down (`asks`) and, once it is over, is handed to `ready`; a live row is asked about
+// at `ask_first` and `ask_second` seconds before its end.
+template <class Row, class Ask, class Ready, class Remove>
+void count_down(Row& row, uint32_t time, ask_backoff& asks, bool goodbye_due, int16_t linger,
+                int16_t ask_first, int16_t ask_second, Ask ask, Ready ready, Remove remove)
 {
     if (row.flags != 0) {
         if ((row.flags & CORVANE_FLAG_EXPIRED) && row.countdown <= -linger) {
@@ -716,11 +1138,16 @@ void count_down(Row& row, uint32_t time, int16_t linger, int16_t ask_first, int1
             return;
         }
         if (row.flags & CORVANE_FLAG_GOODBYE) {
-            remove(false);
-            return;
-        }
-        if (row.flags & CORVANE_FLAG_UNRESOLVED) {
-            ask();
+            if (goodbye_due) {
+                remove(false);
+                return;
+            }
+        } else if (row.flags & CORVANE_FLAG_UNRESOLVED) {
+            if (asks.ready()) {
+                ready();
+            } else {
+                asks.due(kRowAskMax);
+            }
         } else if (row.flags & CORVANE_FLAG_CHANGED) {
             row.flags &= static_cast<uint8_t>(~CORVANE_FLAG_CHANGED);
             row.changed_at = time;
@@ -731,7 +1158,9 @@ void count_down(Row& row, uint32_t time, int16_t linger, int16_t ask_first, int1
         row.flags |= CORVANE_FLAG_EXPIRED | CORVANE_FLAG_CHANGED;
         row.changed_at = time;
     }
-    if (row.countdown == ask_first || row.countdown == ask_second) {
+    // An unresolved row is asked about on its own schedule above.
+    if ((row.countdown == ask_first || row.countdown == ask_second) &&
+        !(row.flags & CORVANE_FLAG_UNRESOLVED)) {
         ask();
     }
 }
@@ -741,27 +1170,38 @@ void count_down(Row& row, uint32_t time, int16_t linger, int16_t ask_first, int1
 void corvane_core_refresh_nodes()
 {
     refresh_lists lists;
+    ask_turns turns(CORVANE_REMOTE_NODES);
     uint32_t time = now();
     {
         tables_guard guard;
+        uint32_t waiting = 0;
         for (int i = 0; i < CORVANE_REMOTE_NODES; ++i) {
             corvane_remote_node& node = corvane_remote_nodes[i];
             if (node.hash == 0) {
                 continue;
             }
+            waiting += (node.flags & CORVANE_FLAG_UNRESOLVED) ? 1 : 0;
             count_down(
-                node, time, 30, 120, 60, [&] { lists.add(CORVANE_KIND_HOST, node.name, CORVANE_TYPE_A); },
+                node, time, g_node_asks[i], true, 30, 120, 60,
+                [&] { lists.add(CORVANE_KIND_HOST, node.name, CORVANE_TYPE_A); },
+                [&] { turns.ready.push_back(i); },
                 [&](bool) {
                     // No stream may keep pointing at a row that is gone: it waits for a new SRV.
-                    for (corvane_remote_stream& stream : corvane_remote_streams) {
+                    for (int s = 0; s < CORVANE_REMOTE_STREAMS; ++s) {
+                        corvane_remote_stream& stream = corvane_remote_streams[s];
                         if (stream.hash != 0 && stream.node == i + 1) {
                             stream.node = 0;
                             stream.flags |= CORVANE_FLAG_UNRESOLVED;
+                            g_stream_asks[s] = {};
                         }
                     }
                     memset(&node, 0, sizeof(node));
                 });
         }
+        turns.ask(kNodeAskBudget, g_node_cursor, g_node_asks, [&](int row) {
+            lists.add(CORVANE_KIND_HOST, corvane_remote_nodes[row].name, CORVANE_TYPE_A);
+        });
+        g_waiting_nodes = waiting;
     }
     lists.send();
 }
@@ -769,30 +1209,47 @@ void corvane_core_refresh_nodes()
 void corvane_core_check_remote_streams_table()
 {
     refresh_lists lists;
+    pending_lines lines;
     uint32_t time = now();
+    uint32_t waiting_streams = 0, waiting_nodes = 0;
+    bool log_waiting = false;
+    ask_turns turns(CORVANE_REMOTE_STREAMS);
     {
         tables_guard guard;
-        for (corvane_remote_stream& stream : corvane_remote_streams) {
+        for (int i = 0; i < CORVANE_REMOTE_STREAMS; ++i) {
+            corvane_remote_stream& stream = corvane_remote_streams[i];
             if (stream.hash == 0) {
                 continue;
             }
+            waiting_streams += (stream.flags & CORVANE_FLAG_UNRESOLVED) ? 1 : 0;
             uint32_t srv_kind =
                 stream.kind == CORVANE_KIND_QUILL ? CORVANE_KIND_QUILL_INSTANCE : CORVANE_KIND_INSTANCE;
             count_down(
-                stream, time, 20, 60, 30, [&] { lists.add(srv_kind, stream.name, CORVANE_TYPE_SRV); },
+                stream, time, g_stream_asks[i], time - g_goodbye_at[i] >= kGoodbyeMs, 20, 60, 30,
+                [&] { lists.add(srv_kind, stream.name, CORVANE_TYPE_SRV); },
+                [&] { turns.ready.push_back(i); },
                 [&](bool expired) {
-                    if (expired) {
-                        CORVANE_LOG(
-                            "corvane_core_check_remote_streams_table, remove stream = %s, TTL expired",
-                            stream.name);
-                    } else {
-                        CORVANE_LOG(
-                            "corvane_core_check_remote_streams_table, remove stream = %s, is_remote_removed",
-                            stream.name);
-                    }
+                    lines.add(expired
+                                  ? "corvane_core_check_remote_streams_table, remove stream = %s, TTL expired"
+                                  : "corvane_core_check_remote_streams_table, remove stream = %s, "
+                                    "is_remote_removed",
+                              -1, stream.name);
                     memset(&stream, 0, sizeof(stream));
                 });
         }
+        turns.ask(kStreamAskBudget, g_stream_cursor, g_stream_asks, [&](int row) {
+            const corvane_remote_stream& stream = corvane_remote_streams[row];
+            lists.add(stream.kind == CORVANE_KIND_QUILL ? CORVANE_KIND_QUILL_INSTANCE : CORVANE_KIND_INSTANCE,
+                      stream.name, CORVANE_TYPE_SRV);
+        });
+        waiting_nodes = g_waiting_nodes;
+        log_waiting = waiting_streams + waiting_nodes != 0 && g_waiting_log.due(time);
+    }
+    lines.write();
+    if (log_waiting) {
+        CORVANE_LOG(
+            "corvane_core_check_remote_streams_table, %u stream rows and %u node rows wait for an answer",
+            static_cast<unsigned>(waiting_streams), static_cast<unsigned>(waiting_nodes));
     }
     lists.send();
 }

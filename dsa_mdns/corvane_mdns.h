@@ -7,7 +7,8 @@
 // once a second), a receive task and a send task (which also evaluates and answers). Every row of
 // the tables is written under the engine table lock; a reader on another thread takes the same lock
 // (`corvane_tables_lock`/`corvane_tables_unlock`) to read rows whole. Names are 8-bit texts of at
-// most 47 bytes (longer ones are cut). Nothing here includes windows.h.
+// most 47 bytes (longer ones are cut, registered names on a UTF-8 character boundary). Nothing here
+// includes windows.h.
 #pragma once
 
 #include "dsa_mdns/corvane_codec.h"
@@ -81,6 +82,24 @@ struct corvane_register_parameters
     uint32_t kind;
 };
 
+// Lets a repeated log line through at most once per interval, the first one at once.
+struct corvane_log_gate
+{
+    uint32_t interval_ms;
+    bool logged;
+    uint32_t logged_at;
+
+    bool due(uint32_t time)
+    {
+        if (logged && time - logged_at < interval_ms) {
+            return false;
+        }
+        logged = true;
+        logged_at = time;
+        return true;
+    }
+};
+
 typedef void (*corvane_log_fn)(const char* format, ...);
 extern corvane_log_fn corvane_log_hook;
 
@@ -93,6 +112,7 @@ extern corvane_device_state corvane_device_states[CORVANE_DEVICES];
 
 void corvane_tables_lock();
 void corvane_tables_unlock();
+bool corvane_tables_try_lock();
 
 // What the service logic needs of the world: the time, and the way out for lists to send. The
 // transport fills it at start; tests put their own in.
@@ -105,6 +125,9 @@ struct corvane_env
 extern corvane_env corvane_core_env;
 
 uint32_t corvane_name_hash(const char* name, size_t max_length);
+// The length a registered name is kept at: at most CORVANE_NAME_MAX bytes, never ending inside a
+// UTF-8 character (a longer name is cut before the character that does not fit whole).
+size_t corvane_name_cut_length(const char* name);
 
 corvane_status corvane_core_init();
 corvane_status corvane_core_start();
@@ -126,6 +149,9 @@ corvane_status corvane_core_find_remote_stream_of_node(uint8_t node, const char*
 
 // Service logic (the core and send tasks call these; tests call them directly).
 void corvane_core_do_initial_queries(corvane_device_state* state);
+// Once the initial questions went out: asks them again 1, 2, 4 ... s later, at most an hour apart,
+// so a sender whose announcements were lost is found; the local answer is not repeated.
+void corvane_core_repeat_initial_queries(corvane_device_state* state);
 void corvane_core_refresh_nodes();
 void corvane_core_check_remote_streams_table();
 void corvane_core_build_service_records(uint8_t device, uint8_t handle, uint32_t ttl, uint32_t txt_ttl,

@@ -21,6 +21,7 @@ const int kQueues = 20;
 const int kRingSlots = 1000;
 const DWORD kStopWaitMs = 5000;
 const DWORD kRoomWaitMs = 2000;
+const DWORD kReceiveWaitMs = 200;
 
 struct queue
 {
@@ -59,7 +60,8 @@ struct mdns_device
     uint32_t queue_id = 0;
     int next_slot = 0;
     uint32_t dropped = 0;
-    DWORD dropped_logged_at = 0;
+    corvane_log_gate dropped_log = {1000, false, 0};
+    corvane_log_gate receive_errors = {60000, false, 0};
     corvane_msg rx_msg, tx_msg;
     corvane_question_list rx_questions, tx_questions;
     corvane_record_list rx_records, tx_records;
@@ -238,11 +240,22 @@ DWORD WINAPI rx_task(LPVOID parameter)
         fd_set readable;
         FD_ZERO(&readable);
         FD_SET(dev.socket, &readable);
-        timeval wait = {0, 200 * 1000};
-        if (select(0, &readable, nullptr, nullptr, &wait) <= 0) {
+        timeval wait = {0, static_cast<long>(kReceiveWaitMs) * 1000};
+        int ready = select(0, &readable, nullptr, nullptr, &wait);
+        if (ready == 0) {
             continue;
         }
-        int n = recv(dev.socket, reinterpret_cast<char*>(datagram), sizeof(datagram), 0);
+        int n = ready > 0 ? recv(dev.socket, reinterpret_cast<char*>(datagram), sizeof(datagram), 0) : 0;
+        if (ready < 0 || (n == SOCKET_ERROR && WSAGetLastError() != WSAEMSGSIZE)) {
+            // A failing socket is tried again after the usual wait, never in a tight loop.
+            int error = WSAGetLastError();
+            if (dev.receive_errors.due(GetTickCount())) {
+                CORVANE_LOG("corvane_mdns_rx_task, device_id = %d, %s failed, error %d", dev.device,
+                            ready < 0 ? "select" : "recv", error);
+            }
+            WaitForSingleObject(dev.rx_stop, kReceiveWaitMs);
+            continue;
+        }
         if (n <= 2) {
             continue;
         }
@@ -267,9 +280,7 @@ DWORD WINAPI rx_task(LPVOID parameter)
         }
         LeaveCriticalSection(&g_ring_lock);
         ++dev.dropped;
-        DWORD time = GetTickCount();
-        if (dev.dropped == 1 || time - dev.dropped_logged_at >= 1000) {
-            dev.dropped_logged_at = time;
+        if (dev.dropped_log.due(GetTickCount())) {
             CORVANE_LOG("corvane_mdns_rx_task, device_id = %d, queue full, %u datagrams dropped", dev.device,
                         dev.dropped);
         }
@@ -359,6 +370,8 @@ DWORD WINAPI core_thread(LPVOID parameter)
         }
         if (!state->initial_queries_sent) {
             corvane_core_do_initial_queries(state);
+        } else {
+            corvane_core_repeat_initial_queries(state);
         }
         if (device == 0) {
             corvane_core_refresh_nodes();
@@ -600,8 +613,19 @@ corvane_status corvane_core_start()
 {
     printf("Starting core service for device %d...\n", 0);
     ensure_init();
+    core_task& task = g_core_tasks[0];
     if (corvane_device_states[0].started) {
         return CORVANE_ERR_ALREADY_STARTED;
+    }
+    if (task.thread != nullptr) {
+        // The core thread of an earlier start did not end when it was stopped: a second one would
+        // count the same rows down twice as fast.
+        if (WaitForSingleObject(task.thread, 0) != WAIT_OBJECT_0) {
+            CORVANE_LOG("corvane_core_start, device_id = %d, the core task of the last start still runs", 0);
+            return CORVANE_ERR_ALREADY_STARTED;
+        }
+        close_handle(task.thread);
+        close_handle(task.stop);
     }
     char computer[MAX_COMPUTERNAME_LENGTH + 1] = {};
     DWORD size = sizeof(computer);
@@ -614,7 +638,6 @@ corvane_status corvane_core_start()
     if (status != CORVANE_OK) {
         return status;
     }
-    core_task& task = g_core_tasks[0];
     task.stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     task.thread = task.stop != nullptr ? CreateThread(nullptr, 0, core_thread, nullptr, 0, nullptr) : nullptr;
     if (task.thread == nullptr) {
@@ -631,10 +654,10 @@ corvane_status corvane_core_stop(uint8_t device)
     if (device >= CORVANE_DEVICES) {
         return CORVANE_ERR_DEVICE;
     }
-    if (!corvane_device_states[device].started) {
+    core_task& task = g_core_tasks[device];
+    if (!corvane_device_states[device].started && task.thread == nullptr) {
         return CORVANE_ERR_NOT_STARTED;
     }
-    core_task& task = g_core_tasks[device];
     SetEvent(task.stop);
     if (join_thread(task.thread, "corvane_core_stop", device)) {
         close_handle(task.stop);
@@ -663,6 +686,8 @@ corvane_status corvane_mdns_start()
     dev.device = 0;
     dev.next_slot = 0;
     dev.dropped = 0;
+    dev.dropped_log.logged = false;
+    dev.receive_errors.logged = false;
     corvane_status status = open_socket(dev);
     if (status == CORVANE_OK) {
         status = corvane_queue_create(&dev.queue_id);

@@ -3,11 +3,16 @@
 #include "dsa_mdns/corvane_mdns.h"
 #include "mdns_samples.h"
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <gtest/gtest.h>
 #include <stdarg.h>
+#include <stdlib.h>
 #include <stdio.h>
 #include <string.h>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -91,8 +96,10 @@ protected:
     }
 
     // The records the engine answers to one question.
+    // A second apart each, so that the once-a-second limit of the same record never applies here.
     size_t AnswerCount(const corvane_question& question)
     {
+        world_.now += 1000;
         world_.responses.clear();
         corvane_question_list list{};
         list.questions[list.count++] = question;
@@ -340,7 +347,12 @@ TEST_F(DsaCore, PtrSrvAndAMakeAResolvedStreamAndGoodbyeRemovesIt)
         EXPECT_TRUE(Logged(line)) << line;
     }
 
+    // The goodbye takes effect a second after it arrived (RFC 6762 section 10.1).
     Evaluate({Ptr(CORVANE_KIND_CORVANE, CORVANE_KIND_INSTANCE, "S", 0)});
+    world_.now += 999;
+    corvane_core_check_remote_streams_table();
+    ASSERT_NE(Stream("S"), nullptr);
+    world_.now += 1;
     corvane_core_check_remote_streams_table();
     EXPECT_EQ(Stream("S"), nullptr);
     EXPECT_TRUE(Logged("corvane_core_check_remote_streams_table, remove stream = S, is_remote_removed"));
@@ -363,11 +375,15 @@ TEST_F(DsaCore, RecordsNamingNothingCreateNothing)
 
 TEST_F(DsaCore, FullTablesEndTheEvaluation)
 {
+    // Every node row is pointed to by a stream: an SRV naming a new host finds no row.
+    Evaluate({Ptr(CORVANE_KIND_CORVANE, CORVANE_KIND_INSTANCE, "S")});
     for (int i = 0; i < CORVANE_REMOTE_NODES; ++i) {
         corvane_remote_nodes[i].hash = 1;
+        corvane_remote_streams[i + 1].hash = 1;
+        corvane_remote_streams[i + 1].node = static_cast<uint8_t>(i + 1);
     }
     corvane_record_list list{};
-    list.records[list.total++] = A("new");
+    list.records[list.total++] = Srv("S", CORVANE_KIND_HOST, "new");
     EXPECT_EQ(corvane_core_mdns_responses_eval(0, &list), CORVANE_ERR_NODES_FULL);
     for (corvane_remote_stream& row : corvane_remote_streams) {
         row.hash = 1;
@@ -434,6 +450,469 @@ TEST_F(DsaCore, UnresolvedStreamsAreAskedForInListsOfEight)
     EXPECT_EQ(world_.queries[0].count, 8);
     EXPECT_EQ(world_.queries[1].count, 1);
     EXPECT_EQ(world_.queries[0].questions[0].type, CORVANE_TYPE_SRV);
+}
+
+TEST_F(DsaCore, NodeRowsAreMadeOnlyForHostsThatStreamsName)
+{
+    // Hosts that announce only their address (laptops, phones) take no row.
+    for (int i = 0; i < 2 * CORVANE_REMOTE_NODES; ++i) {
+        Evaluate({A(("laptop" + std::to_string(i)).c_str())});
+    }
+    for (const corvane_remote_node& row : corvane_remote_nodes) {
+        ASSERT_EQ(row.hash, 0u) << row.name;
+    }
+    // Labels that begin with a NUL byte name nothing: no row that reads as free is ever used.
+    corvane_record nul_ptr = Ptr(CORVANE_KIND_CORVANE, CORVANE_KIND_INSTANCE, "xy");
+    nul_ptr.rdata.ptr.text[0] = '\0';
+    Evaluate({nul_ptr, Ptr(CORVANE_KIND_CORVANE, CORVANE_KIND_INSTANCE, "N")});
+    corvane_record nul_srv = Srv("N", CORVANE_KIND_HOST, "xy");
+    nul_srv.rdata.srv.target.text[0] = '\0';
+    Evaluate({nul_srv});
+    EXPECT_EQ(Stream("N")->node, 0);
+    EXPECT_EQ(corvane_remote_streams[1].hash, 0u);
+    // An SRV of an instance without a stream row makes no node either.
+    Evaluate({Srv("unknown", CORVANE_KIND_HOST, "ghost")});
+    EXPECT_EQ(corvane_remote_nodes[0].hash, 0u);
+    // The A record before the SRV naming its host, in one message, still gives the address.
+    Evaluate({Ptr(CORVANE_KIND_CORVANE, CORVANE_KIND_INSTANCE, "S"), A("peer"),
+              Srv("S", CORVANE_KIND_HOST, "peer")});
+    EXPECT_EQ(Stream("S")->node, 1);
+    EXPECT_EQ(corvane_remote_nodes[0].no_address, 0);
+    EXPECT_EQ(ToHex(corvane_remote_nodes[0].address, 4), "0a4d0002");
+    EXPECT_FALSE(Logged("corvane_core_mdns_responses_eval, device_id = 0, add node = laptop0"));
+}
+
+TEST_F(DsaCore, AFullNodeTableGivesTheOldestRowNoStreamPointsTo)
+{
+    // Rows 1..200 changed at 1000 + row: row 1 is the oldest. Streams point at the rows in `referenced`.
+    struct Case
+    {
+        std::vector<int> referenced;
+        int taken; // the row the new host gets, 0: none (102)
+    } cases[] = {
+        {{}, 1},
+        {{1, 2, 3}, 4},
+        {{1, 5}, 2},
+        {[] {
+             std::vector<int> all;
+             for (int i = 1; i < CORVANE_REMOTE_NODES; ++i) {
+                 all.push_back(i);
+             }
+             return all;
+         }(),
+         CORVANE_REMOTE_NODES},
+        {[] {
+             std::vector<int> all;
+             for (int i = 1; i <= CORVANE_REMOTE_NODES; ++i) {
+                 all.push_back(i);
+             }
+             return all;
+         }(),
+         0},
+    };
+    for (const Case& c : cases) {
+        corvane_core_reset_for_test();
+        ASSERT_EQ(corvane_core_prepare("MYPC", corvane_device_states[0].address, 1), CORVANE_OK);
+        world_.log.clear();
+        world_.now = 100000;
+        for (int i = 0; i < CORVANE_REMOTE_NODES; ++i) {
+            snprintf(corvane_remote_nodes[i].name, CORVANE_TEXT_SIZE, "old%d", i + 1);
+            corvane_remote_nodes[i].hash = corvane_name_hash(corvane_remote_nodes[i].name, CORVANE_NAME_MAX);
+            corvane_remote_nodes[i].changed_at = 1000 + static_cast<uint32_t>(i);
+        }
+        for (size_t k = 0; k < c.referenced.size(); ++k) {
+            corvane_remote_streams[k + 1].hash = 1;
+            corvane_remote_streams[k + 1].node = static_cast<uint8_t>(c.referenced[k]);
+        }
+        corvane_record_list list{};
+        list.records[list.total++] = Ptr(CORVANE_KIND_CORVANE, CORVANE_KIND_INSTANCE, "S");
+        list.records[list.total++] = Srv("S", CORVANE_KIND_HOST, "sender");
+        list.records[list.total++] = A("sender");
+        corvane_status status = corvane_core_mdns_responses_eval(0, &list);
+        if (c.taken == 0) {
+            EXPECT_EQ(status, CORVANE_ERR_NODES_FULL);
+            EXPECT_EQ(Stream("S")->node, 0);
+            continue;
+        }
+        EXPECT_EQ(status, CORVANE_OK);
+        EXPECT_EQ(Stream("S")->node, c.taken);
+        const corvane_remote_node& node = corvane_remote_nodes[c.taken - 1];
+        EXPECT_STREQ(node.name, "sender");
+        EXPECT_EQ(node.no_address, 0);
+        EXPECT_TRUE(Logged("corvane_core_mdns_responses_eval, device_id = 0, replace node = old" +
+                           std::to_string(c.taken)));
+    }
+}
+
+TEST_F(DsaCore, UnresolvedRowsAreAskedAtGrowingIntervalsOfAtMostAMinute)
+{
+    Evaluate({Ptr(CORVANE_KIND_CORVANE, CORVANE_KIND_INSTANCE, "S"),
+              Ptr(CORVANE_KIND_CORVANE, CORVANE_KIND_INSTANCE, "T"), Srv("T", CORVANE_KIND_HOST, "peer")});
+    std::vector<int> srv_asked, a_asked;
+    size_t waiting_lines = 0;
+    for (int call = 1; call <= 250; ++call) {
+        world_.now = static_cast<uint32_t>(call) * 1000;
+        corvane_core_check_remote_streams_table();
+        if (QuestionsFor("S") > 0) {
+            srv_asked.push_back(call);
+        }
+        corvane_core_refresh_nodes();
+        if (QuestionsFor("peer") > 0) {
+            a_asked.push_back(call);
+        }
+        // The streams are kept alive, as re-announcements would.
+        const_cast<corvane_remote_stream*>(Stream("S"))->countdown = 300;
+        const_cast<corvane_remote_stream*>(Stream("T"))->countdown = 300;
+    }
+    const std::vector<int> expected = {1, 2, 4, 8, 16, 32, 64, 124, 184, 244};
+    EXPECT_EQ(srv_asked, expected);
+    EXPECT_EQ(a_asked, expected);
+    for (const std::string& line : world_.log) {
+        waiting_lines += line.find("node rows wait for an answer") != std::string::npos;
+    }
+    EXPECT_EQ(waiting_lines, 5u); // seconds 1, 61, 121, 181, 241
+    EXPECT_TRUE(
+        Logged("corvane_core_check_remote_streams_table, 1 stream rows and 1 node rows wait for an answer"));
+
+    // Once answered, the node is asked only before its countdown ends; its A clears the waiting count.
+    Evaluate({A("peer")});
+    world_.log.clear();
+    world_.now += 60000;
+    corvane_core_refresh_nodes();
+    EXPECT_EQ(QuestionsFor("peer"), 0u);
+    corvane_core_check_remote_streams_table();
+    EXPECT_TRUE(
+        Logged("corvane_core_check_remote_streams_table, 1 stream rows and 0 node rows wait for an answer"));
+}
+
+TEST_F(DsaCore, AThousandUnresolvedRowsAskAtMost80QuestionsASecondAndEachIsAskedFirstWithin13)
+{
+    for (int i = 0; i < 1000; ++i) {
+        Evaluate({Ptr(CORVANE_KIND_CORVANE, CORVANE_KIND_INSTANCE, ("ghost" + std::to_string(i)).c_str())});
+    }
+    std::vector<int> first_asked(1000, 0);
+    size_t in_window = 0, most = 0;
+    for (int call = 1; call <= 330; ++call) { // past the end of the rows' countdown
+        world_.now = static_cast<uint32_t>(call) * 1000;
+        corvane_core_check_remote_streams_table();
+        size_t n = 0;
+        for (const corvane_question_list& list : world_.queries) {
+            for (uint16_t q = 0; q < list.count; ++q) {
+                int i = atoi(list.questions[q].name.text + 5);
+                if (first_asked[i] == 0) {
+                    first_asked[i] = call;
+                }
+            }
+            n += list.count;
+        }
+        world_.queries.clear();
+        most = std::max(most, n);
+        in_window += call > 60 && call <= 90 ? n : 0;
+    }
+    EXPECT_LE(most, 80u);
+    EXPECT_LE(*std::max_element(first_asked.begin(), first_asked.end()), 13);
+    EXPECT_GE(*std::min_element(first_asked.begin(), first_asked.end()), 1);
+    EXPECT_LE(in_window, 30u * 80u);
+    EXPECT_GE(in_window, 1000u / 2); // each row is still asked about once a minute
+}
+
+TEST_F(DsaCore, AFullStreamTableGivesANewInstanceTheRowUnansweredLongest)
+{
+    for (int i = 0; i < CORVANE_REMOTE_STREAMS; ++i) {
+        corvane_remote_stream& row = corvane_remote_streams[i];
+        snprintf(row.name, CORVANE_TEXT_SIZE, "junk%d", i);
+        row.hash = corvane_name_hash(row.name, CORVANE_NAME_MAX);
+        row.flags = CORVANE_FLAG_UNRESOLVED;
+        row.countdown = static_cast<int16_t>(300 - (i == 4321 ? 12 : i == 77 ? 11 : 5));
+        row.device = 1;
+    }
+    corvane_record_list list{};
+    list.records[list.total++] = Ptr(CORVANE_KIND_CORVANE, CORVANE_KIND_INSTANCE, "real");
+    EXPECT_EQ(corvane_core_mdns_responses_eval(0, &list), CORVANE_OK);
+    EXPECT_EQ(Stream("real"), &corvane_remote_streams[4321]);
+    EXPECT_TRUE(Logged("corvane_core_mdns_responses_eval, device_id = 0, replace stream = junk4321"));
+    list.records[0] = Ptr(CORVANE_KIND_CORVANE, CORVANE_KIND_INSTANCE, "second");
+    EXPECT_EQ(corvane_core_mdns_responses_eval(0, &list), CORVANE_OK);
+    EXPECT_EQ(Stream("second"), &corvane_remote_streams[77]);
+    // Rows asked for less than 10 s, and rows that are answered, keep their place.
+    list.records[0] = Ptr(CORVANE_KIND_CORVANE, CORVANE_KIND_INSTANCE, "third");
+    EXPECT_EQ(corvane_core_mdns_responses_eval(0, &list), CORVANE_ERR_STREAMS_FULL);
+    corvane_remote_streams[5].flags = 0;
+    corvane_remote_streams[5].countdown = 10;
+    EXPECT_EQ(corvane_core_mdns_responses_eval(0, &list), CORVANE_ERR_STREAMS_FULL);
+}
+
+TEST_F(DsaCore, InitialQuestionsAreRepeatedAtGrowingIntervalsUpToAnHourAndAnsweredLocallyOnce)
+{
+    Register("Test");
+    world_.responses.clear();
+    corvane_device_state* state = &corvane_device_states[0];
+    corvane_core_repeat_initial_queries(state); // nothing before the first sending
+    EXPECT_TRUE(world_.queries.empty());
+    world_.now = 1000;
+    corvane_core_do_initial_queries(state);
+    ASSERT_EQ(world_.queries.size(), 1u);
+    world_.queries.clear();
+    std::vector<int> repeats;
+    for (int second = 2; second <= 12000; ++second) {
+        world_.now = static_cast<uint32_t>(second) * 1000;
+        corvane_core_repeat_initial_queries(state);
+        if (!world_.queries.empty()) {
+            ASSERT_EQ(world_.queries.size(), 1u);
+            ASSERT_EQ(world_.queries[0].count, 3);
+            EXPECT_EQ(world_.queries[0].questions[0].name.kind, CORVANE_KIND_CORVANE);
+            EXPECT_EQ(world_.queries[0].questions[2].type, CORVANE_TYPE_PTR);
+            repeats.push_back(second);
+            world_.queries.clear();
+        }
+    }
+    EXPECT_EQ(repeats, (std::vector<int>{2, 4, 8, 16, 32, 64, 128, 256, 512, 1024, 2048, 4096, 7696, 11296}));
+    EXPECT_EQ(world_.responses.size(), 1u); // the announcing answer of the first sending only
+}
+
+TEST_F(DsaCore, TheSameRecordIsAnsweredAtMostOnceASecond)
+{
+    Register("A", 3);
+    const corvane_question subtype = Question(CORVANE_KIND_CORVANE, nullptr, 12);
+    const corvane_question host = Question(CORVANE_KIND_HOST, "MYPC_1", 1);
+    const corvane_question srv = Question(CORVANE_KIND_INSTANCE, "A", 33);
+    struct Step
+    {
+        uint32_t at_ms;
+        corvane_question question;
+        size_t records;
+    } steps[] = {
+        {10000, subtype, 4}, // PTR, SRV, TXT, A
+        {10500, subtype, 0}, // dropped, not queued
+        {10999, host, 0},    // the A went out with the subtype answer
+        {10999, srv, 0},     // so did the SRV
+        {11000, subtype, 4}, {11100, Question(CORVANE_KIND_SERVICES, nullptr, 12), 1}, // another record
+        {12500, host, 1},    {12600, subtype, 3}, // the A of 12500 is left out
+    };
+    for (const Step& step : steps) {
+        world_.now = step.at_ms;
+        world_.responses.clear();
+        corvane_question_list list{};
+        list.questions[list.count++] = step.question;
+        EXPECT_EQ(corvane_core_answer_queries(&list, 0), CORVANE_OK);
+        size_t n = 0;
+        for (const corvane_record_list& r : world_.responses) {
+            n += r.total;
+            EXPECT_EQ(r.answers + r.authority + r.additional, r.total);
+        }
+        EXPECT_EQ(n, step.records) << "at " << step.at_ms;
+    }
+
+    // A flood of 2,000 questions in one second draws one answer.
+    world_.now = 20000;
+    size_t answered = 0;
+    for (int i = 0; i < 2000; ++i) {
+        world_.responses.clear();
+        corvane_question_list list{};
+        list.questions[list.count++] = subtype;
+        corvane_core_answer_queries(&list, 0);
+        answered += world_.responses.size();
+        world_.now += i % 2;
+    }
+    EXPECT_EQ(answered, 1u);
+    // Registration announcements are not held back by answers.
+    world_.responses.clear();
+    Register("B", 3);
+    EXPECT_EQ(world_.responses.size(), 1u);
+}
+
+TEST_F(DsaCore, AnAnnouncementAfterAGoodbyeTakesItBack)
+{
+    struct Case
+    {
+        const char* name;
+        bool srv_goodbye;   // the goodbye is the SRV's, not the PTR's
+        int again_after_ms; // the new announcement, -1 none
+        bool kept;
+    } cases[] = {
+        {"ptr restart", false, 100, true},
+        {"srv restart", true, 100, true},
+        {"ptr gone", false, -1, false},
+        {"srv gone", true, -1, false},
+        {"restart late in the second", false, 900, true},
+    };
+    for (const Case& c : cases) {
+        world_.now = 50000;
+        Evaluate({Ptr(CORVANE_KIND_CORVANE, CORVANE_KIND_INSTANCE, c.name),
+                  Srv(c.name, CORVANE_KIND_HOST, "peer"), A("peer")});
+        world_.now += 400;
+        Evaluate({c.srv_goodbye ? Srv(c.name, CORVANE_KIND_HOST, "peer", 0)
+                                : Ptr(CORVANE_KIND_CORVANE, CORVANE_KIND_INSTANCE, c.name, 0)});
+        for (int ms = 100; ms <= 3000; ms += 100) {
+            world_.now += 100;
+            if (ms == c.again_after_ms && Stream(c.name) != nullptr) {
+                Evaluate({Ptr(CORVANE_KIND_CORVANE, CORVANE_KIND_INSTANCE, c.name),
+                          Srv(c.name, CORVANE_KIND_HOST, "peer")});
+            }
+            if (ms % 1000 == 600) {
+                corvane_core_check_remote_streams_table();
+            }
+        }
+        const corvane_remote_stream* row = Stream(c.name);
+        if (!c.kept) {
+            EXPECT_EQ(row, nullptr) << c.name;
+            continue;
+        }
+        ASSERT_NE(row, nullptr) << c.name;
+        EXPECT_EQ(row->flags & (CORVANE_FLAG_GOODBYE | CORVANE_FLAG_UNRESOLVED), 0) << c.name;
+        EXPECT_EQ(row->node, 1) << c.name;
+    }
+}
+
+std::atomic<int> g_lines_with_lock_free{0}, g_lines_under_lock{0};
+
+void CheckingLog(const char*, ...)
+{
+    // Another thread tries the table lock: the engine never logs while holding it.
+    bool free = false;
+    std::thread probe([&] {
+        free = corvane_tables_try_lock();
+        if (free) {
+            corvane_tables_unlock();
+        }
+    });
+    probe.join();
+    ++(free ? g_lines_with_lock_free : g_lines_under_lock);
+}
+
+TEST_F(DsaCore, LogLinesAreWrittenAfterTheTableLockIsReleased)
+{
+    corvane_log_hook = CheckingLog;
+    std::vector<corvane_record> records;
+    for (int i = 0; i < 10; ++i) {
+        std::string name = "S" + std::to_string(i);
+        records.push_back(Ptr(CORVANE_KIND_CORVANE, CORVANE_KIND_INSTANCE, name.c_str()));
+        records.push_back(Srv(name.c_str(), CORVANE_KIND_HOST, ("h" + std::to_string(i)).c_str()));
+    }
+    Evaluate(records);      // add stream, add stream node
+    Evaluate({records[0]}); // refresh stream
+    for (int i = 0; i < 10; ++i) {
+        Evaluate({Ptr(CORVANE_KIND_CORVANE, CORVANE_KIND_INSTANCE, ("S" + std::to_string(i)).c_str(), 0)});
+    }
+    world_.now += 1000;
+    corvane_core_check_remote_streams_table(); // remove stream, and the waiting line
+    EXPECT_EQ(g_lines_under_lock.load(), 0);
+    EXPECT_EQ(g_lines_with_lock_free.load(), 31); // 10 + 10 added, 1 refreshed, 10 removed
+    for (const corvane_remote_stream& row : corvane_remote_streams) {
+        EXPECT_EQ(row.hash, 0u);
+    }
+}
+
+TEST(DsaNames, RegisteredNamesAreCutOnAUtf8CharacterBoundary)
+{
+    const std::string a46(46, 'a'), a45(45, 'a'), a44(44, 'a'), a47(47, 'a');
+    struct Case
+    {
+        std::string name;
+        size_t kept;
+    } cases[] = {
+        {"short", 5},
+        {a47, 47},
+        {a47 + "b", 47},
+        {a46 + "\xC3\xBC", 46},     // u umlaut: would end after its first byte
+        {a45 + "\xC3\xBC", 47},     // fits whole
+        {a45 + "\xE2\x82\xAC", 45}, // euro sign, 3 bytes
+        {a44 + "\xE2\x82\xAC", 47},
+        {a46 + "\xE2\x82\xAC", 46},
+        {a44 + "\xF0\x9F\x8E\xB5", 44}, // 4 bytes
+        {a46 + "\xFC\xFC", 47},         // code page 1252, not UTF-8: cut as bytes
+        {a46 + "\xC3\x41", 47},         // a lead byte without its continuation
+        {a47 + "\xBC", 47},             // a stray continuation byte after the cut
+        {a44 + "\xC3\xBC\xBC\xBC", 47}, // stray continuations after a whole character are cut as bytes
+        {std::string(60, 'x'), 47},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(corvane_name_cut_length(c.name.c_str()), c.kept) << c.name;
+    }
+    // Every cut of a text made of characters of 1 to 4 bytes ends on a character boundary.
+    const char* pieces[] = {"a", "\xC3\xBC", "\xE2\x82\xAC", "\xF0\x9F\x8E\xB5"};
+    for (int shift = 0; shift < 64; ++shift) {
+        std::string text;
+        std::vector<size_t> boundaries = {0};
+        for (int i = 0; text.size() < 60; ++i) {
+            text += pieces[(i * 7 + shift + i / 3) % 4];
+            boundaries.push_back(text.size());
+        }
+        size_t kept = corvane_name_cut_length(text.c_str());
+        EXPECT_LE(kept, 47u);
+        EXPECT_GE(kept, 44u);
+        EXPECT_NE(std::find(boundaries.begin(), boundaries.end(), kept), boundaries.end()) << shift;
+    }
+}
+
+TEST_F(DsaCore, ALongUtf8NameIsRegisteredWholeCharactersAndFoundByItsFullName)
+{
+    const std::string name = std::string(46, 'n') + "\xC3\xBC" + "ber";
+    uint8_t handle = Register(name.c_str());
+    EXPECT_EQ(std::string(corvane_local_services[0][handle - 1].name), std::string(46, 'n'));
+    uint8_t found = 0;
+    EXPECT_EQ(corvane_core_find_local_service(0, name.c_str(), &found), CORVANE_OK);
+    EXPECT_EQ(found, handle);
+    uint8_t again = 0;
+    EXPECT_EQ(corvane_core_register_stream(0, name.c_str(), nullptr, &again), CORVANE_ERR_NAME_TAKEN);
+    // The announcement carries the 46 bytes.
+    static corvane_msg msg;
+    uint16_t next = 0;
+    ASSERT_EQ(corvane_mdns_build_response(&msg, &world_.responses.back(), &next), CORVANE_OK);
+    corvane_record_list back;
+    ASSERT_EQ(corvane_mdns_parse_responses(&msg, &back), CORVANE_OK);
+    EXPECT_EQ(back.records[0].rdata.ptr.length, 46);
+}
+
+TEST(DsaLogGate, ARepeatedLineGoesOutAtMostOncePerInterval)
+{
+    corvane_log_gate gate = {60000, false, 0};
+    struct Step
+    {
+        uint32_t at;
+        bool due;
+    } steps[] = {{5, true},       {6, false},          {60004, false}, {60005, true},
+                 {120004, false}, {0xFFFFFFF0u, true}, {5, false},     {60000 - 16, true}};
+    for (const Step& step : steps) {
+        EXPECT_EQ(gate.due(step.at), step.due) << step.at;
+    }
+}
+
+std::atomic<bool> g_release_core{false};
+
+// Holds the core thread in its first second's work until the test lets it go.
+void HoldingLog(const char* format, ...)
+{
+    if (strcmp(format, "corvane_core_do_initial_queries") != 0) {
+        return;
+    }
+    for (int i = 0; i < 3000 && !g_release_core; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
+
+TEST(DsaTransport, AStartWhileTheCoreThreadOfAnEarlierStartStillRunsIsRefused)
+{
+    corvane_core_init();
+    corvane_core_reset_for_test();
+    corvane_device_config[0].interface_index = 0xFFFF;
+    g_release_core = false;
+    corvane_log_hook = HoldingLog;
+    ASSERT_EQ(corvane_core_start(), CORVANE_OK);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500)); // the thread is held in its first second
+    EXPECT_EQ(corvane_core_stop(0), CORVANE_OK);                  // gives up on the thread after 5 s
+    EXPECT_EQ(corvane_core_start(), CORVANE_ERR_ALREADY_STARTED);
+    g_release_core = true;
+    corvane_status status = CORVANE_ERR_ALREADY_STARTED;
+    for (int i = 0; i < 100 && status == CORVANE_ERR_ALREADY_STARTED; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        status = corvane_core_start();
+    }
+    EXPECT_EQ(status, CORVANE_OK); // once the old thread has ended
+    EXPECT_EQ(corvane_core_stop(0), CORVANE_OK);
+    EXPECT_EQ(corvane_core_stop(0), CORVANE_ERR_NOT_STARTED);
+    corvane_log_hook = nullptr;
+    corvane_core_reset_for_test();
 }
 
 TEST(DsaTransport, StartWithoutInterfaceAddressFailsWith23AndLeavesNothingRunning)
