@@ -170,9 +170,13 @@ def test_datagram_flood_to_rtcp_port_leaves_describe_answered_and_exit_prompt(ne
 
 def test_idle_connections_from_one_address_leave_another_address_served(net, gw):
     host = start_host(gw)
-    RawClient(net.peer, net.gw.address, PORT).close()  # the server listens
     other = add_peer_addresses(net, 1)[0]
+    # The server listens. The probe comes from the other address: the server counts a connection
+    # until it reads its end, which on a loaded machine can come after the connections below, and
+    # a probe from the crowded address would then take one of its 16 places.
+    connect_from(net, other).close()
     idle, closed = [], 0
+    started = time.monotonic()
     for _ in range(300):
         s = connect_from(net, net.peer.address)
         idle.append(s)
@@ -181,6 +185,7 @@ def test_idle_connections_from_one_address_leave_another_address_served(net, gw)
         s.settimeout(10)
         assert s.recv(1) == b""
         closed += 1
+    refused_within = time.monotonic() - started
     for s in idle[:16]:
         s.settimeout(0.2)
         try:
@@ -197,8 +202,9 @@ def test_idle_connections_from_one_address_leave_another_address_served(net, gw)
         s.close()
 
     # The refusals are logged at most once a second for that address, then counted in one line.
-    log = gw.wait_for_log(f"more lines about connections from {net.peer.address}", timeout=5)
+    log = gw.wait_for_log(f"more lines about connections from {net.peer.address}")
     refusals = log.count(f"too many connections from this address (16); closing the connection from "
                          f"{net.peer.address}")
-    assert 1 <= refusals <= 3, refusals
+    print(f"\n284 refusals within {refused_within:.2f} s, {refusals} lines")
+    assert 1 <= refusals <= 2 + int(refused_within), refusals
     assert host.exit() < 5
