@@ -1,10 +1,8 @@
 """SAP under Wine: a Python peer on 10.77.0.2 announces and withdraws to the gateway and receives the
 gateway's own announcements and deletions byte for byte (malformed datagrams: the packet reader's unit tests)."""
 import socket
-import struct
-import time
 
-from harness.sap_peer import GROUP, PORT, peer_socket, received_from_gateway, sap_packet
+from harness.sap_peer import GROUP, PORT, group_socket, peer_socket, received, received_from_gateway, sap_packet
 from harness.velmora_host import VelmoraHost, pane_line
 from harness.wait import wait_until
 
@@ -111,34 +109,9 @@ def test_taken_sap_port_is_reported_and_the_gateway_runs_on(net, gw):
         blocker.close()
 
 
-def sap_listener_beside_the_gateway(net):
-    """Another SAP listener on the gateway's PC, as a SAP browser opens it: SO_REUSEADDR, the port on
-    every address, the group joined on the gateway's interface."""
-    s = net.gw.socket(socket.AF_INET, socket.SOCK_DGRAM, socket.IPPROTO_UDP)
-    s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-    s.bind(("", PORT))
-    mreq = struct.pack("4s4s", socket.inet_aton(GROUP), socket.inet_aton(net.gw.address))
-    s.setsockopt(socket.IPPROTO_IP, socket.IP_ADD_MEMBERSHIP, mreq)
-    s.settimeout(0.2)
-    return s
-
-
-def heard_by(listener, seconds, wanted):
-    """The datagrams `listener` receives within `seconds` for which `wanted(data, source)` holds."""
-    packets = []
-    deadline = time.monotonic() + seconds
-    while time.monotonic() < deadline:
-        try:
-            data, source = listener.recvfrom(4096)
-        except socket.timeout:
-            continue
-        if wanted(data, source[0]):
-            packets.append(data)
-    return packets
-
-
 def test_sap_port_is_shared_with_a_listener_that_was_there_first(net, gw):
-    listener = sap_listener_beside_the_gateway(net)
+    # Another SAP listener on the gateway's PC, as a SAP browser opens it, started first.
+    listener = group_socket(net.gw, net.gw.address)
     try:
         host = VelmoraHost(gw, SETTINGS)
         peer = peer_socket(net)
@@ -149,12 +122,12 @@ def test_sap_port_is_shared_with_a_listener_that_was_there_first(net, gw):
         announcement = sap_packet(peer_sdp("Peer Shared"))
         peer.sendto(announcement, (GROUP, PORT))
         host.wait_for_streams(lambda t: [s["name"] for s in t] == ["Peer Shared"])
-        assert heard_by(listener, 2.0, lambda data, source: data == announcement)
+        assert received(listener, 2.0, lambda data, source: data == announcement)
 
         # The gateway's own announcement reaches the other listener and the peer.
         host.command("add-sdp v=0\\no=- 4661 1 IN IP4 10.77.0.1\\ns=Shared Local\\nt=0 0\\n")
         host.command("sap on SDP Shared Local")
-        from_gateway = heard_by(listener, 3.0, lambda data, source: source == net.gw.address)
+        from_gateway = received(listener, 3.0, lambda data, source: source == net.gw.address)
         assert len(from_gateway) == 1 and b"s=Shared Local\r\n" in from_gateway[0]
         assert received_from_gateway(peer, net, 1.0) == from_gateway
         gw.wait_for_log(pane_line("Received SAP announce for: Shared Local"))

@@ -50,6 +50,16 @@ DWORD WINAPI PaneTick()
     return g_paneTickRuns ? g_paneTick++ : g_paneTick;
 }
 
+// A manager of the owner whose stamps come from the pane's clock, the timer at 0 and running.
+std::unique_ptr<CVelmoraManager> MakeManagerOnPaneClock(FakeOwner& owner)
+{
+    g_paneTick = 0;
+    g_paneTickRuns = true;
+    auto manager = MakeManager(owner.AsOwner());
+    manager->m_LogFile.GetTimeState().SetClock(&PaneLocalTime, &PaneTick);
+    return manager;
+}
+
 } // namespace
 
 TEST(ManagerLog, EveryCategoryWordBehindProductVersionAndIdentity)
@@ -162,11 +172,8 @@ TEST(ManagerLog, ALogFolderThatCannotBeUsedGivesOneRedLineAndTheProgramGoesOn)
 
 TEST(ManagerLog, LinesFromOtherThreadsAreShownInOrderWithTheTimeTheyWereWritten)
 {
-    g_paneTick = 0;
-    g_paneTickRuns = true;
     FakeOwner owner;
-    auto manager = MakeManager(owner.AsOwner());
-    manager->m_LogFile.GetTimeState().SetClock(&PaneLocalTime, &PaneTick);
+    auto manager = MakeManagerOnPaneClock(owner);
     SYSTEMTIME calibrated;
     GetLocalTimeMs(manager->m_LogFile.GetTimeState(), calibrated); // calibrates at tick 0
     g_paneTickRuns = false;
@@ -273,11 +280,8 @@ TEST(ManagerLog, LibraryLinesAreFinishedOnTheWriterInTheirPlaceWithTheirOwnStamp
 TEST(ManagerLog, PaneLinesOfAllThreadsAppearInTheOrderOfTheirStamps)
 {
     // Every reading of the clock is a millisecond later, so no two lines share a stamp.
-    g_paneTick = 0;
-    g_paneTickRuns = true;
     FakeOwner owner;
-    auto manager = MakeManager(owner.AsOwner());
-    manager->m_LogFile.GetTimeState().SetClock(&PaneLocalTime, &PaneTick);
+    auto manager = MakeManagerOnPaneClock(owner);
     const int workers = 4;
     const int linesEach = 300;
     std::vector<std::thread> threads;
@@ -313,11 +317,8 @@ TEST(ManagerLog, ALogFileThatCannotBeOpenedAtTheChangeOfDayGivesOneRedLine)
     const std::wstring away = folder + L"_away";
     RemoveDirectoryW(away.c_str());
     g_paneTime = {2016, 9, 0, 7, 23, 59, 50, 0};
-    g_paneTick = 0;
-    g_paneTickRuns = true;
     FakeOwner owner;
-    auto manager = MakeManager(owner.AsOwner());
-    manager->m_LogFile.GetTimeState().SetClock(&PaneLocalTime, &PaneTick);
+    auto manager = MakeManagerOnPaneClock(owner);
     OpenLogIn(*manager, folder, L"manager_log_probe");
     ASSERT_TRUE(manager->m_LogFile.IsOpen());
     manager->LogDebug(kLogGlobal, L"before midnight");
