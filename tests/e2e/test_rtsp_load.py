@@ -10,7 +10,7 @@ import time
 
 from harness.rtsp_peer import STUDIO_A_SDP, RawClient
 from harness.sap_peer import GROUP, PORT as SAP_PORT, peer_socket, sap_packet
-from harness.velmora_host import VelmoraHost, pane_line
+from harness.velmora_host import HostError, VelmoraHost, pane_line
 
 PORT = 8554
 STREAMS = 1000
@@ -91,11 +91,22 @@ def test_thousand_streams_published_by_auto_are_described_at_1_10_100_connection
     assert host.init_result == 1
     gw.wait_for_log(pane_line(f"Start RTSP server on port {PORT}"))
     sap = peer_socket(net)
-    for index in range(STREAMS):
-        sap.sendto(sap_packet(load_sdp(index)), (GROUP, SAP_PORT))
-        if index % 50 == 49:
-            time.sleep(0.05)  # the SAP socket's queue is not flooded
-    host.wait_for_streams(lambda table: len(table) == STREAMS, timeout=60)
+    # A SAP sender repeats its announcements: a datagram that a loaded machine had no room for in
+    # the gateway's socket comes again, as at the sender's next interval.
+    missing = list(range(STREAMS))
+    for _ in range(5):
+        for count, index in enumerate(missing):
+            sap.sendto(sap_packet(load_sdp(index)), (GROUP, SAP_PORT))
+            if count % 50 == 49:
+                time.sleep(0.05)  # the SAP socket's queue is not flooded
+        try:
+            host.wait_for_streams(lambda table: len(table) == STREAMS, timeout=20)
+            break
+        except HostError:
+            heard = {stream["name"] for stream in host.streams()}
+            missing = [index for index in range(STREAMS) if f"Load {index:04d}" not in heard]
+            print(f"\n{len(missing)} announcements not taken in, sent again")
+    assert len(host.streams()) == STREAMS
     started = time.monotonic()
     assert host.command("auto-publish") == [f"switched\t{STREAMS}"]
     gw.wait_for_log(URL_LINE, count=STREAMS, timeout=60)
