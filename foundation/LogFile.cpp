@@ -41,6 +41,27 @@ bool IsDigitAt(const CMfxString& text, int position)
     return text[position] >= L'0' && text[position] <= L'9';
 }
 
+// "error N, <the system's text for N>".
+CMfxString FormatOpenFailure(DWORD error)
+{
+    wchar_t* text = nullptr;
+    const DWORD length = ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                              FORMAT_MESSAGE_IGNORE_INSERTS,
+                                          nullptr, error, 0, reinterpret_cast<LPWSTR>(&text), 0, nullptr);
+    CMfxString reason;
+    if (length > 0 && text != nullptr) {
+        reason = text;
+        reason.TrimRight();
+    }
+    if (text != nullptr) {
+        ::LocalFree(text);
+    }
+    CMfxString failure;
+    failure.Format(L"error %u%s%s", static_cast<unsigned>(error), reason.IsEmpty() ? L"" : L", ",
+                   reason.GetString());
+    return failure;
+}
+
 } // namespace
 
 ULONGLONG SystemTimeToTicks(const SYSTEMTIME& time)
@@ -173,10 +194,15 @@ public:
     std::atomic<DWORD> m_WriterThreadId{kNoThread};
     std::atomic<int> m_Run{1};
     CCriticalSection m_PendingLock;
-    std::vector<CMfxString> m_PendingLines;
+    std::vector<CLogLine> m_PendingLines;
     // Batches with the number of pending lines queued before each.
     std::vector<std::pair<size_t, std::unique_ptr<CLogLineBatch>>> m_PendingBatches;
     CMfxString m_LinePrefix = kDefaultLinePrefix;
+    // A reopen that failed, until the owner takes it (TakeReopenFailure).
+    CCriticalSection m_ReopenFailureLock;
+    bool m_ReopenFailed = false;
+    CMfxString m_ReopenFailurePath;
+    DWORD m_ReopenFailureError = 0;
 
 private:
     CMfxString FormatStamp(SYSTEMTIME& now);
@@ -187,7 +213,9 @@ private:
     void DeleteOldFiles();
     bool IsOldOwnFile(const CMfxString& path, const std::vector<CMfxString>& keptDates) const;
     void WriteBatch();
-    void WriteLines(const std::vector<CMfxString>& lines);
+    void WriteLines(const std::vector<CLogLine>& lines);
+    // Opens the file of a new day or the next continuation file; a failure is kept for the owner.
+    void Reopen(int fileNumber);
 };
 
 CMfxString CLogFile::CCore::MakeFilePath(const SYSTEMTIME& date, int number) const
@@ -330,7 +358,7 @@ BOOL CLogFile::CCore::WriteLine(const wchar_t* text)
             line.Append(text, static_cast<int>(length));
             line += L"\r\n";
             NoteLineTime(now);
-            m_PendingLines.push_back(line);
+            m_PendingLines.push_back({StampOrder(now), line});
         }
         m_Event.SetEvent();
         return TRUE;
@@ -341,7 +369,7 @@ BOOL CLogFile::CCore::WriteLine(const wchar_t* text)
     line += L"\r\n";
     NoteLineTime(now);
     CheckReopen();
-    WriteLines({line});
+    WriteLines({{StampOrder(now), line}});
     return TRUE;
 }
 
@@ -360,7 +388,7 @@ BOOL CLogFile::CCore::QueueBatch(std::unique_ptr<CLogLineBatch> batch, const SYS
         return TRUE;
     }
     CSingleLock lock(&m_FileLock, TRUE);
-    std::vector<CMfxString> lines;
+    std::vector<CLogLine> lines;
     batch->AppendLines(lines);
     NoteLineTime(lastTime);
     CheckReopen();
@@ -381,18 +409,13 @@ BOOL CLogFile::CCore::WriteLineFormatV(const wchar_t* format, va_list args)
 void CLogFile::CCore::CheckReopen()
 {
     if (m_NewDay) {
-        CSingleLock lock(&m_FileLock, TRUE);
-        m_File.Close();
         m_NewDay = 0;
         m_SizeExceeded = 0;
-        Open(m_DeleteOld, m_DeleteKeepDays, 0, m_Directory, m_Filename + L"." + m_Extension, m_LinePrefix);
+        Reopen(0);
     }
     if (m_SizeExceeded) {
-        CSingleLock lock(&m_FileLock, TRUE);
-        m_File.Close();
         m_SizeExceeded = 0;
-        Open(m_DeleteOld, m_DeleteKeepDays, m_FileNumber + 1, m_Directory, m_Filename + L"." + m_Extension,
-             m_LinePrefix);
+        Reopen(m_FileNumber + 1);
     }
     if (m_IsOpen) {
         CSingleLock lock(&m_FileLock, TRUE);
@@ -404,6 +427,21 @@ void CLogFile::CCore::CheckReopen()
         DeleteOldFiles();
         m_CheckOldFiles = 0;
     }
+}
+
+void CLogFile::CCore::Reopen(int fileNumber)
+{
+    CSingleLock lock(&m_FileLock, TRUE);
+    m_File.Close();
+    if (Open(m_DeleteOld, m_DeleteKeepDays, fileNumber, m_Directory, m_Filename + L"." + m_Extension,
+             m_LinePrefix)) {
+        return;
+    }
+    // Said once; later batches try the same file again without a word.
+    CSingleLock failureLock(&m_ReopenFailureLock, TRUE);
+    m_ReopenFailed = true;
+    m_ReopenFailurePath = m_FilePath;
+    m_ReopenFailureError = m_LastOpenError;
 }
 
 bool CLogFile::CCore::IsOldOwnFile(const CMfxString& path, const std::vector<CMfxString>& keptDates) const
@@ -481,14 +519,14 @@ BOOL CLogFile::CCore::WriteLineFormat(const wchar_t* format, ...)
     return result;
 }
 
-void CLogFile::CCore::WriteLines(const std::vector<CMfxString>& lines)
+void CLogFile::CCore::WriteLines(const std::vector<CLogLine>& lines)
 {
     CSingleLock lock(&m_FileLock, TRUE);
     if (!m_File.IsOpen()) {
         return; // no file: the lines are dropped
     }
-    for (const CMfxString& line : lines) {
-        int written = line.WriteAnsi(m_File);
+    for (const CLogLine& line : lines) {
+        int written = line.text.WriteAnsi(m_File);
         if (written < 0) {
             // Disk full or share gone: drop the rest of the batch and let the next batch reopen the file.
             m_File.Close();
@@ -500,7 +538,7 @@ void CLogFile::CCore::WriteLines(const std::vector<CMfxString>& lines)
 
 void CLogFile::CCore::WriteBatch()
 {
-    std::vector<CMfxString> lines;
+    std::vector<CLogLine> lines;
     std::vector<std::pair<size_t, std::unique_ptr<CLogLineBatch>>> batches;
     {
         CSingleLock lock(&m_PendingLock, TRUE);
@@ -509,7 +547,7 @@ void CLogFile::CCore::WriteBatch()
     }
     if (!batches.empty()) {
         // The batches' lines are made here, each batch in its place in the queue.
-        std::vector<CMfxString> merged;
+        std::vector<CLogLine> merged;
         merged.reserve(lines.size());
         size_t taken = 0;
         for (auto& entry : batches) {
@@ -519,6 +557,13 @@ void CLogFile::CCore::WriteBatch()
         }
         merged.insert(merged.end(), lines.begin() + taken, lines.end());
         lines.swap(merged);
+        // A batch is stamped line by line on its own thread and handed over later, behind lines
+        // that other threads stamped in the meantime: the stamps decide the order. Lines of the
+        // same millisecond keep their order in the queue.
+        auto earlier = [](const CLogLine& a, const CLogLine& b) { return a.order < b.order; };
+        if (!std::is_sorted(lines.begin(), lines.end(), earlier)) {
+            std::stable_sort(lines.begin(), lines.end(), earlier);
+        }
     }
     if (!lines.empty()) {
         CheckReopen(); // the first line of a new day already goes to the new day's file
@@ -624,23 +669,23 @@ void CLogFile::Flush()
 
 CMfxString CLogFile::GetOpenFailure() const
 {
-    const DWORD error = m_Core->m_LastOpenError;
-    wchar_t* text = nullptr;
-    const DWORD length = ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                              FORMAT_MESSAGE_IGNORE_INSERTS,
-                                          nullptr, error, 0, reinterpret_cast<LPWSTR>(&text), 0, nullptr);
-    CMfxString reason;
-    if (length > 0 && text != nullptr) {
-        reason = text;
-        reason.TrimRight();
+    return FormatOpenFailure(m_Core->m_LastOpenError);
+}
+
+BOOL CLogFile::TakeReopenFailure(CMfxString& path, CMfxString& failure)
+{
+    DWORD error = 0;
+    {
+        CSingleLock lock(&m_Core->m_ReopenFailureLock, TRUE);
+        if (!m_Core->m_ReopenFailed) {
+            return FALSE;
+        }
+        m_Core->m_ReopenFailed = false;
+        path = m_Core->m_ReopenFailurePath;
+        error = m_Core->m_ReopenFailureError;
     }
-    if (text != nullptr) {
-        ::LocalFree(text);
-    }
-    CMfxString failure;
-    failure.Format(L"error %u%s%s", static_cast<unsigned>(error), reason.IsEmpty() ? L"" : L", ",
-                   reason.GetString());
-    return failure;
+    failure = FormatOpenFailure(error);
+    return TRUE;
 }
 
 BOOL CLogFile::IsOpen() const

@@ -53,6 +53,26 @@ void GetLocalTimeMs(CLocalTimeState& state, SYSTEMTIME& now);
 ULONGLONG SystemTimeToTicks(const SYSTEMTIME& time);
 SYSTEMTIME TicksToSystemTime(ULONGLONG ticks);
 
+// A number that orders stamps by their time (year down to millisecond); cheap enough for every line.
+inline ULONGLONG StampOrder(const SYSTEMTIME& time)
+{
+    ULONGLONG order = time.wYear;
+    order = order * 16 + time.wMonth;
+    order = order * 32 + time.wDay;
+    order = order * 32 + time.wHour;
+    order = order * 64 + time.wMinute;
+    order = order * 64 + time.wSecond;
+    return order * 1024 + time.wMilliseconds;
+}
+
+// One finished line of the log file and the time of its stamp (StampOrder): the lines that the
+// writer thread takes at once are written in the order of their stamps.
+struct CLogLine
+{
+    ULONGLONG order;
+    CMfxString text; // stamp, text and CR LF
+};
+
 // Lines whose text is finished on the log's writer thread: the producer stamps each line when it
 // happens (CLogFile::FormatStamp with its own time and thread) and hands many over at once, so
 // that its own thread neither formats nor wakes the writer per line.
@@ -60,8 +80,8 @@ class CLogLineBatch
 {
 public:
     virtual ~CLogLineBatch() = default;
-    // Appends the finished lines, each with its stamp in front and CR LF at its end.
-    virtual void AppendLines(std::vector<CMfxString>& lines) = 0;
+    // Appends the finished lines, each with its stamp in front and CR LF at its end, in time order.
+    virtual void AppendLines(std::vector<CLogLine>& lines) = 0;
 };
 
 class CLogFile
@@ -95,6 +115,10 @@ public:
     CMfxString GetFilePath() const;
     // Why the last open failed: the system's error code and its text.
     CMfxString GetOpenFailure() const;
+    // TRUE once for each new file that could not be opened at a change of day or past the size
+    // limit, with its path and the reason (as GetOpenFailure gives it). The log runs on: the lines
+    // of later batches go to that file once it can be opened.
+    BOOL TakeReopenFailure(CMfxString& path, CMfxString& failure);
     // The clock of the stamps, shared with whoever shows lines with the same calibration.
     CLocalTimeState& GetTimeState();
 

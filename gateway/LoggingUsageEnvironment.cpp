@@ -23,7 +23,7 @@ public:
     {
     }
 
-    void AppendLines(std::vector<CMfxString>& lines) override
+    void AppendLines(std::vector<CLogLine>& lines) override
     {
         for (const CRawLine& raw : m_Lines) {
             const CMfxString text = FinishLine(raw.text);
@@ -39,7 +39,7 @@ public:
             CMfxString stamped = CLogFile::FormatStamp(raw.time, raw.threadId);
             stamped += line;
             stamped += L"\r\n";
-            lines.push_back(stamped);
+            lines.push_back({StampOrder(raw.time), stamped});
         }
     }
 

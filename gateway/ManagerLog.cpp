@@ -89,25 +89,39 @@ void CVelmoraManager::AddLogTextWnd(COLORREF colour, const wchar_t* format, va_l
     if (m_pOwner == nullptr) {
         return;
     }
-    SYSTEMTIME now;
-    GetLocalTimeMs(m_LogFile.GetTimeState(), now);
-    CMfxString line;
-    line.Format(L"%02d.%02d.%04d %02d:%02d:%02d,%03d ", now.wDay, now.wMonth, now.wYear, now.wHour,
-                now.wMinute, now.wSecond, now.wMilliseconds);
-    line += text;
-
-    // Only the GUI thread touches the pane, and only while its window exists.
-    HWND pane = GetLogPaneWindow();
-    if (GetCurrentThreadId() == m_GuiThreadId && pane != nullptr && IsWindow(pane)) {
-        ShowInLogPane(line, colour);
-        return;
+    // Every pane line is stamped and queued under one lock, so the queue is in the order of the
+    // stamps whichever thread writes. The GUI thread then shows the queue at once, its own line
+    // behind the lines that other threads wrote before it.
+    {
+        CSingleLock lock(&m_LogLinesLock, TRUE);
+        SYSTEMTIME now;
+        GetLocalTimeMs(m_LogFile.GetTimeState(), now);
+        CMfxString line;
+        line.Format(L"%02d.%02d.%04d %02d:%02d:%02d,%03d ", now.wDay, now.wMonth, now.wYear, now.wHour,
+                    now.wMinute, now.wSecond, now.wMilliseconds);
+        line += text;
+        m_LogLines.emplace_back(line, colour);
     }
-    CSingleLock lock(&m_LogLinesLock, TRUE);
-    m_LogLines.emplace_back(line, colour);
+    if (GetCurrentThreadId() == m_GuiThreadId) {
+        ShowQueuedLogLines();
+    }
 }
 
 void CVelmoraManager::FlushLogLines()
 {
+    // A log file that could not be opened again (a new day, the size limit) says so once, as a
+    // failed open at the start does.
+    CMfxString path;
+    CMfxString failure;
+    if (m_LogFile.TakeReopenFailure(path, failure)) {
+        AddLogText(kLogRed, L"Cannot open log file %s: %s", path.GetString(), failure.GetString());
+    }
+    ShowQueuedLogLines();
+}
+
+void CVelmoraManager::ShowQueuedLogLines()
+{
+    // Only the GUI thread touches the pane, and only while its window exists.
     HWND pane = GetLogPaneWindow();
     if (pane == nullptr || !IsWindow(pane)) {
         return;

@@ -30,14 +30,22 @@ bool CMulticastSocket::JoinGroup(CVelmoraManager* owner, const CMfxString& inter
 bool CMulticastSocket::CreateReceivingSocket(UINT port, const CMfxString& interfaceIP,
                                              const CMfxString& group)
 {
-    if (!Create(port, SOCK_DGRAM, FD_READ, interfaceIP.GetString())) {
-        LogDebug(L"CMulticastSocket::CreateReceivingSocket() Create failed, ::GetLastError() = %d\n",
-                 static_cast<int>(::GetLastError()));
+    // Other SAP listeners on this PC (browsers, receivers) hold the port with SO_REUSEADDR, and so
+    // does this socket, so that every one of them hears every announcement. The option counts only
+    // when it is set before the bind.
+    bool created = Socket(SOCK_DGRAM, FD_READ) != FALSE;
+    if (created) {
+        BOOL reuse = TRUE;
+        setsockopt(m_hSocket, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&reuse), sizeof(reuse));
+        created = Bind(port, interfaceIP.GetString()) != FALSE;
+    }
+    if (!created) {
+        const int error = static_cast<int>(::GetLastError());
+        Close();
+        LogDebug(L"CMulticastSocket::CreateReceivingSocket() Create failed, ::GetLastError() = %d\n", error);
         return false;
     }
     m_Joined = TRUE;
-    BOOL reuse = TRUE;
-    setsockopt(m_hSocket, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&reuse), sizeof(reuse));
 
     CMfxString groupText = group;
     CMfxString interfaceText = interfaceIP;

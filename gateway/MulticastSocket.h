@@ -1,10 +1,11 @@
 // The gateway's SAP socket pair.
 //
 // A receiving UDP socket bound to the chosen interface address and the group port and joined to
-// the group; its read notifications (on the thread that joined, the GUI thread) hand every datagram
-// of up to 1024 bytes to the manager. A member sending socket bound to the same interface sends the
-// streams' announcements and deletions to the group. No TTL, loopback or outgoing-interface option
-// is set: the binding selects the interface, and with loopback on the gateway hears itself.
+// the group, sharing the port with other listeners that also ask for SO_REUSEADDR; its read
+// notifications (on the thread that joined, the GUI thread) hand every datagram of up to 1024 bytes
+// to the manager. A member sending socket bound to the same interface sends the streams'
+// announcements and deletions to the group. No TTL, loopback or outgoing-interface option is set:
+// the binding selects the interface, and with loopback on the gateway hears itself.
 #pragma once
 
 #include <winsock2.h>

@@ -175,8 +175,11 @@ public:
     // One time-stamped log-pane line in green or red, also written to the log file.
     void AddLogText(COLORREF colour, const wchar_t* format, ...);
     void AddLogTextWnd(COLORREF colour, const wchar_t* format, va_list args);
-    // Shows the pane lines queued by other threads (tick step 2).
+    // Tick step 2: reports a log file that could not be opened again, then shows the pane lines
+    // queued by other threads.
     void FlushLogLines();
+    // Shows the queued pane lines in the order of their stamps (GUI thread, while the pane exists).
+    void ShowQueuedLogLines();
     // The 32-bit value that tells this manager apart in log lines.
     unsigned long GetIdentity() const;
 

@@ -1,7 +1,5 @@
 #include "ui/DialogLayout.h"
 
-#include "res/resource.h"
-
 namespace DialogLayout {
 
 std::vector<Step> Steps(int dW, int dH)
@@ -27,6 +25,22 @@ std::vector<Step> Steps(int dW, int dH)
         steps.push_back({id, 0, 0, static_cast<double>(dW), 0});
     }
     return steps;
+}
+
+RECT KeepTextWhole(const RECT& place, SIZE text)
+{
+    RECT whole = place;
+    const LONG missingWidth = text.cx - (place.right - place.left);
+    if (missingWidth > 0) {
+        whole.left -= missingWidth / 2;
+        whole.right += missingWidth - missingWidth / 2;
+    }
+    const LONG missingHeight = text.cy - (place.bottom - place.top);
+    if (missingHeight > 0) {
+        whole.top -= missingHeight / 2;
+        whole.bottom += missingHeight - missingHeight / 2;
+    }
+    return whole;
 }
 
 } // namespace DialogLayout

@@ -9,6 +9,8 @@
 
 #include <windows.h>
 
+#include "res/resource.h"
+
 #include <map>
 #include <vector>
 
@@ -28,6 +30,14 @@ struct Step
 
 // The moves of one layout pass, in order; a control may get more than one.
 std::vector<Step> Steps(int dW, int dH);
+
+// The small labels above the AUTO switches, each centred over its switch in the template.
+const int kCentredLabels[] = {IDC_LABEL_LOCAL_CORVANE, IDC_LABEL_LOCAL_SAP};
+
+// A label's place made at least as large as its text, grown evenly to both sides and both ways, so
+// that a layout shrunk below the template's size never cuts off a letter; a place that holds the
+// text already is kept as it is.
+RECT KeepTextWhole(const RECT& place, SIZE text);
 
 } // namespace DialogLayout
 

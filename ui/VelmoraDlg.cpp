@@ -312,10 +312,33 @@ void CVelmoraDlg::LayoutControl(HWND hControl, double moveX, double moveY, doubl
     ::GetWindowRect(hControl, &current);
     ScreenToClient(&current);
     RECT moveTo;
-    if (m_LayoutRecords.Apply(reinterpret_cast<UINT_PTR>(hControl), current, moveX, moveY, growWidth,
-                              growHeight, moveTo))
-        ::MoveWindow(hControl, moveTo.left, moveTo.top, moveTo.right - moveTo.left,
-                     moveTo.bottom - moveTo.top, TRUE);
+    if (!m_LayoutRecords.Apply(reinterpret_cast<UINT_PTR>(hControl), current, moveX, moveY, growWidth,
+                               growHeight, moveTo))
+        return;
+    const int id = ::GetDlgCtrlID(hControl);
+    if (std::find(std::begin(DialogLayout::kCentredLabels), std::end(DialogLayout::kCentredLabels), id) !=
+        std::end(DialogLayout::kCentredLabels))
+        moveTo = DialogLayout::KeepTextWhole(moveTo, TextSize(hControl));
+    ::MoveWindow(hControl, moveTo.left, moveTo.top, moveTo.right - moveTo.left, moveTo.bottom - moveTo.top,
+                 TRUE);
+}
+
+SIZE CVelmoraDlg::TextSize(HWND hControl)
+{
+    SIZE size = {0, 0};
+    wchar_t text[64] = {};
+    const int length = ::GetWindowTextW(hControl, text, static_cast<int>(sizeof(text) / sizeof(text[0])));
+    HDC hDC = ::GetDC(hControl);
+    if (hDC == nullptr)
+        return size;
+    HGDIOBJ hFont = reinterpret_cast<HGDIOBJ>(::SendMessageW(hControl, WM_GETFONT, 0, 0));
+    HGDIOBJ hOld = hFont != nullptr ? ::SelectObject(hDC, hFont) : nullptr;
+    if (!::GetTextExtentPoint32W(hDC, text, length, &size))
+        size = SIZE{0, 0};
+    if (hOld != nullptr)
+        ::SelectObject(hDC, hOld);
+    ::ReleaseDC(hControl, hDC);
+    return size;
 }
 
 BOOL CVelmoraDlg::OnEraseBkgnd(CDC* pDC)

@@ -76,6 +76,8 @@ private:
     void ExitManagerOnce();
     void LayoutControls();
     void LayoutControl(HWND hControl, double moveX, double moveY, double growWidth, double growHeight);
+    // The size of a control's text in its own font.
+    static SIZE TextSize(HWND hControl);
     // Enables the manual buttons the AUTO switches leave to the operator, then rebuilds the lists.
     void ApplyAutoStates();
     StreamRules::AutoSwitches ReadAutoSwitches() const;

@@ -21,6 +21,8 @@ AUTO_CORVANE_SAP, AUTO_LOCAL, AUTO_LOCAL_CORVANE, AUTO_LOCAL_SAP = 1014, 1020, 1
 CORVANE_TO_SAP, CORVANE_SAP_OFF, SAP_TO_CORVANE, SAP_CORVANE_OFF = 1015, 1016, 1017, 1018
 LOCAL_CORVANE_ADD, LOCAL_CORVANE_REMOVE, LOCAL_SAP_ADD, LOCAL_SAP_REMOVE = 1025, 1026, 1029, 1030
 EDIT_SDP = 1016
+# The list headings and the small labels above the LOCAL list's AUTO switches.
+HEADING_CORVANE, HEADING_SAP, HEADING_LOCAL, LABEL_LOCAL_CORVANE, LABEL_LOCAL_SAP = 1010, 1011, 1013, 1024, 1028
 EXIT_DONE = "CVelmoraManager::Exit() done"
 
 
@@ -178,12 +180,30 @@ def assert_inside(dialog, what):
     assert not outside, f"{what}: controls outside the client area {width} x {height}: {outside}"
 
 
+def assert_texts_whole(dialog, dpi, what):
+    """Every heading and label is at least as wide as its text: no letter of it is cut off. The dialog's
+    font is the template's, 8 points of "MS Shell Dlg" made as a dialog makes it; the headings' is
+    that one's height times 100 / 70, bold."""
+    face = "MS Shell Dlg"
+    height = -((8 * dpi + 36) // 72)
+    fonts = {HEADING_CORVANE: (int(height * 100 / 70), 700), HEADING_SAP: (int(height * 100 / 70), 700),
+             HEADING_LOCAL: (int(height * 100 / 70), 700), LABEL_LOCAL_CORVANE: (height, 400),
+             LABEL_LOCAL_SAP: (height, 400)}
+    cut = {}
+    for control, (font_height, weight) in fonts.items():
+        _, width, _, text = dialog.command("textsize", control, font_height, weight, face)[0].split("\t")
+        left, _, right, _ = dialog.rect(control)
+        if int(width) > right - left:
+            cut[text] = (int(width), right - left)
+    assert not cut, f"{what}: texts wider than their controls (text width, control width): {cut}"
+
+
 @pytest.mark.parametrize("dpi", [96, 120, 144])
 def test_every_control_lies_inside_the_dialog_at_every_dpi(net, dpi):
     """On the 1280 x 1024 display at 96, 120 and 144 dots per inch (a prefix of its own for each but
-    96): every control inside the client area, as opened and maximized; columns scaled; a picture of
-    each kept. Hiding a column takes it out of what the row reader gives. The window placement was
-    saved at 96 DPI."""
+    96): every control inside the client area and every heading and label as wide as its text, as
+    opened and maximized; columns scaled; a picture of each kept. Hiding a column takes it out of what
+    the row reader gives. The window placement was saved at 96 DPI."""
     side = wine.WineSide(net.gw, slot="gw" if dpi == 96 else f"gw-dpi{dpi}", dpi=None if dpi == 96 else dpi)
     try:
         side.start_server()
@@ -195,10 +215,12 @@ def test_every_control_lies_inside_the_dialog_at_every_dpi(net, dpi):
         row = wait_until("the heard stream's row", lambda: [r for r in dialog.rows(LIST_SAP) if r[1]])[0]
         assert row[:3] == ["Heard Stream", "10.77.0.2", "239.77.3.3/32"]
         assert_inside(dialog, "as opened")
+        assert_texts_whole(dialog, dpi, "as opened")
         dialog.screenshot_png(f"main-dialog-{dpi}dpi")
         dialog.command("syscommand", "maximize")
         wait_until("the maximized window", lambda: dialog.placement()[5] == 1)
         assert_inside(dialog, "maximized")
+        assert_texts_whole(dialog, dpi, "maximized")
         # The header menu hides "Origin": the row reader leaves its cells out.
         dialog.command("togglecol", LIST_SAP, 1)
         assert dialog.columns(LIST_SAP) == [True, False, True, True]

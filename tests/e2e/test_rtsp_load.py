@@ -10,7 +10,7 @@ import time
 
 from harness.rtsp_peer import STUDIO_A_SDP, RawClient
 from harness.sap_peer import GROUP, PORT as SAP_PORT, peer_socket, sap_packet
-from harness.velmora_host import VelmoraHost, pane_line
+from harness.velmora_host import HostError, VelmoraHost, pane_line
 
 PORT = 8554
 STREAMS = 1000
@@ -91,11 +91,22 @@ def test_thousand_streams_published_by_auto_are_described_at_1_10_100_connection
     assert host.init_result == 1
     gw.wait_for_log(pane_line(f"Start RTSP server on port {PORT}"))
     sap = peer_socket(net)
-    for index in range(STREAMS):
-        sap.sendto(sap_packet(load_sdp(index)), (GROUP, SAP_PORT))
-        if index % 50 == 49:
-            time.sleep(0.05)  # the SAP socket's queue is not flooded
-    host.wait_for_streams(lambda table: len(table) == STREAMS, timeout=60)
+    # A SAP sender repeats its announcements: a datagram that a loaded machine had no room for in
+    # the gateway's socket comes again, as at the sender's next interval.
+    missing = list(range(STREAMS))
+    for _ in range(5):
+        for count, index in enumerate(missing):
+            sap.sendto(sap_packet(load_sdp(index)), (GROUP, SAP_PORT))
+            if count % 50 == 49:
+                time.sleep(0.05)  # the SAP socket's queue is not flooded
+        try:
+            host.wait_for_streams(lambda table: len(table) == STREAMS, timeout=20)
+            break
+        except HostError:
+            heard = {stream["name"] for stream in host.streams()}
+            missing = [index for index in range(STREAMS) if f"Load {index:04d}" not in heard]
+            print(f"\n{len(missing)} announcements not taken in, sent again")
+    assert len(host.streams()) == STREAMS
     started = time.monotonic()
     assert host.command("auto-publish") == [f"switched\t{STREAMS}"]
     gw.wait_for_log(URL_LINE, count=STREAMS, timeout=60)
@@ -170,9 +181,13 @@ def test_datagram_flood_to_rtcp_port_leaves_describe_answered_and_exit_prompt(ne
 
 def test_idle_connections_from_one_address_leave_another_address_served(net, gw):
     host = start_host(gw)
-    RawClient(net.peer, net.gw.address, PORT).close()  # the server listens
     other = add_peer_addresses(net, 1)[0]
+    # The server listens. The probe comes from the other address: the server counts a connection
+    # until it reads its end, which on a loaded machine can come after the connections below, and
+    # a probe from the crowded address would then take one of its 16 places.
+    connect_from(net, other).close()
     idle, closed = [], 0
+    started = time.monotonic()
     for _ in range(300):
         s = connect_from(net, net.peer.address)
         idle.append(s)
@@ -181,6 +196,7 @@ def test_idle_connections_from_one_address_leave_another_address_served(net, gw)
         s.settimeout(10)
         assert s.recv(1) == b""
         closed += 1
+    refused_within = time.monotonic() - started
     for s in idle[:16]:
         s.settimeout(0.2)
         try:
@@ -197,8 +213,9 @@ def test_idle_connections_from_one_address_leave_another_address_served(net, gw)
         s.close()
 
     # The refusals are logged at most once a second for that address, then counted in one line.
-    log = gw.wait_for_log(f"more lines about connections from {net.peer.address}", timeout=5)
+    log = gw.wait_for_log(f"more lines about connections from {net.peer.address}")
     refusals = log.count(f"too many connections from this address (16); closing the connection from "
                          f"{net.peer.address}")
-    assert 1 <= refusals <= 3, refusals
+    print(f"\n284 refusals within {refused_within:.2f} s, {refusals} lines")
+    assert 1 <= refusals <= 2 + int(refused_within), refusals
     assert host.exit() < 5

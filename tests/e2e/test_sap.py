@@ -2,7 +2,7 @@
 gateway's own announcements and deletions byte for byte (malformed datagrams: the packet reader's unit tests)."""
 import socket
 
-from harness.sap_peer import GROUP, PORT, peer_socket, received_from_gateway, sap_packet
+from harness.sap_peer import GROUP, PORT, group_socket, peer_socket, received, received_from_gateway, sap_packet
 from harness.velmora_host import VelmoraHost, pane_line
 from harness.wait import wait_until
 
@@ -90,7 +90,8 @@ def test_sdp_stream_is_announced_withdrawn_once_and_heard_back_as_its_twin(net, 
 
 
 def test_taken_sap_port_is_reported_and_the_gateway_runs_on(net, gw):
-    # A socket of another program holds the port on every address of the gateway's side.
+    # A socket of another program holds the port on every address of the gateway's side, without
+    # sharing it. A socket that asks to share a port held that way is refused with WSAEACCES.
     blocker = net.gw.socket(socket.AF_INET, socket.SOCK_DGRAM, socket.IPPROTO_UDP)
     blocker.bind(("", PORT))
     try:
@@ -99,10 +100,37 @@ def test_taken_sap_port_is_reported_and_the_gateway_runs_on(net, gw):
         host.command("add-sdp v=0\\no=- 1 1 IN IP4 10.77.0.1\\ns=Unheard\\nt=0 0\\n")
         host.command("sap on SDP Unheard")
         log = gw.wait_for_log(pane_line("Send SAP announce for: Unheard"))
-        assert "CMulticastSocket::CreateReceivingSocket() Create failed, ::GetLastError() = 10048" in log
+        assert "CMulticastSocket::CreateReceivingSocket() Create failed, ::GetLastError() = 10013" in log
         assert "CVelmoraManager::Init() JoinGroup failed for general socket 239.255.255.255:9875" in log
         assert pane_line("Start SAP listening failed") in log
         assert pane_line("Start SAP listening OK") not in log
         host.exit()
     finally:
         blocker.close()
+
+
+def test_sap_port_is_shared_with_a_listener_that_was_there_first(net, gw):
+    # Another SAP listener on the gateway's PC, as a SAP browser opens it, started first.
+    listener = group_socket(net.gw, net.gw.address)
+    try:
+        host = VelmoraHost(gw, SETTINGS)
+        peer = peer_socket(net)
+        log = gw.wait_for_log(pane_line("Start SAP listening OK"))
+        assert "CMulticastSocket::CreateReceivingSocket() Create failed" not in log
+
+        # A peer's announcement reaches both listeners.
+        announcement = sap_packet(peer_sdp("Peer Shared"))
+        peer.sendto(announcement, (GROUP, PORT))
+        host.wait_for_streams(lambda t: [s["name"] for s in t] == ["Peer Shared"])
+        assert received(listener, 2.0, lambda data, source: data == announcement)
+
+        # The gateway's own announcement reaches the other listener and the peer.
+        host.command("add-sdp v=0\\no=- 4661 1 IN IP4 10.77.0.1\\ns=Shared Local\\nt=0 0\\n")
+        host.command("sap on SDP Shared Local")
+        from_gateway = received(listener, 3.0, lambda data, source: source == net.gw.address)
+        assert len(from_gateway) == 1 and b"s=Shared Local\r\n" in from_gateway[0]
+        assert received_from_gateway(peer, net, 1.0) == from_gateway
+        gw.wait_for_log(pane_line("Received SAP announce for: Shared Local"))
+        host.exit()
+    finally:
+        listener.close()

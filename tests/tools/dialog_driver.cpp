@@ -30,6 +30,9 @@
 //                                   top-down BMP
 //   controls                        "control" lines: id and rectangle (client coordinates) of every
 //                                   visible child window of the dialog, and a last "client" line
+//   textsize <id> <height> <weight> <face>   "textsize", the width and height of a control's text
+//                                   in that font (height in pixels, negative: of the characters),
+//                                   and the text
 #include "screen_capture.h"
 
 #include <windows.h>
@@ -403,6 +406,31 @@ std::wstring Run(const std::vector<std::wstring>& args)
         RECT client = {};
         GetClientRect(g_hMain, &client);
         Say(L"client\t" + Number(client.right) + L"\t" + Number(client.bottom));
+        return L"";
+    }
+    if (name == L"textsize") {
+        if (hControl == nullptr)
+            return L"no such control";
+        wchar_t text[256] = {};
+        const int length = GetWindowTextW(hControl, text, 256);
+        // Another process's font handle cannot be read under Wine: the font is made here from the
+        // description the test gives (height in pixels, as a dialog makes it, and weight).
+        HFONT hFont =
+            CreateFontW(static_cast<int>(number(2, 0)), 0, 0, 0, static_cast<int>(number(3, 0)), FALSE, FALSE,
+                        FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                        DEFAULT_PITCH | FF_DONTCARE, arg(4).c_str());
+        if (hFont == nullptr)
+            return L"no such font";
+        HDC hDC = GetDC(nullptr);
+        HGDIOBJ hOld = SelectObject(hDC, hFont);
+        SIZE size = {};
+        const BOOL measured = GetTextExtentPoint32W(hDC, text, length, &size);
+        SelectObject(hDC, hOld);
+        ReleaseDC(nullptr, hDC);
+        DeleteObject(hFont);
+        if (!measured)
+            return L"the text cannot be measured";
+        Say(L"textsize\t" + Number(size.cx) + L"\t" + Number(size.cy) + L"\t" + text);
         return L"";
     }
     if (name == L"screenshot")

@@ -766,3 +766,26 @@ TEST(LogoDrawing, PremultipliedAlphaTruncatesAndKeepsAlpha)
 }
 
 } // namespace
+
+TEST(ResizeLayout, ALabelShrunkBelowItsTextGrowsEvenlyAroundItsCentre)
+{
+    struct Case
+    {
+        RECT place;
+        SIZE text;
+        RECT expected;
+    };
+    const Case cases[] = {
+        {{100, 50, 160, 63}, {48, 13}, {100, 50, 160, 63}}, // holds the text: kept
+        {{100, 50, 160, 63}, {60, 13}, {100, 50, 160, 63}}, // exactly: kept
+        {{100, 50, 160, 63}, {79, 13}, {91, 50, 170, 63}},  // 19 short: 9 left, 10 right
+        {{100, 50, 160, 63}, {60, 16}, {100, 49, 160, 65}}, // 3 too low: 1 up, 2 down
+        {{100, 50, 127, 61}, {31, 18}, {98, 47, 129, 65}},  // both ways
+    };
+    for (const Case& c : cases) {
+        const RECT whole = DialogLayout::KeepTextWhole(c.place, c.text);
+        EXPECT_EQ((std::vector<LONG>{whole.left, whole.top, whole.right, whole.bottom}),
+                  (std::vector<LONG>{c.expected.left, c.expected.top, c.expected.right, c.expected.bottom}))
+            << c.text.cx << " x " << c.text.cy;
+    }
+}

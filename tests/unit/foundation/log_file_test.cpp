@@ -10,6 +10,7 @@
 #include <climits>
 #include <gtest/gtest.h>
 #include <map>
+#include <memory>
 #include <regex>
 #include <string>
 #include <thread>
@@ -350,6 +351,123 @@ TEST_F(LogFileTest, ManyThreadsLoseNothingAndKeepTheirOrder)
     for (int count : next) {
         EXPECT_EQ(count, linesPerThread);
     }
+}
+
+namespace {
+
+// Lines stamped by their own thread at the given times, handed over later.
+class CStampedBatch : public CLogLineBatch
+{
+public:
+    CStampedBatch(std::vector<std::pair<SYSTEMTIME, std::string>> lines) : m_Lines(std::move(lines)) {}
+    void AppendLines(std::vector<CLogLine>& lines) override
+    {
+        for (const auto& line : m_Lines) {
+            CMfxString text = CLogFile::FormatStamp(line.first, 7);
+            text += CMfxString(line.second.c_str());
+            text += L"\r\n";
+            lines.push_back({StampOrder(line.first), text});
+        }
+    }
+
+private:
+    std::vector<std::pair<SYSTEMTIME, std::string>> m_Lines;
+};
+
+// A batch that holds the writer thread inside its flush until the test lets it go.
+class CBlockingBatch : public CLogLineBatch
+{
+public:
+    CBlockingBatch(HANDLE entered, HANDLE release) : m_Entered(entered), m_Release(release) {}
+    void AppendLines(std::vector<CLogLine>& /*lines*/) override
+    {
+        SetEvent(m_Entered);
+        WaitForSingleObject(m_Release, 10000);
+    }
+
+private:
+    HANDLE m_Entered;
+    HANDLE m_Release;
+};
+
+} // namespace
+
+TEST_F(LogFileTest, LinesTakenInOneFlushAreWrittenInTheOrderOfTheirStamps)
+{
+    HANDLE entered = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    {
+        CLogFile log;
+        UseTestClock(log);
+        ASSERT_TRUE(log.Open(0, 3, 0, m_Folder, L"gw", L""));
+        SYSTEMTIME now;
+        GetLocalTimeMs(log.GetTimeState(), now);
+        // The writer is held in one flush; what follows is taken by the next one.
+        ASSERT_TRUE(log.QueueBatch(std::make_unique<CBlockingBatch>(entered, release), now));
+        ASSERT_EQ(WaitForSingleObject(entered, 10000), WAIT_OBJECT_0);
+
+        // Stamped before the line below, handed over after it; two lines of one millisecond.
+        SYSTEMTIME early = TicksToSystemTime(SystemTimeToTicks(now) - 500 * kMs);
+        SYSTEMTIME later = TicksToSystemTime(SystemTimeToTicks(now) + 100 * kMs);
+        log.WriteLine(L"written now");
+        ASSERT_TRUE(
+            log.QueueBatch(std::make_unique<CStampedBatch>(std::vector<std::pair<SYSTEMTIME, std::string>>{
+                               {early, "early a"}, {early, "early b"}, {later, "later"}}),
+                           later));
+        log.WriteLine(L"written last");
+        SetEvent(release);
+    }
+    CloseHandle(entered);
+    CloseHandle(release);
+    std::vector<std::string> texts;
+    for (const std::string& line : Lines(ReadBytes(File(L"gw_2016_09_07.txt")))) {
+        texts.push_back(line.substr(line.find("  ") + 2));
+    }
+    const std::vector<std::string> expected = {"early a", "early b", "written now", "written last", "later"};
+    EXPECT_EQ(texts, expected);
+}
+
+TEST_F(LogFileTest, ANewDaysFileThatCannotBeOpenedIsReportedOnceAndTheLogRunsOn)
+{
+    const CMfxString folder = File(L"logs");
+    const CMfxString away = File(L"logs_away");
+    SetDate(2016, 9, 7, 23, 59, 50);
+    CLogFile log;
+    UseTestClock(log);
+    ASSERT_TRUE(log.Open(0, 3, 0, folder, L"gw", L""));
+    log.WriteLine(L"before midnight");
+    ASSERT_TRUE(WaitForText(folder + L"\\gw_2016_09_07.txt", "before midnight"));
+    CMfxString path;
+    CMfxString failure;
+    EXPECT_FALSE(log.TakeReopenFailure(path, failure));
+
+    // The folder goes, and a file of its name keeps it from being made again.
+    ASSERT_TRUE(MoveFileW(folder.GetString(), away.GetString()));
+    WriteBytes(folder, "not a folder");
+    SetDate(2016, 9, 8, 0, 0, 1);
+    EXPECT_TRUE(log.WriteLine(L"after midnight"));
+    bool reported = false;
+    for (int round = 0; round < 500 && !reported; ++round) {
+        reported = log.TakeReopenFailure(path, failure) != FALSE;
+        Sleep(10);
+    }
+    ASSERT_TRUE(reported);
+    EXPECT_EQ(Text(path), Text(folder + L"\\gw_2016_09_08.txt"));
+    EXPECT_EQ(failure.Find(L"error "), 0) << failure.GetAnsi();
+    EXPECT_GT(failure.GetLength(), 8) << "the system's text follows the number";
+
+    // Later lines try the same file again without another report.
+    EXPECT_TRUE(log.WriteLine(L"still without a file"));
+    log.Flush();
+    EXPECT_TRUE(log.WriteLine(L"written at once"));
+    EXPECT_FALSE(log.TakeReopenFailure(path, failure));
+
+    // Once the folder is back the lines go to the new day's file.
+    ASSERT_TRUE(DeleteFileW(folder.GetString()));
+    ASSERT_TRUE(MoveFileW(away.GetString(), folder.GetString()));
+    EXPECT_TRUE(log.WriteLine(L"back again"));
+    EXPECT_TRUE(Contains(ReadBytes(folder + L"\\gw_2016_09_08.txt"), "  back again\r\n"));
+    EXPECT_FALSE(log.TakeReopenFailure(path, failure));
 }
 
 TEST_F(LogFileTest, WithoutSettingsNothingIsWrittenOrCreated)

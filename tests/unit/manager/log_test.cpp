@@ -50,6 +50,16 @@ DWORD WINAPI PaneTick()
     return g_paneTickRuns ? g_paneTick++ : g_paneTick;
 }
 
+// A manager of the owner whose stamps come from the pane's clock, the timer at 0 and running.
+std::unique_ptr<CVelmoraManager> MakeManagerOnPaneClock(FakeOwner& owner)
+{
+    g_paneTick = 0;
+    g_paneTickRuns = true;
+    auto manager = MakeManager(owner.AsOwner());
+    manager->m_LogFile.GetTimeState().SetClock(&PaneLocalTime, &PaneTick);
+    return manager;
+}
+
 } // namespace
 
 TEST(ManagerLog, EveryCategoryWordBehindProductVersionAndIdentity)
@@ -162,11 +172,8 @@ TEST(ManagerLog, ALogFolderThatCannotBeUsedGivesOneRedLineAndTheProgramGoesOn)
 
 TEST(ManagerLog, LinesFromOtherThreadsAreShownInOrderWithTheTimeTheyWereWritten)
 {
-    g_paneTick = 0;
-    g_paneTickRuns = true;
     FakeOwner owner;
-    auto manager = MakeManager(owner.AsOwner());
-    manager->m_LogFile.GetTimeState().SetClock(&PaneLocalTime, &PaneTick);
+    auto manager = MakeManagerOnPaneClock(owner);
     SYSTEMTIME calibrated;
     GetLocalTimeMs(manager->m_LogFile.GetTimeState(), calibrated); // calibrates at tick 0
     g_paneTickRuns = false;
@@ -178,18 +185,20 @@ TEST(ManagerLog, LinesFromOtherThreadsAreShownInOrderWithTheTimeTheyWereWritten)
     };
     writeOnWorker(1000, L"one");
     writeOnWorker(2500, L"two");
+    EXPECT_TRUE(owner.paneLines.empty());
     g_paneTick = 3000;
-    manager->AddLogText(kLogRed, L"direct"); // the GUI thread writes to the pane at once
+    // The GUI thread writes to the pane at once, behind the lines written before it.
+    manager->AddLogText(kLogRed, L"direct");
     writeOnWorker(4007, L"three");
-    ASSERT_EQ(owner.paneLines.size(), 1u);
-    EXPECT_EQ(manager->m_LogLines.size(), 3u);
+    ASSERT_EQ(owner.paneLines.size(), 3u);
+    EXPECT_EQ(manager->m_LogLines.size(), 1u);
 
     g_paneTick = 9000;
     Tick(*manager);
     const std::vector<std::pair<std::wstring, COLORREF>> expected = {
-        {L"07.09.2016 12:00:03,000 direct", kLogRed},
         {L"07.09.2016 12:00:01,000 one", kLogGreen},
         {L"07.09.2016 12:00:02,500 two", kLogGreen},
+        {L"07.09.2016 12:00:03,000 direct", kLogRed},
         {L"07.09.2016 12:00:04,007 three", kLogGreen},
     };
     EXPECT_EQ(owner.paneLines, expected);
@@ -266,4 +275,93 @@ TEST(ManagerLog, LibraryLinesAreFinishedOnTheWriterInTheirPlaceWithTheirOwnStamp
               AfterStamp(ours[1]).substr(AfterStamp(ours[1]).find(L"CLogging")));
     EXPECT_NE(std::wstring::npos, ours[2].find(L"after the batch"));
     EXPECT_NE(std::wstring::npos, ours[3].find(L"AddLogging() pending at the end"));
+}
+
+TEST(ManagerLog, PaneLinesOfAllThreadsAppearInTheOrderOfTheirStamps)
+{
+    // Every reading of the clock is a millisecond later, so no two lines share a stamp.
+    FakeOwner owner;
+    auto manager = MakeManagerOnPaneClock(owner);
+    const int workers = 4;
+    const int linesEach = 300;
+    std::vector<std::thread> threads;
+    for (int w = 0; w < workers; ++w) {
+        threads.emplace_back([&manager, w] {
+            for (int i = 0; i < linesEach; ++i) {
+                manager->AddLogText(kLogGreen, L"worker %d line %d", w, i);
+            }
+        });
+    }
+    for (int i = 0; i < linesEach; ++i) {
+        manager->AddLogText(kLogRed, L"gui line %d", i);
+        if (i % 50 == 0) {
+            Tick(*manager, 0);
+        }
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    Tick(*manager, 0);
+    ASSERT_EQ(owner.paneLines.size(), static_cast<size_t>((workers + 1) * linesEach));
+    // "dd.mm.yyyy hh:mm:ss,mmm ": one day, so the time of day orders them.
+    for (size_t i = 1; i < owner.paneLines.size(); ++i) {
+        const std::wstring& before = owner.paneLines[i - 1].first;
+        const std::wstring& after = owner.paneLines[i].first;
+        ASSERT_LT(before.substr(11, 12), after.substr(11, 12)) << i;
+    }
+}
+
+TEST(ManagerLog, ALogFileThatCannotBeOpenedAtTheChangeOfDayGivesOneRedLine)
+{
+    const std::wstring folder = MakeTempFolder(L"newday");
+    const std::wstring away = folder + L"_away";
+    RemoveDirectoryW(away.c_str());
+    g_paneTime = {2016, 9, 0, 7, 23, 59, 50, 0};
+    FakeOwner owner;
+    auto manager = MakeManagerOnPaneClock(owner);
+    OpenLogIn(*manager, folder, L"manager_log_probe");
+    ASSERT_TRUE(manager->m_LogFile.IsOpen());
+    manager->LogDebug(kLogGlobal, L"before midnight");
+    ASSERT_FALSE(WaitForLogLine(folder, L"before midnight").empty());
+
+    // The folder goes, and a file of its name keeps it from being made again.
+    ASSERT_TRUE(MoveFileW(folder.c_str(), away.c_str()));
+    WriteBytes(folder.c_str(), "not a folder");
+    g_paneTime = {2016, 9, 0, 8, 0, 0, 1, 0};
+    manager->m_LogFile.GetTimeState().SetClock(&PaneLocalTime, &PaneTick);
+    manager->LogDebug(kLogGlobal, L"after midnight");
+
+    auto redLines = [&owner] {
+        std::vector<std::wstring> red;
+        for (const auto& line : owner.paneLines) {
+            if (line.second == kLogRed) {
+                red.push_back(line.first.substr(24));
+            }
+        }
+        return red;
+    };
+    for (int round = 0; round < 250 && redLines().empty(); ++round) {
+        Sleep(20); // the log's writer thread tries the new file
+        Tick(*manager, 20);
+    }
+    std::vector<std::wstring> red = redLines();
+    ASSERT_EQ(red.size(), 1u);
+    const std::wstring expected = L"Cannot open log file " + folder + L"\\velmora_2016_09_08.txt: error ";
+    EXPECT_EQ(red[0].rfind(expected, 0), 0u) << red[0];
+    EXPECT_GT(red[0].size(), expected.size() + 3) << "the system's text follows the number";
+
+    // Once: later lines and ticks say nothing more, and the program runs on.
+    for (int i = 0; i < 5; ++i) {
+        manager->LogDebug(kLogGlobal, L"still without a file %d", i);
+        manager->AddLogText(kLogGreen, L"running %d", i);
+        Sleep(50);
+        Tick(*manager, 50);
+    }
+    EXPECT_EQ(redLines().size(), 1u);
+    EXPECT_EQ(owner.paneLines.back().first.substr(24), L"running 4");
+
+    manager.reset();
+    DeleteFileW(folder.c_str());
+    MoveFileW(away.c_str(), folder.c_str());
+    g_paneTime = {2016, 9, 0, 7, 12, 0, 0, 0};
 }

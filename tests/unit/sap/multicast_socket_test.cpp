@@ -101,3 +101,31 @@ TEST_F(MulticastSocketTest, CreateFailsOnAnAddressTheMachineDoesNotOwn)
     const BYTE packet[] = {0x20};
     EXPECT_FALSE(socket.SendTo(packet, sizeof(packet)));
 }
+
+TEST_F(MulticastSocketTest, ReceivingSocketSharesThePortOnlyWithListenersThatShareIt)
+{
+    // Another program's listener holds the port first; the membership step fails on loopback, so
+    // whether the receiving socket could be bound shows in its handle.
+    struct Case
+    {
+        BOOL otherShares;
+        bool bound;
+    };
+    for (const Case& c : {Case{TRUE, true}, Case{FALSE, false}}) {
+        SCOPED_TRACE(c.otherShares ? "other listener with SO_REUSEADDR" : "other listener without it");
+        const UINT port = FreePort();
+        SOCKET other = socket(AF_INET, SOCK_DGRAM, 0);
+        setsockopt(other, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&c.otherShares),
+                   sizeof(c.otherShares));
+        sockaddr_in address = {};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_port = htons(static_cast<u_short>(port));
+        ASSERT_EQ(bind(other, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+
+        CRecordingSocket shared;
+        EXPECT_FALSE(shared.JoinGroup(nullptr, L"127.0.0.1", L"127.0.0.1", port));
+        EXPECT_EQ(shared.m_hSocket != INVALID_SOCKET, c.bound);
+        closesocket(other);
+    }
+}
