@@ -9,6 +9,12 @@ namespace mdns {
 
 void Engine::RunQueries(uint64_t now)
 {
+    // A record that only its owner answers for (sent with the cache-flush bit, or one of our own)
+    // with more than half of its TTL left.
+    auto freshUnique = [now](const CacheEntry& e) {
+        return (e.local || e.record.cacheFlush) && e.expires > now &&
+               (e.expires - now) * 2 > uint64_t(e.record.ttl) * 1000u;
+    };
     Map<uint32_t, Vector<Question>> out;
     for (size_t i = 0; i < m_Queries.size(); ++i) {
         Query& q = *m_Queries[i];
@@ -18,7 +24,9 @@ void Engine::RunQueries(uint64_t now)
         if (!q.delivered) {
             // What the cache already knows comes first.
             q.delivered = true;
+            int typesKnown = 0;
             for (int t = 0; t < q.typeCount; ++t) {
+                bool known = false;
                 for (const Interface& itf : m_Interfaces) {
                     auto it = m_Cache.find(CacheKey{itf.index, q.types[t], NameLower(q.name)});
                     if (!InScope(q.ifIndex, itf.index) || it == m_Cache.end()) {
@@ -26,9 +34,19 @@ void Engine::RunQueries(uint64_t now)
                     }
                     Vector<CacheEntry> copy = it->second;
                     for (const CacheEntry& e : copy) {
+                        known = known || freshUnique(e);
                         NotifyQuery(q, e, true);
                     }
                 }
+                typesKnown += known ? 1 : 0;
+            }
+            // A resolve or an address look-up whose unique answers are all in the cache and fresh has
+            // its answer: its first question waits a step of the back-off, as if it had been asked
+            // (RFC 6762 section 5.2), so that a client resolving a known instance again asks the
+            // network nothing. The cache's own refresh keeps such answers current.
+            if ((q.kind == kResolve || q.kind == kAddress) && typesKnown == q.typeCount) {
+                q.nextSend = now + q.interval;
+                q.interval *= 2;
             }
         }
         if (q.deadline <= now && !q.answered) {

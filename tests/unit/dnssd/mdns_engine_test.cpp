@@ -241,6 +241,52 @@ TEST_F(Fixture, GoodbyeAndCacheFlushRemoveOneSecondLater)
     EXPECT_EQ(got[3].reply.name, "X");
 }
 
+// Resolving a known instance again (as a client does to follow a sender that may have moved) is
+// answered from the cache and asks the network nothing while the unique answers are fresh; a shared
+// record, or one past half its TTL, is asked for as before.
+TEST_F(Fixture, AResolveOrLookUpAnsweredFreshFromTheCacheAsksNothing)
+{
+    int resolver = 0;
+    int other = 0;
+    // Questions of a type in everything sent (one datagram may ask several).
+    auto asked = [this](uint16_t type) {
+        size_t count = 0;
+        for (const Sent& s : sent) {
+            for (size_t i = 0; !(s.message.flags & kFlagResponse) && i < s.message.questions.size(); ++i) {
+                count += s.message.questions[i].type == type ? 1 : 0;
+            }
+        }
+        return count;
+    };
+    ASSERT_EQ(engine.Browse(&owner, 0, "_rtsp._tcp", ""), kErrNoError);
+    RunTo(now + 200);
+    Feed(Response({Make("_rtsp._tcp.local", kTypePTR, 4500, "X._rtsp._tcp.local"),
+                   Make("X._rtsp._tcp.local", kTypeSRV, 120, "peer.local", 8554),
+                   Make("X._rtsp._tcp.local", kTypeTXT, 4500), Make("peer.local", kTypeA, 120)}));
+    sent.clear();
+    got.clear();
+    ASSERT_EQ(engine.Resolve(&resolver, 0, "X", "_rtsp._tcp", "local"), kErrNoError);
+    ASSERT_EQ(engine.LookUpAddress(&resolver, kRequestTimeout, 0, 1, "peer.local"), kErrNoError);
+    RunTo(now + 900);
+    engine.Cancel(&resolver);
+    EXPECT_EQ(asked(kTypeSRV), 0u);
+    EXPECT_EQ(asked(kTypeA), 0u);
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_EQ(got[0].reply.port, 8554);
+    EXPECT_EQ(got[1].reply.address, kPeer);
+
+    // Past half the SRV's and the A record's TTL, or for a shared record, the question goes out.
+    RunTo(now + 61000);
+    sent.clear();
+    ASSERT_EQ(engine.Resolve(&other, 0, "X", "_rtsp._tcp", "local"), kErrNoError);
+    ASSERT_EQ(engine.LookUpAddress(&other, kRequestTimeout, 0, 1, "peer.local"), kErrNoError);
+    ASSERT_EQ(engine.Browse(&other, 0, "_rtsp._tcp", ""), kErrNoError);
+    RunTo(now + 900);
+    EXPECT_EQ(asked(kTypeSRV), 1u);
+    EXPECT_EQ(asked(kTypeA), 1u);
+    EXPECT_EQ(asked(kTypePTR), 1u);
+}
+
 TEST_F(Fixture, AddressLookUpTimesOutOnceAfterFiveSeconds)
 {
     ASSERT_EQ(engine.LookUpAddress(&owner, kRequestTimeout, 0, 1, "nobody.local."), kErrNoError);
