@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # Builds the fuzz targets natively (clang, libFuzzer, ASan, UBSan) in build/fuzz and runs each one
-# for the given seconds (default 60 when CI=true, else 5) on a scratch copy of its seed corpus.
+# for the given seconds (default 30 when CI=true, else 5) on a scratch copy of its seed corpus.
 # Crashing inputs are kept in build/fuzz/artifacts.
 #   tools/fuzz.sh [seconds]
 set -uo pipefail
 source "$(dirname "$0")/env.sh"
-seconds=${1:-$([ "${CI:-}" = true ] && echo 60 || echo 5)}
+seconds=${1:-$([ "${CI:-}" = true ] && echo 30 || echo 5)}
 dir=$VELMORA_BUILD/fuzz
 generator=()
 command -v ninja >/dev/null && generator=(-G Ninja)

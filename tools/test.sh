@@ -4,7 +4,7 @@
 #   tools/test.sh                 everything
 #   tools/test.sh unit [ctest args]   only the unit tests, e.g. tools/test.sh unit -R string_test
 #   tools/test.sh e2e [pytest args]   only the end-to-end tests, e.g. tools/test.sh e2e -k probe
-#   tools/test.sh fuzz [seconds]      only the fuzz targets (60 s each when CI=true, else 5)
+#   tools/test.sh fuzz [seconds]      only the fuzz targets (30 s each when CI=true, else 5)
 set -uo pipefail
 if [ "$(id -u)" -ne 0 ]; then
     exec sudo -E "$0" "$@"
