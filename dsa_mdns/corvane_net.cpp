@@ -22,6 +22,10 @@ const int kRingSlots = 1000;
 const DWORD kStopWaitMs = 5000;
 const DWORD kRoomWaitMs = 2000;
 const DWORD kReceiveWaitMs = 200;
+// How long the receive task waits for room in the queue before it drops a datagram: the socket's
+// buffer holds what arrives meanwhile, so a burst outrunning the core for a moment loses nothing.
+const DWORD kReceiveRoomWaitMs = 1000;
+const int kReceiveBuffer = 512 * 1024;
 
 struct queue
 {
@@ -231,12 +235,31 @@ corvane_status enqueue_list(uint8_t device, uint32_t content, const char* what,
     return CORVANE_OK;
 }
 
+// Posts a received list once the queue has room, waiting for it at most kReceiveRoomWaitMs.
+bool post_received(mdns_device& dev, uint32_t response, uint16_t count)
+{
+    DWORD started = GetTickCount();
+    for (;;) {
+        EnterCriticalSection(&g_ring_lock);
+        if (dev.running && has_room(dev, count)) {
+            post_list(dev, response, 0, dev.rx_questions.questions, dev.rx_records.records, count);
+            LeaveCriticalSection(&g_ring_lock);
+            return true;
+        }
+        LeaveCriticalSection(&g_ring_lock);
+        if (!dev.running || GetTickCount() - started >= kReceiveRoomWaitMs ||
+            WaitForSingleObject(dev.rx_stop, 10) == WAIT_OBJECT_0) {
+            return false;
+        }
+    }
+}
+
 DWORD WINAPI rx_task(LPVOID parameter)
 {
     mdns_device& dev = *static_cast<mdns_device*>(parameter);
     static uint8_t datagram[CORVANE_MSG_READ_MAX];
     dev.rx_running = true;
-    while (WaitForSingleObject(dev.rx_stop, 0) != WAIT_OBJECT_0) {
+    while (dev.running) {
         fd_set readable;
         FD_ZERO(&readable);
         FD_SET(dev.socket, &readable);
@@ -272,13 +295,9 @@ DWORD WINAPI rx_task(LPVOID parameter)
         if (count == 0) {
             continue;
         }
-        EnterCriticalSection(&g_ring_lock);
-        if (has_room(dev, count)) {
-            post_list(dev, response, 0, dev.rx_questions.questions, dev.rx_records.records, count);
-            LeaveCriticalSection(&g_ring_lock);
+        if (post_received(dev, response, count)) {
             continue;
         }
-        LeaveCriticalSection(&g_ring_lock);
         ++dev.dropped;
         if (dev.dropped_log.due(GetTickCount())) {
             CORVANE_LOG("corvane_mdns_rx_task, device_id = %d, queue full, %u datagrams dropped", dev.device,
@@ -295,7 +314,10 @@ DWORD WINAPI tx_task(LPVOID parameter)
     dev.tx_thread_id = GetCurrentThreadId();
     dev.tx_running = true;
     uint32_t batch = 0, seen = 0, content = 0, origin = 0;
-    while (WaitForSingleObject(dev.tx_stop, 0) != WAIT_OBJECT_0) {
+    // The running flag, not the stop event, is read per message: under Wine every wait is a round
+    // trip to the server, and a burst of records would pay one for each. Stopping clears the flag
+    // and then sets the queue's event, which wakes a waiting get.
+    while (dev.running) {
         corvane_queue_message message;
         uint16_t size = 0;
         uint8_t timed_out = 0;
@@ -456,10 +478,15 @@ corvane_status corvane_queue_put(uint32_t id, const corvane_queue_message* messa
         LeaveCriticalSection(&q->lock);
         return CORVANE_ERR_QUEUE_FULL;
     }
+    // The one reader looks at the queue under its lock before it waits, so the event is needed
+    // only when the queue turns from empty to not empty: one signal per burst, not per message.
+    bool was_empty = q->head == q->tail;
     q->items[q->head] = *message;
     q->head = head;
     LeaveCriticalSection(&q->lock);
-    SetEvent(q->event);
+    if (was_empty) {
+        SetEvent(q->event);
+    }
     return CORVANE_OK;
 }
 
@@ -487,9 +514,6 @@ corvane_status corvane_queue_get(uint32_t id, uint16_t* size, corvane_queue_mess
     *message = q->items[q->tail];
     *size = sizeof(corvane_queue_message);
     q->tail = static_cast<uint16_t>((q->tail + 1) % kQueueCapacity);
-    if (q->head != q->tail) {
-        SetEvent(q->event);
-    }
     LeaveCriticalSection(&q->lock);
     return CORVANE_OK;
 }
@@ -563,6 +587,7 @@ static corvane_status open_socket(mdns_device& dev)
     }
     BOOL reuse = TRUE;
     DWORD ttl = 5;
+    int receive_buffer = kReceiveBuffer; // a burst of announcements from a large network
     in_addr interface_address;
     memcpy(&interface_address, dev.address, 4);
     sockaddr_in local = {};
@@ -573,7 +598,9 @@ static corvane_status open_socket(mdns_device& dev)
         bind(s, reinterpret_cast<const sockaddr*>(&local), sizeof(local)) != 0 ||
         setsockopt(s, IPPROTO_IP, IP_MULTICAST_IF, reinterpret_cast<const char*>(&interface_address),
                    sizeof(interface_address)) != 0 ||
-        setsockopt(s, IPPROTO_IP, IP_MULTICAST_TTL, reinterpret_cast<const char*>(&ttl), sizeof(ttl)) != 0) {
+        setsockopt(s, IPPROTO_IP, IP_MULTICAST_TTL, reinterpret_cast<const char*>(&ttl), sizeof(ttl)) != 0 ||
+        setsockopt(s, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&receive_buffer),
+                   sizeof(receive_buffer)) != 0) {
         closesocket(s);
         return CORVANE_ERR_SOCKET;
     }

@@ -4,6 +4,7 @@
 
 #include "dsa_mdns/corvane_mdns.h"
 
+// The queues carry messages from any number of writers to one reader.
 // One queue message: a ring slot, the batch count on a list's first entry, content 0 questions or 1
 // records, origin 0 received or 1 to be sent.
 struct corvane_queue_message

@@ -37,6 +37,11 @@ bool CMulticastSocket::CreateReceivingSocket(UINT port, const CMfxString& interf
     if (created) {
         BOOL reuse = TRUE;
         setsockopt(m_hSocket, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&reuse), sizeof(reuse));
+        // Room for a burst of announcements while this thread is busy elsewhere: a datagram that
+        // finds the buffer full is lost until its sender's next announcement.
+        int receiveBuffer = kSocketReceiveBuffer;
+        setsockopt(m_hSocket, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&receiveBuffer),
+                   sizeof(receiveBuffer));
         created = Bind(port, interfaceIP.GetString()) != FALSE;
     }
     if (!created) {

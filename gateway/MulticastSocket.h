@@ -21,6 +21,7 @@ class CMulticastSocket : public CAsyncSocket
 public:
     // The largest datagram received; a longer one is dropped.
     static const int kReceiveBufferSize = 1024;
+    static const int kSocketReceiveBuffer = 512 * 1024;
 
     CMulticastSocket();
     ~CMulticastSocket() override;

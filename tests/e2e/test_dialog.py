@@ -248,7 +248,8 @@ def test_a_burst_of_a_thousand_announcements_all_enter_the_lists(net, gw):
         wait_until("a row for every stream", lambda: dialog.count(LIST_SAP) == 1000, timeout=60)
     except AssertionError:
         heard = gw.log_text().count(pane_line("Received SAP announce for: Burst "))
-        raise AssertionError(f"{dialog.count(LIST_SAP)} rows listed, {heard} announcements received")
+        raise AssertionError(f"{dialog.count(LIST_SAP)} rows listed, {heard} announcements received, "
+                             f"{net.gw.udp_drops(PORT)} dropped by the kernel")
     print(f"1000 announcements sent in {sent - start:.2f} s; all listed {time.monotonic() - sent:.2f} s later")
     log = gw.wait_for_log(pane_line("Received SAP announce for: Burst 0999"))
     assert log.count(pane_line("Received SAP announce for: Burst ")) == 1000

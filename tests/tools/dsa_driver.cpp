@@ -7,6 +7,8 @@
 //   unregister <handle>
 //   tables                      the remote streams and nodes, one line each
 //   dropped                     datagrams the receive task dropped
+//   stall <ms>                  hold the table lock that long from another thread, as a slow reader
+//                               of the tables would; answers once the lock is held
 //   usage                       CPU time (user + kernel) and private bytes of this process
 //   stop                        stop the engine; prints how long it took
 //   exit
@@ -53,6 +55,8 @@ int InterfaceIndexOf(const char* text)
     return -1;
 }
 
+HANDLE g_stall_held = nullptr;
+
 void Tables()
 {
     corvane_tables_lock();
@@ -71,6 +75,16 @@ void Tables()
         }
     }
     corvane_tables_unlock();
+}
+
+DWORD WINAPI HoldTables(LPVOID parameter)
+{
+    DWORD ms = static_cast<DWORD>(reinterpret_cast<uintptr_t>(parameter));
+    corvane_tables_lock();
+    SetEvent(g_stall_held);
+    Sleep(ms);
+    corvane_tables_unlock();
+    return 0;
 }
 
 } // namespace
@@ -124,6 +138,20 @@ int main()
             Tables();
         } else if (command == "dropped") {
             printf("dropped\tcount=%u\n", corvane_mdns_dropped_datagrams(0));
+        } else if (command == "stall" && argument != nullptr) {
+            if (g_stall_held == nullptr) {
+                g_stall_held = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+            }
+            uintptr_t ms = static_cast<uintptr_t>(atoi(argument));
+            HANDLE thread = CreateThread(nullptr, 0, HoldTables, reinterpret_cast<LPVOID>(ms), 0, nullptr);
+            if (thread == nullptr) {
+                printf("ERROR no thread\n");
+                fflush(stdout);
+                continue;
+            }
+            CloseHandle(thread);
+            WaitForSingleObject(g_stall_held, INFINITE);
+            printf("stall\tms=%u\n", static_cast<unsigned>(ms));
         } else if (command == "usage") {
             FILETIME created, exited, kernel, user;
             GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);

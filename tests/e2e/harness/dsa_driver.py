@@ -38,6 +38,10 @@ class DsaDriver(LineProgram):
     def stop(self, timeout=10.0):
         return self._fields(next(l for l in self.command("stop", timeout=timeout) if l.startswith("stop\t")))
 
+    def stall(self, ms):
+        """Holds the engine's table lock for `ms` from another thread; returns once it is held."""
+        self.command(f"stall {ms}")
+
     def dropped(self):
         return int(self._fields(self.command("dropped")[0])["count"])
 

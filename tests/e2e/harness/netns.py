@@ -96,6 +96,16 @@ class Namespace:
     def kill_all(self):
         _kill_namespace_processes(self.name)
 
+    def udp_drops(self, port):
+        """Datagrams the kernel dropped on this namespace's UDP sockets bound to `port` (a full
+        receive buffer): the last column of /proc/net/udp."""
+        total = 0
+        for line in self.run("cat", "/proc/net/udp").stdout.splitlines()[1:]:
+            fields = line.split()
+            if len(fields) > 12 and int(fields[1].split(":")[1], 16) == port:
+                total += int(fields[-1])
+        return total
+
 
 class NetworkPair:
     """Program side 10.77.0.1/24, peer side 10.77.0.2/24, multicast routed over the veth pair."""
