@@ -60,7 +60,7 @@ struct mdns_device
     bool joined = false;
     HANDLE rx_thread = nullptr, tx_thread = nullptr;
     std::atomic<DWORD> tx_thread_id{0};
-    HANDLE rx_stop = nullptr, tx_stop = nullptr;
+    HANDLE rx_stop = nullptr; // the send task needs none: it reads the running flag
     uint32_t queue_id = 0;
     int next_slot = 0;
     uint32_t dropped = 0;
@@ -721,8 +721,7 @@ corvane_status corvane_mdns_start()
     }
     if (status == CORVANE_OK) {
         dev.rx_stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-        dev.tx_stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-        if (dev.rx_stop == nullptr || dev.tx_stop == nullptr) {
+        if (dev.rx_stop == nullptr) {
             status = CORVANE_ERR_NO_QUEUE;
         }
     }
@@ -749,9 +748,6 @@ static void release(mdns_device& dev)
     if (dev.rx_stop != nullptr) {
         SetEvent(dev.rx_stop);
     }
-    if (dev.tx_stop != nullptr) {
-        SetEvent(dev.tx_stop);
-    }
     if (queue* q = queue_of(dev.queue_id)) {
         SetEvent(q->event);
     }
@@ -762,7 +758,6 @@ static void release(mdns_device& dev)
     }
     dev.tx_thread_id = 0;
     close_handle(dev.rx_stop);
-    close_handle(dev.tx_stop);
     if (dev.queue_id != 0) {
         corvane_queue_delete(dev.queue_id);
         dev.queue_id = 0;
