@@ -136,6 +136,8 @@ TEST_F(BrowserTest, OnlyRtspStartsTheTwoSubtypeBrowsesAndItsLeavingRemovesWhatTh
     ASSERT_TRUE(WaitFor([this] { return Messages() == 1; }));
     EXPECT_EQ(Message(0).m_wParam, +CDelayedMessage::kAddStream);
     EXPECT_EQ(Message(0).m_DueMilliSec, 1000u);
+    // The resolve opens on a service thread of its own, maybe after the record is listed.
+    ASSERT_TRUE(WaitFor([] { return Find("Resolve", "Studio A").reference != nullptr; }));
     const Call resolve = Find("Resolve", "Studio A");
     EXPECT_EQ(resolve.regtype, kCorvaneType);
     EXPECT_EQ(resolve.interfaceIndex, 7u);
@@ -180,6 +182,7 @@ TEST_F(BrowserTest, ResolveAndAddressReplies)
     BrowseReply(corvane, kDNSServiceFlagsAdd, 7, 0, "Lost", kCorvaneType, "local.");
     BrowseReply(corvane, kDNSServiceFlagsAdd, 7, 0, "Studio A", kCorvaneType, "local.");
     ASSERT_TRUE(WaitFor([this] { return Records() == 1 && Messages() == 1; }));
+    ASSERT_TRUE(WaitFor([] { return Find("Resolve", "Studio A").reference != nullptr; }));
     DNSServiceRef resolve = Find("Resolve", "Studio A").reference;
     Corvane::CStreamInfo* record = browser->FindStreamInfo(L"Studio A", 7, 1);
     ASSERT_NE(record, nullptr);

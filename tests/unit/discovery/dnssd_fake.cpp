@@ -187,7 +187,7 @@ int ProcessCount(DNSServiceRef reference)
 int DeallocateCount(DNSServiceRef reference)
 {
     std::lock_guard<std::recursive_mutex> lock(g_lock);
-    return reference->deallocated;
+    return reference != nullptr ? reference->deallocated : -1; // -1: no such request was opened
 }
 
 void SetDaemonReady(bool ready)
