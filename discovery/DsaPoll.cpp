@@ -122,6 +122,26 @@ std::wstring RecordKey(const CMfxString& name, int interfaceIndex)
     return std::wstring(name.GetString()) + L'\n' + std::to_wstring(interfaceIndex);
 }
 
+// The engine's limits met since the last poll, in red, each at most once a minute.
+void ReportEngineRoom(CVelmoraManager* manager)
+{
+    corvane_room_report report;
+    corvane_core_take_room_report(&report);
+    if (report.streams_waiting != 0) {
+        manager->AddLogText(kLogRed,
+                            L"DSA discovery: %u found senders wait for room, the table of %d hosts is full",
+                            static_cast<unsigned>(report.streams_waiting), CORVANE_REMOTE_NODES);
+    }
+    if (report.names_refused != 0) {
+        report.refused_name[CORVANE_TEXT_SIZE - 1] = '\0';
+        manager->AddLogText(kLogRed,
+                            L"DSA discovery: found sender not taken, its name cut to %d bytes is another "
+                            L"sender's: %s (%u times)",
+                            CORVANE_NAME_MAX, DecodeServiceName(report.refused_name).GetString(),
+                            static_cast<unsigned>(report.names_refused));
+    }
+}
+
 } // namespace
 
 BOOL CStreamBrowser::InitEngine()
@@ -224,6 +244,7 @@ void CStreamBrowser::PollEngine()
             AddStreamInfo(record);
         }
     }
+    ReportEngineRoom(manager);
     for (;;) {
         CStreamInfo* gone = nullptr;
         {

@@ -72,6 +72,16 @@ uint32_t match_kind(const received_label* labels, size_t count)
     return CORVANE_KIND_NONE;
 }
 
+// FNV-1a of a label's bytes, never 0.
+uint32_t whole_hash(const uint8_t* bytes, size_t length)
+{
+    uint32_t h = 2166136261u;
+    for (size_t i = 0; i < length; ++i) {
+        h = (h ^ bytes[i]) * 16777619u;
+    }
+    return h == 0 ? 1 : h;
+}
+
 bool fits(const corvane_msg* msg, size_t n)
 {
     return msg->length + n <= CORVANE_MSG_WRITE_MAX;
@@ -90,6 +100,37 @@ bool corvane_label_equal(const char* a, size_t a_length, const char* b, size_t b
         }
     }
     return true;
+}
+
+size_t corvane_utf8_cut_length(const char* text, size_t length, size_t max)
+{
+    if (length <= max) {
+        return length;
+    }
+    size_t n = max;
+    const unsigned char* bytes = reinterpret_cast<const unsigned char*>(text);
+    // bytes[n] is the first byte left out; when it continues a whole UTF-8 sequence that begins in
+    // the kept bytes, the cut moves back to that sequence's first byte. Other bytes are cut as they are.
+    if ((bytes[n] & 0xC0) != 0x80) {
+        return n;
+    }
+    for (size_t back = 1; back <= 3 && back <= n; ++back) {
+        unsigned char lead = bytes[n - back];
+        if ((lead & 0xC0) == 0x80) {
+            continue;
+        }
+        size_t sequence = lead >= 0xF5 ? 0 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 ? 2 : 0;
+        if (sequence <= back) {
+            return n;
+        }
+        for (size_t i = 1; i < sequence; ++i) {
+            if (n - back + i >= length || (bytes[n - back + i] & 0xC0) != 0x80) {
+                return n;
+            }
+        }
+        return n - back;
+    }
+    return n;
 }
 
 void corvane_msg_clear(corvane_msg* msg)
@@ -166,8 +207,9 @@ corvane_status corvane_msg_read_label(corvane_msg* msg, uint8_t length, char tex
     if (msg->position + static_cast<size_t>(length) > msg->length) {
         return CORVANE_ERR_READ_END;
     }
-    uint8_t n = length > CORVANE_NAME_MAX ? CORVANE_NAME_MAX : length;
-    memcpy(text, msg->data + msg->position, n);
+    const char* bytes = reinterpret_cast<const char*>(msg->data + msg->position);
+    uint8_t n = static_cast<uint8_t>(corvane_utf8_cut_length(bytes, length, CORVANE_NAME_MAX));
+    memcpy(text, bytes, n);
     text[n] = '\0';
     *kept = n;
     msg->position = static_cast<uint16_t>(msg->position + length);
@@ -180,6 +222,7 @@ corvane_status corvane_msg_read_label(corvane_msg* msg, uint8_t length, char tex
 corvane_status corvane_msg_read_name(corvane_msg* msg, corvane_name_ref* name)
 {
     received_label labels[kLabelsKept];
+    uint32_t first_whole = 0;
     size_t count = 0;
     size_t wire = 1;
     int jumps = 0;
@@ -219,10 +262,14 @@ corvane_status corvane_msg_read_name(corvane_msg* msg, corvane_name_ref* name)
         }
         received_label scratch;
         received_label& label = count < kLabelsKept ? labels[count] : scratch;
+        const uint8_t* whole = msg->data + msg->position;
         if ((status = corvane_msg_read_label(msg, length, label.text, &label.length)) != CORVANE_OK) {
             return status;
         }
         label.cut = length > CORVANE_NAME_MAX;
+        if (count == 0 && label.cut) {
+            first_whole = whole_hash(whole, length);
+        }
         ++count;
     }
     if (resume != 0) {
@@ -237,6 +284,7 @@ corvane_status corvane_msg_read_name(corvane_msg* msg, corvane_name_ref* name)
         memcpy(name->text, labels[0].text, labels[0].length);
         name->length = labels[0].length;
         name->cut = labels[0].cut;
+        name->whole = first_whole;
     }
     return CORVANE_OK;
 }

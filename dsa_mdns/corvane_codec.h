@@ -83,13 +83,15 @@ constexpr uint32_t CORVANE_SECTION_AUTHORITY = 1;
 constexpr uint32_t CORVANE_SECTION_ADDITIONAL = 2;
 
 // A name: its kind and, where the kind has one, the variable label. `cut` marks a received label
-// longer than CORVANE_NAME_MAX (kept cut; it never stands for a local name).
+// longer than CORVANE_NAME_MAX (kept cut on a UTF-8 character boundary; it never stands for a local
+// name); `whole` is then a hash of all its bytes, which tells apart labels that are cut the same.
 struct corvane_name_ref
 {
     uint32_t kind;
     uint8_t length;
     uint8_t cut;
     char text[51];
+    uint32_t whole;
 };
 
 struct corvane_label
@@ -152,6 +154,10 @@ struct corvane_msg
     uint16_t label_offsets[12];
     uint8_t data[CORVANE_MSG_READ_MAX];
 };
+
+// How many of `length` bytes a text is kept at: all when they are at most `max`, else at most `max`
+// and never ending inside a whole UTF-8 character (other bytes are cut as they are).
+size_t corvane_utf8_cut_length(const char* bytes, size_t length, size_t max);
 
 void corvane_msg_clear(corvane_msg* msg);
 // The buffer holds a received datagram of `length` bytes (at most CORVANE_MSG_READ_MAX).

@@ -73,6 +73,20 @@ ask_backoff g_initial_asks[CORVANE_DEVICES];
 uint32_t g_waiting_nodes = 0;
 int g_stream_cursor = 0, g_node_cursor = 0;
 corvane_log_gate g_waiting_log = {kWaitingLogMs, false, 0};
+// The hash of the whole received instance label of a row whose name was cut, 0 for a name kept whole.
+uint32_t g_stream_whole[CORVANE_REMOTE_STREAMS];
+// A sender that moved to a host whose address is not known yet: the node row (1-based) and port it
+// moves to once that host's A record arrives; the row keeps its old place meanwhile.
+uint8_t g_move_node[CORVANE_REMOTE_STREAMS];
+uint16_t g_move_port[CORVANE_REMOTE_STREAMS];
+uint32_t g_moves_waiting = 0;
+// Set when the row's SRV named a host for which the full node table had no room.
+uint8_t g_no_room[CORVANE_REMOTE_STREAMS];
+// Instances not taken because their cut name is another row's, since the last report.
+uint32_t g_refused = 0;
+char g_refused_name[CORVANE_TEXT_SIZE];
+corvane_log_gate g_no_room_report = {kWaitingLogMs, false, 0};
+corvane_log_gate g_refused_report = {kWaitingLogMs, false, 0};
 
 // When each record was last multicast as an answer, per device, keyed by record_key.
 struct answer_log
@@ -208,11 +222,17 @@ int find_node(const char* name, uint32_t hash, uint16_t* free_row)
     return found;
 }
 
-int find_stream(const char* name, uint32_t hash, uint16_t* further, uint16_t* free_row)
+// The row of the instance whose (cut) name and whole-label hash are these. `namesake`, when given,
+// gets a row of the same name that belongs to another instance (its whole label differs), or -1.
+int find_stream(const char* name, uint32_t hash, uint32_t whole, uint16_t* further, uint16_t* free_row,
+                int* namesake = nullptr)
 {
     int found = -1;
     *further = 0;
     *free_row = 0;
+    if (namesake != nullptr) {
+        *namesake = -1;
+    }
     for (int i = 0; i < CORVANE_REMOTE_STREAMS; ++i) {
         const corvane_remote_stream& row = corvane_remote_streams[i];
         if (row.hash == 0) {
@@ -220,7 +240,11 @@ int find_stream(const char* name, uint32_t hash, uint16_t* further, uint16_t* fr
                 *free_row = static_cast<uint16_t>(i + 1);
             }
         } else if (same_name(row.name, row.hash, name, hash)) {
-            if (found < 0) {
+            if (g_stream_whole[i] != whole) {
+                if (namesake != nullptr && *namesake < 0) {
+                    *namesake = i;
+                }
+            } else if (found < 0) {
                 found = i;
             } else {
                 ++*further;
@@ -392,6 +416,14 @@ void reset_private_state()
     g_waiting_nodes = 0;
     g_stream_cursor = g_node_cursor = 0;
     g_waiting_log.logged = false;
+    memset(g_stream_whole, 0, sizeof(g_stream_whole));
+    memset(g_move_node, 0, sizeof(g_move_node));
+    memset(g_move_port, 0, sizeof(g_move_port));
+    g_moves_waiting = 0;
+    memset(g_no_room, 0, sizeof(g_no_room));
+    g_refused = 0;
+    g_refused_name[0] = '\0';
+    g_no_room_report.logged = g_refused_report.logged = false;
     for (answer_log& log : g_answer_logs) {
         std::lock_guard<std::mutex> guard(log.lock);
         log.sent.clear();
@@ -430,34 +462,8 @@ uint32_t corvane_name_hash(const char* name, size_t max_length)
 
 size_t corvane_name_cut_length(const char* name)
 {
-    size_t n = strnlen(name, CORVANE_NAME_MAX + 1);
-    if (n <= CORVANE_NAME_MAX) {
-        return n;
-    }
-    n = CORVANE_NAME_MAX;
-    const unsigned char* bytes = reinterpret_cast<const unsigned char*>(name);
-    // bytes[n] is the first byte left out; when it continues a whole UTF-8 sequence that begins in
-    // the kept bytes, the cut moves back to that sequence's first byte. Other bytes are cut as they are.
-    if ((bytes[n] & 0xC0) != 0x80) {
-        return n;
-    }
-    for (size_t back = 1; back <= 3; ++back) {
-        unsigned char lead = bytes[n - back];
-        if ((lead & 0xC0) == 0x80) {
-            continue;
-        }
-        size_t length = lead >= 0xF5 ? 0 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 ? 2 : 0;
-        if (length <= back) {
-            return n;
-        }
-        for (size_t i = 1; i < length; ++i) {
-            if ((bytes[n - back + i] & 0xC0) != 0x80) {
-                return n;
-            }
-        }
-        return n - back;
-    }
-    return n;
+    // The bytes past the cut that a character cut there can still hold are looked at too.
+    return corvane_utf8_cut_length(name, strnlen(name, CORVANE_NAME_MAX + 4), CORVANE_NAME_MAX);
 }
 
 corvane_status corvane_core_init()
@@ -644,7 +650,7 @@ corvane_status corvane_core_find_remote_stream(const char* name, uint16_t* furth
         return CORVANE_ERR_NOT_INITIALISED;
     }
     tables_guard guard;
-    int row = find_stream(name, corvane_name_hash(name, CORVANE_NAME_MAX), further, free_row);
+    int row = find_stream(name, corvane_name_hash(name, CORVANE_NAME_MAX), 0, further, free_row);
     *found = static_cast<uint16_t>(row + 1);
     return row >= 0 ? CORVANE_OK : CORVANE_ERR_NO_STREAM;
 }
@@ -658,7 +664,7 @@ corvane_status corvane_core_find_remote_stream_of_node(uint8_t node, const char*
     }
     tables_guard guard;
     uint16_t further = 0;
-    find_stream(name, 0, &further, free_row);
+    find_stream(name, 0, 0, &further, free_row);
     int row = find_stream_of_node(node, name, corvane_name_hash(name, CORVANE_NAME_MAX));
     *found = static_cast<uint16_t>(row + 1);
     return row >= 0 ? CORVANE_OK : CORVANE_ERR_NO_NODE;
@@ -858,9 +864,15 @@ namespace {
 int unreferenced_node(uint32_t time)
 {
     bool referenced[CORVANE_REMOTE_NODES] = {};
-    for (const corvane_remote_stream& stream : corvane_remote_streams) {
-        if (stream.hash != 0 && stream.node >= 1 && stream.node <= CORVANE_REMOTE_NODES) {
-            referenced[stream.node - 1] = true;
+    for (int i = 0; i < CORVANE_REMOTE_STREAMS; ++i) {
+        const corvane_remote_stream& stream = corvane_remote_streams[i];
+        if (stream.hash == 0) {
+            continue;
+        }
+        for (uint8_t node : {stream.node, g_move_node[i]}) {
+            if (node >= 1 && node <= CORVANE_REMOTE_NODES) {
+                referenced[node - 1] = true;
+            }
         }
     }
     int oldest = -1;
@@ -915,7 +927,8 @@ corvane_status evaluate_ptr(uint8_t device, const corvane_record& record, uint32
         return CORVANE_OK; // a label that begins with a NUL byte names nothing
     }
     uint16_t further = 0, free_row = 0;
-    int row = find_stream(name, hash, &further, &free_row);
+    int namesake = -1;
+    int row = find_stream(name, hash, target.whole, &further, &free_row, &namesake);
     if (row >= 0) {
         corvane_remote_stream& stream = corvane_remote_streams[row];
         if (record.ttl == 0) {
@@ -933,6 +946,15 @@ corvane_status evaluate_ptr(uint8_t device, const corvane_record& record, uint32
     if (record.ttl == 0) {
         return CORVANE_OK; // a goodbye of an instance never seen
     }
+    if (namesake >= 0) {
+        // Another instance whose name begins with the same bytes holds the row of this cut name.
+        lines.add("corvane_core_mdns_responses_eval, device_id = %d, stream not taken, its cut name is "
+                  "another stream's = %s",
+                  device, name);
+        ++g_refused;
+        copy_name(g_refused_name, name);
+        return CORVANE_OK;
+    }
     int new_row = free_row != 0 ? free_row - 1 : unanswered_stream();
     if (new_row < 0) {
         return CORVANE_ERR_STREAMS_FULL;
@@ -943,6 +965,10 @@ corvane_status evaluate_ptr(uint8_t device, const corvane_record& record, uint32
     }
     free_row = static_cast<uint16_t>(new_row + 1);
     lines.add("corvane_core_mdns_responses_eval, device_id = %d, add stream = %s", device, name);
+    if (target.cut) {
+        lines.add("corvane_core_mdns_responses_eval, device_id = %d, name cut to 47 bytes = %s", device,
+                  name);
+    }
     corvane_remote_stream& stream = corvane_remote_streams[free_row - 1];
     memset(&stream, 0, sizeof(stream));
     copy_name(stream.name, name);
@@ -953,7 +979,24 @@ corvane_status evaluate_ptr(uint8_t device, const corvane_record& record, uint32
     stream.countdown = kStreamTtl;
     stream.changed_at = time;
     g_stream_asks[free_row - 1] = {};
+    g_stream_whole[free_row - 1] = target.whole;
+    g_move_node[free_row - 1] = 0;
+    g_no_room[free_row - 1] = 0;
     return CORVANE_OK;
+}
+
+// The row takes the host (node row, 1-based) and port of an SRV record: it is resolved.
+void take_srv(int row, uint8_t node, uint16_t port, uint32_t time)
+{
+    corvane_remote_stream& stream = corvane_remote_streams[row];
+    stream.node = node;
+    stream.port = port;
+    stream.flags &= static_cast<uint8_t>(~(CORVANE_FLAG_UNRESOLVED | CORVANE_FLAG_GOODBYE));
+    stream.countdown = kStreamTtl;
+    stream.changed_at = time;
+    g_stream_asks[row] = {};
+    g_move_node[row] = 0;
+    g_no_room[row] = 0;
 }
 
 corvane_status evaluate_srv(uint8_t device, const corvane_record& record, uint32_t time, pending_lines& lines)
@@ -962,7 +1005,7 @@ corvane_status evaluate_srv(uint8_t device, const corvane_record& record, uint32
     name_of(record.name, name);
     uint32_t hash = corvane_name_hash(name, CORVANE_NAME_MAX);
     uint16_t further = 0, free_row = 0;
-    int named = find_stream(name, hash, &further, &free_row);
+    int named = find_stream(name, hash, record.name.whole, &further, &free_row);
     if (record.ttl == 0) {
         if (named >= 0) {
             set_goodbye(named, time);
@@ -989,6 +1032,7 @@ corvane_status evaluate_srv(uint8_t device, const corvane_record& record, uint32
     } else {
         node_row = free_row != 0 ? free_row - 1 : unreferenced_node(time);
         if (node_row < 0) {
+            g_no_room[named] = 1;
             return CORVANE_ERR_NODES_FULL;
         }
         corvane_remote_node& node = corvane_remote_nodes[node_row];
@@ -1006,14 +1050,25 @@ corvane_status evaluate_srv(uint8_t device, const corvane_record& record, uint32
         node.changed_at = time;
         g_node_asks[node_row] = {};
     }
-    int row = find_stream_of_node(static_cast<uint8_t>(node_row + 1), name, hash);
-    if (row >= 0) {
-        corvane_remote_stream& stream = corvane_remote_streams[row];
-        stream.port = record.rdata.srv.port;
-        stream.flags &= static_cast<uint8_t>(~(CORVANE_FLAG_UNRESOLVED | CORVANE_FLAG_GOODBYE));
-        stream.countdown = kStreamTtl;
-        stream.changed_at = time;
-        g_stream_asks[row] = {};
+    const uint8_t node = static_cast<uint8_t>(node_row + 1);
+    corvane_remote_stream& stream = corvane_remote_streams[named];
+    if (stream.node == 0 || stream.node == node) {
+        take_srv(named, node, record.rdata.srv.port, time);
+    } else if (record.cache_flush) {
+        // The only SRV of the instance now names another host (a restart elsewhere under the same
+        // name): the row follows it, once that host's address is known.
+        lines.add("corvane_core_mdns_responses_eval, device_id = %d, stream moves to another host = %s",
+                  device, name);
+        if (corvane_remote_nodes[node_row].no_address == 0) {
+            take_srv(named, node, record.rdata.srv.port, time);
+        } else {
+            g_move_node[named] = node;
+            g_move_port[named] = record.rdata.srv.port;
+            ++g_moves_waiting;
+            stream.flags &= static_cast<uint8_t>(~CORVANE_FLAG_GOODBYE);
+            stream.countdown = kStreamTtl;
+            stream.changed_at = time;
+        }
     }
     return CORVANE_OK;
 }
@@ -1034,6 +1089,24 @@ void evaluate_a(const corvane_record& record, uint32_t time)
     memcpy(node.address, record.rdata.a, 4);
     node.countdown = kNodeTtl;
     node.changed_at = time;
+    if (g_moves_waiting == 0) {
+        return;
+    }
+    // Rows waiting for this host's address move now; the others are counted again.
+    uint32_t waiting = 0;
+    for (int i = 0; i < CORVANE_REMOTE_STREAMS; ++i) {
+        if (g_move_node[i] == 0) {
+            continue;
+        }
+        if (corvane_remote_streams[i].hash == 0) {
+            g_move_node[i] = 0;
+        } else if (g_move_node[i] == row + 1) {
+            take_srv(i, g_move_node[i], g_move_port[i], time);
+        } else {
+            ++waiting;
+        }
+    }
+    g_moves_waiting = waiting;
 }
 
 // The records in list order, the A records after the others so that an A arriving before the SRV
@@ -1189,6 +1262,9 @@ void corvane_core_refresh_nodes()
                     // No stream may keep pointing at a row that is gone: it waits for a new SRV.
                     for (int s = 0; s < CORVANE_REMOTE_STREAMS; ++s) {
                         corvane_remote_stream& stream = corvane_remote_streams[s];
+                        if (g_move_node[s] == i + 1) {
+                            g_move_node[s] = 0;
+                        }
                         if (stream.hash != 0 && stream.node == i + 1) {
                             stream.node = 0;
                             stream.flags |= CORVANE_FLAG_UNRESOLVED;
@@ -1252,4 +1328,23 @@ void corvane_core_check_remote_streams_table()
             static_cast<unsigned>(waiting_streams), static_cast<unsigned>(waiting_nodes));
     }
     lists.send();
+}
+
+void corvane_core_take_room_report(corvane_room_report* report)
+{
+    memset(report, 0, sizeof(*report));
+    uint32_t time = now();
+    tables_guard guard;
+    uint32_t waiting = 0;
+    for (int i = 0; i < CORVANE_REMOTE_STREAMS; ++i) {
+        waiting += corvane_remote_streams[i].hash != 0 && g_no_room[i] ? 1 : 0;
+    }
+    if (waiting != 0 && g_no_room_report.due(time)) {
+        report->streams_waiting = waiting;
+    }
+    if (g_refused != 0 && g_refused_report.due(time)) {
+        report->names_refused = g_refused;
+        copy_name(report->refused_name, g_refused_name);
+        g_refused = 0;
+    }
 }

@@ -147,6 +147,18 @@ corvane_status corvane_core_find_remote_stream(const char* name, uint16_t* furth
 corvane_status corvane_core_find_remote_stream_of_node(uint8_t node, const char* name, uint16_t* found,
                                                        uint16_t* free_row);
 
+// What the discovery side reports in red, each at most once a minute: streams whose host found no
+// room in the full node table (0: no line due), and instances not taken since the last report
+// because their name, cut to CORVANE_NAME_MAX bytes, is another found stream's (0: no line due;
+// `refused_name` is the last one's cut name).
+struct corvane_room_report
+{
+    uint32_t streams_waiting;
+    uint32_t names_refused;
+    char refused_name[CORVANE_TEXT_SIZE];
+};
+void corvane_core_take_room_report(corvane_room_report* report);
+
 // Service logic (the core and send tasks call these; tests call them directly).
 void corvane_core_do_initial_queries(corvane_device_state* state);
 // Once the initial questions went out: asks them again 1, 2, 4 ... s later, at most an hour apart,

@@ -58,10 +58,13 @@ std::vector<corvane_record> Comparable(const corvane_record_list& list)
     std::vector<corvane_record> records(list.records, list.records + list.total);
     for (corvane_record& r : records) {
         r.name.cut = 0;
+        r.name.whole = 0;
         if (r.type == CORVANE_TYPE_PTR || r.type == CORVANE_TYPE_NSEC) {
             r.rdata.ptr.cut = 0;
+            r.rdata.ptr.whole = 0;
         } else if (r.type == CORVANE_TYPE_SRV) {
             r.rdata.srv.target.cut = 0;
+            r.rdata.srv.target.whole = 0;
         }
     }
     return records;
@@ -71,6 +74,15 @@ bool SameRecords(const corvane_record_list& a, const corvane_record_list& b)
 {
     std::vector<corvane_record> x = Comparable(a), y = Comparable(b);
     return x.size() == y.size() && memcmp(x.data(), y.data(), x.size() * sizeof(corvane_record)) == 0;
+}
+
+// An announcement (PTR, SRV, A) of an instance whose UTF-8 name is longer than the engine keeps.
+std::string LongNameAnnouncement(const std::string& instance)
+{
+    const std::string name = Name({instance, "_rtsp", "_tcp", "local"});
+    return Header(0x8400, 0, 1, 0, 2) +
+           Record(Name({"_corvane_session", "_sub", "_rtsp", "_tcp", "local"}), 12, name, 4500) +
+           Record(name, 33, U16(0) + U16(0) + U16(8554) + kHost) + kA;
 }
 
 } // namespace
@@ -194,6 +206,37 @@ TEST(DsaCodec, LongNamesAndTextsAreCutWithTheirLengths)
     EXPECT_EQ(list.records[0].name.cut, 1);
     EXPECT_EQ(std::string(list.records[0].name.text), std::string(47, 'h'));
     EXPECT_EQ(list.records[1].rdata.txt.length, 47);
+
+    // A UTF-8 instance name is cut before the character that does not fit whole; the hash of the
+    // whole label tells apart two names cut the same, and is 0 for a name kept whole.
+    const std::string prefix(46, 'n');
+    struct Case
+    {
+        std::string instance;
+        size_t kept;
+    } cases[] = {
+        {prefix + "\xC3\xBC" + "ber", 46},
+        {prefix + "\xC3\xBC" + "ber 2", 46},
+        {prefix + "\xC3\xBC" + "ber", 46},
+        {prefix + "x", 47},
+        {prefix + "xy", 47},
+    };
+    std::vector<uint32_t> wholes;
+    for (const Case& c : cases) {
+        ASSERT_EQ(ParseResponse(LongNameAnnouncement(c.instance), list), CORVANE_OK) << c.instance;
+        const corvane_name_ref& ptr = list.records[0].rdata.ptr;
+        EXPECT_EQ(ptr.kind, CORVANE_KIND_INSTANCE);
+        EXPECT_EQ(ptr.length, c.kept) << c.instance;
+        EXPECT_EQ(std::string(ptr.text), c.instance.substr(0, c.kept));
+        EXPECT_EQ(ptr.cut, c.instance.size() > 47 ? 1 : 0);
+        EXPECT_EQ(list.records[1].name.whole, ptr.whole) << "the SRV's owner is the same label";
+        wholes.push_back(ptr.whole);
+    }
+    EXPECT_NE(wholes[0], 0u);
+    EXPECT_NE(wholes[0], wholes[1]);
+    EXPECT_EQ(wholes[0], wholes[2]);
+    EXPECT_EQ(wholes[3], 0u);
+    EXPECT_NE(wholes[4], 0u);
 }
 
 TEST(DsaCodec, QueriesKeepAtMostEightQuestionsAndOnlyThoseRead)
@@ -218,8 +261,9 @@ TEST(DsaCodec, QueriesKeepAtMostEightQuestionsAndOnlyThoseRead)
 // read builds back into a message that reads the same.
 TEST(DsaCodec, CutAndCorruptedSamplesAreRefusedOrReadConsistently)
 {
-    for (const char* hex : {kInitialQueryHex, kAnnouncementHex, kZeroconfResponseHex}) {
-        const std::string whole = FromHex(hex);
+    for (const std::string& whole :
+         {FromHex(kInitialQueryHex), FromHex(kAnnouncementHex), FromHex(kZeroconfResponseHex),
+          LongNameAnnouncement(std::string(45, 'n') + "\xE2\x82\xAC" + " and more")}) {
         std::vector<std::string> inputs;
         for (size_t n = 0; n < whole.size(); ++n) {
             inputs.push_back(whole.substr(0, n));

@@ -764,6 +764,175 @@ TEST_F(DsaCore, AnAnnouncementAfterAGoodbyeTakesItBack)
     }
 }
 
+TEST_F(DsaCore, ASenderWhoseSrvNamesAnotherHostFollowsItOnceThatHostsAddressIsKnown)
+{
+    auto srv = [](const char* host, uint16_t port, uint8_t cache_flush) {
+        corvane_record r = Srv("S", CORVANE_KIND_HOST, host);
+        r.rdata.srv.port = port;
+        r.cache_flush = cache_flush;
+        return r;
+    };
+    auto a = [](const char* host, uint8_t last) {
+        corvane_record r = A(host);
+        r.rdata.a[3] = last;
+        return r;
+    };
+    auto node_name = [] { return std::string(corvane_remote_nodes[Stream("S")->node - 1].name); };
+    Evaluate({Ptr(CORVANE_KIND_CORVANE, CORVANE_KIND_INSTANCE, "S"), srv("old", 8554, 1), a("old", 2)});
+    ASSERT_EQ(node_name(), "old");
+
+    // Another SRV without the cache-flush bit adds to the first: the row stays.
+    Evaluate({srv("extra", 8600, 0), a("extra", 4)});
+    EXPECT_EQ(node_name(), "old");
+    EXPECT_EQ(Stream("S")->port, 8554);
+
+    // The sender restarted on another host: the row keeps its place until the new host's address is
+    // known, whatever the old host still answers, then takes the new host and port.
+    Evaluate({srv("new", 8600, 1)});
+    EXPECT_TRUE(Logged("corvane_core_mdns_responses_eval, device_id = 0, stream moves to another host = S"));
+    Evaluate({a("old", 2)});
+    EXPECT_EQ(node_name(), "old");
+    EXPECT_EQ(Stream("S")->port, 8554);
+    for (int second = 0; second < 3; ++second) {
+        world_.now += 1000;
+        corvane_core_refresh_nodes();
+        corvane_core_check_remote_streams_table();
+    }
+    ASSERT_NE(Stream("S"), nullptr);
+    EXPECT_EQ(node_name(), "old");
+    EXPECT_GE(QuestionsFor("new"), 2u) << "the new host's address is asked for as for a new row";
+    Evaluate({a("new", 3)});
+    EXPECT_EQ(node_name(), "new");
+    EXPECT_EQ(Stream("S")->port, 8600);
+    EXPECT_EQ(Stream("S")->flags & (CORVANE_FLAG_UNRESOLVED | CORVANE_FLAG_GOODBYE), 0);
+    Evaluate({a("old", 2), srv("new", 8600, 1)});
+    EXPECT_EQ(node_name(), "new");
+
+    // With the new host's address in the same message the row moves at once.
+    Evaluate({srv("third", 8700, 1), a("third", 5)});
+    EXPECT_EQ(node_name(), "third");
+    EXPECT_EQ(Stream("S")->port, 8700);
+
+    // A full node table never gives away the host a row waits to move to.
+    Evaluate({srv("fourth", 8800, 1)});
+    int waited_for = -1;
+    for (int i = 0; i < CORVANE_REMOTE_NODES; ++i) {
+        if (strcmp(corvane_remote_nodes[i].name, "fourth") == 0) {
+            waited_for = i;
+        }
+    }
+    ASSERT_GE(waited_for, 0);
+    Evaluate({Ptr(CORVANE_KIND_CORVANE, CORVANE_KIND_INSTANCE, "T")});
+    for (int i = 0, s = 0; i < CORVANE_REMOTE_NODES; ++i) {
+        corvane_remote_node& node = corvane_remote_nodes[i];
+        if (node.hash == 0) {
+            snprintf(node.name, CORVANE_TEXT_SIZE, "filler%d", i);
+            node.hash = corvane_name_hash(node.name, CORVANE_NAME_MAX);
+        }
+        if (i != waited_for && strcmp(node.name, "third") != 0) {
+            while (corvane_remote_streams[s].hash != 0) {
+                ++s;
+            }
+            corvane_remote_streams[s].hash = 1;
+            corvane_remote_streams[s].node = static_cast<uint8_t>(i + 1);
+        }
+    }
+    corvane_record_list list{};
+    list.records[list.total++] = Srv("T", CORVANE_KIND_HOST, "elsewhere");
+    EXPECT_EQ(corvane_core_mdns_responses_eval(0, &list), CORVANE_ERR_NODES_FULL);
+    Evaluate({a("fourth", 6)});
+    EXPECT_EQ(node_name(), "fourth");
+    EXPECT_EQ(Stream("S")->port, 8800);
+}
+
+TEST_F(DsaCore, SendersWaitingForRoomInAFullNodeTableAreReportedOnceAMinute)
+{
+    for (int i = 0; i < CORVANE_REMOTE_NODES; ++i) {
+        snprintf(corvane_remote_nodes[i].name, CORVANE_TEXT_SIZE, "host%d", i);
+        corvane_remote_nodes[i].hash = corvane_name_hash(corvane_remote_nodes[i].name, CORVANE_NAME_MAX);
+        corvane_remote_streams[100 + i].hash = 1;
+        corvane_remote_streams[100 + i].node = static_cast<uint8_t>(i + 1);
+    }
+    auto announce = [&](const char* name) {
+        corvane_record_list list{};
+        list.records[list.total++] = Ptr(CORVANE_KIND_CORVANE, CORVANE_KIND_INSTANCE, name);
+        list.records[list.total++] = Srv(name, CORVANE_KIND_HOST, name);
+        return corvane_core_mdns_responses_eval(0, &list);
+    };
+    corvane_room_report report;
+    corvane_core_take_room_report(&report);
+    EXPECT_EQ(report.streams_waiting, 0u) << "a full table alone is no fault";
+    EXPECT_EQ(announce("S"), CORVANE_ERR_NODES_FULL);
+    EXPECT_EQ(announce("T"), CORVANE_ERR_NODES_FULL);
+    std::vector<uint32_t> reported;
+    for (int second = 0; second <= 120; ++second) {
+        world_.now = 1000u * static_cast<uint32_t>(second);
+        if (second == 70) {
+            corvane_remote_streams[100].hash = 0; // host0 is no stream's any more
+            EXPECT_EQ(announce("S"), CORVANE_OK);
+            EXPECT_EQ(Stream("S")->node, 1);
+        }
+        corvane_core_take_room_report(&report);
+        if (report.streams_waiting != 0) {
+            reported.push_back(static_cast<uint32_t>(second) * 10 + report.streams_waiting);
+        }
+    }
+    EXPECT_EQ(reported, (std::vector<uint32_t>{2, 602, 1201})); // (second, waiting) as second * 10 + waiting
+}
+
+TEST_F(DsaCore, InstancesWhoseNamesAreCutTheSameAreKeptApartAndTheSecondIsNotTaken)
+{
+    const std::string cut(47, 'c');
+    auto named = [&](corvane_record r, uint32_t whole) {
+        corvane_name_ref& ref = r.type == CORVANE_TYPE_PTR ? r.rdata.ptr : r.name;
+        ref.cut = 1;
+        ref.whole = whole;
+        return r;
+    };
+    auto ptr = [&](uint32_t whole, uint32_t ttl = 4500) {
+        return named(Ptr(CORVANE_KIND_CORVANE, CORVANE_KIND_INSTANCE, cut.c_str(), ttl), whole);
+    };
+    auto srv = [&](uint32_t whole, const char* host, uint16_t port) {
+        corvane_record r = named(Srv(cut.c_str(), CORVANE_KIND_HOST, host), whole);
+        r.rdata.srv.port = port;
+        r.cache_flush = 1;
+        return r;
+    };
+    Evaluate({ptr(111), srv(111, "first", 8554), A("first")});
+    ASSERT_NE(Stream(cut.c_str()), nullptr);
+    const std::string cut_line =
+        "corvane_core_mdns_responses_eval, device_id = 0, name cut to 47 bytes = " + cut;
+    EXPECT_TRUE(Logged(cut_line));
+
+    Evaluate({ptr(222), srv(222, "second", 9000), A("second"), ptr(222, 0),
+              named(Srv(cut.c_str(), CORVANE_KIND_HOST, "second", 0), 222)});
+    Evaluate({ptr(111)}); // the first's own announcement again
+    EXPECT_EQ(std::count(world_.log.begin(), world_.log.end(), cut_line), 1);
+    EXPECT_TRUE(Logged("corvane_core_mdns_responses_eval, device_id = 0, stream not taken, its cut name is "
+                       "another stream's = " +
+                       cut));
+    int rows = 0;
+    for (const corvane_remote_stream& row : corvane_remote_streams) {
+        rows += row.hash != 0;
+    }
+    EXPECT_EQ(rows, 1);
+    const corvane_remote_stream* row = Stream(cut.c_str());
+    EXPECT_STREQ(corvane_remote_nodes[row->node - 1].name, "first") << "the second's SRV is not the first's";
+    EXPECT_EQ(row->port, 8554);
+    EXPECT_EQ(row->flags & CORVANE_FLAG_GOODBYE, 0) << "nor is its goodbye";
+
+    corvane_room_report report;
+    corvane_core_take_room_report(&report);
+    EXPECT_EQ(report.names_refused, 1u);
+    EXPECT_EQ(std::string(report.refused_name), cut);
+    world_.now += 60000;
+    corvane_core_take_room_report(&report);
+    EXPECT_EQ(report.names_refused, 0u) << "no line without a new refusal";
+    Evaluate({ptr(222)});
+    corvane_core_take_room_report(&report);
+    EXPECT_EQ(report.names_refused, 1u);
+}
+
 std::atomic<int> g_lines_with_lock_free{0}, g_lines_under_lock{0};
 
 void CheckingLog(const char*, ...)

@@ -92,7 +92,11 @@ protected:
         ASSERT_EQ(corvane_core_prepare("PC", address, 1), CORVANE_OK);
         corvane_device_config[0].active = 1;
         corvane_device_config[0].interface_index = 7;
-        manager = manager_test::MakeManager();
+        UseManager(manager_test::MakeManager());
+    }
+    void UseManager(std::unique_ptr<CVelmoraManager> made)
+    {
+        manager = std::move(made);
         manager->m_BonjourMode = L"DSA";
         CCorvaneManager& discovery = manager->m_CorvaneManager;
         discovery.m_pOwner = manager.get();
@@ -243,4 +247,58 @@ TEST_F(DsaRoad, RecordsOfSendersThatComeAndGoAreFreedOnceHandled)
     }
     EXPECT_TRUE(manager->m_Streams.empty());
     EXPECT_EQ(Corvane::CStreamInfo::LiveCount(), before);
+}
+
+TEST_F(DsaRoad, TheEnginesLimitsGiveRedLinesAtMostOnceAMinute)
+{
+    manager_test::FakeOwner owner;
+    UseManager(manager_test::MakeManager(owner.AsOwner()));
+    // Every host row holds a stream, and one more sender's host finds no room; a second sender's name
+    // is cut the same as a first one's.
+    for (int i = 0; i < CORVANE_REMOTE_NODES; ++i) {
+        Node(i, ("host" + std::to_string(i)).c_str(), {10, 77, 1, static_cast<uint8_t>(i)});
+        corvane_remote_nodes[i].hash = corvane_name_hash(corvane_remote_nodes[i].name, CORVANE_NAME_MAX);
+        Row(i, ("S" + std::to_string(i)).c_str(), CORVANE_KIND_CORVANE, static_cast<uint8_t>(i + 1), 8554);
+    }
+    corvane_record_list list{};
+    auto add = [&](corvane_record r) { list.records[list.total++] = r; };
+    const std::string cut = "Studio " + std::string(40, 'x');
+    for (uint32_t whole : {1u, 2u}) {
+        corvane_record ptr{};
+        ptr.type = CORVANE_TYPE_PTR;
+        corvane_name_set(&ptr.name, CORVANE_KIND_CORVANE, nullptr);
+        corvane_name_set(&ptr.rdata.ptr, CORVANE_KIND_INSTANCE, cut.c_str());
+        ptr.rdata.ptr.cut = 1;
+        ptr.rdata.ptr.whole = whole;
+        ptr.ttl = 120;
+        add(ptr);
+    }
+    corvane_record ptr{}, srv{};
+    ptr.type = CORVANE_TYPE_PTR;
+    corvane_name_set(&ptr.name, CORVANE_KIND_CORVANE, nullptr);
+    corvane_name_set(&ptr.rdata.ptr, CORVANE_KIND_INSTANCE, "Late");
+    ptr.ttl = 120;
+    add(ptr);
+    srv.type = CORVANE_TYPE_SRV;
+    corvane_name_set(&srv.name, CORVANE_KIND_INSTANCE, "Late");
+    corvane_name_set(&srv.rdata.srv.target, CORVANE_KIND_HOST, "latehost");
+    srv.ttl = 120;
+    add(srv);
+    EXPECT_EQ(corvane_core_mdns_responses_eval(0, &list), CORVANE_ERR_NODES_FULL);
+
+    PollAt(1001);
+    PollAt(2002);
+    std::vector<std::wstring> red;
+    for (const auto& line : owner.paneLines) {
+        if (line.second == kLogRed) {
+            red.push_back(line.first.substr(24));
+        }
+    }
+    EXPECT_EQ(red,
+              (std::vector<std::wstring>{
+                  L"DSA discovery: 1 found senders wait for room, the table of 200 hosts is full",
+                  L"DSA discovery: found sender not taken, its name cut to 47 bytes is another sender's: "
+                  L"Studio xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx (1 times)",
+              }));
+    EXPECT_EQ(Records().size(), 200u);
 }
