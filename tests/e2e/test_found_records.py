@@ -2,6 +2,7 @@
 (its SDP fetched again from the new place and announced by SAP), and the records of 200 senders
 that come and go for 3 minutes are freed again (process memory printed before and after)."""
 import random
+import socket
 import threading
 import time
 
@@ -67,6 +68,49 @@ def test_a_sender_that_moves_to_another_port_is_followed(net, gw, road):
         log = gw.log_text()
         assert log.count(pane_line("Add stream from Bonjour: Mover")) == 1  # the same stream followed
         assert pane_line("Remove stream from Bonjour: Mover") not in log
+    host.exit()
+    before.close()
+    after.close()
+
+
+def test_a_sender_that_moves_to_another_host_is_followed_on_the_dsa_road(net, gw):
+    """The sender restarts on another machine under the same name, without a goodbye, while the old
+    machine stays and answers for its address: the row follows the new host and port."""
+    from zeroconf import ServiceInfo
+
+    def on_host(name, server, address, port):
+        return ServiceInfo(f"_corvane_session._sub.{RTSP}", f"{name}.{RTSP}", port=port, properties={},
+                           server=server, addresses=[socket.inet_aton(address)])
+
+    net.peer.run("ip", "addr", "add", "10.77.0.3/24", "dev", net.peer.interface)
+    before = SenderServer(net)
+    after = MovedServer(net, port=MOVED_PORT, bind_address="10.77.0.3")
+    host = VelmoraHost(gw, ROADS["DSA"])
+    gw.wait_for_log(pane_line("Start stream browsing OK"))
+    with mdns_peer.zeroconf_in(net.peer) as zc:
+        with net.peer.entered():
+            zc.register_service(on_host("Mover", "first.local.", "10.77.0.2", 8554), allow_name_change=False)
+            # Another sender keeps the first machine's address answered.
+            zc.register_service(on_host("Stayer", "first.local.", "10.77.0.2", 8554), allow_name_change=False)
+        gw.wait_for_log(pane_line("Received SDP for: Mover"), timeout=30)
+        gw.wait_for_log(pane_line("Received SDP for: Stayer"), timeout=30)
+
+        moved_at = time.monotonic()
+        with net.peer.entered():
+            zc.update_service(on_host("Mover", "second.local.", "10.77.0.3", MOVED_PORT))
+        url = f"rtsp://10.77.0.3:{MOVED_PORT}/by-name/Mover"
+        gw.wait_for_log(pane_line(f"Sender moved, fetching SDP again for: Mover from {url}"), timeout=10)
+        print(f"\nthe URL followed the new host {time.monotonic() - moved_at:.1f} s after its SRV")
+        gw.wait_for_log(pane_line("Received changed SDP for: Mover"), timeout=30)
+        assert after.raw_requests("Mover")[0].startswith(f"DESCRIBE {url} RTSP/1.0\r\n".encode())
+        [stream] = [s for s in host.streams() if s["kind"] == "Bonjour" and s["name"] == "Mover"]
+        assert stream["origin"] == "- 4711 2 IN IP4 10.77.0.2" and stream["connection"].startswith("239.69.1.9")
+        time.sleep(5)  # the old machine's address answers go on; the row stays with the new host
+        log = gw.log_text()
+        assert log.count(pane_line("Sender moved, fetching SDP again for: Mover")) == 1
+        assert log.count(pane_line("Add stream from Bonjour: Mover")) == 1
+        assert pane_line("Remove stream from Bonjour: Mover") not in log
+        assert pane_line("Remove stream from Bonjour: Stayer") not in log
     host.exit()
     before.close()
     after.close()
