@@ -241,3 +241,35 @@ def test_a_name_the_dsa_engine_cuts_is_served_under_the_cut_name(net, gw):
     info = seen_by_zeroconf(net, name[:47])
     described(net, info.port, (urllib.parse.quote(name[:47]), urllib.parse.quote(name)), body)
     host.exit()
+
+
+def test_found_names_the_dsa_engine_cuts_end_on_a_character_and_a_namesake_gets_a_red_line(net, gw):
+    """Two senders whose UTF-8 names share their first 46 bytes, the 47th being the first byte of a
+    two-byte letter: the first is listed under the 46 bytes, never half a letter; the second is not
+    taken, and a red line says so."""
+    server = NamedSenders(net, SENDER_PORT)
+    host = VelmoraHost(gw, ROADS["DSA"])
+    gw.wait_for_log(pane_line("Start stream browsing OK"))
+    base = "Regie " + "\u00e4" * 20  # 46 bytes
+    sender = mdns_peer.raw_socket(net.peer)
+    datagram = announcement([base + "\u00fcst links", base + "\u00fcst rechts"])
+
+    def described():
+        mdns_peer.send(sender, datagram)
+        return pane_line(f"Received SDP for: {base}") in gw.log_text()
+
+    try:
+        wait_until("the first sender described", described, timeout=40)
+        log = gw.wait_for_log(pane_line(
+            f"DSA discovery: found sender not taken, its name cut to 47 bytes is another sender's: {base} ("),
+            timeout=10)
+        assert log.count(pane_line("Add stream from Bonjour: ")) == 1
+        assert log.count(pane_line("DSA discovery: found sender not taken")) == 1
+        assert "name cut to 47 bytes = Regie " in log  # the engine's own line, in its 8-bit text
+        assert [s["name"] for s in host.streams() if s["kind"] == "Bonjour"] == [base]
+        path = "".join(chr(b) if chr(b).isascii() and chr(b).isalnum() else f"%{b:02x}" for b in base.encode())
+        assert server.raw_requests(path)
+    finally:
+        host.exit()
+        server.close()
+        sender.close()
