@@ -128,15 +128,15 @@ void ReportEngineRoom(CVelmoraManager* manager)
     corvane_room_report report;
     corvane_core_take_room_report(&report);
     if (report.streams_waiting != 0) {
-        manager->AddLogText(kLogRed,
-                            L"DSA discovery: %u found senders wait for room, the table of %d hosts is full",
-                            static_cast<unsigned>(report.streams_waiting), CORVANE_REMOTE_NODES);
+        manager->AddLogText(
+            kLogRed, L"DSA discovery: the table of %d hosts is full, found senders waiting for room: %u",
+            CORVANE_REMOTE_NODES, static_cast<unsigned>(report.streams_waiting));
     }
     if (report.names_refused != 0) {
         report.refused_name[CORVANE_TEXT_SIZE - 1] = '\0';
         manager->AddLogText(kLogRed,
                             L"DSA discovery: found sender not taken, its name cut to %d bytes is another "
-                            L"sender's: %s (%u times)",
+                            L"sender's: %s (announcements refused: %u)",
                             CORVANE_NAME_MAX, DecodeServiceName(report.refused_name).GetString(),
                             static_cast<unsigned>(report.names_refused));
     }

@@ -110,6 +110,29 @@ def test_unrelated_hosts_take_no_room_and_a_sender_is_found_and_described(net, g
     server.close()
 
 
+def test_a_sender_on_a_host_past_a_full_host_table_gets_one_red_line_a_minute(net, gw):
+    """200 senders on 200 hosts fill the host table; a sender on a further host waits for room and
+    a red line says so."""
+    server = SenderServer(net)
+    raw = mdns_peer.raw_socket(net.peer)
+    host = VelmoraHost(gw, SETTINGS)
+    gw.wait_for_log(pane_line("Start stream browsing OK"))
+    send_paced(raw, [announcement(f"Full {i:03d}", f"full-{i:03d}", "10.77.0.2") for i in range(200)], 200)
+    wait_until("200 streams", lambda: len([s for s in host.streams() if s["kind"] == "Bonjour"]) == 200,
+               timeout=30)
+    line = pane_line("DSA discovery: the table of 200 hosts is full, found senders waiting for room: 1")
+    assert line not in gw.log_text()
+    for _ in range(5):
+        mdns_peer.send(raw, announcement("Late", "late-host", "10.77.0.2"))
+        time.sleep(1)
+    gw.wait_for_log(line, timeout=5)
+    time.sleep(2)
+    assert gw.log_text().count(line) == 1
+    assert pane_line("Add stream from Bonjour: Late") not in gw.log_text()
+    host.exit()
+    server.close()
+
+
 def test_a_thousand_instances_that_never_resolve_draw_at_most_100_questions_a_second(net, gw):
     raw = mdns_peer.raw_socket(net.peer)
     driver, _ = started(net, gw)

@@ -5,13 +5,17 @@
 #include <stdlib.h>
 #include <string.h>
 
+// A name cut on reading is whole when read again: its cut mark and whole-label hash are left out.
 static void clear_cut(corvane_record& r)
 {
     r.name.cut = 0;
+    r.name.whole = 0;
     if (r.type == CORVANE_TYPE_PTR || r.type == CORVANE_TYPE_NSEC) {
         r.rdata.ptr.cut = 0;
+        r.rdata.ptr.whole = 0;
     } else if (r.type == CORVANE_TYPE_SRV) {
         r.rdata.srv.target.cut = 0;
+        r.rdata.srv.target.whole = 0;
     }
 }
 

@@ -296,9 +296,9 @@ TEST_F(DsaRoad, TheEnginesLimitsGiveRedLinesAtMostOnceAMinute)
     }
     EXPECT_EQ(red,
               (std::vector<std::wstring>{
-                  L"DSA discovery: 1 found senders wait for room, the table of 200 hosts is full",
+                  L"DSA discovery: the table of 200 hosts is full, found senders waiting for room: 1",
                   L"DSA discovery: found sender not taken, its name cut to 47 bytes is another sender's: "
-                  L"Studio xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx (1 times)",
+                  L"Studio xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx (announcements refused: 1)",
               }));
     EXPECT_EQ(Records().size(), 200u);
 }
