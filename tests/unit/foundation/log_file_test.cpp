@@ -470,6 +470,45 @@ TEST_F(LogFileTest, ANewDaysFileThatCannotBeOpenedIsReportedOnceAndTheLogRunsOn)
     EXPECT_FALSE(log.TakeReopenFailure(path, failure));
 }
 
+TEST_F(LogFileTest, ANextFileThatCannotBeOpenedPastTheSizeLimitIsReportedOnceAndTriedAgain)
+{
+    const CMfxString folder = File(L"logs");
+    const CMfxString away = File(L"logs_away");
+    CreateDirectoryPath(folder);
+    WriteBytes(folder + L"\\gw_2016_09_07__1.txt", "prepared", 64ll * 1024 * 1024 + 1);
+    CLogFile log;
+    UseTestClock(log);
+    ASSERT_TRUE(log.Open(0, 3, 1, folder, L"gw", L""));
+
+    ASSERT_TRUE(MoveFileW(folder.GetString(), away.GetString()));
+    WriteBytes(folder, "not a folder");
+    EXPECT_TRUE(log.WriteLine(L"past the limit"));
+    CMfxString path;
+    CMfxString failure;
+    bool reported = false;
+    for (int round = 0; round < 500 && !reported; ++round) {
+        reported = log.TakeReopenFailure(path, failure) != FALSE;
+        Sleep(10);
+    }
+    ASSERT_TRUE(reported);
+    EXPECT_EQ(Text(path), Text(folder + L"\\gw_2016_09_07__2.txt"));
+
+    // Every later batch tries that same file again, without another report.
+    for (int batch = 0; batch < 3; ++batch) {
+        EXPECT_TRUE(log.WriteLine(L"still without a file"));
+        log.Flush();
+        EXPECT_FALSE(log.TakeReopenFailure(path, failure)) << Text(path);
+    }
+
+    ASSERT_TRUE(DeleteFileW(folder.GetString()));
+    ASSERT_TRUE(MoveFileW(away.GetString(), folder.GetString()));
+    EXPECT_TRUE(log.WriteLine(L"back again"));
+    log.Flush();
+    EXPECT_TRUE(Contains(ReadBytes(folder + L"\\gw_2016_09_07__2.txt"), "  back again\r\n"));
+    EXPECT_FALSE(FileExists(folder + L"\\gw_2016_09_07__3.txt"));
+    EXPECT_FALSE(log.TakeReopenFailure(path, failure));
+}
+
 TEST_F(LogFileTest, WithoutSettingsNothingIsWrittenOrCreated)
 {
     CLogFile log;
