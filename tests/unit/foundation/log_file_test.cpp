@@ -87,6 +87,18 @@ bool WaitForText(const CMfxString& path, const std::string& text)
     return false;
 }
 
+// Waits until the writer thread has reported a failed reopen.
+bool WaitForReopenFailure(CLogFile& log, CMfxString& path, CMfxString& failure)
+{
+    for (int round = 0; round < 500; ++round) {
+        if (log.TakeReopenFailure(path, failure)) {
+            return true;
+        }
+        Sleep(10);
+    }
+    return false;
+}
+
 void RemoveFolder(const CMfxString& folder)
 {
     WIN32_FIND_DATAW entry;
@@ -446,12 +458,7 @@ TEST_F(LogFileTest, ANewDaysFileThatCannotBeOpenedIsReportedOnceAndTheLogRunsOn)
     WriteBytes(folder, "not a folder");
     SetDate(2016, 9, 8, 0, 0, 1);
     EXPECT_TRUE(log.WriteLine(L"after midnight"));
-    bool reported = false;
-    for (int round = 0; round < 500 && !reported; ++round) {
-        reported = log.TakeReopenFailure(path, failure) != FALSE;
-        Sleep(10);
-    }
-    ASSERT_TRUE(reported);
+    ASSERT_TRUE(WaitForReopenFailure(log, path, failure));
     EXPECT_EQ(Text(path), Text(folder + L"\\gw_2016_09_08.txt"));
     EXPECT_EQ(failure.Find(L"error "), 0) << failure.GetAnsi();
     EXPECT_GT(failure.GetLength(), 8) << "the system's text follows the number";
@@ -485,12 +492,7 @@ TEST_F(LogFileTest, ANextFileThatCannotBeOpenedPastTheSizeLimitIsReportedOnceAnd
     EXPECT_TRUE(log.WriteLine(L"past the limit"));
     CMfxString path;
     CMfxString failure;
-    bool reported = false;
-    for (int round = 0; round < 500 && !reported; ++round) {
-        reported = log.TakeReopenFailure(path, failure) != FALSE;
-        Sleep(10);
-    }
-    ASSERT_TRUE(reported);
+    ASSERT_TRUE(WaitForReopenFailure(log, path, failure));
     EXPECT_EQ(Text(path), Text(folder + L"\\gw_2016_09_07__2.txt"));
 
     // Every later batch tries that same file again, without another report.

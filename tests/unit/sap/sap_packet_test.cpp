@@ -155,6 +155,14 @@ CSapMessage Read(const Bytes& bytes)
 const std::string kPayloadSdp = "v=0\r\no=- 7 1 IN IP4 10.0.0.2\r\ns=Peer\r\nc=IN IP4 239.9.9.9/32\r\n";
 const std::string kTyped = std::string("application/sdp") + '\0' + kPayloadSdp;
 
+void ExpectRefused(const Bytes& datagram, const std::string& line)
+{
+    SCOPED_TRACE(line);
+    CSapMessage message = Read(datagram);
+    EXPECT_EQ(message.m_Result, CSapMessage::Rejected);
+    EXPECT_EQ(Narrow(message.m_Rejection), line);
+}
+
 } // namespace
 
 TEST(SapPacketRead, RejectionsEachWithTheirOwnLine)
@@ -173,10 +181,7 @@ TEST(SapPacketRead, RejectionsEachWithTheirOwnLine)
         {Datagram(0x37, 0, kTyped), "Received encrypted SAP message - ignoring."},
     };
     for (const RejectCase& c : cases) {
-        SCOPED_TRACE(c.line);
-        CSapMessage message = Read(c.datagram);
-        EXPECT_EQ(message.m_Result, CSapMessage::Rejected);
-        EXPECT_EQ(Narrow(message.m_Rejection), c.line);
+        ExpectRefused(c.datagram, c.line);
     }
 }
 
@@ -233,10 +238,7 @@ TEST(SapPacketRead, MalformedPayloadsAreRefusedEachWithItsOwnLine)
         {Datagram(0x24, 2, "AUTH"), invalid + "(authentication data past the end)"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.line);
-        CSapMessage message = Read(c.datagram);
-        EXPECT_EQ(message.m_Result, CSapMessage::Rejected);
-        EXPECT_EQ(Narrow(message.m_Rejection), c.line);
+        ExpectRefused(c.datagram, c.line);
     }
 }
 
