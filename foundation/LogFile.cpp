@@ -437,7 +437,9 @@ void CLogFile::CCore::Reopen(int fileNumber)
              m_LinePrefix)) {
         return;
     }
-    // Said once; later batches try the same file again without a word.
+    // Said once; later batches try the same file again without a word. Nothing is in that file yet:
+    // the size of the file left behind would call for the next number again at every batch.
+    m_FileSize = 0;
     CSingleLock failureLock(&m_ReopenFailureLock, TRUE);
     m_ReopenFailed = true;
     m_ReopenFailurePath = m_FilePath;

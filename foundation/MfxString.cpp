@@ -2,6 +2,7 @@
 #include "foundation/MfxString.h"
 
 #include "afx/afxfile.h"
+#include "foundation/LogLimits.h"
 
 #include <algorithm>
 #include <climits>
@@ -181,11 +182,6 @@ CMfxString UnescapeBytes(const CMfxString& text)
         ++i;
     }
     return result;
-}
-
-bool IsControlCharacter(wchar_t c)
-{
-    return c < 0x20 || (c >= 0x7F && c <= 0x9F);
 }
 
 } // namespace
@@ -587,7 +583,7 @@ CMfxString CMfxString::VisibleControls(bool keepLineEnd) const
         }
     }
     int first = 0;
-    while (first < end && !IsControlCharacter(text[first])) {
+    while (first < end && !IsLogControl(text[first])) {
         ++first;
     }
     if (first == end) {
@@ -596,18 +592,10 @@ CMfxString CMfxString::VisibleControls(bool keepLineEnd) const
     std::wstring result(text, static_cast<size_t>(first));
     for (int i = first; i < end; ++i) {
         const wchar_t c = text[i];
-        if (!IsControlCharacter(c)) {
+        if (!IsLogControl(c)) {
             result += c;
-        } else if (c == L'\r') {
-            result += L"\\r";
-        } else if (c == L'\n') {
-            result += L"\\n";
-        } else if (c == L'\t') {
-            result += L"\\t";
         } else {
-            wchar_t escape[8];
-            swprintf(escape, 8, L"\\x%02x", static_cast<unsigned>(c));
-            result += escape;
+            AppendLogEscape(result, c);
         }
     }
     result.append(text + end, static_cast<size_t>(GetLength() - end));

@@ -66,7 +66,8 @@ CMfxString CLoggingUsageEnvironment::FinishLine(const std::string& raw)
     CMfxString text(raw.c_str());
     text = text.Replace(L"\n", L" ").Replace(L"\r", L" ");
     text.Trim();
-    return text;
+    // A client's request is traced as it came: its other control characters are shown escaped.
+    return text.VisibleControls();
 }
 
 UsageEnvironment& CLoggingUsageEnvironment::operator<<(char const* str)

@@ -110,22 +110,25 @@ template <typename T> void UpdateTwinField(T& field, T value, BOOL& changed)
 
 } // namespace
 
-void CVelmoraManager::OnSAPPacket(int byteCount, BYTE* bytes)
+void CVelmoraManager::OnSAPPacket(int byteCount, BYTE* bytes, DWORD sender)
 {
     const CSapMessage message = ReadSapPacket(bytes, byteCount);
-    if (message.m_Result == CSapMessage::Rejected) {
-        AddLogText(kLogRed, L"%s", message.m_Rejection.GetString());
-        return;
-    }
     if (message.m_Result != CSapMessage::Accepted) {
+        LogSAPRefusal(sender, message.m_Rejection);
         return;
     }
 
     CSingleLock lock(&m_StreamsLock, TRUE);
+    // A deletion may carry the origin line alone: the line names the stream it withdraws, or else
+    // its origin.
+    CMfxString name = message.m_Name;
     CVelmoraStream* stream = FindSAPStream(message.m_OriginLine);
     if (stream == nullptr) {
         if (message.m_IsDeletion) {
             // Nothing to withdraw.
+            if (name.IsEmpty()) {
+                name = message.m_OriginLine;
+            }
         } else if (m_HeardStreams >= kMaxHeardStreams) {
             const ULONGLONG now = GetMilliSec();
             if (now >= m_NextTableFullLine) {
@@ -145,6 +148,9 @@ void CVelmoraManager::OnSAPPacket(int byteCount, BYTE* bytes)
             PostRefreshRequest();
         }
     } else if (message.m_IsDeletion) {
+        if (name.IsEmpty()) {
+            name = stream->GetName();
+        }
         // The withdrawn stream loses its origin line and waits for the tick to delete it.
         stream->MarkRemoved();
         RequestDuplicateCheck();
@@ -153,7 +159,32 @@ void CVelmoraManager::OnSAPPacket(int byteCount, BYTE* bytes)
         stream->m_LastSAPAnnounce = GetMilliSec();
     }
     AddLogText(kLogGreen, L"Received SAP %s for: %s", message.m_IsDeletion ? L"delete" : L"announce",
-               message.m_Name.GetString());
+               name.GetString());
+}
+
+void CVelmoraManager::OnSAPUnreadable(int error, DWORD sender)
+{
+    CMfxString line;
+    line.Format(L"Received SAP message that cannot be read - ignoring (error %d)", error);
+    LogSAPRefusal(sender, line);
+}
+
+void CVelmoraManager::LogSAPRefusal(DWORD sender, const CMfxString& line)
+{
+    switch (m_SAPRefusalLog.Check(sender, GetMilliSec())) {
+    case CSenderLogLimit::kQuiet:
+        break;
+    case CSenderLogLimit::kLine:
+        AddLogText(kLogRed, L"%s", line.GetString());
+        break;
+    case CSenderLogLimit::kSummary:
+        AddLogText(
+            kLogRed,
+            L"Received %I64u invalid SAP messages from senders beyond the first %d of a minute - ignoring",
+            static_cast<unsigned long long>(m_SAPRefusalLog.TakeUnnamed()),
+            static_cast<int>(CSenderLogLimit::kSenders));
+        break;
+    }
 }
 
 CVelmoraStream* CVelmoraManager::FindSAPStream(const CMfxString& originLine)

@@ -91,18 +91,38 @@ void CMulticastSocket::OnReceive(int errorCode)
     if (m_pReceiveBuffer == nullptr) {
         m_pReceiveBuffer = new BYTE[kReceiveBufferSize];
     }
-    // A datagram longer than the buffer fails to arrive whole and is dropped without a word.
-    int received = ReceiveFrom(m_pReceiveBuffer, kReceiveBufferSize, m_SenderAddress, m_SenderPort, 0);
+    sockaddr_in sender = {};
+    int senderLength = sizeof(sender);
+    int received = ReceiveFrom(m_pReceiveBuffer, kReceiveBufferSize, reinterpret_cast<SOCKADDR*>(&sender),
+                               &senderLength, 0);
     if (received != SOCKET_ERROR) {
-        OnDatagram(m_pReceiveBuffer, received);
+        const BYTE* address = reinterpret_cast<const BYTE*>(&sender.sin_addr);
+        CMfxString text;
+        text.Format(L"%u.%u.%u.%u", address[0], address[1], address[2], address[3]);
+        m_SenderAddress = text;
+        m_SenderPort = ntohs(sender.sin_port);
+        OnDatagram(m_pReceiveBuffer, received, sender.sin_addr.s_addr);
+    } else {
+        // A notification with nothing left to read is no loss; anything else is a datagram lost.
+        const int error = WSAGetLastError();
+        if (error != WSAEWOULDBLOCK) {
+            OnUnreadable(error, sender.sin_addr.s_addr);
+        }
     }
     CAsyncSocket::OnReceive(errorCode);
 }
 
-void CMulticastSocket::OnDatagram(BYTE* bytes, int length)
+void CMulticastSocket::OnDatagram(BYTE* bytes, int length, DWORD sender)
 {
     if (m_pOwner != nullptr) {
-        m_pOwner->OnSAPPacket(length, bytes);
+        m_pOwner->OnSAPPacket(length, bytes, sender);
+    }
+}
+
+void CMulticastSocket::OnUnreadable(int error, DWORD sender)
+{
+    if (m_pOwner != nullptr) {
+        m_pOwner->OnSAPUnreadable(error, sender);
     }
 }
 

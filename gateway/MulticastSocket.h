@@ -2,10 +2,11 @@
 //
 // A receiving UDP socket bound to the chosen interface address and the group port and joined to
 // the group, sharing the port with other listeners that also ask for SO_REUSEADDR; its read
-// notifications (on the thread that joined, the GUI thread) hand every datagram of up to 1024 bytes
-// to the manager. A member sending socket bound to the same interface sends the streams'
-// announcements and deletions to the group. No TTL, loopback or outgoing-interface option is set:
-// the binding selects the interface, and with loopback on the gateway hears itself.
+// notifications (on the thread that joined, the GUI thread) hand every datagram, whole, to the
+// manager, and a datagram that cannot be read to the manager's red line. A member sending socket
+// bound to the same interface sends the streams' announcements and deletions to the group. No TTL,
+// loopback or outgoing-interface option is set: the binding selects the interface, and with
+// loopback on the gateway hears itself.
 #pragma once
 
 #include <winsock2.h>
@@ -19,8 +20,9 @@ class CVelmoraManager;
 class CMulticastSocket : public CAsyncSocket
 {
 public:
-    // The largest datagram received; a longer one is dropped.
-    static const int kReceiveBufferSize = 1024;
+    // Room for the largest UDP datagram over IPv4 (65,507 bytes of payload), so every announcement,
+    // the gateway's own largest included, is read whole.
+    static const int kReceiveBufferSize = 65536;
     static const int kSocketReceiveBuffer = 512 * 1024;
 
     CMulticastSocket();
@@ -39,8 +41,11 @@ public:
     void OnReceive(int errorCode) override;
 
 protected:
-    // Hands one received datagram on: to the owner's SAP handler.
-    virtual void OnDatagram(BYTE* bytes, int length);
+    // Hands one received datagram on: to the owner's SAP handler. `sender` is the sender's IPv4
+    // address in network order.
+    virtual void OnDatagram(BYTE* bytes, int length, DWORD sender);
+    // A datagram that could not be read (the system's error code): to the owner's red line.
+    virtual void OnUnreadable(int error, DWORD sender);
 
 private:
     void LogDebug(const wchar_t* format, int error);

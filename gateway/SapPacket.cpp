@@ -47,6 +47,13 @@ CMfxString SapOriginText(const CParsedSdp& sdp, const CMfxString& interfaceIP)
     return origin;
 }
 
+// A payload without a payload type: the SDP itself, which begins with its "v=" line, or a deletion
+// that carries the "o=" line alone. A payload type never begins with "o=" ('=' is no MIME character).
+bool StartsWithSdp(const BYTE* payload, int length)
+{
+    return payload[0] == 'v' || (length >= 2 && payload[0] == 'o' && payload[1] == '=');
+}
+
 CSapMessage Reject(const CMfxString& why)
 {
     CSapMessage message;
@@ -113,22 +120,37 @@ CSapMessage ReadSapPacket(const BYTE* data, int length)
     CSapMessage message;
     message.m_IsDeletion = (flags & kSapFlagDeletion) ? TRUE : FALSE;
 
-    int start = 8 + 4 * data[1];
-    if (start < length && data[start] != 'v') {
+    const int start = 8 + 4 * data[1];
+    if (start > length) {
+        return Reject(L"Received invalid SAP message - ignoring (authentication data past the end)");
+    }
+    int sdpStart = start;
+    if (start < length && !StartsWithSdp(data + start, length - start)) {
         const void* end = memchr(data + start, 0, static_cast<size_t>(length - start));
-        start = end == nullptr ? length : static_cast<int>(static_cast<const BYTE*>(end) - data) + 1;
+        if (end == nullptr) {
+            return Reject(L"Received invalid SAP message - ignoring (payload type without end)");
+        }
+        sdpStart = static_cast<int>(static_cast<const BYTE*>(end) - data) + 1;
     }
-    if (start < length) {
-        bool utf8 = true;
-        message.m_SDP = DecodeReceivedText(reinterpret_cast<const char*>(data + start), length - start, utf8);
-        message.m_SdpUtf8 = utf8 ? TRUE : FALSE;
+    if (sdpStart >= length) {
+        return Reject(L"Received invalid SAP message - ignoring (empty payload)");
     }
+    bool utf8 = true;
+    message.m_SDP =
+        DecodeReceivedText(reinterpret_cast<const char*>(data + sdpStart), length - sdpStart, utf8);
+    message.m_SdpUtf8 = utf8 ? TRUE : FALSE;
 
     CParsedSdp sdp = ParseSdpLines(message.m_SDP);
     message.m_Name = GetSdpSessionName(sdp);
     message.m_OriginLine = GetSdpOriginLine(sdp);
     message.m_ConnectionAddress = GetSdpConnectionAddress(sdp);
-    message.m_Result = message.m_Name.IsEmpty() || message.m_OriginLine.IsEmpty() ? CSapMessage::Ignored
-                                                                                  : CSapMessage::Accepted;
+    // The origin line is the key of a stream; a deletion needs nothing else (RFC 2974 sends it alone).
+    if (message.m_IsDeletion && message.m_OriginLine.IsEmpty()) {
+        return Reject(L"Received invalid SAP message - ignoring (deletion without o=)");
+    }
+    if (!message.m_IsDeletion && (message.m_Name.IsEmpty() || message.m_OriginLine.IsEmpty())) {
+        return Reject(L"Received invalid SAP message - ignoring (announcement without s= or o=)");
+    }
+    message.m_Result = CSapMessage::Accepted;
     return message;
 }

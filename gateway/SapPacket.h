@@ -41,11 +41,10 @@ struct CSapMessage
     enum EResult
     {
         Accepted,
-        Rejected, // a malformed or unsupported datagram; m_Rejection tells why
-        Ignored   // no stream name or no origin: dropped without a word
+        Rejected // a malformed or unsupported datagram; m_Rejection is its red line
     };
 
-    EResult m_Result = Ignored;
+    EResult m_Result = Rejected;
     CMfxString m_Rejection;
     BOOL m_IsDeletion = FALSE;
     CMfxString m_SDP;
@@ -56,8 +55,9 @@ struct CSapMessage
 };
 
 // Applies the acceptance rules to `length` bytes at `data`: at least 8 bytes, neither encrypted nor
-// compressed, an IPv4 origin; the payload follows the authentication data and, unless it begins with
-// "v", a payload type text ended by a zero byte; the SDP (UTF-8 when valid, else the ANSI code page) runs to
-// the datagram's end and must name the stream ("s=") and its origin ("o="). Only bytes inside the datagram
-// are read.
+// compressed, an IPv4 origin; the payload follows the authentication data (which must end inside the
+// datagram) and, unless it begins with "v" or "o=", a payload type text ended by a zero byte; the SDP
+// (UTF-8 when valid, else the ANSI code page) runs to the datagram's end, is not empty, and holds the
+// origin ("o="), which is all a deletion needs; an announcement also names the stream ("s="). Every
+// refusal has its own line. Only bytes inside the datagram are read.
 CSapMessage ReadSapPacket(const BYTE* data, int length);

@@ -15,6 +15,7 @@
 #include "afx/afxthread.h"
 #include "discovery/CorvaneManager.h"
 #include "foundation/LogFile.h"
+#include "foundation/LogLimits.h"
 #include "foundation/MfxString.h"
 #include "foundation/SettingsInterface.h"
 #include "gateway/DelayedMessage.h"
@@ -138,7 +139,11 @@ public:
     void PostRefreshRequest();
 
     // ---- SAP reception and the stream table (GUI thread) -------------------------------------
-    void OnSAPPacket(int byteCount, BYTE* bytes);
+    // One datagram heard on the SAP group; `sender` (IPv4, network order) keys the limit of the red
+    // lines about refused packets: one a minute per sender address.
+    void OnSAPPacket(int byteCount, BYTE* bytes, DWORD sender = 0);
+    // A datagram the SAP socket could not read: a red line, limited as the refusals are.
+    void OnSAPUnreadable(int error, DWORD sender);
     void AddRTSPStream(CMfxString url);
     void AddSDPStream(CMfxString sdp);
     void DeleteStream(CVelmoraStream* pStream);
@@ -236,6 +241,8 @@ public:
     static constexpr size_t kMaxHeardStreams = 10000;
     static constexpr ULONGLONG kTableFullLinePeriod = 60000;
     ULONGLONG m_NextTableFullLine = 0;
+    // Red lines about refused SAP datagrams, per sender address (GUI thread).
+    CSenderLogLimit m_SAPRefusalLog;
     // Where SAP packets go: the SAP socket unless a test puts another sender in place.
     std::function<bool(const std::vector<BYTE>&)> m_SendSAP;
     // Shows a refused wish's text (a message box on the owner window unless a test replaces it);
@@ -243,6 +250,8 @@ public:
     std::function<void(const wchar_t*)> m_ShowRefusal;
 
 private:
+    // A red line about a refused SAP datagram, unless its sender had one within the minute.
+    void LogSAPRefusal(DWORD sender, const CMfxString& line);
     // m_MilliSec := 0 from the source's current value.
     void StartClock();
     // The owner dialog's windows (null without an owner) and its log pane's AddText.

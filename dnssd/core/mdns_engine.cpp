@@ -69,8 +69,9 @@ String LogText(const String& text)
     String out;
     for (char c : text) {
         const uint8_t byte = static_cast<uint8_t>(c);
-        if (byte < 0x20 || byte == 0x7F) {
-            AppendDecimalEscape(out, byte);
+        // The bytes are UTF-8: only those below 0x80 can be control characters on their own.
+        if (byte < 0x80 && IsLogControl(byte)) {
+            AppendLogEscape(out, byte);
         } else {
             out.push_back(c);
         }
@@ -376,9 +377,7 @@ void Engine::Shutdown()
     m_CacheCount = 0;
     m_Pending.clear();
     m_LastSent.clear();
-    for (DropLog& d : m_DropLogged) {
-        d = DropLog();
-    }
+    m_DropLog.Reset();
     m_NextCacheWork = UINT64_MAX;
 }
 
@@ -386,27 +385,24 @@ void Engine::Shutdown()
 
 void Engine::LogDropped(uint32_t source, const char* what, size_t size, uint32_t ifIndex)
 {
-    // One line per source per minute; a small fixed table, so hostile input allocates nothing.
-    const uint64_t now = m_Env.Now();
-    DropLog* slot = &m_DropLogged[0];
-    for (DropLog& d : m_DropLogged) {
-        if (d.source == source) {
-            slot = &d;
-            break;
-        }
-        if (d.at < slot->at) {
-            slot = &d;
-        }
-    }
-    if (slot->source == source && slot->at != 0 && now - slot->at < 60000) {
+    // One line per source a minute for the first sources, and one line a minute counting the rest;
+    // a fixed table, so hostile input allocates nothing.
+    char line[160] = {};
+    switch (m_DropLog.Check(source, m_Env.Now())) {
+    case CSenderLogLimit::kQuiet:
         return;
+    case CSenderLogLimit::kLine:
+        std::snprintf(line, sizeof(line), "mDNS dropped %s of %u bytes from %u.%u.%u.%u on interface %u",
+                      what, static_cast<unsigned>(size), source >> 24, source >> 16 & 255, source >> 8 & 255,
+                      source & 255, ifIndex);
+        break;
+    case CSenderLogLimit::kSummary:
+        std::snprintf(line, sizeof(line),
+                      "mDNS dropped %llu datagrams from senders beyond the first %u of a minute",
+                      static_cast<unsigned long long>(m_DropLog.TakeUnnamed()),
+                      static_cast<unsigned>(CSenderLogLimit::kSenders));
+        break;
     }
-    slot->source = source;
-    slot->at = now == 0 ? 1 : now;
-    char line[160];
-    std::snprintf(line, sizeof(line), "mDNS dropped %s of %u bytes from %u.%u.%u.%u on interface %u", what,
-                  static_cast<unsigned>(size), source >> 24, source >> 16 & 255, source >> 8 & 255,
-                  source & 255, ifIndex);
     m_Env.Log(line);
 }
 

@@ -10,6 +10,7 @@
 #pragma once
 
 #include "dnssd/core/dns_message.h"
+#include "foundation/LogLimits.h"
 
 namespace mdns {
 
@@ -175,12 +176,7 @@ private:
     uint64_t m_NextCacheWork = UINT64_MAX;
     Map<uint32_t, Pending> m_Pending;
     Map<String, uint64_t> m_LastSent; // our records' last answers per address (and group), for a second
-    struct DropLog
-    {
-        uint32_t source = 0;
-        uint64_t at = 0;
-    };
-    DropLog m_DropLogged[16];
+    CSenderLogLimit m_DropLog;        // lines about dropped datagrams
     uint64_t m_LastFullLog = 0;
     bool m_FullLogged = false;
     // The times of the last kConflictBurst name conflicts (a ring), and whether probes back off.

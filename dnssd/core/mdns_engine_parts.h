@@ -34,7 +34,8 @@ String Decimal(uint64_t value);
 // The length of the longest prefix of at most `limit` bytes that does not end inside a UTF-8
 // character (names are UTF-8 on the wire; bytes that are not UTF-8 are cut at the limit).
 size_t Utf8Prefix(const String& text, size_t limit);
-// The text for a log line: bytes below 0x20 and 0x7F as \DDD, so a name cannot break the line.
+// The text for a log line: control characters as every log line shows them (\r, \n, \t, \xNN),
+// so a name cannot break the line.
 String LogText(const String& text);
 // The text of `count` labels of the name from label `from` on, e.g. "_rtsp._tcp.".
 String LabelsText(const Name& name, size_t from, size_t count);

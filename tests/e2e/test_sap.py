@@ -1,5 +1,6 @@
 """SAP under Wine: a Python peer on 10.77.0.2 announces and withdraws to the gateway and receives the
-gateway's own announcements and deletions byte for byte (malformed datagrams: the packet reader's unit tests)."""
+gateway's own announcements and deletions byte for byte (the malformed datagrams one by one: the
+packet reader's unit tests)."""
 import socket
 
 from harness.sap_peer import GROUP, PORT, group_socket, peer_socket, received, received_from_gateway, sap_packet
@@ -134,3 +135,69 @@ def test_sap_port_is_shared_with_a_listener_that_was_there_first(net, gw):
         host.exit()
     finally:
         listener.close()
+
+
+def large_sdp(name, origin, channels=8):
+    """An SDP of about 2 KB: a multi-channel stream with a label per channel."""
+    lines = ["v=0", f"o={origin}", f"s={name}", "c=IN IP4 239.77.3.3/32", "t=0 0"]
+    lines += [f"a=x-channel-label:{i}:Studio microphone {i} left and right, room {i}, desk {i}" for i in range(24)]
+    lines += ["m=audio 5004 RTP/AVP 98", f"a=rtpmap:98 L24/48000/{channels}"]
+    return lines
+
+
+def test_large_announcement_is_listed_and_a_deletion_of_its_origin_line_alone_removes_it(net, gw):
+    host = VelmoraHost(gw, SETTINGS)
+    peer = peer_socket(net)
+    gw.wait_for_log(pane_line("Start SAP listening OK"))
+
+    sdp = "\r\n".join(large_sdp("Peer Large", "peer 5151 1 IN IP4 10.77.0.2")) + "\r\n"
+    packet = sap_packet(sdp)
+    assert 1900 < len(packet) < 2500
+    peer.sendto(packet, (GROUP, PORT))
+    gw.wait_for_log(pane_line("Received SAP announce for: Peer Large"))
+    [stream] = host.wait_for_streams(lambda t: [s["name"] for s in t] == ["Peer Large"])
+    assert stream["alive"] == "1" and stream["origin"] == "peer 5151 1 IN IP4 10.77.0.2"
+
+    # RFC 2974's deletion: the payload is the origin line alone.
+    peer.sendto(sap_packet("o=peer 5151 1 IN IP4 10.77.0.2\r\n", deletion=True), (GROUP, PORT))
+    gw.wait_for_log(pane_line("Removed Stream Peer Large (Type: SAP)"))
+    assert host.streams() == []
+    assert pane_line("Received SAP delete for: Peer Large") in gw.log_text()
+    host.exit()
+
+
+def test_malformed_packets_get_a_red_line_once_a_minute_per_sender(net, gw):
+    host = VelmoraHost(gw, SETTINGS)
+    peer = peer_socket(net)
+    gw.wait_for_log(pane_line("Start SAP listening OK"))
+
+    no_name = sap_packet("v=0\r\no=peer 1 1 IN IP4 10.77.0.2\r\nt=0 0\r\n")
+    for _ in range(20):
+        peer.sendto(no_name, (GROUP, PORT))
+    peer.sendto(sap_packet("", auth=b"AUTH"), (GROUP, PORT))
+    peer.sendto(sap_packet(peer_sdp("After The Junk")), (GROUP, PORT))
+    gw.wait_for_log(pane_line("Received SAP announce for: After The Junk"))
+    log = gw.log_text()
+    refused = pane_line("Received invalid SAP message - ignoring (announcement without s= or o=)")
+    assert log.count(refused) == 1
+    assert pane_line("Received invalid SAP message - ignoring (empty payload)") not in log
+    host.exit()
+
+
+def test_own_large_announcement_is_heard_back(net, gw):
+    host = VelmoraHost(gw, SETTINGS)
+    peer = peer_socket(net)
+    gw.wait_for_log(pane_line("Start SAP listening OK"))
+
+    host.command("add-sdp " + "\\n".join(large_sdp("Local Large", "- 4662 1 IN IP4 10.77.0.1")))
+    host.command("sap on SDP Local Large")
+    log = gw.wait_for_log(pane_line("Send SAP announce for: Local Large"))
+    [size] = [int(line.rsplit(" ", 1)[1]) for line in log.splitlines()
+              if pane_line("Create SAP announce for: Local Large, size is ") in line]
+    assert size > 1900
+    packets = received_from_gateway(peer, net, 3.0)
+    assert [len(p) for p in packets] == [size]
+    gw.wait_for_log(pane_line("Received SAP announce for: Local Large"))
+    table = host.wait_for_streams(lambda t: len(t) == 2)
+    assert sorted(s["kind"] for s in table) == ["SAP", "SDP"]
+    host.exit()

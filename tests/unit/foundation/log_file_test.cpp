@@ -87,6 +87,18 @@ bool WaitForText(const CMfxString& path, const std::string& text)
     return false;
 }
 
+// Waits until the writer thread has reported a failed reopen.
+bool WaitForReopenFailure(CLogFile& log, CMfxString& path, CMfxString& failure)
+{
+    for (int round = 0; round < 500; ++round) {
+        if (log.TakeReopenFailure(path, failure)) {
+            return true;
+        }
+        Sleep(10);
+    }
+    return false;
+}
+
 void RemoveFolder(const CMfxString& folder)
 {
     WIN32_FIND_DATAW entry;
@@ -446,12 +458,7 @@ TEST_F(LogFileTest, ANewDaysFileThatCannotBeOpenedIsReportedOnceAndTheLogRunsOn)
     WriteBytes(folder, "not a folder");
     SetDate(2016, 9, 8, 0, 0, 1);
     EXPECT_TRUE(log.WriteLine(L"after midnight"));
-    bool reported = false;
-    for (int round = 0; round < 500 && !reported; ++round) {
-        reported = log.TakeReopenFailure(path, failure) != FALSE;
-        Sleep(10);
-    }
-    ASSERT_TRUE(reported);
+    ASSERT_TRUE(WaitForReopenFailure(log, path, failure));
     EXPECT_EQ(Text(path), Text(folder + L"\\gw_2016_09_08.txt"));
     EXPECT_EQ(failure.Find(L"error "), 0) << failure.GetAnsi();
     EXPECT_GT(failure.GetLength(), 8) << "the system's text follows the number";
@@ -467,6 +474,40 @@ TEST_F(LogFileTest, ANewDaysFileThatCannotBeOpenedIsReportedOnceAndTheLogRunsOn)
     ASSERT_TRUE(MoveFileW(away.GetString(), folder.GetString()));
     EXPECT_TRUE(log.WriteLine(L"back again"));
     EXPECT_TRUE(Contains(ReadBytes(folder + L"\\gw_2016_09_08.txt"), "  back again\r\n"));
+    EXPECT_FALSE(log.TakeReopenFailure(path, failure));
+}
+
+TEST_F(LogFileTest, ANextFileThatCannotBeOpenedPastTheSizeLimitIsReportedOnceAndTriedAgain)
+{
+    const CMfxString folder = File(L"logs");
+    const CMfxString away = File(L"logs_away");
+    CreateDirectoryPath(folder);
+    WriteBytes(folder + L"\\gw_2016_09_07__1.txt", "prepared", 64ll * 1024 * 1024 + 1);
+    CLogFile log;
+    UseTestClock(log);
+    ASSERT_TRUE(log.Open(0, 3, 1, folder, L"gw", L""));
+
+    ASSERT_TRUE(MoveFileW(folder.GetString(), away.GetString()));
+    WriteBytes(folder, "not a folder");
+    EXPECT_TRUE(log.WriteLine(L"past the limit"));
+    CMfxString path;
+    CMfxString failure;
+    ASSERT_TRUE(WaitForReopenFailure(log, path, failure));
+    EXPECT_EQ(Text(path), Text(folder + L"\\gw_2016_09_07__2.txt"));
+
+    // Every later batch tries that same file again, without another report.
+    for (int batch = 0; batch < 3; ++batch) {
+        EXPECT_TRUE(log.WriteLine(L"still without a file"));
+        log.Flush();
+        EXPECT_FALSE(log.TakeReopenFailure(path, failure)) << Text(path);
+    }
+
+    ASSERT_TRUE(DeleteFileW(folder.GetString()));
+    ASSERT_TRUE(MoveFileW(away.GetString(), folder.GetString()));
+    EXPECT_TRUE(log.WriteLine(L"back again"));
+    log.Flush();
+    EXPECT_TRUE(Contains(ReadBytes(folder + L"\\gw_2016_09_07__2.txt"), "  back again\r\n"));
+    EXPECT_FALSE(FileExists(folder + L"\\gw_2016_09_07__3.txt"));
     EXPECT_FALSE(log.TakeReopenFailure(path, failure));
 }
 

@@ -73,6 +73,20 @@ TEST_F(LoggingEnvironmentTest, LineBreaksInsideAPieceBecomeBlanksAndBlankLinesAr
     EXPECT_EQ(L"Caf\x00E9 \x20AC", env->lines[3]);
 }
 
+TEST_F(LoggingEnvironmentTest, OtherControlCharactersOfARequestAreShownEscaped)
+{
+    // A client's TAB, ESC or DEL reaches the trace as written: one line, shown escaped (0x85 is a
+    // character of code page 1252, not a control).
+    *env << "RTSPClientSession[0012FF00]::handleRequestBytes() read 40 new bytes:"
+         << "OPTIONS\t* RTSP/1.0\r\nCSeq:\x1b[2J 1\x7f\r\nX: \x01\x85\r\n\r\n"
+         << "\n";
+    ASSERT_EQ(1u, env->lines.size());
+    EXPECT_EQ(L"RTSPClientSession[0012FF00]::handleRequestBytes() read 40 new bytes:OPTIONS\\t* RTSP/1.0  "
+              L"CSeq:\\x1b[2J 1\\x7f  X: \\x01\x2026",
+              env->lines[0]);
+    EXPECT_EQ(env->lines[0].find_first_of(L"\t\r\n\x1b\x7f\x01"), std::wstring::npos);
+}
+
 TEST_F(LoggingEnvironmentTest, NumbersNeverCompleteALine)
 {
     *env << "n=" << -42 << " u=" << 4000000000u << " d=" << 1.5 << " p=" << reinterpret_cast<void*>(0x12ab);

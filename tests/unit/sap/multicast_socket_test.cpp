@@ -1,5 +1,5 @@
-// The SAP socket pair on the loopback address: datagrams of up to 1024 bytes are handed on whole,
-// longer ones are dropped, and sends go to the group address. Loopback is no multicast interface,
+// The SAP socket pair on the loopback address: datagrams up to the UDP maximum are handed on whole,
+// and sends go to the group address. Loopback is no multicast interface,
 // so the membership step fails here; the bound receiving socket still works, which is what these
 // tests use (group behaviour itself is tested end to end).
 #include <winsock2.h>
@@ -17,9 +17,16 @@ class CRecordingSocket : public CMulticastSocket
 {
 public:
     std::vector<std::vector<BYTE>> m_Received;
+    std::vector<DWORD> m_Senders;
+    std::vector<int> m_Unreadable;
 
 protected:
-    void OnDatagram(BYTE* bytes, int length) override { m_Received.emplace_back(bytes, bytes + length); }
+    void OnDatagram(BYTE* bytes, int length, DWORD sender) override
+    {
+        m_Received.emplace_back(bytes, bytes + length);
+        m_Senders.push_back(sender);
+    }
+    void OnUnreadable(int error, DWORD) override { m_Unreadable.push_back(error); }
 };
 
 class MulticastSocketTest : public ::testing::Test
@@ -63,20 +70,29 @@ protected:
 
 } // namespace
 
-TEST_F(MulticastSocketTest, FullDatagramHandedOnWholeLongerOneDropped)
+TEST_F(MulticastSocketTest, DatagramsUpToTheUdpMaximumAreHandedOnWhole)
 {
     const UINT port = FreePort();
     CRecordingSocket socket;
     // A unicast "group" cannot be joined; the socket stays bound all the same.
     EXPECT_FALSE(socket.JoinGroup(nullptr, L"127.0.0.1", L"127.0.0.1", port));
 
-    SendFromOutside(port, CMulticastSocket::kReceiveBufferSize + 1);
-    SendFromOutside(port, CMulticastSocket::kReceiveBufferSize);
+    // The largest datagram IPv4 carries (the gateway's own largest announcement), one just over the
+    // old 1 KB buffer, and a small one.
+    SendFromOutside(port, 65507);
+    SendFromOutside(port, 1025);
     SendFromOutside(port, 3);
-    PumpUntil(socket, 2);
-    ASSERT_EQ(socket.m_Received.size(), 2u);
-    EXPECT_EQ(socket.m_Received[0], std::vector<BYTE>(CMulticastSocket::kReceiveBufferSize, 'b'));
-    EXPECT_EQ(socket.m_Received[1], std::vector<BYTE>(3, 'b'));
+    PumpUntil(socket, 3);
+    ASSERT_EQ(socket.m_Received.size(), 3u);
+    EXPECT_EQ(socket.m_Received[0], std::vector<BYTE>(65507, 'b'));
+    EXPECT_EQ(socket.m_Received[1], std::vector<BYTE>(1025, 'b'));
+    EXPECT_EQ(socket.m_Received[2], std::vector<BYTE>(3, 'b'));
+    EXPECT_EQ(socket.m_Senders[2], htonl(INADDR_LOOPBACK));
+
+    // A notification with nothing left to read loses nothing and says nothing.
+    socket.OnReceive(0);
+    EXPECT_EQ(socket.m_Received.size(), 3u);
+    EXPECT_TRUE(socket.m_Unreadable.empty());
 }
 
 TEST_F(MulticastSocketTest, SendingSocketSendsToTheGroupAddress)

@@ -155,6 +155,14 @@ CSapMessage Read(const Bytes& bytes)
 const std::string kPayloadSdp = "v=0\r\no=- 7 1 IN IP4 10.0.0.2\r\ns=Peer\r\nc=IN IP4 239.9.9.9/32\r\n";
 const std::string kTyped = std::string("application/sdp") + '\0' + kPayloadSdp;
 
+void ExpectRefused(const Bytes& datagram, const std::string& line)
+{
+    SCOPED_TRACE(line);
+    CSapMessage message = Read(datagram);
+    EXPECT_EQ(message.m_Result, CSapMessage::Rejected);
+    EXPECT_EQ(Narrow(message.m_Rejection), line);
+}
+
 } // namespace
 
 TEST(SapPacketRead, RejectionsEachWithTheirOwnLine)
@@ -173,10 +181,7 @@ TEST(SapPacketRead, RejectionsEachWithTheirOwnLine)
         {Datagram(0x37, 0, kTyped), "Received encrypted SAP message - ignoring."},
     };
     for (const RejectCase& c : cases) {
-        SCOPED_TRACE(c.line);
-        CSapMessage message = Read(c.datagram);
-        EXPECT_EQ(message.m_Result, CSapMessage::Rejected);
-        EXPECT_EQ(Narrow(message.m_Rejection), c.line);
+        ExpectRefused(c.datagram, c.line);
     }
 }
 
@@ -210,21 +215,90 @@ TEST(SapPacketRead, PayloadStartAndType)
     }
 }
 
-TEST(SapPacketRead, DatagramsWithoutNameOrOriginAreIgnoredQuietly)
+TEST(SapPacketRead, MalformedPayloadsAreRefusedEachWithItsOwnLine)
 {
+    const std::string typed = std::string("application/sdp") + '\0';
+    const std::string invalid = "Received invalid SAP message - ignoring ";
+    const struct
+    {
+        Bytes datagram;
+        std::string line;
+    } cases[] = {
+        {Datagram(0x20, 0, typed + "v=0\r\no=- 1 1 IN IP4 1.1.1.1\r\ns=\r\n"),
+         invalid + "(announcement without s= or o=)"},
+        {Datagram(0x20, 0, typed + "v=0\r\no=\r\ns=Name\r\n"), invalid + "(announcement without s= or o=)"},
+        {Datagram(0x20, 0, typed + "v=0\r\ns=Name\r\n"), invalid + "(announcement without s= or o=)"},
+        {Datagram(0x24, 0, typed + "v=0\r\ns=Name\r\n"), invalid + "(deletion without o=)"},
+        {Datagram(0x20, 0, "application/sdp without an end " + kPayloadSdp),
+         invalid + "(payload type without end)"},
+        {Datagram(0x20, 0, ""), invalid + "(empty payload)"},
+        {Datagram(0x20, 1, "AUTH"), invalid + "(empty payload)"},
+        {Datagram(0x20, 0, typed), invalid + "(empty payload)"},
+        {Datagram(0x20, 200, kTyped), invalid + "(authentication data past the end)"},
+        {Datagram(0x24, 2, "AUTH"), invalid + "(authentication data past the end)"},
+    };
+    for (const auto& c : cases) {
+        ExpectRefused(c.datagram, c.line);
+    }
+}
+
+TEST(SapPacketRead, ADeletionNeedsOnlyItsOriginLine)
+{
+    // As RFC 2974 writes a deletion: the origin line alone, with or without payload type and line end.
+    const std::string origin = "o=peer 4242 1 IN IP4 10.77.0.2";
     const Bytes cases[] = {
-        Datagram(0x20, 0, std::string("application/sdp") + '\0' + "v=0\r\no=- 1 1 IN IP4 1.1.1.1\r\ns=\r\n"),
-        Datagram(0x20, 0, std::string("application/sdp") + '\0' + "v=0\r\no=\r\ns=Name\r\n"),
-        Datagram(0x20, 0, std::string("application/sdp") + '\0' + "v=0\r\ns=Name\r\n"),
-        Datagram(0x20, 0, "application/sdp without an end " + kPayloadSdp), // no zero byte
-        Datagram(0x20, 0, ""),                                              // payload at the end
-        Datagram(0x20, 200, kTyped),                                        // payload behind the end
-        Datagram(0x20, 0, std::string("application/sdp") + '\0'),           // empty SDP
+        Datagram(0x24, 0, std::string("application/sdp") + '\0' + origin + "\r\n"),
+        Datagram(0x24, 0, origin),
+        Datagram(0x24, 1, "AUTH" + origin + "\n"),
     };
     for (const Bytes& datagram : cases) {
         CSapMessage message = Read(datagram);
-        EXPECT_EQ(message.m_Result, CSapMessage::Ignored);
-        EXPECT_TRUE(message.m_Rejection.IsEmpty());
+        ASSERT_EQ(message.m_Result, CSapMessage::Accepted) << Narrow(message.m_Rejection);
+        EXPECT_TRUE(message.m_IsDeletion);
+        EXPECT_EQ(Narrow(message.m_OriginLine), "peer 4242 1 IN IP4 10.77.0.2");
+        EXPECT_TRUE(message.m_Name.IsEmpty());
+    }
+    // An announcement still needs its name.
+    EXPECT_EQ(Read(Datagram(0x20, 0, origin)).m_Result, CSapMessage::Rejected);
+}
+
+TEST(SapPacketRead, CutOrCorruptedDatagramsAreRefusedCleanlyOrReadAsTheyStand)
+{
+    const Bytes announcement = Build(L"v=0\r\no=- 513 1 IN IP4 1.2.3.4\r\ns=Stream\r\nt=0 0\r\n");
+    const Bytes deletion = Datagram(0x24, 0, "o=- 513 1 IN IP4 1.2.3.4\r\n");
+    for (const Bytes& whole : {announcement, deletion}) {
+        // Cut at every length: what is left is read as it stands (SAP carries no length of its own).
+        for (size_t length = 0; length <= whole.size(); ++length) {
+            SCOPED_TRACE(length);
+            Bytes cut(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(length));
+            CSapMessage message = ReadSapPacket(cut.data(), static_cast<int>(length));
+            if (message.m_Result == CSapMessage::Rejected) {
+                EXPECT_EQ(message.m_Rejection.Find(L"Received "), 0);
+                continue;
+            }
+            const std::string originLine = Narrow(message.m_OriginLine);
+            EXPECT_FALSE(originLine.empty());
+            EXPECT_EQ(std::string("- 513 1 IN IP4 1.2.3.4").compare(0, originLine.size(), originLine), 0);
+            if (!message.m_IsDeletion) {
+                EXPECT_EQ(originLine, "- 513 1 IN IP4 1.2.3.4");
+                EXPECT_EQ(
+                    std::string("Stream").compare(0, Narrow(message.m_Name).size(), Narrow(message.m_Name)),
+                    0);
+            }
+        }
+        // Every byte flipped: a refusal with its line, or a message with its key.
+        for (size_t i = 0; i < whole.size(); ++i) {
+            for (BYTE mask : {BYTE(0x01), BYTE(0x04), BYTE(0xFF)}) {
+                Bytes flipped = whole;
+                flipped[i] ^= mask;
+                CSapMessage message = Read(flipped);
+                if (message.m_Result == CSapMessage::Rejected) {
+                    EXPECT_EQ(message.m_Rejection.Find(L"Received "), 0) << i;
+                } else {
+                    EXPECT_FALSE(message.m_OriginLine.IsEmpty()) << i;
+                }
+            }
+        }
     }
 }
 

@@ -258,6 +258,73 @@ TEST_F(StreamTableTest, ReceptionAddsRefreshesWithdrawsAndRejects)
     EXPECT_NE(m_Manager->FindSAPStream(L"peer 4242 1 IN IP4 10.0.0.2"), nullptr);
 }
 
+TEST_F(StreamTableTest, ADeletionCarryingOnlyTheOriginLineWithdrawsItsStream)
+{
+    Receive(Announcement(Sdp("One")));
+    Receive(Announcement(Sdp("Two", 77)));
+    TakeLines();
+    CVelmoraStream* one = Stream(0);
+
+    // RFC 2974's deletion: payload type and the origin line alone.
+    std::vector<BYTE> deletion = {0x24, 0, 0x12, 0x34, 10, 0, 0, 2};
+    const std::string payload = std::string("application/sdp") + '\0' + "o=peer 4242 1 IN IP4 10.0.0.2\r\n";
+    deletion.insert(deletion.end(), payload.begin(), payload.end());
+    Receive(deletion);
+    EXPECT_EQ(one->m_Removed, 1);
+    EXPECT_FALSE(Stream(1)->m_Removed);
+    EXPECT_EQ(TakeLines(), std::vector<std::string>{"Received SAP delete for: One"});
+    // Again: the stream is withdrawn already; the line names the origin.
+    Receive(deletion);
+    EXPECT_EQ(TakeLines(), std::vector<std::string>{"Received SAP delete for: peer 4242 1 IN IP4 10.0.0.2"});
+    Tick();
+    EXPECT_EQ(TakeLines(), std::vector<std::string>{"Removed Stream One (Type: SAP)"});
+    ASSERT_EQ(m_Manager->m_Streams.size(), 1u);
+
+    // The full deletion keeps working.
+    Receive(Announcement(Sdp("Two", 77), true));
+    EXPECT_EQ(Stream(0)->m_Removed, 1);
+    EXPECT_EQ(TakeLines(), std::vector<std::string>{"Received SAP delete for: Two"});
+}
+
+TEST_F(StreamTableTest, RefusedDatagramsGiveOneRedLineASenderAMinuteWhateverTheNumberOfSenders)
+{
+    const std::vector<BYTE> empty = {0x20, 0, 0, 0, 10, 0, 0, 2};
+    const std::string emptyLine = "Received invalid SAP message - ignoring (empty payload)";
+    std::vector<COLORREF> colours;
+    m_Manager->OnSAPPacket(static_cast<int>(empty.size()), const_cast<BYTE*>(empty.data()), 0x0200000A);
+    m_Manager->OnSAPPacket(static_cast<int>(empty.size()), const_cast<BYTE*>(empty.data()), 0x0200000A);
+    m_Manager->OnSAPUnreadable(WSAEMSGSIZE, 0x0200000A);
+    EXPECT_EQ(TakeLines(&colours), std::vector<std::string>{emptyLine});
+    EXPECT_EQ(colours, std::vector<COLORREF>{kLogRed});
+
+    // 40 senders taking turns, three rounds: a line for each of the first 16 (the first sender
+    // included), one summary for the rest; within the minute nothing more.
+    for (int round = 0; round < 3; ++round) {
+        for (DWORD sender = 0; sender < 40; ++sender) {
+            m_Manager->OnSAPPacket(static_cast<int>(empty.size()), const_cast<BYTE*>(empty.data()),
+                                   0x0200000A + (sender << 24));
+        }
+    }
+    std::vector<std::string> lines = TakeLines();
+    ASSERT_EQ(lines.size(), 16u);
+    EXPECT_EQ(Count(lines, emptyLine), 15u);
+    EXPECT_EQ(lines.back(),
+              "Received 1 invalid SAP messages from senders beyond the first 16 of a minute - ignoring");
+
+    Advance(60000);
+    m_Manager->OnSAPUnreadable(WSAEMSGSIZE, 0x0200000A);
+    for (DWORD sender = 1; sender < 40; ++sender) {
+        m_Manager->OnSAPPacket(static_cast<int>(empty.size()), const_cast<BYTE*>(empty.data()),
+                               0x0200000A + (sender << 24));
+    }
+    lines = TakeLines();
+    ASSERT_EQ(lines.size(), 17u);
+    EXPECT_EQ(lines[0], "Received SAP message that cannot be read - ignoring (error 10040)");
+    EXPECT_EQ(lines.back(),
+              "Received " + std::to_string(24 * 3) +
+                  " invalid SAP messages from senders beyond the first 16 of a minute - ignoring");
+}
+
 TEST_F(StreamTableTest, OperatorAdditions)
 {
     m_Manager->AddSDPStream(L"v=0\r\no=- 1 1 IN IP4 1.1.1.1\r\n");
