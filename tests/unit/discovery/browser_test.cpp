@@ -94,6 +94,19 @@ protected:
             browser->m_ServiceThreads.begin(), browser->m_ServiceThreads.end(),
             [](const Corvane::CServiceThread* thread) { return !thread->m_InstanceName.IsEmpty(); });
     }
+    // Answers the last resolve of the instance with the host, and its lookup with the address; TRUE
+    // once the record is resolved.
+    bool Answer(const char* name, const char* host, const char* address)
+    {
+        ResolveReply(Find("Resolve", name).reference, 0, 7, 0,
+                     (std::string(name) + "._rtsp._tcp.local.").c_str(), host, 8554);
+        if (!WaitFor([&] { return Find("GetAddrInfo", host).reference != nullptr; })) {
+            return false;
+        }
+        AddressReply(Find("GetAddrInfo", host).reference, 0, 0, host, address);
+        Corvane::CStreamInfo* record = browser->FindStreamInfo(CMfxString(name), 7, 1);
+        return record != nullptr && WaitFor([&] { return record->m_Resolved == 1; });
+    }
     DNSServiceRef OpenReference()
     {
         DNSServiceRef reference = nullptr;
@@ -680,12 +693,7 @@ TEST_F(BrowserTest, AnUnansweredResolveOrLookupGivesItsPlaceBackAndIsTriedAgainL
     g_rawMilliSec = limit + 1;
     ASSERT_TRUE(WaitFor([] { return ResolveCalls("Newcomer") == 1; }));
     EXPECT_TRUE(WaitFor([&] { return DeallocateCount(silentA) == 1; }));
-    ResolveReply(Find("Resolve", "Newcomer").reference, 0, 7, 0, "Newcomer._rtsp._tcp.local.", "new.local.",
-                 8554);
-    ASSERT_TRUE(WaitFor([] { return Find("GetAddrInfo", "new.local.").reference != nullptr; }));
-    AddressReply(Find("GetAddrInfo", "new.local.").reference, 0, 0, "new.local.", "10.77.0.9");
-    Corvane::CStreamInfo* newcomer = browser->FindStreamInfo(L"Newcomer", 7, 1);
-    ASSERT_TRUE(WaitFor([&] { return newcomer->m_Resolved == 1; }));
+    ASSERT_TRUE(Answer("Newcomer", "new.local.", "10.77.0.9"));
 
     // Each stays listed and is resolved again after 30 s, then after 60 s.
     const auto tries = [](const std::vector<const char*>& names, DWORD at, int calls) {
@@ -718,12 +726,8 @@ TEST_F(BrowserTest, AnUnansweredResolveOrLookupGivesItsPlaceBackAndIsTriedAgainL
                   1)
             << Text(CMfxString(name.c_str()));
     }
-    ResolveReply(Find("Resolve", "Silent A").reference, 0, 7, 0, "Silent A._rtsp._tcp.local.", "back.local.",
-                 8554);
-    ASSERT_TRUE(WaitFor([] { return Find("GetAddrInfo", "back.local.").reference != nullptr; }));
-    AddressReply(Find("GetAddrInfo", "back.local.").reference, 0, 0, "back.local.", "10.77.0.8");
+    ASSERT_TRUE(Answer("Silent A", "back.local.", "10.77.0.8"));
     Corvane::CStreamInfo* returned = browser->FindStreamInfo(L"Silent A", 7, 1);
-    ASSERT_TRUE(WaitFor([&] { return returned->m_Resolved == 1; }));
     CSingleLock lock(&browser->m_StreamInfosLock, TRUE);
     EXPECT_EQ(returned->m_RetryPause, 0u);
 }
