@@ -130,6 +130,72 @@ void CStreamBrowser::SubmitAddressLookup(CStreamInfo* pStreamInfo, DWORD sequenc
                                name, recordInterface, interfaceIndex, hosttarget));
 }
 
+void CStreamBrowser::ResolveLater(CStreamInfo* pStreamInfo, ULONGLONG delayMs)
+{
+    {
+        CSingleLock lock(&m_StreamInfosLock, TRUE);
+        pStreamInfo->m_RetryDue = RequestClock() + delayMs;
+        pStreamInfo->m_RetryWaiting = 1;
+    }
+    m_WakeEvent.SetEvent();
+}
+
+void CStreamBrowser::SubmitRetry(CStreamInfo* pStreamInfo)
+{
+    CRequest* request = nullptr;
+    {
+        CSingleLock lock(&m_StreamInfosLock, TRUE);
+        const std::string wireName = pStreamInfo->GetWireName();
+        if (wireName.empty() ||
+            std::find(m_StreamInfos.begin(), m_StreamInfos.end(), pStreamInfo) == m_StreamInfos.end()) {
+            return;
+        }
+        const uint32_t interfaceIndex = static_cast<uint32_t>(pStreamInfo->m_InterfaceIndex);
+        request = new CRequest(this, CRequest::kResolve, L"ResolveInstance ", pStreamInfo,
+                               pStreamInfo->GetSequenceNumber(), pStreamInfo->GetName(),
+                               pStreamInfo->m_InterfaceIndex, interfaceIndex, wireName.c_str());
+        CMfxString regtype = pStreamInfo->GetRegType(); // service types and domains are ASCII
+        CMfxString domain = pStreamInfo->GetReplyDomain();
+        request->m_RegType = regtype.GetAnsi();
+        request->m_Domain = domain.GetAnsi();
+    }
+    m_RequestStarts.StartPump();
+    m_RequestStarts.SubmitLater(request, 0);
+}
+
+void CStreamBrowser::GiveUpForNow(CStreamInfo* pStreamInfo)
+{
+    const ULONGLONG now = RequestClock();
+    ULONGLONG pause = 0;
+    CMfxString name;
+    {
+        CSingleLock lock(&m_StreamInfosLock, TRUE);
+        if (std::find(m_StreamInfos.begin(), m_StreamInfos.end(), pStreamInfo) == m_StreamInfos.end() ||
+            pStreamInfo->m_RetryDue > now) {
+            return;
+        }
+        const bool first = pStreamInfo->m_RetryPause == 0;
+        pause = first ? kFirstRetryPause : std::min(2 * pStreamInfo->m_RetryPause, kLongestRetryPause);
+        pStreamInfo->m_RetryPause = pause;
+        pStreamInfo->m_RetryDue = now + pause;
+        if (pStreamInfo->m_Resolved) {
+            pStreamInfo->m_NextCheck = now + pause;
+        } else {
+            pStreamInfo->m_RetryWaiting = 1;
+        }
+        if (first) {
+            name = pStreamInfo->GetName();
+        }
+    }
+    if (!name.IsEmpty()) {
+        Log(kLogGlobal,
+            L"CStreamBrowser::GiveUpForNow( ThreadID = %d ) stream %s is not answered, tried again in %d s "
+            L"and "
+            L"less often while it stays silent",
+            ThreadId(), name.GetString(), static_cast<int>(pause / 1000));
+    }
+}
+
 bool CStreamBrowser::IsListed(CStreamInfo* pStreamInfo, DWORD sequenceNumber)
 {
     CSingleLock lock(&m_StreamInfosLock, TRUE);
@@ -204,6 +270,7 @@ CStartQueue::Result CStreamBrowser::StartRequest(CRequest& request)
     }
     if (request.TakesSlot()) {
         thread->m_pSlots = &m_RequestStarts;
+        thread->m_Opened = RequestClock();
     }
     thread->m_Record = request.m_pRecord;
     m_ServiceThreads.push_back(thread);

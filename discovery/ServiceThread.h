@@ -56,6 +56,8 @@ public:
     CStreamInfoRef m_Record;
     // A resolve opened again to follow a sender: when it started (the gateway's clock); else 0.
     ULONGLONG m_CheckStarted = 0;
+    // A resolve or address lookup (one with a record): when it was opened (the gateway's clock).
+    ULONGLONG m_Opened = 0;
     DNSServiceRef m_Reference;
     CMfxString m_ThreadName;
     CMfxString m_InstanceName;

@@ -9,6 +9,12 @@ namespace {
 const int kCloseRounds = 1500;
 const DWORD kCloseSleep = 10;
 
+// The order of waiting jobs: urgent ones, then the others, then those submitted for later.
+int Rank(bool urgent, bool later)
+{
+    return urgent ? 0 : later ? 2 : 1;
+}
+
 } // namespace
 
 CStartQueue::CStartQueue(size_t maxRunning, Clock clock) : m_MaxRunning(maxRunning), m_Clock(std::move(clock))
@@ -42,43 +48,60 @@ size_t CStartQueue::Waiting()
     return m_Waiting.size();
 }
 
+bool CStartQueue::HasRoom(const CJob& job) const
+{
+    return !job.m_TakesSlot || m_Running < (job.m_Later ? m_MaxRunning - m_MaxRunning / 4 : m_MaxRunning);
+}
+
 bool CStartQueue::MayStart(const CJob& job, ULONGLONG now) const
 {
     if (!job.m_TakesSlot) {
         return true;
     }
-    if (m_Running >= m_MaxRunning) {
+    if (!HasRoom(job)) {
         return false;
     }
-    // An earlier start that is due goes first (an urgent one only lets urgent ones go first).
+    // An earlier start that is due goes first, unless it comes later in the order (urgent ones, the
+    // others, those submitted for later).
+    const int rank = Rank(job.m_Urgent, job.m_Later);
     return std::none_of(m_Waiting.begin(), m_Waiting.end(), [&](const CJob* waiting) {
-        return waiting->m_TakesSlot && waiting->m_Due <= now && (waiting->m_Urgent || !job.m_Urgent);
+        return waiting->m_TakesSlot && waiting->m_Due <= now &&
+               Rank(waiting->m_Urgent, waiting->m_Later) <= rank;
     });
 }
 
 void CStartQueue::Enqueue(CJob* job)
 {
-    if (job->m_Urgent) {
-        const auto firstOrdinary = std::find_if(m_Waiting.begin(), m_Waiting.end(),
-                                                [](const CJob* waiting) { return !waiting->m_Urgent; });
-        m_Waiting.insert(firstOrdinary, job);
-    } else {
-        m_Waiting.push_back(job);
-    }
+    const int rank = Rank(job->m_Urgent, job->m_Later);
+    const auto firstBehind = std::find_if(m_Waiting.begin(), m_Waiting.end(), [&](const CJob* waiting) {
+        return Rank(waiting->m_Urgent, waiting->m_Later) > rank;
+    });
+    m_Waiting.insert(firstBehind, job);
 }
 
 void CStartQueue::Submit(CJob* job)
 {
+    Admit(job, 0);
+}
+
+void CStartQueue::SubmitLater(CJob* job, ULONGLONG delayMs)
+{
+    job->m_Later = true;
+    Admit(job, delayMs);
+}
+
+void CStartQueue::Admit(CJob* job, ULONGLONG delayMs)
+{
     {
         CSingleLock lock(&m_Lock, TRUE);
         const ULONGLONG now = m_Clock();
-        job->m_Due = now;
+        job->m_Due = now + delayMs;
         if (m_Closed) {
             job->Forgotten();
             delete job;
             return;
         }
-        if (!MayStart(*job, now)) {
+        if (delayMs > 0 || !MayStart(*job, now)) {
             Enqueue(job);
             m_Wake.SetEvent();
             return;
@@ -96,7 +119,7 @@ CStartQueue::CJob* CStartQueue::TakeNext(ULONGLONG now)
 {
     for (auto it = m_Waiting.begin(); it != m_Waiting.end(); ++it) {
         CJob* job = *it;
-        if (job->m_Due > now || (job->m_TakesSlot && m_Running >= m_MaxRunning)) {
+        if (job->m_Due > now || !HasRoom(*job)) {
             continue;
         }
         m_Waiting.erase(it);
@@ -200,7 +223,7 @@ DWORD CStartQueue::NextWait(ULONGLONG now) const
     }
     ULONGLONG earliest = now + kLongestPumpWait;
     for (const CJob* job : m_Waiting) {
-        if (!job->m_TakesSlot || m_Running < m_MaxRunning) {
+        if (HasRoom(*job)) {
             earliest = std::min(earliest, std::max(job->m_Due, now));
         }
     }

@@ -9,6 +9,10 @@
 // on the queue's pump thread; they run outside the queue's lock, which is taken by nothing else, so a
 // job may take any lock of its own, as long as nobody calls into the queue while holding it.
 //
+// A job submitted for later (SubmitLater: something that went unanswered, tried again after a pause)
+// waits behind every other job, and such jobs never take the last quarter of the slots, so they
+// cannot keep newcomers waiting.
+//
 // Threads: Submit, Release and Cancel from any thread; Close (or the destructor) from the owner's.
 #pragma once
 
@@ -61,6 +65,7 @@ public:
         bool m_TakesSlot;
         bool m_Urgent;
         int m_Attempts = 0;
+        bool m_Later = false;
         ULONGLONG m_Due = 0;
         bool m_Cancelled = false;
     };
@@ -76,6 +81,9 @@ public:
     // Takes the job: starts it at once when it may, else it waits its turn. After Close the job is
     // forgotten at once.
     void Submit(CJob* job);
+    // Takes the job as one to be tried again after a pause: it falls due delayMs from now and then
+    // waits behind every job submitted with Submit.
+    void SubmitLater(CJob* job, ULONGLONG delayMs);
     // The thread of a started job that takes a slot has ended.
     void Release();
     // Starts the waiting jobs that are due while slots are free (the pump thread does this).
@@ -97,7 +105,10 @@ private:
     static UINT __cdecl PumpEntry(LPVOID param);
     // Under the lock: whether the job may start now, and the first waiting job that may.
     bool MayStart(const CJob& job, ULONGLONG now) const;
+    // Under the lock: whether a slot is free for the job (a later one leaves a quarter of them).
+    bool HasRoom(const CJob& job) const;
     CJob* TakeNext(ULONGLONG now);
+    void Admit(CJob* job, ULONGLONG delayMs);
     void Run(CJob* job);
     void Enqueue(CJob* job);
     // Under the lock: how long the pump may wait before something falls due.

@@ -7,6 +7,7 @@
 #include "gateway/DelayedMessage.h"
 #include "gateway/VelmoraManager.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -336,8 +337,10 @@ UINT CStreamBrowser::ProcessingThread()
 
 // A sender that moves (a new address lease, a restart on another port) announces its new SRV or A
 // record but no new instance: the browse tells nothing, so each resolved instance is resolved again
-// now and then. The replies take the usual way (OnResolveReply, OnAddressReply), where a new port or
-// address counts as a move of the record.
+// now and then, the one waiting longest first. The replies take the usual way (OnResolveReply,
+// OnAddressReply), where a new port or address counts as a move of the record. The same round ends
+// every resolve and lookup left unanswered past kCheckTimeLimit (its place in the start queue goes
+// back) and submits the resolves of instances whose pause after going unanswered is over.
 void CStreamBrowser::CheckLocations()
 {
     CVelmoraManager* manager = GetManager();
@@ -346,26 +349,36 @@ void CStreamBrowser::CheckLocations()
     }
     const ULONGLONG now = manager->GetMilliSec();
     int open = 0;
+    std::vector<CStreamInfoRef> unanswered;
     {
         CSingleLock lock(&m_ServiceThreadsLock, TRUE);
         for (CServiceThread* thread : m_ServiceThreads) {
-            if (thread->m_CheckStarted == 0 || thread->m_Done) {
+            if (thread->m_Record == nullptr || thread->m_Done) { // a browse stays open
                 continue;
             }
-            if (now - thread->m_CheckStarted > kCheckTimeLimit) {
-                thread->m_Done = 1; // no answer: reaped next round
+            if (now > thread->m_Opened + kCheckTimeLimit) {
+                thread->m_Done = 1; // no answer: reaped next round, its place given back
                 m_WakeEvent.SetEvent();
-            } else {
+                unanswered.emplace_back(thread->m_Record.get());
+            } else if (thread->m_CheckStarted != 0) {
                 ++open;
             }
         }
     }
+    for (const CStreamInfoRef& record : unanswered) {
+        GiveUpForNow(record);
+    }
+    std::vector<CStreamInfoRef> retries;
     std::vector<CStreamInfoRef> due;
     {
+        // The records waiting longest go first, so that every record gets its turn in a round
+        // however many there are.
+        std::vector<CStreamInfo*> overdue;
         CSingleLock lock(&m_StreamInfosLock, TRUE);
         for (CStreamInfo* record : m_StreamInfos) {
-            if (open + static_cast<int>(due.size()) >= kCheckParallel) {
-                break;
+            if (record->m_RetryWaiting && record->m_RetryDue <= now) {
+                record->m_RetryWaiting = 0;
+                retries.emplace_back(record);
             }
             if (!record->m_Resolved || record->GetWireName().empty()) {
                 continue;
@@ -373,10 +386,21 @@ void CStreamBrowser::CheckLocations()
             if (record->m_NextCheck == 0) {
                 record->m_NextCheck = now + kCheckPeriod;
             } else if (record->m_NextCheck <= now) {
-                record->m_NextCheck = now + kCheckPeriod;
-                due.emplace_back(record);
+                overdue.push_back(record);
             }
         }
+        const size_t free = static_cast<size_t>(std::max(0, kCheckParallel - open));
+        const auto last = overdue.begin() + static_cast<std::ptrdiff_t>(std::min(free, overdue.size()));
+        std::partial_sort(
+            overdue.begin(), last, overdue.end(),
+            [](const CStreamInfo* a, const CStreamInfo* b) { return a->m_NextCheck < b->m_NextCheck; });
+        for (auto it = overdue.begin(); it != last; ++it) {
+            (*it)->m_NextCheck = now + kCheckPeriod;
+            due.emplace_back(*it);
+        }
+    }
+    for (const CStreamInfoRef& record : retries) {
+        SubmitRetry(record);
     }
     for (const CStreamInfoRef& record : due) {
         const CMfxString name = record->GetName();
@@ -392,6 +416,7 @@ void CStreamBrowser::CheckLocations()
         AddServiceThread(CMfxString(L"ResolveInstance ") + name, name, record->m_InterfaceIndex, reference,
                          record);
         m_ServiceThreads.back()->m_CheckStarted = now;
+        m_ServiceThreads.back()->m_Opened = now;
     }
 }
 
@@ -743,6 +768,7 @@ void CStreamBrowser::OnResolveReply(DNSServiceRef reference, DNSServiceFlags fla
         ReplyText(errorCode, fullname), ReplyText(errorCode, hosttarget), static_cast<int>(ntohs(port)),
         PointerText(pStreamInfo));
     BOOL finished = (flags & kDNSServiceFlagsMoreComing) == 0;
+    const bool unanswered = errorCode != kDNSServiceErr_NoError;
     if (errorCode != kDNSServiceErr_NoError || hosttarget == nullptr) {
         finished = TRUE;
     } else {
@@ -767,6 +793,9 @@ void CStreamBrowser::OnResolveReply(DNSServiceRef reference, DNSServiceFlags fla
     if (finished) {
         SetServiceThreadDone(reference);
         Log(kLogDebug, L"CStreamBrowser::ResolveInstance( ThreadID = %d ) stop thread\n", ThreadId());
+    }
+    if (unanswered) {
+        GiveUpForNow(pStreamInfo);
     }
 }
 
@@ -806,6 +835,9 @@ void CStreamBrowser::OnAddressReply(DNSServiceRef reference, DNSServiceFlags fla
             }
             pStreamInfo->SetClientName(clientName);
             pStreamInfo->m_Resolved = 1;
+            pStreamInfo->m_RetryPause = 0;
+            pStreamInfo->m_RetryDue = 0;
+            pStreamInfo->m_RetryWaiting = 0;
             Log(kLogDebug,
                 L"CStreamBrowser::GetAddress( ThreadID = %d ) stream resolved %s, ClientName = %s, ClientIP "
                 L"= %s\n",
@@ -814,6 +846,9 @@ void CStreamBrowser::OnAddressReply(DNSServiceRef reference, DNSServiceFlags fla
     }
     SetServiceThreadDone(reference);
     Log(kLogDebug, L"CStreamBrowser::GetAddress( ThreadID = %d ) stop thread\n", ThreadId());
+    if (errorCode != kDNSServiceErr_NoError) {
+        GiveUpForNow(pStreamInfo); // a time-out of the lookup included
+    }
 }
 
 // The "DSA" engine steps (InitEngine, PollEngine, StopEngine) are in DsaPoll.cpp.

@@ -52,6 +52,11 @@ public:
     static const ULONGLONG kCheckPeriod = 30000;
     static const int kCheckParallel = 4;
     static const ULONGLONG kCheckTimeLimit = 10000;
+    // "APPLE" road: a resolve or address lookup (a re-check or not) that is not answered within
+    // kCheckTimeLimit gives its place back, and the instance is tried again after a pause that starts
+    // at kFirstRetryPause and doubles up to kLongestRetryPause while it stays unanswered.
+    static const ULONGLONG kFirstRetryPause = 30000;
+    static const ULONGLONG kLongestRetryPause = 600000;
 
     // A hold on the live browser for a reply callback or a service thread; any thread, may nest.
     class CUse
@@ -129,7 +134,8 @@ public:
     static UINT __cdecl ThreadEntry(LPVOID param);
     // The housekeeping thread.
     UINT ProcessingThread();
-    // One housekeeping round's re-checks of resolved instances ("APPLE" road).
+    // One housekeeping round's re-checks of resolved instances, ends of unanswered resolves and
+    // lookups, and resolves tried again ("APPLE" road).
     void CheckLocations();
 
     CCorvaneManager* m_pOwner = nullptr;
@@ -181,6 +187,16 @@ private:
                        const char* regtype, const char* replyDomain);
     void SubmitAddressLookup(CStreamInfo* pStreamInfo, DWORD sequenceNumber, uint32_t interfaceIndex,
                              const char* hosttarget, const CMfxString& name, int recordInterface);
+    // Resolves a listed record again delayMs from now (0: at once), behind the instances not yet
+    // tried: the housekeeping thread puts it back into the start queue once it is due. Takes the
+    // record lock; any thread.
+    void ResolveLater(CStreamInfo* pStreamInfo, ULONGLONG delayMs);
+    // Submits the resolve of a record that is due to be tried again (housekeeping thread).
+    void SubmitRetry(CStreamInfo* pStreamInfo);
+    // A resolve or lookup of the record went unanswered: a record not resolved yet is resolved again
+    // after its next pause, a resolved one re-checked after it; one log line when the record starts
+    // going unanswered. A second call before that pause is over changes nothing.
+    void GiveUpForNow(CStreamInfo* pStreamInfo);
     CStartQueue::Result StartRequest(CRequest& request);
     // Whether the record is still listed as the one of that sequence number (takes the record lock).
     bool IsListed(CStreamInfo* pStreamInfo, DWORD sequenceNumber);

@@ -89,6 +89,12 @@ public:
     // "APPLE" road: when the browser resolves the instance again to see whether it moved (its
     // clock; 0 until resolved). Under the browser's record lock.
     ULONGLONG m_NextCheck = 0;
+    // "APPLE" road: the pause before the instance is tried again while it goes unanswered (0 while
+    // it answers), when that pause ends, and whether a resolve waits for that. Under the browser's
+    // record lock.
+    ULONGLONG m_RetryPause = 0;
+    ULONGLONG m_RetryDue = 0;
+    int m_RetryWaiting = 0;
 
 private:
     template <class T> T Read(const T& text) const

@@ -200,6 +200,16 @@ void Engine::NotifyQuery(Query& q, const CacheEntry& entry, bool added)
             return;
         }
         reply.name = NameLabel(r.target, 0);
+        if (reply.name.find('\0') != String::npos) {
+            // The client interface passes names as C strings: cut at the NUL, the name would name
+            // another instance or none, and no resolve of it could be answered.
+            if (added) {
+                m_Env.Log(("mDNS: browse answer " + NameToText(r.target) +
+                           " not passed on: its instance name holds a NUL byte")
+                              .c_str());
+            }
+            return;
+        }
         reply.type = LabelsText(r.target, 1, 2);
         reply.domain = NameToText(NameSuffix(r.target, 3));
         break;

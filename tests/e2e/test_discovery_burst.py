@@ -1,7 +1,8 @@
 """A burst of senders on the "APPLE" road: 1,000 Corvane instances of 50 hosts (10.77.0.100 to .149 on
 the peer side) announced by raw multicast-DNS datagrams within 2 s, each host's datagrams sent from its
 own address, and every sender's DESCRIBE answered by one RTSP server on the peer side. Every one must be
-described; the peak thread count and memory of the gateway's process are printed."""
+described; the peak thread count and memory of the gateway's process are printed, and how often each
+found instance is then resolved again to follow it (every instance in turn)."""
 import collections
 import socket
 import struct
@@ -19,6 +20,18 @@ SETTINGS = {"Network": {"Interface": "10.77.0.1 (any adapter)", "UseBonjour": "A
             "Settings": {"DoSDPSort": "false"}}
 # Far more than the burst needs; a bound so that a lost sender fails the test instead of hanging it.
 ALL_DESCRIBED_WITHIN = 240
+
+
+RECHECK_WINDOW = 120
+
+
+def resolve_starts(log):
+    """How often the resolve of each instance has started, by the log lines of its service threads."""
+    starts = collections.Counter()
+    for line in log.splitlines():
+        if ") ResolveInstance " in line and line.endswith(", started"):
+            starts[line.split(") ResolveInstance ", 1)[1][: -len(", started")]] += 1
+    return starts
 
 
 def host_address(h):
@@ -153,6 +166,19 @@ def test_a_burst_of_a_thousand_senders_from_fifty_hosts_is_described_whole(net, 
         marker = pane_line("Received SDP for: ")
         received = collections.Counter(line.split(marker, 1)[1].strip() for line in log.splitlines() if marker in line)
         assert all(received[instance(i)] == 1 for i in range(COUNT)), received.most_common(3)
+
+        # The re-checks that follow moving senders go round every instance in turn: how often each one
+        # is resolved again with 1,000 found.
+        before = resolve_starts(gw.log_text())
+        time.sleep(RECHECK_WINDOW)
+        after = resolve_starts(gw.log_text())
+        rechecks = [after[instance(i)] - before[instance(i)] for i in range(COUNT)]
+        total = sum(rechecks)
+        print(f"re-checks in {RECHECK_WINDOW} s: {total}, so each instance about every "
+              f"{COUNT * RECHECK_WINDOW / max(total, 1):.0f} s; per instance {min(rechecks)} to {max(rechecks)}")
+        assert total > 0
+        # In turn: no instance is checked again before every other one had its turn.
+        assert max(rechecks) - min(rechecks) <= 1, collections.Counter(rechecks)
     finally:
         host.exit(timeout=60)
         senders.close()

@@ -1,8 +1,11 @@
 """The life of found senders on both discovery roads: a sender that moves to another port is followed
-(its SDP fetched again from the new place and announced by SAP), and the records of 200 senders
-that come and go for 3 minutes are freed again (process memory printed before and after)."""
+(its SDP fetched again from the new place and announced by SAP) and one that restarts on another host
+under the same name; instances that never resolve keep no later sender
+waiting; and the records of 200 senders that come and go for 3 minutes are freed again (process
+memory printed before and after)."""
 import random
 import socket
+import struct
 import threading
 import time
 
@@ -114,6 +117,88 @@ def test_a_sender_that_moves_to_another_host_is_followed_on_the_dsa_road(net, gw
     host.exit()
     before.close()
     after.close()
+
+
+def raw_announcement(instance, host, address, port=8554):
+    """Enumeration PTR, subtype PTR, SRV and TXT of the instance and A of its host, long TTLs, in one
+    response; the SRV and A carry the cache-flush bit."""
+    inst = mdns_peer.name(instance, "_rtsp", "_tcp", "local")
+    host_name = mdns_peer.name(host, "local")
+    records = [
+        mdns_peer.record(mdns_peer.name("_services", "_dns-sd", "_udp", "local"), 12,
+                         mdns_peer.name("_rtsp", "_tcp", "local"), 4500, rclass=1),
+        mdns_peer.record(mdns_peer.name("_corvane_session", "_sub", "_rtsp", "_tcp", "local"), 12, inst, 4500,
+                         rclass=1),
+        mdns_peer.record(inst, 33, struct.pack(">HHH", 0, 0, port) + host_name, 4500),
+        mdns_peer.record(inst, 16, b"\0", 4500),
+        mdns_peer.record(host_name, 1, socket.inet_aton(address), 4500),
+    ]
+    return mdns_peer.header(0x8400, an=len(records)) + b"".join(records)
+
+
+def test_a_sender_that_restarts_on_another_host_is_followed_on_the_apple_road(net, gw):
+    net.peer.run("ip", "addr", "add", "10.77.0.3/24", "dev", net.peer.interface)
+    before, after = SenderServer(net), MovedServer(net, bind_address="10.77.0.3")
+    host = VelmoraHost(gw, ROADS["APPLE"])
+    gw.wait_for_log(pane_line("Start stream browsing OK"))
+    raw = mdns_peer.raw_socket(net.peer)
+    mdns_peer.send(raw, raw_announcement("Mover", "oldhost", "10.77.0.2"))
+    gw.wait_for_log(pane_line("Received SDP for: Mover"), timeout=30)
+    assert before.raw_requests("Mover")[0].startswith(b"DESCRIBE rtsp://10.77.0.2:8554/by-name/Mover RTSP/1.0\r\n")
+
+    # The sender restarts on another machine under the same name: a new SRV naming the new host, no
+    # goodbye; the old host's A record stays. The next re-check (every 30 s) follows it.
+    mdns_peer.send(raw, raw_announcement("Mover", "newhost", "10.77.0.3"))
+    moved = time.monotonic()
+    log = gw.wait_for_log(pane_line("Received changed SDP for: Mover"), timeout=60)
+    print(f"\nthe move to another host was followed after {time.monotonic() - moved:.1f} s")
+    assert after.raw_requests("Mover")[0].startswith(b"DESCRIBE rtsp://10.77.0.3:8554/by-name/Mover RTSP/1.0\r\n")
+    assert "stream Mover moved to 10.77.0.3" in log
+    [stream] = [s for s in host.streams() if s["kind"] == "Bonjour"]
+    assert stream["connection"].startswith("239.69.1.9")
+    assert log.count(pane_line("Add stream from Bonjour: Mover")) == 1
+    assert pane_line("Remove stream from Bonjour: Mover") not in log
+    host.exit()
+    before.close()
+    after.close()
+
+
+DEAD = 40
+
+
+def test_instances_that_never_resolve_keep_no_later_sender_waiting(net, gw):
+    """One datagram of 40 PTRs under the Corvane subtype and 40 under the service type, TTL 4500,
+    naming instances whose SRV never comes (more than the resolves open at once); 5 s later a normal
+    sender is described within 30 s, and each silent instance gets one log line."""
+    server = SenderServer(net)
+    host = VelmoraHost(gw, ROADS["APPLE"])
+    gw.wait_for_log(pane_line("Start stream browsing OK"))
+    subtype = mdns_peer.name("_corvane_session", "_sub", "_rtsp", "_tcp", "local")
+    service = mdns_peer.name("_rtsp", "_tcp", "local")
+    records = [mdns_peer.record(mdns_peer.name("_services", "_dns-sd", "_udp", "local"), 12, service, 4500,
+                                rclass=1)]
+    for i in range(DEAD):
+        inst = mdns_peer.name(f"Dead {i:02d}", "_rtsp", "_tcp", "local")
+        records.append(mdns_peer.record(subtype, 12, inst, 4500, rclass=1))
+        records.append(mdns_peer.record(service, 12, inst, 4500, rclass=1))
+    raw = mdns_peer.raw_socket(net.peer)
+    mdns_peer.send(raw, mdns_peer.header(0x8400, an=len(records)) + b"".join(records))
+    gw.wait_for_log(pane_line(f"Add stream from Bonjour: Dead {DEAD - 1:02d}"), timeout=20)
+    time.sleep(5)
+    with mdns_peer.zeroconf_in(net.peer) as zc:
+        with net.peer.entered():
+            zc.register_service(service_info("Normal", RTSP, 8554, subtype="_corvane_session"),
+                                allow_name_change=False)
+        announced = time.monotonic()
+        gw.wait_for_log(pane_line("Received SDP for: Normal"), timeout=30)
+        print(f"\nthe normal sender was described {time.monotonic() - announced:.1f} s after its announcement")
+        silent = " is not answered, tried again in 30 s"
+        log = gw.wait_for_log(silent, count=DEAD, timeout=40)
+        for i in range(DEAD):
+            assert log.count(f"stream Dead {i:02d}{silent}") == 1, i
+        assert "stream Normal" + silent not in log
+    host.exit()
+    server.close()
 
 
 SENDERS = 200

@@ -94,6 +94,19 @@ protected:
             browser->m_ServiceThreads.begin(), browser->m_ServiceThreads.end(),
             [](const Corvane::CServiceThread* thread) { return !thread->m_InstanceName.IsEmpty(); });
     }
+    // Answers the last resolve of the instance with the host, and its lookup with the address; TRUE
+    // once the record is resolved.
+    bool Answer(const char* name, const char* host, const char* address)
+    {
+        ResolveReply(Find("Resolve", name).reference, 0, 7, 0,
+                     (std::string(name) + "._rtsp._tcp.local.").c_str(), host, 8554);
+        if (!WaitFor([&] { return Find("GetAddrInfo", host).reference != nullptr; })) {
+            return false;
+        }
+        AddressReply(Find("GetAddrInfo", host).reference, 0, 0, host, address);
+        Corvane::CStreamInfo* record = browser->FindStreamInfo(CMfxString(name), 7, 1);
+        return record != nullptr && WaitFor([&] { return record->m_Resolved == 1; });
+    }
     DNSServiceRef OpenReference()
     {
         DNSServiceRef reference = nullptr;
@@ -636,6 +649,151 @@ TEST_F(BrowserTest, AResolvedSenderIsResolvedAgainAndItsNewPortAndAddressAreTake
     EXPECT_EQ(DeallocateCount(silent), 0);
     g_rawMilliSec += static_cast<DWORD>(Corvane::CStreamBrowser::kCheckTimeLimit) + 1;
     EXPECT_TRUE(WaitFor([&] { return DeallocateCount(silent) == 1; }));
+}
+
+// Resolve calls of an instance so far.
+int ResolveCalls(const std::string& name)
+{
+    int count = 0;
+    for (const Call& call : Calls()) {
+        count += call.function == "Resolve" && call.name == name ? 1 : 0;
+    }
+    return count;
+}
+
+TEST_F(BrowserTest, AnUnansweredResolveOrLookupGivesItsPlaceBackAndIsTriedAgainLessAndLessOften)
+{
+    g_rawMilliSec = 0;
+    manager->SetMilliSecSource(&RawMilliSec);
+    BrowseRtsp();
+    browser->m_RequestStarts.SetLimit(2);
+    // A sender whose host's address lookup times out.
+    BrowseReply(corvane, kDNSServiceFlagsAdd, 7, 0, "Hostless", kCorvaneType, "local.");
+    ASSERT_TRUE(WaitFor([] { return ResolveCalls("Hostless") == 1; }));
+    ResolveReply(Find("Resolve", "Hostless").reference, 0, 7, 0, "Hostless._rtsp._tcp.local.", "gone.local.",
+                 8554);
+    ASSERT_TRUE(WaitFor([] { return Find("GetAddrInfo", "gone.local.").reference != nullptr; }));
+    AddressReply(Find("GetAddrInfo", "gone.local.").reference, 0, kDNSServiceErr_Timeout, "gone.local.",
+                 nullptr);
+    ASSERT_TRUE(WaitFor([this] { return InstanceThreads() == 0u; }));
+    // Two resolves that never answer take every place: a newcomer waits.
+    for (const char* name : {"Silent A", "Silent B"}) {
+        BrowseReply(corvane, kDNSServiceFlagsAdd, 7, 0, name, kCorvaneType, "local.");
+        ASSERT_TRUE(WaitFor([&] { return ResolveCalls(name) == 1; })) << name;
+    }
+    BrowseReply(corvane, kDNSServiceFlagsAdd, 7, 0, "Newcomer", kCorvaneType, "local.");
+    ASSERT_TRUE(WaitFor([this] { return Records() == 4u; }));
+    Sleep(300);
+    EXPECT_EQ(ResolveCalls("Newcomer"), 0) << "every place is taken";
+
+    // Past the time limit the silent resolves give their places back: the newcomer is resolved.
+    const DWORD limit = static_cast<DWORD>(Corvane::CStreamBrowser::kCheckTimeLimit);
+    const DWORD pause = static_cast<DWORD>(Corvane::CStreamBrowser::kFirstRetryPause);
+    const DNSServiceRef silentA = Find("Resolve", "Silent A").reference;
+    g_rawMilliSec = limit + 1;
+    ASSERT_TRUE(WaitFor([] { return ResolveCalls("Newcomer") == 1; }));
+    EXPECT_TRUE(WaitFor([&] { return DeallocateCount(silentA) == 1; }));
+    ASSERT_TRUE(Answer("Newcomer", "new.local.", "10.77.0.9"));
+
+    // Each stays listed and is resolved again after 30 s, then after 60 s.
+    const auto tries = [](const std::vector<const char*>& names, DWORD at, int calls) {
+        g_rawMilliSec = at;
+        Sleep(600);
+        return WaitFor([&] {
+            return std::all_of(names.begin(), names.end(),
+                               [&](const char* name) { return ResolveCalls(name) == calls; });
+        });
+    };
+    EXPECT_TRUE(tries({"Hostless"}, pause - 1, 1));
+    EXPECT_TRUE(tries({"Hostless"}, pause + 1, 2));
+    EXPECT_TRUE(tries({"Silent A", "Silent B"}, limit + pause, 1));
+    // The second try of the hostless one goes unanswered too; the silent ones take their turn.
+    EXPECT_TRUE(tries({"Silent A", "Silent B"}, limit + pause + 2, 2));
+    g_rawMilliSec = 2 * limit + pause + 3; // their second tries go unanswered too
+    ASSERT_TRUE(WaitFor([] { return DeallocateCount(Find("Resolve", "Silent A").reference) == 1; }));
+    EXPECT_TRUE(tries({"Hostless"}, limit + 3 * pause, 2));
+    EXPECT_TRUE(tries({"Hostless"}, limit + 3 * pause + 2, 3));
+    EXPECT_TRUE(tries({"Silent A", "Silent B"}, 2 * limit + 3 * pause + 2, 2));
+    EXPECT_TRUE(tries({"Silent A", "Silent B"}, 2 * limit + 3 * pause + 4, 3));
+    EXPECT_EQ(Records(), 4u);
+
+    // One line for each instance, not one for each try; an answer ends the pauses.
+    const std::vector<std::wstring> lines = ReadLogLines(folder);
+    for (const std::wstring name : {L"Silent A", L"Silent B", L"Hostless"}) {
+        const std::wstring line = L"stream " + name + L" is not answered, tried again in 30 s";
+        EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                                [&](const std::wstring& l) { return l.find(line) != std::wstring::npos; }),
+                  1)
+            << Text(CMfxString(name.c_str()));
+    }
+    ASSERT_TRUE(Answer("Silent A", "back.local.", "10.77.0.8"));
+    Corvane::CStreamInfo* returned = browser->FindStreamInfo(L"Silent A", 7, 1);
+    CSingleLock lock(&browser->m_StreamInfosLock, TRUE);
+    EXPECT_EQ(returned->m_RetryPause, 0u);
+}
+
+TEST_F(BrowserTest, ReChecksGoRoundEveryRecordTheLongestWaitingFirst)
+{
+    g_rawMilliSec = 0;
+    manager->SetMilliSecSource(&RawMilliSec);
+    BrowseRtsp();
+    const int count = 12;
+    const auto name = [](int i) { return "Round " + std::to_string(i); };
+    std::set<DNSServiceRef> answered;
+    // Answers every open resolve and lookup (of the same place) and returns the instances resolved.
+    const auto answerAll = [&] {
+        std::vector<std::string> names;
+        for (const Call& call : Calls()) {
+            if (call.function != "Resolve" || !answered.insert(call.reference).second) {
+                continue;
+            }
+            names.push_back(call.name);
+            const std::string host = call.name.substr(6) + ".local.";
+            ResolveReply(call.reference, 0, 7, 0, (call.name + "._rtsp._tcp.local.").c_str(), host.c_str(),
+                         8554);
+            EXPECT_TRUE(WaitFor([&] {
+                const Call lookup = Find("GetAddrInfo", host);
+                return lookup.reference != nullptr && answered.count(lookup.reference) == 0;
+            }));
+            const Call lookup = Find("GetAddrInfo", host);
+            answered.insert(lookup.reference);
+            AddressReply(lookup.reference, 0, 0, host.c_str(), "10.77.0.2");
+            EXPECT_TRUE(WaitFor([&] { return DeallocateCount(lookup.reference) == 1; }));
+        }
+        return names;
+    };
+    for (int i = 0; i < count; ++i) {
+        BrowseReply(corvane, kDNSServiceFlagsAdd, 7, 0, name(i).c_str(), kCorvaneType, "local.");
+        ASSERT_TRUE(WaitFor([&] { return ResolveCalls(name(i)) == 1; }));
+    }
+    EXPECT_EQ(answerAll().size(), static_cast<size_t>(count));
+    Sleep(1200); // a housekeeping round sets the first re-check times
+    {
+        // The first four were re-checked last.
+        CSingleLock lock(&browser->m_StreamInfosLock, TRUE);
+        ASSERT_EQ(browser->m_StreamInfos.size(), static_cast<size_t>(count));
+        for (int i = 0; i < count; ++i) {
+            browser->m_StreamInfos[i]->m_NextCheck = i < 4 ? 50000 : 10000;
+        }
+    }
+    g_rawMilliSec = 60000;
+    std::set<std::string> checked;
+    for (int round = 0; round < 3; ++round) {
+        const auto resolves = [] {
+            const std::vector<Call> calls = Calls();
+            return std::count_if(calls.begin(), calls.end(),
+                                 [](const Call& c) { return c.function == "Resolve"; });
+        };
+        ASSERT_TRUE(WaitFor([&] { return resolves() == count + 4 * (round + 1); })) << round;
+        Sleep(300);
+        EXPECT_EQ(resolves(), count + 4 * (round + 1)) << "at most four at once";
+        for (const std::string& again : answerAll()) {
+            const int index = std::stoi(again.substr(6));
+            EXPECT_EQ(index < 4, round == 2) << again << " in round " << round;
+            EXPECT_TRUE(checked.insert(again).second) << again << " twice";
+        }
+    }
+    EXPECT_EQ(checked.size(), static_cast<size_t>(count));
 }
 
 DWORD WINAPI DestroyBrowser(LPVOID browser)

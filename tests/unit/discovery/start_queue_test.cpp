@@ -105,6 +105,57 @@ TEST(StartQueue, AFailedStartIsTriedAgainASecondLaterAndGivesItsSlotBackMeanwhil
     }
 }
 
+TEST(StartQueue, JobsSubmittedForLaterWaitTheirPauseGoBehindTheOthersAndLeaveAQuarterOfTheSlots)
+{
+    g_now = 0;
+    std::vector<std::string> log;
+    CStartQueue queue(4, TestClock());
+    queue.SubmitLater(new ScriptedJob(log, "late1", {kStarted}), 1000);
+    EXPECT_EQ(queue.Waiting(), 1u);
+    g_now = 999;
+    queue.Pump();
+    EXPECT_TRUE(log.empty()) << "before its pause is over";
+    g_now = 1000;
+    queue.Pump();
+    EXPECT_EQ(log, (std::vector<std::string>{"late1@1000"}));
+    // Later jobs take three of the four slots at most: a newcomer still starts at once.
+    for (const char* name : {"late2", "late3", "late4"}) {
+        queue.SubmitLater(new ScriptedJob(log, name, {kStarted}), 0);
+    }
+    EXPECT_EQ(queue.Running(), 3u);
+    EXPECT_EQ(queue.Waiting(), 1u);
+    queue.Submit(new ScriptedJob(log, "new1", {kStarted}));
+    EXPECT_EQ(queue.Running(), 4u);
+    // A newcomer that comes while every slot is taken goes before the later job that waited first.
+    queue.Submit(new ScriptedJob(log, "new2", {kStarted}));
+    queue.Release();
+    queue.Pump();
+    EXPECT_EQ(log.back(), "new2@1000");
+    queue.Release();
+    queue.Pump();
+    EXPECT_EQ(log.back(), "new2@1000") << "three slots taken: none for a later job";
+    queue.Release();
+    queue.Pump();
+    EXPECT_EQ(log, (std::vector<std::string>{"late1@1000", "late2@1000", "late3@1000", "new1@1000",
+                                             "new2@1000", "late4@1000"}));
+    // A later job that fails is tried again a second later, and still leaves a quarter of the slots.
+    queue.SubmitLater(new ScriptedJob(log, "late5", {kRetry, kStarted}), 0);
+    queue.Submit(new ScriptedJob(log, "new3", {kStarted}));
+    EXPECT_EQ(log.back(), "new3@1000");
+    g_now = 2000;
+    queue.Release();
+    queue.Release();
+    queue.Pump();
+    EXPECT_EQ(log.back(), "late5@2000x");
+    queue.Submit(new ScriptedJob(log, "new4", {kStarted}));
+    g_now = 3000;
+    queue.Pump();
+    EXPECT_EQ(log.back(), "new4@2000");
+    queue.Release();
+    queue.Pump();
+    EXPECT_EQ(log.back(), "late5@3000");
+}
+
 TEST(StartQueue, CancelAndCloseForgetWhatWaitsAndCloseRefusesNewStarts)
 {
     g_now = 0;

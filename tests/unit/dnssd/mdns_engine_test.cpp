@@ -241,6 +241,33 @@ TEST_F(Fixture, GoodbyeAndCacheFlushRemoveOneSecondLater)
     EXPECT_EQ(got[3].reply.name, "X");
 }
 
+// An instance name with a NUL byte cannot reach a client whole (the client interface passes C
+// strings): such a browse answer is not passed on, with one log line that shows the name escaped.
+TEST_F(Fixture, ABrowseAnswerWhoseInstanceNameHoldsANulIsNotPassedOn)
+{
+    ASSERT_EQ(engine.Browse(&owner, 0, "_rtsp._tcp", ""), kErrNoError);
+    RunTo(now + 200);
+    const Record cut = Make("_rtsp._tcp.local", kTypePTR, 4500, "ab\\000cd._rtsp._tcp.local");
+    ASSERT_EQ(NameLabel(cut.target, 0), String("ab\0cd", 5));
+    Feed(Response({cut, Make("_rtsp._tcp.local", kTypePTR, 4500, "ab._rtsp._tcp.local")}));
+    RunTo(now + 1000);
+    Feed(Response({cut})); // a repeat changes nothing
+    RunTo(now + 1000);
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].reply.name, "ab");
+    ASSERT_EQ(logged.size(), 1u);
+    EXPECT_EQ(logged[0],
+              "mDNS: browse answer ab\\000cd._rtsp._tcp.local. not passed on: its instance name holds "
+              "a NUL byte");
+    // Its goodbye is not passed on either.
+    Record goodbye = cut;
+    goodbye.ttl = 0;
+    Feed(Response({goodbye}));
+    RunTo(now + 2000);
+    EXPECT_EQ(got.size(), 1u);
+    EXPECT_EQ(logged.size(), 1u);
+}
+
 // Resolving a known instance again (as a client does to follow a sender that may have moved) is
 // answered from the cache and asks the network nothing while the unique answers are fresh; a shared
 // record, or one past half its TTL, is asked for as before.
