@@ -207,6 +207,11 @@ CStartQueue::Result CStreamBrowser::StartRequest(CRequest& request)
     }
     thread->m_Record = request.m_pRecord;
     m_ServiceThreads.push_back(thread);
+    if (request.m_pRecord != nullptr && !IsListed(request.m_pRecord, request.m_Sequence)) {
+        // Its instance went while the call was made: the remove did not see this thread.
+        thread->m_Done = 1;
+        m_WakeEvent.SetEvent();
+    }
     if (request.m_Kind == CRequest::kAddressLookup) {
         Log(kLogDebug,
             L"CStreamBrowser::ResolveInstance( ThreadID = %d ) DNSServiceGetAddrInfo() added, %d service "

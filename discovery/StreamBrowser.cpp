@@ -694,7 +694,9 @@ void CStreamBrowser::IterateServiceInstances(DNSServiceFlags flags, uint32_t int
             return;
         }
     }
-    CStreamInfo* record = new CStreamInfo(this, CStreamInfo::kSourceDiscovery);
+    // The creator's reference, kept until the resolve holds its own: a reply of the other subtype
+    // may take the record out of the list as soon as the locks are let go.
+    const CStreamInfoRef record = CStreamInfoRef::Adopt(new CStreamInfo(this, CStreamInfo::kSourceDiscovery));
     record->SetName(name);
     record->SetWireName(serviceName);
     record->m_InterfaceIndex = index;
@@ -707,7 +709,8 @@ void CStreamBrowser::IterateServiceInstances(DNSServiceFlags flags, uint32_t int
     {
         CSingleLock threadsLock(&m_ServiceThreadsLock, TRUE);
         CSingleLock recordsLock(&m_StreamInfosLock, TRUE);
-        m_StreamInfos.push_back(record); // the creator's reference
+        record->AddRef(); // the list's reference
+        m_StreamInfos.push_back(record);
         Log(kLogDebug,
             L"CStreamBrowser::IterateServiceInstances( ThreadID = %d ) stream added %s, streaminfo = 0x%08x, "
             L"%d streaminfos running, %d service threads running",

@@ -545,6 +545,48 @@ TEST_F(BrowserTest, ARecordIsFreedByWhicheverHolderLetsGoLast)
     EXPECT_EQ(Corvane::CStreamInfo::LiveCount(), before);
 }
 
+TEST_F(BrowserTest, InstancesAnnouncedUnderBothSubtypesAtOnceNeverUseAFreedRecord)
+{
+    // Both browses see each instance from one datagram: the second reply takes the first one's record
+    // out of the list while the first callback is still making its resolve, and the removes may come
+    // while a resolve is being opened. Every record is counted: one used after its last reference went
+    // shows as a record freed twice or never; a resolve the remove missed stays open.
+    BrowseRtsp();
+    g_rawMilliSec = 0;
+    manager->SetMilliSecSource(&RawMilliSec);
+    const LONG before = Corvane::CStreamInfo::LiveCount();
+    const int count = 400;
+    for (int round = 0; round < 2; ++round) {
+        std::vector<std::string> names;
+        for (int i = 0; i < count; ++i) {
+            names.push_back("Twin " + std::to_string(round) + "." + std::to_string(i));
+        }
+        for (const std::string& name : names) {
+            BrowseReply(corvane, kDNSServiceFlagsAdd, 7, 0, name.c_str(), kCorvaneType, "local.");
+            BrowseReply(zint, kDNSServiceFlagsAdd, 7, 0, name.c_str(), kZintType, "local.");
+        }
+        for (const std::string& name : names) {
+            BrowseReply(corvane, 0, 7, 0, name.c_str(), kCorvaneType, "local.");
+            BrowseReply(zint, 0, 7, 0, name.c_str(), kZintType, "local.");
+        }
+        ASSERT_TRUE(WaitFor([&] { return ProcessCount(corvane) >= 2 * count * (round + 1); }, 60000));
+        ASSERT_TRUE(WaitFor([&] { return ProcessCount(zint) >= 2 * count * (round + 1); }, 60000));
+        ASSERT_TRUE(WaitFor([this] { return Records() == 0; }));
+        Tick(*manager, 1); // the removes due now
+        // Every resolve either opened and was ended with its instance, or was dropped unopened.
+        ASSERT_TRUE(WaitFor(
+            [this] {
+                return InstanceThreads() == 0 && browser->m_RequestStarts.Waiting() == 0 &&
+                       browser->m_RequestStarts.Running() == 0;
+            },
+            10000))
+            << InstanceThreads() << " requests still open";
+    }
+    EXPECT_EQ(Messages(), 0u);
+    EXPECT_TRUE(WaitFor([&] { return Corvane::CStreamInfo::LiveCount() == before; }))
+        << Corvane::CStreamInfo::LiveCount() - before << " records left";
+}
+
 TEST_F(BrowserTest, RtspLeavingRemovesEveryRecordOfTheInterfaceEvenPastOneGoneMeanwhile)
 {
     BrowseRtsp();
