@@ -206,6 +206,7 @@ void CStreamBrowser::Close()
     int running = 0;
     {
         CSingleLock lock(&m_ServiceThreadsLock, TRUE);
+        m_Closing = 1;
         for (CServiceThread* thread : m_ServiceThreads) {
             thread->m_Done = 1;
         }
@@ -269,6 +270,9 @@ void CStreamBrowser::AddServiceThread(const CMfxString& threadName, const CMfxSt
             threadName.GetString());
     }
     thread->m_Record = record;
+    if (m_Closing) {
+        thread->m_Done = 1; // a re-check that was being opened as Close began
+    }
     m_ServiceThreads.push_back(thread);
 }
 
@@ -341,7 +345,7 @@ UINT CStreamBrowser::ProcessingThread()
 void CStreamBrowser::CheckLocations()
 {
     CVelmoraManager* manager = GetManager();
-    if (manager == nullptr || manager->m_BonjourMode != L"APPLE") {
+    if (manager == nullptr || manager->m_BonjourMode != L"APPLE" || m_Closing) {
         return;
     }
     const ULONGLONG now = manager->GetMilliSec();

@@ -144,6 +144,9 @@ public:
     ULONGLONG m_LastEnginePoll = 0;
     CEvent m_WakeEvent;
     volatile LONG m_Run = 1;
+    // Set as Close begins (under the service-thread lock): nothing is opened from then on, re-checks
+    // included, and a request opened meanwhile is done at once.
+    volatile LONG m_Closing = 0;
     // Close's wait for the housekeeping thread to reap the service threads (tests shorten it).
     int m_CloseRounds = kCloseRounds;
     // The starts of subtype browses, resolves and address lookups: each opens its request and its

@@ -680,6 +680,56 @@ TEST_F(BrowserTest, AResolvedSenderIsResolvedAgainAndItsNewPortAndAddressAreTake
     EXPECT_TRUE(WaitFor([&] { return DeallocateCount(silent) == 1; }));
 }
 
+TEST_F(BrowserTest, CloseEndsTheResolvesUnderWayAtOnceAndOpensNoMoreReChecks)
+{
+    g_rawMilliSec = 0;
+    manager->SetMilliSecSource(&RawMilliSec);
+    BrowseRtsp();
+    // Many resolved senders, all due for their re-check, and first resolves that get no answer.
+    const size_t count = 60;
+    std::vector<std::string> names; // the replies read them later
+    for (size_t i = 0; i < count; ++i) {
+        names.push_back("Found " + std::to_string(i));
+    }
+    for (const std::string& name : names) {
+        BrowseReply(corvane, kDNSServiceFlagsAdd, 7, 0, name.c_str(), kCorvaneType, "local.");
+    }
+    ASSERT_TRUE(WaitFor([this] { return Records() == count; }));
+    {
+        CSingleLock lock(&browser->m_StreamInfosLock, TRUE);
+        for (Corvane::CStreamInfo* record : browser->m_StreamInfos) {
+            record->m_Resolved = 1;
+        }
+    }
+    const auto resolves = [] {
+        const std::vector<Call> calls = Calls();
+        return static_cast<size_t>(std::count_if(
+            calls.begin(), calls.end(), [](const Call& call) { return call.function == "Resolve"; }));
+    };
+    ASSERT_TRUE(WaitFor([&] { return resolves() == Corvane::CStreamBrowser::kMaxInstanceRequests; }));
+    Sleep(1200); // a housekeeping round sets the first re-check's time
+    g_rawMilliSec += static_cast<DWORD>(Corvane::CStreamBrowser::kCheckPeriod) + 1000;
+    ASSERT_TRUE(WaitFor([&] {
+        return resolves() ==
+               Corvane::CStreamBrowser::kMaxInstanceRequests + Corvane::CStreamBrowser::kCheckParallel;
+    }));
+
+    // Close ends what is open in its first round and opens nothing while it waits.
+    const size_t before = resolves();
+    browser->Close();
+    EXPECT_EQ(resolves(), before);
+    const std::vector<std::wstring> lines = ReadLogLines(folder);
+    const auto rounds = std::count_if(lines.begin(), lines.end(), [](const std::wstring& line) {
+        return line.find(L"NbWaitLoops = ") != std::wstring::npos;
+    });
+    EXPECT_GE(rounds, 1);
+    EXPECT_LE(rounds, 3) << "waited for requests it ended itself";
+    EXPECT_FALSE(Contains(lines, L"still running, kept until it ends"));
+    for (const Call& call : Calls()) {
+        EXPECT_EQ(DeallocateCount(call.reference), 1) << call.function << " " << call.name;
+    }
+}
+
 DWORD WINAPI DestroyBrowser(LPVOID browser)
 {
     delete static_cast<Corvane::CStreamBrowser*>(browser);
