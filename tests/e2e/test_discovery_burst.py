@@ -1,7 +1,8 @@
 """A burst of senders on the "APPLE" road: 1,000 Corvane instances of 50 hosts (10.77.0.100 to .149 on
 the peer side) announced by raw multicast-DNS datagrams within 2 s, each host's datagrams sent from its
 own address, and every sender's DESCRIBE answered by one RTSP server on the peer side. Every one must be
-described; the peak thread count and memory of the gateway's process are printed."""
+described; the peak thread count and memory of the gateway's process are printed. And a close with many
+senders found and their re-checks under way is prompt."""
 import collections
 import socket
 import struct
@@ -11,7 +12,8 @@ import urllib.parse
 
 from harness import mdns_peer
 from harness.velmora_host import VelmoraHost, pane_line
-from test_sdp_retrieval import SenderServer
+from harness.wait import wait_until
+from test_sdp_retrieval import SenderServer, stamps
 
 COUNT, HOSTS = 1000, 50
 PORT = 8554
@@ -155,6 +157,55 @@ def test_a_burst_of_a_thousand_senders_from_fifty_hosts_is_described_whole(net, 
         assert all(received[instance(i)] == 1 for i in range(COUNT)), received.most_common(3)
     finally:
         host.exit(timeout=60)
+        senders.close()
+        for s in sockets:
+            s.close()
+
+
+# Found senders that are re-checked (resolved again 30 s after their last resolve, a few at a time) at
+# the close: enough of them to keep re-checks due through the browser's whole bounded stop.
+CHECKED = 200
+# "Well under a second", with room for a loaded two-core machine.
+CLOSE_WITHIN = 1.0
+
+
+def test_the_close_with_many_found_and_their_re_checks_under_way_is_prompt(net, gw):
+    for h in range(HOSTS):
+        net.peer.run("ip", "addr", "add", f"{host_address(h)}/24", "dev", net.peer.interface)
+    senders = AnyAddressSenders(net)
+    sockets = [host_socket(net, host_address(h)) for h in range(HOSTS)]
+    host = VelmoraHost(gw, SETTINGS)
+    try:
+        gw.wait_for_log(pane_line("Start stream browsing OK"))
+        sockets[0].sendto(announcement(0), (mdns_peer.GROUP, mdns_peer.PORT))
+        gw.wait_for_log("start browsing for CorvaneSessions on interface ")
+        for i in range(CHECKED):
+            sockets[i % HOSTS].sendto(announcement(i), (mdns_peer.GROUP, mdns_peer.PORT))
+            time.sleep(0.005)
+        gw.wait_for_log("stream resolved Burst ", timeout=120, count=CHECKED)
+
+        def resolves_started():
+            return sum(1 for line in gw.log_text().splitlines() if "ResolveInstance Burst " in line and
+                       line.rstrip().endswith(", started"))
+
+        # The re-checks begin about 30 s after the resolves.
+        wait_until("re-checks under way", lambda: resolves_started() >= CHECKED + 8, timeout=90)
+        host.exit(timeout=60)
+        log = gw.wait_for_log("CVelmoraManager::Exit() done")
+        began = stamps(log, "CStreamBrowser::Close( ThreadID = ")[0]
+        ended = [t for t in stamps(log, " ) done", whole_end=True) if t >= began]
+        assert ended, "the browser's close never ended"
+        took = (min(ended) - began).total_seconds()
+        rounds = log.count("NbServiceThreadsRunning = ")
+        print(f"\nthe browser's close with {CHECKED} found took {took:.3f} s, {rounds} waiting rounds")
+        # Nothing is opened while the close waits.
+        closing = log[log.index("CStreamBrowser::Close( ThreadID = "):log.index(" ) done")]
+        opened = [line for line in closing.splitlines() if line.rstrip().endswith(", started")]
+        assert not opened, f"{len(opened)} requests opened during the close, the first: {opened[0]}"
+        assert took < CLOSE_WITHIN, f"the close took {took:.3f} s ({rounds} waiting rounds)"
+    finally:
+        if host.proc.poll() is None:
+            host.exit(timeout=60)
         senders.close()
         for s in sockets:
             s.close()
