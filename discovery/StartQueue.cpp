@@ -67,18 +67,18 @@ void CStartQueue::Enqueue(CJob* job)
     }
 }
 
-void CStartQueue::Submit(CJob* job)
+void CStartQueue::Submit(CJob* job, ULONGLONG delayMs)
 {
     {
         CSingleLock lock(&m_Lock, TRUE);
         const ULONGLONG now = m_Clock();
-        job->m_Due = now;
+        job->m_Due = now + delayMs;
         if (m_Closed) {
             job->Forgotten();
             delete job;
             return;
         }
-        if (!MayStart(*job, now)) {
+        if (delayMs > 0 || !MayStart(*job, now)) {
             Enqueue(job);
             m_Wake.SetEvent();
             return;

@@ -73,9 +73,9 @@ public:
     CStartQueue(const CStartQueue&) = delete;
     CStartQueue& operator=(const CStartQueue&) = delete;
 
-    // Takes the job: starts it at once when it may, else it waits its turn. After Close the job is
-    // forgotten at once.
-    void Submit(CJob* job);
+    // Takes the job: starts it at once when it may, else it waits its turn; with a delay it waits at
+    // least that long. After Close the job is forgotten at once.
+    void Submit(CJob* job, ULONGLONG delayMs = 0);
     // The thread of a started job that takes a slot has ended.
     void Release();
     // Starts the waiting jobs that are due while slots are free (the pump thread does this).
