@@ -16,6 +16,8 @@
 #include "dnssd/dns_sd.h"
 #include "foundation/MfxString.h"
 
+#include <functional>
+
 namespace Corvane {
 
 class CStreamBrowser;
@@ -54,6 +56,9 @@ public:
     // The record a resolve or address lookup is about (the reply's context), held while the object
     // lives; none for browses.
     CStreamInfoRef m_Record;
+    // Opens the request again (a browse) or queues its instance's resolve again, when the daemon's end
+    // of it goes away while it is still wanted; run by the browser on the worker. Empty: not again.
+    std::function<void()> m_Reopen;
     // A resolve opened again to follow a sender: when it started (the gateway's clock); else 0.
     ULONGLONG m_CheckStarted = 0;
     DNSServiceRef m_Reference;

@@ -20,6 +20,7 @@ CCriticalSection g_StreamBrowserLock;
 CStreamBrowser* g_pStreamBrowser = nullptr;
 
 const wchar_t kThreadNameTypes[] = L"IterateServiceTypes";
+const char kTypesType[] = "_services._dns-sd._udp";
 const wchar_t kThreadNameZint[] = L"IterateServiceInstances ZintSession on interface %d";
 const wchar_t kThreadNameCorvane[] = L"IterateServiceInstances CorvaneSession on interface %d";
 
@@ -176,14 +177,22 @@ BOOL CStreamBrowser::Init(CCorvaneManager* pOwner)
 BOOL CStreamBrowser::InitApple(unsigned short interfaceIndex)
 {
     DNSServiceRef reference = nullptr;
-    const DNSServiceErrorType result =
-        DNSServiceBrowse(&reference, 0, interfaceIndex, "_services._dns-sd._udp", "",
-                         &CStreamBrowser::IterateServiceTypes, this);
+    const DNSServiceErrorType result = DNSServiceBrowse(&reference, 0, interfaceIndex, kTypesType, "",
+                                                        &CStreamBrowser::IterateServiceTypes, this);
+    std::function<void()> again =
+        BrowseAgain(interfaceIndex, kTypesType, &CStreamBrowser::IterateServiceTypes, kThreadNameTypes);
     if (result != kDNSServiceErr_NoError) {
-        Log(kLogDebug, L"CStreamBrowser::Init() errTypes = %d", static_cast<int>(result));
-        return FALSE;
+        if (IsLastingError(result)) {
+            Log(kLogDebug, L"CStreamBrowser::Init() errTypes = %d", static_cast<int>(result));
+            return FALSE;
+        }
+        // The daemon is busy or not yet there: browsing starts once it answers.
+        Log(kLogGlobal, L"CStreamBrowser::Init() errTypes = %d, trying again in 1 s",
+            static_cast<int>(result));
+        again();
+        return TRUE;
     }
-    AddServiceThread(kThreadNameTypes, CMfxString(), -1, reference);
+    AddServiceThread(kThreadNameTypes, CMfxString(), -1, reference, nullptr, std::move(again));
     return TRUE;
 }
 
@@ -261,7 +270,8 @@ int CStreamBrowser::CountServiceThreads()
 }
 
 void CStreamBrowser::AddServiceThread(const CMfxString& threadName, const CMfxString& instanceName,
-                                      int interfaceIndex, DNSServiceRef reference, CStreamInfo* record)
+                                      int interfaceIndex, DNSServiceRef reference, CStreamInfo* record,
+                                      std::function<void()> reopen)
 {
     CSingleLock lock(&m_ServiceThreadsLock, TRUE);
     CServiceThread* thread = new CServiceThread(this, threadName, instanceName, interfaceIndex, reference);
@@ -270,6 +280,7 @@ void CStreamBrowser::AddServiceThread(const CMfxString& threadName, const CMfxSt
             threadName.GetString());
     }
     thread->m_Record = record;
+    thread->m_Reopen = std::move(reopen);
     if (m_Closing) {
         thread->m_Done = 1; // a re-check that was being opened as Close began
     }
@@ -578,13 +589,12 @@ void CStreamBrowser::StartServiceBrowse(DNSServiceFlags flags, uint32_t interfac
     Log(kLogGlobal,
         L"CStreamBrowser::StartServiceBrowse() start browsing for ZintSessions on interface %d, %s",
         static_cast<int>(interfaceIndex), description.GetString());
-    StartSubtypeBrowse(interfaceIndex, m_ZintSessionType, &CStreamBrowser::IterateZintSessions,
-                       ThreadName(kThreadNameZint, interfaceIndex));
+    SubmitBrowse(interfaceIndex, m_ZintSessionType, &CStreamBrowser::IterateZintSessions,
+                 ThreadName(kThreadNameZint, interfaceIndex));
     Log(kLogGlobal,
         L"CStreamBrowser::StartServiceBrowse() start browsing for CorvaneSessions on interface %d, %s",
         static_cast<int>(interfaceIndex), description.GetString());
-    StartSubtypeBrowse(interfaceIndex, m_CorvaneSessionType, &CStreamBrowser::IterateCorvaneSessions,
-                       corvaneName);
+    SubmitBrowse(interfaceIndex, m_CorvaneSessionType, &CStreamBrowser::IterateCorvaneSessions, corvaneName);
 }
 
 void CStreamBrowser::StopServiceBrowse(uint32_t interfaceIndex)

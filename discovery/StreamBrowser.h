@@ -28,6 +28,8 @@
 #include "dnssd/dns_sd.h"
 #include "foundation/MfxString.h"
 
+#include <functional>
+#include <string>
 #include <vector>
 
 class CCorvaneManager;
@@ -97,6 +99,9 @@ public:
     BOOL AddStreamInfo(CStreamInfo* pStreamInfo);
     // Marks the service thread of that request done and wakes the housekeeping thread.
     BOOL SetServiceThreadDone(DNSServiceRef reference);
+    // The daemon's end of the thread's request went away (on its worker): the thread is done, and a
+    // request still wanted is opened again a second later (BrowserRequests.cpp).
+    void OnRequestLost(CServiceThread& thread);
     // The caller holds the record lock.
     BOOL IsValidStreamInfo(CStreamInfo* pStreamInfo);
 
@@ -161,8 +166,13 @@ private:
     // Ends the subtype browses of an interface whose "_rtsp" type went away and removes the records
     // they found.
     void StopServiceBrowse(uint32_t interfaceIndex);
-    void StartSubtypeBrowse(uint32_t interfaceIndex, const char* regtype, DNSServiceBrowseReply callback,
-                            const CMfxString& threadName);
+    // Opens a browse through the start queue; again: a lost or failed one, a second later, its trouble
+    // logged already.
+    void SubmitBrowse(uint32_t interfaceIndex, const char* regtype, DNSServiceBrowseReply callback,
+                      const CMfxString& threadName, bool again = false);
+    // What a browse's service thread does when its request is lost.
+    std::function<void()> BrowseAgain(uint32_t interfaceIndex, const std::string& regtype,
+                                      DNSServiceBrowseReply callback, const CMfxString& threadName);
     // The instance replies of both subtype browses.
     static void OnInstanceReply(void* context, DNSServiceFlags flags, uint32_t interfaceIndex,
                                 DNSServiceErrorType errorCode, const char* serviceName, const char* regtype,
@@ -179,9 +189,13 @@ private:
     // at once or when their turn comes.
     struct CRequest;
     ULONGLONG RequestClock();
-    void SubmitRequest(CRequest* request);
+    void SubmitRequest(CRequest* request, ULONGLONG delayMs = 0);
     void SubmitResolve(CStreamInfo* pStreamInfo, uint32_t interfaceIndex, const char* serviceName,
-                       const char* regtype, const char* replyDomain);
+                       const char* regtype, const char* replyDomain, bool again = false);
+    // Queues the record's resolve again, a second later, from what its browse reply gave.
+    void ResolveAgain(CStreamInfo* pStreamInfo);
+    // Whether the daemon would refuse the call the same way again.
+    static bool IsLastingError(DNSServiceErrorType error);
     void SubmitAddressLookup(CStreamInfo* pStreamInfo, DWORD sequenceNumber, uint32_t interfaceIndex,
                              const char* hosttarget, const CMfxString& name, int recordInterface);
     CStartQueue::Result StartRequest(CRequest& request);
@@ -190,7 +204,8 @@ private:
     // Appends a new service thread for an open request (takes the service-thread lock).
     // The thread holds the record its request is about, if any.
     void AddServiceThread(const CMfxString& threadName, const CMfxString& instanceName, int interfaceIndex,
-                          DNSServiceRef reference, CStreamInfo* record = nullptr);
+                          DNSServiceRef reference, CStreamInfo* record = nullptr,
+                          std::function<void()> reopen = nullptr);
     int CountServiceThreads();
 
     // The "DSA" engine steps: start, once-a-second poll and stop of the program's own engine.
