@@ -55,8 +55,8 @@ struct CStreamBrowser::CRequest : CStartQueue::CJob
     std::string m_RegType;
     std::string m_Domain;
     DNSServiceBrowseReply m_BrowseReply = nullptr;
-    // The record a resolve or lookup is for, held while the request waits: the request is dropped
-    // once it is no longer listed, and its service thread holds it after.
+    // The record a resolve or lookup is for (lifetimes in StreamBrowser.h): the request is dropped
+    // once it is no longer listed.
     CStreamInfoRef m_pRecord;
     DWORD m_Sequence = 0;
     // What the service thread carries.

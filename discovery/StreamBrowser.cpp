@@ -48,8 +48,8 @@ CMfxString ThreadName(const wchar_t* format, uint32_t interfaceIndex)
     return name;
 }
 
-// The browser a reply about a record is for: the record's owner. The record is alive: the service
-// thread of the request holds it.
+// The browser a reply about a record is for: the record's owner (the request's service thread holds
+// the record; lifetimes in StreamBrowser.h).
 const void* OwnerOf(void* record)
 {
     return record != nullptr ? static_cast<CStreamInfo*>(record)->GetOwner() : nullptr;
@@ -82,8 +82,8 @@ CStreamBrowser::CStreamBrowser()
 
 CStreamBrowser::~CStreamBrowser()
 {
-    // No callback or worker reaches the browser from here on; those that hold it now finish first.
-    // Every wait of theirs is bounded.
+    // No callback or worker reaches the browser from here on; those that hold it now finish first
+    // (lifetimes in StreamBrowser.h). Every wait of theirs is bounded.
     {
         CSingleLock lock(&g_StreamBrowserLock, TRUE);
         if (g_pStreamBrowser == this) {
@@ -117,9 +117,8 @@ CStreamBrowser::~CStreamBrowser()
         // Every wait of the housekeeping thread is bounded: its lists stay until it has ended.
         m_Housekeeping.Join();
     }
-    // A service thread that still runs is left to the end of the process with its record, no longer
-    // pointing to the browser. The list may hold one too: the one the housekeeping thread failed to
-    // stop and put back while Close ran.
+    // The stuck workers (lifetimes in StreamBrowser.h). The list may hold one too: the one the
+    // housekeeping thread failed to stop and put back while Close ran.
     m_StuckServiceThreads.insert(m_StuckServiceThreads.end(), m_ServiceThreads.begin(),
                                  m_ServiceThreads.end());
     m_ServiceThreads.clear();

@@ -7,17 +7,35 @@
 // steps below); with discovery off Init starts nothing else.
 //
 // Found and vanished instances reach the gateway only as delayed messages (add due in 1000 ms,
-// remove due now) carrying a CStreamInfo. The list holds one reference to each record it lists, each
-// queued message one, and the service thread of a resolve or address lookup one to its record; a
-// record taken out of the list (remove, or Close) is freed when its last holder lets go.
+// remove due now) carrying a CStreamInfo.
 //
 // Threads: Init, OnTimer, Close and destruction on the GUI thread; the housekeeping thread stops
 // and deletes finished service threads; reply callbacks on the service threads. Locks: the
 // service-thread lock before the record lock; neither is held while a record's texts are read by
-// the gateway (a record has its own text lock). The reply callbacks and the service threads reach
-// the browser through one process-wide pointer, set at construction, and only while they hold a
-// CUse of it: the destructor first clears that pointer (under its lock), then waits for the holds
-// given out before, so nothing reaches a browser that is going.
+// the gateway (a record has its own text lock).
+//
+// Lifetimes (written down here only; the other discovery files point here):
+// - Records are counted (CStreamInfo::AddRef/Release) and freed by whichever holder lets go last;
+//   nobody deletes one. One reference each is held by: the list, while the record is listed; each
+//   queued add or remove message; each gateway stream built from it; its creator, until its resolve
+//   is queued; a resolve or lookup request while it waits in the start queue; the service thread of
+//   a resolve or lookup (the record is its replies' context), with what that thread does when its
+//   request is lost. A record taken out of the list (a remove, "_rtsp" leaving, Close) lives on
+//   while any of them holds it. A record is read only under the record lock while it is listed, or
+//   with a reference held (CStreamInfoRef); the "DSA" poll, the one thread that changes the list on
+//   that road, reads its records unlocked.
+// - The browser: reply callbacks and service threads reach it through one process-wide pointer, set
+//   at construction, and only while they hold a CUse of it. The destructor first clears that pointer
+//   (under its lock), then waits for the holds given out before, so nothing reaches a browser that
+//   is going; workers still running then lose their owner pointer.
+// - Service threads belong to the list and are deleted, by the housekeeping thread or Close, only
+//   once their worker has ended (StopProcessingThread returned TRUE). A worker that does not stop
+//   (held in a callback) goes back to the list for a later round; one left at Close keeps its object
+//   and its record in the stuck list until the destructor stops it, or, if it still runs, leaves it
+//   to the end of the process without owner and without a slot to give back.
+// - From the start of Close nothing is opened any more (the start queue is closed, no re-check,
+//   no lost request opened again) and every open request is done, so Close waits only for the
+//   workers to end.
 #pragma once
 
 #include "afx/afxmt.h"
@@ -75,7 +93,7 @@ public:
     // Registers the process-wide pointer; starts nothing.
     CStreamBrowser();
     // Withdraws the process-wide pointer and waits for the holds on it, then Close; the housekeeping
-    // thread ends, and workers that still run lose their browser pointer.
+    // thread ends (lifetimes above).
     virtual ~CStreamBrowser();
     CStreamBrowser(const CStreamBrowser&) = delete;
     CStreamBrowser& operator=(const CStreamBrowser&) = delete;
@@ -201,8 +219,8 @@ private:
     CStartQueue::Result StartRequest(CRequest& request);
     // Whether the record is still listed as the one of that sequence number (takes the record lock).
     bool IsListed(CStreamInfo* pStreamInfo, DWORD sequenceNumber);
-    // Appends a new service thread for an open request (takes the service-thread lock).
-    // The thread holds the record its request is about, if any.
+    // Appends a new service thread for an open request (takes the service-thread lock), with the
+    // record its request is about, if any.
     void AddServiceThread(const CMfxString& threadName, const CMfxString& instanceName, int interfaceIndex,
                           DNSServiceRef reference, CStreamInfo* record = nullptr,
                           std::function<void()> reopen = nullptr);
