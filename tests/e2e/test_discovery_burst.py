@@ -4,6 +4,7 @@ own address, and every sender's DESCRIBE answered by one RTSP server on the peer
 described; the peak thread count and memory of the gateway's process are printed. And a close with many
 senders found and their re-checks under way is prompt."""
 import collections
+import contextlib
 import socket
 import struct
 import threading
@@ -110,7 +111,11 @@ class Peaks:
         self.thread.join()
 
 
-def test_a_burst_of_a_thousand_senders_from_fifty_hosts_is_described_whole(net, gw):
+@contextlib.contextmanager
+def burst_peers(net, gw):
+    """The hosts' addresses on the peer side, the senders, one socket per host, and the gateway with its
+    session browses open (the service type announced first, so that they are open when a burst comes);
+    yields (senders, sockets, host), then exits the gateway if it still runs and closes the peers."""
     for h in range(HOSTS):
         net.peer.run("ip", "addr", "add", f"{host_address(h)}/24", "dev", net.peer.interface)
     senders = AnyAddressSenders(net)
@@ -118,10 +123,20 @@ def test_a_burst_of_a_thousand_senders_from_fifty_hosts_is_described_whole(net, 
     host = VelmoraHost(gw, SETTINGS)
     try:
         gw.wait_for_log(pane_line("Start stream browsing OK"))
-        peaks = Peaks(gateway_process(net))
-        # The service type first, so that the session browses are open when the burst comes.
         sockets[0].sendto(announcement(0), (mdns_peer.GROUP, mdns_peer.PORT))
         gw.wait_for_log("start browsing for CorvaneSessions on interface ")
+        yield senders, sockets, host
+    finally:
+        if host.proc.poll() is None:
+            host.exit(timeout=60)
+        senders.close()
+        for s in sockets:
+            s.close()
+
+
+def test_a_burst_of_a_thousand_senders_from_fifty_hosts_is_described_whole(net, gw):
+    with burst_peers(net, gw) as (senders, sockets, host):
+        peaks = Peaks(gateway_process(net))
         started = time.monotonic()
         for i in range(COUNT):
             sockets[i % HOSTS].sendto(announcement(i), (mdns_peer.GROUP, mdns_peer.PORT))
@@ -155,11 +170,6 @@ def test_a_burst_of_a_thousand_senders_from_fifty_hosts_is_described_whole(net, 
         marker = pane_line("Received SDP for: ")
         received = collections.Counter(line.split(marker, 1)[1].strip() for line in log.splitlines() if marker in line)
         assert all(received[instance(i)] == 1 for i in range(COUNT)), received.most_common(3)
-    finally:
-        host.exit(timeout=60)
-        senders.close()
-        for s in sockets:
-            s.close()
 
 
 # Found senders that are re-checked (resolved again 30 s after their last resolve, a few at a time) at
@@ -170,15 +180,7 @@ CLOSE_WITHIN = 1.0
 
 
 def test_the_close_with_many_found_and_their_re_checks_under_way_is_prompt(net, gw):
-    for h in range(HOSTS):
-        net.peer.run("ip", "addr", "add", f"{host_address(h)}/24", "dev", net.peer.interface)
-    senders = AnyAddressSenders(net)
-    sockets = [host_socket(net, host_address(h)) for h in range(HOSTS)]
-    host = VelmoraHost(gw, SETTINGS)
-    try:
-        gw.wait_for_log(pane_line("Start stream browsing OK"))
-        sockets[0].sendto(announcement(0), (mdns_peer.GROUP, mdns_peer.PORT))
-        gw.wait_for_log("start browsing for CorvaneSessions on interface ")
+    with burst_peers(net, gw) as (senders, sockets, host):
         for i in range(CHECKED):
             sockets[i % HOSTS].sendto(announcement(i), (mdns_peer.GROUP, mdns_peer.PORT))
             time.sleep(0.005)
@@ -203,9 +205,3 @@ def test_the_close_with_many_found_and_their_re_checks_under_way_is_prompt(net, 
         opened = [line for line in closing.splitlines() if line.rstrip().endswith(", started")]
         assert not opened, f"{len(opened)} requests opened during the close, the first: {opened[0]}"
         assert took < CLOSE_WITHIN, f"the close took {took:.3f} s ({rounds} waiting rounds)"
-    finally:
-        if host.proc.poll() is None:
-            host.exit(timeout=60)
-        senders.close()
-        for s in sockets:
-            s.close()
