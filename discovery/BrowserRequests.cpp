@@ -162,9 +162,8 @@ void CStreamBrowser::OnRequestLost(CServiceThread& thread)
         }
     }
     Log(kLogGlobal,
-        L"CStreamBrowser::OnRequestLost( ThreadID = %d ) %s, connection to the daemon lost, opening it again "
-        L"in "
-        L"1 s",
+        L"CStreamBrowser::OnRequestLost( ThreadID = %d ) %s, connection to the daemon lost, "
+        L"opening it again in 1 s",
         ThreadId(), thread.m_ThreadName.GetString());
     thread.m_Reopen();
 }
