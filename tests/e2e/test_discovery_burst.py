@@ -45,9 +45,10 @@ class AnyAddressSenders(SenderServer):
         super()._answer(conn, path)
 
 
-def announcement(i):
+def announcement(i, srv_ttl=4500):
     """PTR of the service type (for the type enumeration) and of the session subtype, SRV and TXT of
-    the instance, A of its host. Long TTLs: nothing expires while the test runs."""
+    the instance, A of its host. Long TTLs, unless the SRV's is given: nothing expires while the test
+    runs."""
     h = i % HOSTS
     host = mdns_peer.name(f"host{h:02d}", "local")
     inst = mdns_peer.name(instance(i), "_rtsp", "_tcp", "local")
@@ -55,7 +56,7 @@ def announcement(i):
         mdns_peer.record(mdns_peer.name("_corvane_session", "_sub", "_rtsp", "_tcp", "local"), 12, inst, 4500, rclass=1),
         mdns_peer.record(mdns_peer.name("_services", "_dns-sd", "_udp", "local"), 12,
                          mdns_peer.name("_rtsp", "_tcp", "local"), 4500, rclass=1),
-        mdns_peer.record(inst, 33, struct.pack(">HHH", 0, 0, PORT) + host, 4500),
+        mdns_peer.record(inst, 33, struct.pack(">HHH", 0, 0, PORT) + host, srv_ttl),
         mdns_peer.record(inst, 16, b"\0", 4500),
         mdns_peer.record(host, 1, socket.inet_aton(host_address(h)), 4500),
     ]
@@ -172,9 +173,12 @@ def test_a_burst_of_a_thousand_senders_from_fifty_hosts_is_described_whole(net, 
         assert all(received[instance(i)] == 1 for i in range(COUNT)), received.most_common(3)
 
 
-# Found senders that are re-checked (resolved again 30 s after their last resolve, a few at a time) at
-# the close: enough of them to keep re-checks due through the browser's whole bounded stop.
+# Found senders that are re-checked (resolved again 30 s after their last resolve, 4 at a time) at the
+# close: enough of them to keep re-checks due through the browser's whole bounded stop (5 s), were they
+# opened while it waits. Their SRV records expire before the re-checks, which then wait for an answer
+# that never comes, as for senders unplugged without a goodbye.
 CHECKED = 200
+CHECKED_SRV_TTL = 15
 # "Well under a second", with room for a loaded two-core machine.
 CLOSE_WITHIN = 1.0
 
@@ -182,16 +186,18 @@ CLOSE_WITHIN = 1.0
 def test_the_close_with_many_found_and_their_re_checks_under_way_is_prompt(net, gw):
     with burst_peers(net, gw) as (senders, sockets, host):
         for i in range(CHECKED):
-            sockets[i % HOSTS].sendto(announcement(i), (mdns_peer.GROUP, mdns_peer.PORT))
+            sockets[i % HOSTS].sendto(announcement(i, CHECKED_SRV_TTL), (mdns_peer.GROUP, mdns_peer.PORT))
             time.sleep(0.005)
         gw.wait_for_log("stream resolved Burst ", timeout=120, count=CHECKED)
+        resolved = time.monotonic()
 
         def resolves_started():
             return sum(1 for line in gw.log_text().splitlines() if "ResolveInstance Burst " in line and
                        line.rstrip().endswith(", started"))
 
-        # The re-checks begin about 30 s after the resolves.
-        wait_until("re-checks under way", lambda: resolves_started() >= CHECKED + 8, timeout=90)
+        # The re-checks begin about 30 s after the resolves; a little later nearly all are due.
+        wait_until("re-checks under way", lambda: resolves_started() >= CHECKED + 4, timeout=90)
+        time.sleep(max(0.0, resolved + 32 - time.monotonic()))
         host.exit(timeout=60)
         log = gw.wait_for_log("CVelmoraManager::Exit() done")
         began = stamps(log, "CStreamBrowser::Close( ThreadID = ")[0]
@@ -200,8 +206,4 @@ def test_the_close_with_many_found_and_their_re_checks_under_way_is_prompt(net, 
         took = (min(ended) - began).total_seconds()
         rounds = log.count("NbServiceThreadsRunning = ")
         print(f"\nthe browser's close with {CHECKED} found took {took:.3f} s, {rounds} waiting rounds")
-        # Nothing is opened while the close waits.
-        closing = log[log.index("CStreamBrowser::Close( ThreadID = "):log.index(" ) done")]
-        opened = [line for line in closing.splitlines() if line.rstrip().endswith(", started")]
-        assert not opened, f"{len(opened)} requests opened during the close, the first: {opened[0]}"
         assert took < CLOSE_WITHIN, f"the close took {took:.3f} s ({rounds} waiting rounds)"
