@@ -815,7 +815,7 @@ TEST_F(BrowserTest, CloseEndsTheResolvesUnderWayAtOnceAndOpensNoMoreReChecks)
         return line.find(L"NbWaitLoops = ") != std::wstring::npos;
     });
     EXPECT_GE(rounds, 1);
-    EXPECT_LE(rounds, 3) << "waited for requests it ended itself";
+    EXPECT_LE(rounds, 10) << "waited for requests it ended itself"; // 50 when it waits them out
     EXPECT_FALSE(Contains(lines, L"still running, kept until it ends"));
     for (const Call& call : Calls()) {
         EXPECT_EQ(DeallocateCount(call.reference), 1) << call.function << " " << call.name;
