@@ -4,7 +4,9 @@
 // kMaxInstanceRequests resolves and lookups are open at once (lookups first, as they finish what a
 // resolve began), the others wait their turn, and a start that failed because the daemon refused the
 // call or no thread could be created is tried again a second later, with one log line. A call the
-// daemon can never accept is given up.
+// daemon can never accept is given up. A request whose connection to the daemon drops while it is
+// still wanted goes the same way a second later, with one log line: a browse (the type enumeration
+// too) is opened again, and the instance of a resolve or lookup is resolved again.
 #include "discovery/ServiceThread.h"
 #include "discovery/StreamBrowser.h"
 #include "discovery/StreamInfo.h"
@@ -19,13 +21,13 @@ struct CStreamBrowser::CRequest : CStartQueue::CJob
 {
     enum Kind
     {
-        kSubtypeBrowse,
+        kBrowse, // a subtype browse, or the type enumeration opened again
         kResolve,
         kAddressLookup
     };
 
     CRequest(CStreamBrowser* browser, Kind kind, const CMfxString& threadName)
-        : CJob(browser, kind != kSubtypeBrowse, kind == kAddressLookup), m_pBrowser(browser), m_Kind(kind),
+        : CJob(browser, kind != kBrowse, kind == kAddressLookup), m_pBrowser(browser), m_Kind(kind),
           m_ThreadName(threadName)
     {
     }
@@ -53,13 +55,15 @@ struct CStreamBrowser::CRequest : CStartQueue::CJob
     std::string m_RegType;
     std::string m_Domain;
     DNSServiceBrowseReply m_BrowseReply = nullptr;
-    // The record a resolve or lookup is for, held while the request waits: the request is dropped
-    // once it is no longer listed, and its service thread holds it after.
+    // The record a resolve or lookup is for (lifetimes in StreamBrowser.h): the request is dropped
+    // once it is no longer listed.
     CStreamInfoRef m_pRecord;
     DWORD m_Sequence = 0;
     // What the service thread carries.
     CMfxString m_InstanceName;
     int m_ThreadInterface = -1;
+    // Whether a failed start has been logged already (or the drop that made it).
+    bool m_Told = false;
 };
 
 namespace {
@@ -88,27 +92,42 @@ bool IsLasting(DNSServiceErrorType error)
 
 } // namespace
 
+bool CStreamBrowser::IsLastingError(DNSServiceErrorType error)
+{
+    return IsLasting(error);
+}
+
 ULONGLONG CStreamBrowser::RequestClock()
 {
     CVelmoraManager* manager = GetManager();
     return manager != nullptr ? manager->GetMilliSec() : ::GetTickCount64();
 }
 
-void CStreamBrowser::SubmitRequest(CRequest* request)
+void CStreamBrowser::SubmitRequest(CRequest* request, ULONGLONG delayMs)
 {
     // The pump that runs waiting and retried starts; started again if it could not be before.
     m_RequestStarts.StartPump();
-    m_RequestStarts.Submit(request);
+    m_RequestStarts.Submit(request, delayMs);
 }
 
-void CStreamBrowser::StartSubtypeBrowse(uint32_t interfaceIndex, const char* regtype,
-                                        DNSServiceBrowseReply callback, const CMfxString& threadName)
+void CStreamBrowser::SubmitBrowse(uint32_t interfaceIndex, const char* regtype,
+                                  DNSServiceBrowseReply callback, const CMfxString& threadName, bool again)
 {
-    CRequest* request = new CRequest(this, CRequest::kSubtypeBrowse, threadName);
+    CRequest* request = new CRequest(this, CRequest::kBrowse, threadName);
     request->m_InterfaceIndex = interfaceIndex;
     request->m_RegType = regtype;
     request->m_BrowseReply = callback;
-    SubmitRequest(request);
+    request->m_Told = again;
+    SubmitRequest(request, again ? CStartQueue::kRetryDelayMs : 0);
+}
+
+std::function<void()> CStreamBrowser::BrowseAgain(uint32_t interfaceIndex, const std::string& regtype,
+                                                  DNSServiceBrowseReply callback,
+                                                  const CMfxString& threadName)
+{
+    return [this, interfaceIndex, regtype, callback, threadName] {
+        SubmitBrowse(interfaceIndex, regtype.c_str(), callback, threadName, true);
+    };
 }
 
 void CStreamBrowser::SubmitResolve(CStreamInfo* pStreamInfo, uint32_t interfaceIndex, const char* serviceName,
@@ -120,6 +139,24 @@ void CStreamBrowser::SubmitResolve(CStreamInfo* pStreamInfo, uint32_t interfaceI
     request->m_RegType = regtype;
     request->m_Domain = replyDomain;
     SubmitRequest(request);
+}
+
+void CStreamBrowser::OnRequestLost(CServiceThread& thread)
+{
+    {
+        CSingleLock lock(&m_ServiceThreadsLock, TRUE);
+        const bool wanted = !thread.m_Done && !m_Closing;
+        thread.m_Done = 1;
+        m_WakeEvent.SetEvent();
+        if (!wanted || !thread.m_Reopen) {
+            return;
+        }
+    }
+    Log(kLogGlobal,
+        L"CStreamBrowser::OnRequestLost( ThreadID = %d ) %s, connection to the daemon lost, "
+        L"opening it again in 1 s",
+        ThreadId(), thread.m_ThreadName.GetString());
+    thread.m_Reopen();
 }
 
 void CStreamBrowser::SubmitAddressLookup(CStreamInfo* pStreamInfo, DWORD sequenceNumber,
@@ -208,7 +245,7 @@ CStartQueue::Result CStreamBrowser::StartRequest(CRequest& request)
     if (request.m_pRecord != nullptr && !IsListed(request.m_pRecord, request.m_Sequence)) {
         return CStartQueue::kDropped;
     }
-    if (request.m_Kind == CRequest::kSubtypeBrowse) {
+    if (request.m_Kind == CRequest::kBrowse) {
         CSingleLock lock(&m_ServiceThreadsLock, TRUE);
         if (std::any_of(m_ServiceThreads.begin(), m_ServiceThreads.end(), [&](const CServiceThread* thread) {
                 return !thread->m_Done && thread->m_ThreadName == request.m_ThreadName;
@@ -220,7 +257,7 @@ CStartQueue::Result CStreamBrowser::StartRequest(CRequest& request)
     DNSServiceErrorType error = kDNSServiceErr_NoError;
     const wchar_t* call = L"";
     switch (request.m_Kind) {
-    case CRequest::kSubtypeBrowse:
+    case CRequest::kBrowse:
         call = L"DNSServiceBrowse";
         error = DNSServiceBrowse(&reference, 0, request.m_InterfaceIndex, request.m_RegType.c_str(), "",
                                  request.m_BrowseReply, this);
@@ -248,7 +285,8 @@ CStartQueue::Result CStreamBrowser::StartRequest(CRequest& request)
             }
             return CStartQueue::kDropped;
         }
-        if (request.Attempts() == 1) {
+        if (!request.m_Told) {
+            request.m_Told = true;
             Log(kLogGlobal, L"CStreamBrowser::StartRequest( ThreadID = %d ) %s, %s = %d, trying again in 1 s",
                 ThreadId(), request.m_ThreadName.GetString(), call, static_cast<int>(error));
         }
@@ -261,7 +299,8 @@ CStartQueue::Result CStreamBrowser::StartRequest(CRequest& request)
         // Its reference has been given back with it.
         delete thread;
         threadsLock.Unlock();
-        if (request.Attempts() == 1) {
+        if (!request.m_Told) {
+            request.m_Told = true;
             Log(kLogGlobal,
                 L"CStreamBrowser::StartRequest( ThreadID = %d ) %s, start thread failed, trying again in 1 s",
                 ThreadId(), request.m_ThreadName.GetString());
@@ -273,7 +312,21 @@ CStartQueue::Result CStreamBrowser::StartRequest(CRequest& request)
         thread->m_Opened = RequestClock();
     }
     thread->m_Record = request.m_pRecord;
+    if (request.m_Kind == CRequest::kBrowse) {
+        thread->m_Reopen = BrowseAgain(request.m_InterfaceIndex, request.m_RegType, request.m_BrowseReply,
+                                       request.m_ThreadName);
+    } else {
+        // A lookup lost goes back to the resolve: its host may have changed meanwhile.
+        thread->m_Reopen = [this, record = request.m_pRecord] {
+            ResolveLater(record, CStartQueue::kRetryDelayMs);
+        };
+    }
     m_ServiceThreads.push_back(thread);
+    if (request.m_pRecord != nullptr && !IsListed(request.m_pRecord, request.m_Sequence)) {
+        // Its instance went while the call was made: the remove did not see this thread.
+        thread->m_Done = 1;
+        m_WakeEvent.SetEvent();
+    }
     if (request.m_Kind == CRequest::kAddressLookup) {
         Log(kLogDebug,
             L"CStreamBrowser::ResolveInstance( ThreadID = %d ) DNSServiceGetAddrInfo() added, %d service "

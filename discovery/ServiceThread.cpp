@@ -99,7 +99,7 @@ UINT CServiceThread::ProcessingThread()
             watching = false;
             CStreamBrowser::CUse owner(m_pOwner);
             if (owner.Get() != nullptr) {
-                owner.Get()->SetServiceThreadDone(m_Reference);
+                owner.Get()->OnRequestLost(*this);
             }
         }
     }

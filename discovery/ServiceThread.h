@@ -3,9 +3,8 @@
 // The worker waits on the request's socket and reads each reply with DNSServiceProcessResult, so
 // every reply callback of the request runs on it. The browser marks the object done when the
 // request has served its purpose; its housekeeping thread then stops and deletes it. The worker
-// owns the reference and deallocates it as it ends. An object is deleted only once its worker has
-// ended (StopProcessingThread returned TRUE): a worker that does not stop keeps it, and the record
-// its request is about. The worker reaches the browser only through a CStreamBrowser::CUse.
+// owns the reference and deallocates it as it ends. When the object may be deleted, what it holds
+// and how the worker reaches the browser: the lifetimes in StreamBrowser.h.
 #pragma once
 
 #include "afx/afxmt.h"
@@ -15,6 +14,8 @@
 #include "discovery/WorkerThread.h"
 #include "dnssd/dns_sd.h"
 #include "foundation/MfxString.h"
+
+#include <functional>
 
 namespace Corvane {
 
@@ -48,12 +49,13 @@ public:
     static UINT __cdecl ThreadEntry(LPVOID param);
     UINT ProcessingThread();
 
-    // Cleared by a browser that is destroyed while this worker still runs; read once per use, and
-    // used only while a CStreamBrowser::CUse of it holds.
+    // The browser; null once it went first. Read once per use, through a CStreamBrowser::CUse.
     CStreamBrowser* volatile m_pOwner;
-    // The record a resolve or address lookup is about (the reply's context), held while the object
-    // lives; none for browses.
+    // The record a resolve or address lookup is about (the reply's context); none for browses.
     CStreamInfoRef m_Record;
+    // Opens the request again (a browse) or queues its instance's resolve again, when the daemon's end
+    // of it goes away while it is still wanted; run by the browser on the worker. Empty: not again.
+    std::function<void()> m_Reopen;
     // A resolve opened again to follow a sender: when it started (the gateway's clock); else 0.
     ULONGLONG m_CheckStarted = 0;
     // A resolve or address lookup (one with a record): when it was opened (the gateway's clock).
@@ -70,8 +72,8 @@ public:
     volatile LONG m_Run = 1;
     // The bounded wait of StopProcessingThread (tests shorten it).
     int m_StopRounds = kStopRounds;
-    // The queue whose slot the worker holds, given back at destruction; null when it holds none.
-    // Cleared with the owner when the browser goes first.
+    // The queue whose slot the worker holds, given back at destruction; null when it holds none or
+    // the browser went first.
     CStartQueue* m_pSlots = nullptr;
 
 private:

@@ -79,9 +79,9 @@ void CStartQueue::Enqueue(CJob* job)
     m_Waiting.insert(firstBehind, job);
 }
 
-void CStartQueue::Submit(CJob* job)
+void CStartQueue::Submit(CJob* job, ULONGLONG delayMs)
 {
-    Admit(job, 0);
+    Admit(job, delayMs);
 }
 
 void CStartQueue::SubmitLater(CJob* job, ULONGLONG delayMs)

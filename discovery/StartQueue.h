@@ -78,9 +78,9 @@ public:
     CStartQueue(const CStartQueue&) = delete;
     CStartQueue& operator=(const CStartQueue&) = delete;
 
-    // Takes the job: starts it at once when it may, else it waits its turn. After Close the job is
-    // forgotten at once.
-    void Submit(CJob* job);
+    // Takes the job: starts it at once when it may, else it waits its turn; with a delay it waits at
+    // least that long. After Close the job is forgotten at once.
+    void Submit(CJob* job, ULONGLONG delayMs = 0);
     // Takes the job as one to be tried again after a pause: it falls due delayMs from now and then
     // waits behind every job submitted with Submit.
     void SubmitLater(CJob* job, ULONGLONG delayMs);

@@ -21,6 +21,7 @@ CCriticalSection g_StreamBrowserLock;
 CStreamBrowser* g_pStreamBrowser = nullptr;
 
 const wchar_t kThreadNameTypes[] = L"IterateServiceTypes";
+const char kTypesType[] = "_services._dns-sd._udp";
 const wchar_t kThreadNameZint[] = L"IterateServiceInstances ZintSession on interface %d";
 const wchar_t kThreadNameCorvane[] = L"IterateServiceInstances CorvaneSession on interface %d";
 
@@ -48,8 +49,8 @@ CMfxString ThreadName(const wchar_t* format, uint32_t interfaceIndex)
     return name;
 }
 
-// The browser a reply about a record is for: the record's owner. The record is alive: the service
-// thread of the request holds it.
+// The browser a reply about a record is for: the record's owner (the request's service thread holds
+// the record; lifetimes in StreamBrowser.h).
 const void* OwnerOf(void* record)
 {
     return record != nullptr ? static_cast<CStreamInfo*>(record)->GetOwner() : nullptr;
@@ -82,8 +83,8 @@ CStreamBrowser::CStreamBrowser()
 
 CStreamBrowser::~CStreamBrowser()
 {
-    // No callback or worker reaches the browser from here on; those that hold it now finish first.
-    // Every wait of theirs is bounded.
+    // No callback or worker reaches the browser from here on; those that hold it now finish first
+    // (lifetimes in StreamBrowser.h). Every wait of theirs is bounded.
     {
         CSingleLock lock(&g_StreamBrowserLock, TRUE);
         if (g_pStreamBrowser == this) {
@@ -117,9 +118,8 @@ CStreamBrowser::~CStreamBrowser()
         // Every wait of the housekeeping thread is bounded: its lists stay until it has ended.
         m_Housekeeping.Join();
     }
-    // A service thread that still runs is left to the end of the process with its record, no longer
-    // pointing to the browser. The list may hold one too: the one the housekeeping thread failed to
-    // stop and put back while Close ran.
+    // The stuck workers (lifetimes in StreamBrowser.h). The list may hold one too: the one the
+    // housekeeping thread failed to stop and put back while Close ran.
     m_StuckServiceThreads.insert(m_StuckServiceThreads.end(), m_ServiceThreads.begin(),
                                  m_ServiceThreads.end());
     m_ServiceThreads.clear();
@@ -177,14 +177,22 @@ BOOL CStreamBrowser::Init(CCorvaneManager* pOwner)
 BOOL CStreamBrowser::InitApple(unsigned short interfaceIndex)
 {
     DNSServiceRef reference = nullptr;
-    const DNSServiceErrorType result =
-        DNSServiceBrowse(&reference, 0, interfaceIndex, "_services._dns-sd._udp", "",
-                         &CStreamBrowser::IterateServiceTypes, this);
+    const DNSServiceErrorType result = DNSServiceBrowse(&reference, 0, interfaceIndex, kTypesType, "",
+                                                        &CStreamBrowser::IterateServiceTypes, this);
+    std::function<void()> again =
+        BrowseAgain(interfaceIndex, kTypesType, &CStreamBrowser::IterateServiceTypes, kThreadNameTypes);
     if (result != kDNSServiceErr_NoError) {
-        Log(kLogDebug, L"CStreamBrowser::Init() errTypes = %d", static_cast<int>(result));
-        return FALSE;
+        if (IsLastingError(result)) {
+            Log(kLogDebug, L"CStreamBrowser::Init() errTypes = %d", static_cast<int>(result));
+            return FALSE;
+        }
+        // The daemon is busy or not yet there: browsing starts once it answers.
+        Log(kLogGlobal, L"CStreamBrowser::Init() errTypes = %d, trying again in 1 s",
+            static_cast<int>(result));
+        again();
+        return TRUE;
     }
-    AddServiceThread(kThreadNameTypes, CMfxString(), -1, reference);
+    AddServiceThread(kThreadNameTypes, CMfxString(), -1, reference, nullptr, std::move(again));
     return TRUE;
 }
 
@@ -207,6 +215,7 @@ void CStreamBrowser::Close()
     int running = 0;
     {
         CSingleLock lock(&m_ServiceThreadsLock, TRUE);
+        m_Closing = 1;
         for (CServiceThread* thread : m_ServiceThreads) {
             thread->m_Done = 1;
         }
@@ -261,7 +270,8 @@ int CStreamBrowser::CountServiceThreads()
 }
 
 void CStreamBrowser::AddServiceThread(const CMfxString& threadName, const CMfxString& instanceName,
-                                      int interfaceIndex, DNSServiceRef reference, CStreamInfo* record)
+                                      int interfaceIndex, DNSServiceRef reference, CStreamInfo* record,
+                                      std::function<void()> reopen)
 {
     CSingleLock lock(&m_ServiceThreadsLock, TRUE);
     CServiceThread* thread = new CServiceThread(this, threadName, instanceName, interfaceIndex, reference);
@@ -270,6 +280,10 @@ void CStreamBrowser::AddServiceThread(const CMfxString& threadName, const CMfxSt
             threadName.GetString());
     }
     thread->m_Record = record;
+    thread->m_Reopen = std::move(reopen);
+    if (m_Closing) {
+        thread->m_Done = 1; // a re-check that was being opened as Close began
+    }
     m_ServiceThreads.push_back(thread);
 }
 
@@ -344,7 +358,7 @@ UINT CStreamBrowser::ProcessingThread()
 void CStreamBrowser::CheckLocations()
 {
     CVelmoraManager* manager = GetManager();
-    if (manager == nullptr || manager->m_BonjourMode != L"APPLE") {
+    if (manager == nullptr || manager->m_BonjourMode != L"APPLE" || m_Closing) {
         return;
     }
     const ULONGLONG now = manager->GetMilliSec();
@@ -599,13 +613,12 @@ void CStreamBrowser::StartServiceBrowse(DNSServiceFlags flags, uint32_t interfac
     Log(kLogGlobal,
         L"CStreamBrowser::StartServiceBrowse() start browsing for ZintSessions on interface %d, %s",
         static_cast<int>(interfaceIndex), description.GetString());
-    StartSubtypeBrowse(interfaceIndex, m_ZintSessionType, &CStreamBrowser::IterateZintSessions,
-                       ThreadName(kThreadNameZint, interfaceIndex));
+    SubmitBrowse(interfaceIndex, m_ZintSessionType, &CStreamBrowser::IterateZintSessions,
+                 ThreadName(kThreadNameZint, interfaceIndex));
     Log(kLogGlobal,
         L"CStreamBrowser::StartServiceBrowse() start browsing for CorvaneSessions on interface %d, %s",
         static_cast<int>(interfaceIndex), description.GetString());
-    StartSubtypeBrowse(interfaceIndex, m_CorvaneSessionType, &CStreamBrowser::IterateCorvaneSessions,
-                       corvaneName);
+    SubmitBrowse(interfaceIndex, m_CorvaneSessionType, &CStreamBrowser::IterateCorvaneSessions, corvaneName);
 }
 
 void CStreamBrowser::StopServiceBrowse(uint32_t interfaceIndex)
@@ -719,7 +732,9 @@ void CStreamBrowser::IterateServiceInstances(DNSServiceFlags flags, uint32_t int
             return;
         }
     }
-    CStreamInfo* record = new CStreamInfo(this, CStreamInfo::kSourceDiscovery);
+    // The creator's reference, kept until the resolve holds its own: a reply of the other subtype
+    // may take the record out of the list as soon as the locks are let go.
+    const CStreamInfoRef record = CStreamInfoRef::Adopt(new CStreamInfo(this, CStreamInfo::kSourceDiscovery));
     record->SetName(name);
     record->SetWireName(serviceName);
     record->m_InterfaceIndex = index;
@@ -732,7 +747,8 @@ void CStreamBrowser::IterateServiceInstances(DNSServiceFlags flags, uint32_t int
     {
         CSingleLock threadsLock(&m_ServiceThreadsLock, TRUE);
         CSingleLock recordsLock(&m_StreamInfosLock, TRUE);
-        m_StreamInfos.push_back(record); // the creator's reference
+        record->AddRef(); // the list's reference
+        m_StreamInfos.push_back(record);
         Log(kLogDebug,
             L"CStreamBrowser::IterateServiceInstances( ThreadID = %d ) stream added %s, streaminfo = 0x%08x, "
             L"%d streaminfos running, %d service threads running",

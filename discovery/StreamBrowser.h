@@ -7,17 +7,35 @@
 // steps below); with discovery off Init starts nothing else.
 //
 // Found and vanished instances reach the gateway only as delayed messages (add due in 1000 ms,
-// remove due now) carrying a CStreamInfo. The list holds one reference to each record it lists, each
-// queued message one, and the service thread of a resolve or address lookup one to its record; a
-// record taken out of the list (remove, or Close) is freed when its last holder lets go.
+// remove due now) carrying a CStreamInfo.
 //
 // Threads: Init, OnTimer, Close and destruction on the GUI thread; the housekeeping thread stops
 // and deletes finished service threads; reply callbacks on the service threads. Locks: the
 // service-thread lock before the record lock; neither is held while a record's texts are read by
-// the gateway (a record has its own text lock). The reply callbacks and the service threads reach
-// the browser through one process-wide pointer, set at construction, and only while they hold a
-// CUse of it: the destructor first clears that pointer (under its lock), then waits for the holds
-// given out before, so nothing reaches a browser that is going.
+// the gateway (a record has its own text lock).
+//
+// Lifetimes (written down here only; the other discovery files point here):
+// - Records are counted (CStreamInfo::AddRef/Release) and freed by whichever holder lets go last;
+//   nobody deletes one. One reference each is held by: the list, while the record is listed; each
+//   queued add or remove message; each gateway stream built from it; its creator, until its resolve
+//   is queued; a resolve or lookup request while it waits in the start queue; the service thread of
+//   a resolve or lookup (the record is its replies' context), with what that thread does when its
+//   request is lost. A record taken out of the list (a remove, "_rtsp" leaving, Close) lives on
+//   while any of them holds it. A record is read only under the record lock while it is listed, or
+//   with a reference held (CStreamInfoRef); the "DSA" poll, the one thread that changes the list on
+//   that road, reads its records unlocked.
+// - The browser: reply callbacks and service threads reach it through one process-wide pointer, set
+//   at construction, and only while they hold a CUse of it. The destructor first clears that pointer
+//   (under its lock), then waits for the holds given out before, so nothing reaches a browser that
+//   is going; workers still running then lose their owner pointer.
+// - Service threads belong to the list and are deleted, by the housekeeping thread or Close, only
+//   once their worker has ended (StopProcessingThread returned TRUE). A worker that does not stop
+//   (held in a callback) goes back to the list for a later round; one left at Close keeps its object
+//   and its record in the stuck list until the destructor stops it, or, if it still runs, leaves it
+//   to the end of the process without owner and without a slot to give back.
+// - From the start of Close nothing is opened any more (the start queue is closed, no re-check,
+//   no lost request opened again) and every open request is done, so Close waits only for the
+//   workers to end.
 #pragma once
 
 #include "afx/afxmt.h"
@@ -28,6 +46,8 @@
 #include "dnssd/dns_sd.h"
 #include "foundation/MfxString.h"
 
+#include <functional>
+#include <string>
 #include <vector>
 
 class CCorvaneManager;
@@ -78,7 +98,7 @@ public:
     // Registers the process-wide pointer; starts nothing.
     CStreamBrowser();
     // Withdraws the process-wide pointer and waits for the holds on it, then Close; the housekeeping
-    // thread ends, and workers that still run lose their browser pointer.
+    // thread ends (lifetimes above).
     virtual ~CStreamBrowser();
     CStreamBrowser(const CStreamBrowser&) = delete;
     CStreamBrowser& operator=(const CStreamBrowser&) = delete;
@@ -102,6 +122,9 @@ public:
     BOOL AddStreamInfo(CStreamInfo* pStreamInfo);
     // Marks the service thread of that request done and wakes the housekeeping thread.
     BOOL SetServiceThreadDone(DNSServiceRef reference);
+    // The daemon's end of the thread's request went away (on its worker): the thread is done, and a
+    // request still wanted is opened again a second later (BrowserRequests.cpp).
+    void OnRequestLost(CServiceThread& thread);
     // The caller holds the record lock.
     BOOL IsValidStreamInfo(CStreamInfo* pStreamInfo);
 
@@ -150,6 +173,9 @@ public:
     ULONGLONG m_LastEnginePoll = 0;
     CEvent m_WakeEvent;
     volatile LONG m_Run = 1;
+    // Set as Close begins (under the service-thread lock): nothing is opened from then on, re-checks
+    // included, and a request opened meanwhile is done at once.
+    volatile LONG m_Closing = 0;
     // Close's wait for the housekeeping thread to reap the service threads (tests shorten it).
     int m_CloseRounds = kCloseRounds;
     // The starts of subtype browses, resolves and address lookups: each opens its request and its
@@ -164,8 +190,13 @@ private:
     // Ends the subtype browses of an interface whose "_rtsp" type went away and removes the records
     // they found.
     void StopServiceBrowse(uint32_t interfaceIndex);
-    void StartSubtypeBrowse(uint32_t interfaceIndex, const char* regtype, DNSServiceBrowseReply callback,
-                            const CMfxString& threadName);
+    // Opens a browse through the start queue; again: a lost or failed one, a second later, its trouble
+    // logged already.
+    void SubmitBrowse(uint32_t interfaceIndex, const char* regtype, DNSServiceBrowseReply callback,
+                      const CMfxString& threadName, bool again = false);
+    // What a browse's service thread does when its request is lost.
+    std::function<void()> BrowseAgain(uint32_t interfaceIndex, const std::string& regtype,
+                                      DNSServiceBrowseReply callback, const CMfxString& threadName);
     // The instance replies of both subtype browses.
     static void OnInstanceReply(void* context, DNSServiceFlags flags, uint32_t interfaceIndex,
                                 DNSServiceErrorType errorCode, const char* serviceName, const char* regtype,
@@ -182,9 +213,11 @@ private:
     // at once or when their turn comes.
     struct CRequest;
     ULONGLONG RequestClock();
-    void SubmitRequest(CRequest* request);
+    void SubmitRequest(CRequest* request, ULONGLONG delayMs = 0);
     void SubmitResolve(CStreamInfo* pStreamInfo, uint32_t interfaceIndex, const char* serviceName,
                        const char* regtype, const char* replyDomain);
+    // Whether the daemon would refuse the call the same way again.
+    static bool IsLastingError(DNSServiceErrorType error);
     void SubmitAddressLookup(CStreamInfo* pStreamInfo, DWORD sequenceNumber, uint32_t interfaceIndex,
                              const char* hosttarget, const CMfxString& name, int recordInterface);
     // Resolves a listed record again delayMs from now (0: at once), behind the instances not yet
@@ -200,10 +233,11 @@ private:
     CStartQueue::Result StartRequest(CRequest& request);
     // Whether the record is still listed as the one of that sequence number (takes the record lock).
     bool IsListed(CStreamInfo* pStreamInfo, DWORD sequenceNumber);
-    // Appends a new service thread for an open request (takes the service-thread lock).
-    // The thread holds the record its request is about, if any.
+    // Appends a new service thread for an open request (takes the service-thread lock), with the
+    // record its request is about, if any.
     void AddServiceThread(const CMfxString& threadName, const CMfxString& instanceName, int interfaceIndex,
-                          DNSServiceRef reference, CStreamInfo* record = nullptr);
+                          DNSServiceRef reference, CStreamInfo* record = nullptr,
+                          std::function<void()> reopen = nullptr);
     int CountServiceThreads();
 
     // The "DSA" engine steps: start, once-a-second poll and stop of the program's own engine.

@@ -2,9 +2,9 @@
 //
 // The stream browser creates and fills it; the gateway receives it by pointer in the delayed add and
 // remove messages, builds a found stream from it and keeps the pointer while the instance is
-// present. A record is counted: every holder (the browser's list, a queued message, a stream, a
-// service thread whose request is about it) holds one reference, and whichever lets go last frees
-// it. The creator's reference is the first; nobody deletes a record directly.
+// present. A record is counted: whichever holder lets go last frees it, and nobody deletes a record
+// directly. The creator's reference is the first; who holds one after: the lifetimes in
+// StreamBrowser.h.
 #pragma once
 
 #include "afx/afxmt.h"

@@ -156,6 +156,20 @@ TEST(StartQueue, JobsSubmittedForLaterWaitTheirPauseGoBehindTheOthersAndLeaveAQu
     EXPECT_EQ(log.back(), "late5@3000");
 }
 
+TEST(StartQueue, ADelayedStartWaitsItsDelayWithoutHoldingUpTheOthers)
+{
+    g_now = 0;
+    std::vector<std::string> log;
+    CStartQueue queue(2, TestClock());
+    queue.Submit(new ScriptedJob(log, "later", {kRetry, kStarted}), 1000);
+    queue.Submit(new ScriptedJob(log, "now", {kStarted}));
+    for (g_now = 0; g_now <= 2500; g_now += 100) {
+        queue.Pump();
+    }
+    EXPECT_EQ(log, (std::vector<std::string>{"now@0", "later@1000x", "later@2000"}));
+    EXPECT_EQ(queue.Running(), 2u);
+}
+
 TEST(StartQueue, CancelAndCloseForgetWhatWaitsAndCloseRefusesNewStarts)
 {
     g_now = 0;
