@@ -78,6 +78,19 @@ const char* Text(const char* s)
     return s != nullptr ? s : "";
 }
 
+// Winsock is started once for the process and never cleaned up behind a reference. A start and a
+// cleanup per reference, made by many threads at once, can lose a step of the start count where it
+// is no atomic counter (Wine's is not), and the cleanup that takes it to zero closes every socket of
+// the process: the gateway's SAP and RTSP sockets included.
+bool WinsockStarted()
+{
+    static const bool started = [] {
+        WSADATA wsa;
+        return WSAStartup(MAKEWORD(2, 2), &wsa) == 0;
+    }();
+    return started;
+}
+
 DNSServiceErrorType Call(DNSServiceRef* sdRef, mdns::IpcRequest& request, const Callbacks& callbacks,
                          void* context)
 {
@@ -85,8 +98,7 @@ DNSServiceErrorType Call(DNSServiceRef* sdRef, mdns::IpcRequest& request, const 
                              callbacks.resolve == nullptr && callbacks.address == nullptr)) {
         return kDNSServiceErr_BadParam;
     }
-    WSADATA wsa;
-    if (WSAStartup(MAKEWORD(2, 2), &wsa) != 0) {
+    if (!WinsockStarted()) {
         return kDNSServiceErr_ServiceNotRunning;
     }
     SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
@@ -98,7 +110,6 @@ DNSServiceErrorType Call(DNSServiceRef* sdRef, mdns::IpcRequest& request, const 
         if (s != INVALID_SOCKET) {
             closesocket(s);
         }
-        WSACleanup();
         return kDNSServiceErr_ServiceNotRunning;
     }
     BOOL on = TRUE;
@@ -119,7 +130,6 @@ DNSServiceErrorType Call(DNSServiceRef* sdRef, mdns::IpcRequest& request, const 
     }
     if (ref == nullptr) {
         closesocket(s);
-        WSACleanup();
         return result;
     }
     *sdRef = ref;
@@ -273,5 +283,4 @@ void DNSSD_API DNSServiceRefDeallocate(DNSServiceRef sdRef)
     }
     closesocket(sdRef->socket);
     delete sdRef;
-    WSACleanup();
 }

@@ -202,6 +202,29 @@ TEST(DnssdClient, CallReturnsTheDaemonsStatusAndSetsTheReferenceOnlyOnSuccess)
     ResponderSetDaemonPort(DNSSD_DAEMON_PORT);
 }
 
+// A reference never ends the process's Winsock: its deallocation leaves the process's other sockets
+// open even when the caller's own start of Winsock is gone. (The client starts Winsock once for the
+// process: under Wine the start count is no atomic counter, so a start and a cleanup per reference on
+// many threads at once can lose a step, and the cleanup that reaches zero closes every socket.)
+TEST(DnssdClient, AReferenceNeverEndsTheProcessWinsock)
+{
+    DNSServiceRef ref = nullptr;
+    {
+        Winsock winsock;
+        ScriptedDaemon daemon([](SOCKET s) { Send(s, Status(kDNSServiceErr_NoError)); });
+        Seen seen;
+        ASSERT_EQ(DNSServiceBrowse(&ref, 0, 0, "_rtsp._tcp", "", OnBrowse, &seen), kDNSServiceErr_NoError);
+    }
+    UINT port = 0;
+    SOCKET keeper = LoopbackSocket(SOCK_DGRAM, port);
+    ASSERT_NE(keeper, INVALID_SOCKET);
+    DNSServiceRefDeallocate(ref);
+    sockaddr_in bound = {};
+    int length = sizeof(bound);
+    EXPECT_EQ(getsockname(keeper, reinterpret_cast<sockaddr*>(&bound), &length), 0) << WSAGetLastError();
+    closesocket(keeper);
+}
+
 TEST(TrackedHeap, TotalsShrinkZeroSizeForeignPointerAndFailedRealloc)
 {
     const uint32_t bytes = TrackedMemBytes(), blocks = TrackedMemBlocks();
