@@ -959,8 +959,10 @@ TEST_F(BrowserTest, CloseEndsTheResolvesUnderWayAtOnceAndOpensNoMoreReChecks)
     ASSERT_TRUE(WaitFor([&] { return resolves() == Corvane::CStreamBrowser::kMaxInstanceRequests; }));
     Sleep(1200); // a housekeeping round sets the first re-check's time
     g_rawMilliSec += static_cast<DWORD>(Corvane::CStreamBrowser::kCheckPeriod) + 1000;
+    // The re-checks open; so may the first resolves still waiting, as the unanswered ones give their
+    // places back.
     ASSERT_TRUE(WaitFor([&] {
-        return resolves() ==
+        return resolves() >=
                Corvane::CStreamBrowser::kMaxInstanceRequests + Corvane::CStreamBrowser::kCheckParallel;
     }));
 
