@@ -99,7 +99,12 @@ void CLogtext::AddLine(CDC* pDC, const CMfxString& text, COLORREF colour, BOOL d
     pDC->SelectObject(&m_Font);
     pDC->SetTextColor(RGB(0, 0, 0));
     line.Measure(pDC, running);
-    m_WidestRight = std::max(m_WidestRight, static_cast<int>(line.m_Rect.right));
+    if (line.m_Rect.right > m_WidestRight) {
+        m_WidestRight = line.m_Rect.right;
+        m_WidestCount = 1;
+    } else if (line.m_Rect.right == m_WidestRight) {
+        ++m_WidestCount;
+    }
     UpdateExtent();
     if (drawNow)
         DrawLine(pDC, line, hPos, vPos);
@@ -110,10 +115,10 @@ void CLogtext::TrimToMaxLines()
 {
     if (m_Count <= m_MaxLines)
         return;
-    bool widestDropped = false;
     while (m_Count > m_MaxLines) {
         CLogtextItem& oldest = Line(0);
-        widestDropped = widestDropped || oldest.m_Rect.right >= m_WidestRight;
+        if (oldest.m_Rect.right >= m_WidestRight)
+            --m_WidestCount;
         // The oldest line's text lies in the oldest block that still holds lines.
         for (CTextBlock& block : m_TextBlocks) {
             if (block.lines > 0) {
@@ -135,10 +140,19 @@ void CLogtext::TrimToMaxLines()
             Line(i).m_Rect.OffsetRect(0, -m_DroppedHeight);
         m_DroppedHeight = 0;
     }
-    if (widestDropped) {
+    // The lines are walked for the new widest one only when the last of the widest has gone.
+    if (m_WidestCount <= 0) {
         m_WidestRight = 0;
-        for (int i = 0; i < m_Count; ++i)
-            m_WidestRight = std::max(m_WidestRight, static_cast<int>(Line(i).m_Rect.right));
+        m_WidestCount = 0;
+        for (int i = 0; i < m_Count; ++i) {
+            const int right = Line(i).m_Rect.right;
+            if (right > m_WidestRight) {
+                m_WidestRight = right;
+                m_WidestCount = 1;
+            } else if (right == m_WidestRight) {
+                ++m_WidestCount;
+            }
+        }
     }
     UpdateExtent();
 }

@@ -104,6 +104,7 @@ private:
     int m_DroppedHeight = 0;
     // Right edge of the widest stored line, in stored coordinates.
     int m_WidestRight = 0;
+    int m_WidestCount = 0; // lines whose right edge is there
     CRect m_Extent;
     CFont m_Font;
 };

@@ -88,6 +88,24 @@ TEST(LogLineStore, ExtentShrinksWhenTheWidestLineGoes)
     EXPECT_EQ(store.GetExtent().right, std::max(store.GetLineRect(0).right, store.GetLineRect(1).right) + 10);
 }
 
+TEST(LogLineStore, ExtentKeepsItsWidthWhileOneOfTheWidestLinesStays)
+{
+    CLogtext store(3);
+    CMemoryDC dc;
+    store.AddLine(&dc, L"the widest line of all", kGreen, FALSE, 0, 0);
+    store.AddLine(&dc, L"short", kGreen, FALSE, 0, 0);
+    store.AddLine(&dc, L"the widest line of all", kRed, FALSE, 0, 0);
+    const int wide = store.GetExtent().right;
+    store.AddLine(&dc, L"tiny", kGreen, FALSE, 0, 0);
+    store.TrimToMaxLines();
+    EXPECT_EQ(store.GetExtent().right, wide);
+    store.AddLine(&dc, L"tiny", kGreen, FALSE, 0, 0);
+    store.AddLine(&dc, L"tiny", kGreen, FALSE, 0, 0);
+    store.TrimToMaxLines();
+    EXPECT_LT(store.GetExtent().right, wide);
+    EXPECT_EQ(store.GetExtent().right, store.GetLineRect(0).right + 10);
+}
+
 // Busy blocks in all of the process's heaps.
 long BusyHeapBlocks()
 {
