@@ -124,7 +124,7 @@ class LogReader:
         self.offsets = {}
 
     def counts(self):
-        found = {"pane": 0, **{k: 0 for k in COUNTED}}
+        found = {"pane": 0, "failed": 0, **{k: 0 for k in COUNTED}}
         for path in self.gw.log_files():
             with open(path, "rb") as f:
                 f.seek(self.offsets.get(path, 0))
@@ -138,6 +138,8 @@ class LogReader:
                 found["pane"] += 1
                 for key, text in COUNTED.items():
                     found[key] += m.group(1).startswith(text)
+                # Sends that failed ("... failed") are counted among the sent ones and here as well.
+                found["failed"] += m.group(1).startswith(COUNTED["sent"]) and m.group(1).rstrip().endswith(b" failed")
         return found
 
 
@@ -192,8 +194,8 @@ def main(minutes, road):
             print(f"{road}: {SENDERS} senders announced; {sent} SAP announcements sent and {heard} heard back "
                   f"after {time.monotonic() - started:.0f} s; SAP list {rows} rows; {threads(pid)} threads",
                   flush=True)
-            print("minute  CPU %  wineserver CPU %  resident MB  pane lines/min  SAP sent/min  SAP heard/min",
-                  flush=True)
+            print("minute  CPU %  wineserver CPU %  resident MB  pane lines/min  SAP sent/min  SAP heard/min  "
+                  "sends failed", flush=True)
             server = program_pid(net.gw, "wineserver")
             total_pane = 0
             for minute in range(1, minutes + 1):
@@ -203,7 +205,8 @@ def main(minutes, road):
                 c = log.counts()
                 total_pane += c["pane"]
                 print(f"{minute:6d}  {100 * (cpu1 - cpu0) / (t1 - t0):5.1f}  {100 * (srv1 - srv0) / (t1 - t0):16.1f}  "
-                      f"{resident_mb(pid):11.0f}  {c['pane']:14d}  {c['sent']:12d}  {c['heard']:13d}", flush=True)
+                      f"{resident_mb(pid):11.0f}  {c['pane']:14d}  {c['sent']:12d}  {c['heard']:13d}  {c['failed']:12d}",
+                      flush=True)
             print(f"SAP list {dialog.count(LIST_SAP)} rows; {threads(pid)} threads; "
                   f"pane lines written at rest {total_pane}; questions answered {responder.answered}", flush=True)
             responder.stop()
