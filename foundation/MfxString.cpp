@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -45,6 +46,25 @@ long long FixedItemLength(int width, int precision, double value)
 {
     int count = _scwprintf(L"%*.*f", width, precision + 6, value);
     return count < 0 ? 0 : count + 1;
+}
+
+// Digits of a number in the base: at least one.
+int DigitCount(unsigned long long value, unsigned base)
+{
+    int digits = 1;
+    while (value >= base) {
+        value /= base;
+        ++digits;
+    }
+    return digits;
+}
+
+// Printed length of an integer conversion at most: its digits (at least the precision asks for) and a
+// sign, padded to the width. A shorter size ("%hd") prints no more digits than the whole argument has.
+long long IntegerItemLength(int width, int precision, unsigned long long magnitude, unsigned base)
+{
+    const long long digits = std::max(DigitCount(magnitude, base), precision);
+    return std::max<long long>(digits + 1, std::llabs(static_cast<long long>(width)));
 }
 
 // Characters (terminating NUL included) that the runtime's formatter needs for the format.
@@ -333,14 +353,28 @@ int CMfxString::EstimateFormatLength(const wchar_t* format, va_list args)
         case L'u':
         case L'x':
         case L'X':
-        case L'o':
+        case L'o': {
+            const bool isSigned = conversion == L'd' || conversion == L'i';
+            const unsigned base = conversion == L'o'                           ? 8
+                                  : (conversion == L'x' || conversion == L'X') ? 16
+                                                                               : 10;
+            unsigned long long magnitude = 0;
             if (size == SizeModifier::Int64) {
-                va_arg(args, long long);
+                const long long value = va_arg(args, long long);
+                magnitude = static_cast<unsigned long long>(value);
+                if (isSigned && value < 0) {
+                    magnitude = 0 - magnitude;
+                }
             } else {
-                va_arg(args, int);
+                const int value = va_arg(args, int);
+                magnitude = static_cast<unsigned int>(value);
+                if (isSigned && value < 0) {
+                    magnitude = 0 - static_cast<unsigned long long>(value);
+                }
             }
-            item = std::max<long long>(32, static_cast<long long>(width) + precision);
+            item = IntegerItemLength(width, precision, magnitude, base);
             break;
+        }
         case L'p':
         case L'e':
         case L'E':
@@ -357,8 +391,9 @@ int CMfxString::EstimateFormatLength(const wchar_t* format, va_list args)
             }
             switch (conversion) {
             case L'p':
-                va_arg(args, void*);
-                item = std::max<long long>(32, static_cast<long long>(width) + precision);
+                // All the pointer's hexadecimal digits, leading zeros included.
+                item = IntegerItemLength(width, std::max<int>(precision, 2 * sizeof(void*)),
+                                         reinterpret_cast<std::uintptr_t>(va_arg(args, void*)), 16);
                 break;
             case L'f':
                 item = FixedItemLength(width, precision, va_arg(args, double));

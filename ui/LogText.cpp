@@ -1,20 +1,16 @@
 #include "ui/LogText.h"
 
 #include <algorithm>
+#include <stdexcept>
 
 // ---------------------------------------------------------------------------------------------
 // CLogtextItem
-
-CLogtextItem::CLogtextItem(CMfxString text, COLORREF colour)
-    : m_Text(text), m_Colour(colour), m_NeedsMeasuring(TRUE)
-{
-}
 
 void CLogtextItem::Measure(CDC* pDC, CRect& running)
 {
     if (m_NeedsMeasuring) {
         CRect rect(running.left, running.top, running.left, running.top);
-        pDC->DrawText(m_Text.GetString(), m_Text.GetLength(), &rect, DT_CALCRECT | DT_NOPREFIX);
+        pDC->DrawText(m_pText, m_Length, &rect, DT_CALCRECT | DT_NOPREFIX);
         m_Rect = rect;
         m_NeedsMeasuring = FALSE;
     } else {
@@ -39,28 +35,76 @@ CLogtext::CLogtext(int maxLines) : m_MaxLines(std::max(maxLines, 1))
                       FF_MODERN | DEFAULT_PITCH, L"Courier New");
 }
 
-CLogtext::~CLogtext()
+CLogtext::~CLogtext() = default;
+
+const wchar_t* CLogtext::StoreText(const wchar_t* text, int length)
 {
-    while (!m_Lines.empty())
-        m_Lines.pop_back();
+    if (m_TextBlocks.empty() || m_TextBlocks.back().size - m_TextBlocks.back().used < length) {
+        // The newest block is full: a block whose lines have all gone is taken again, else a new one.
+        CTextBlock block;
+        if (m_TextBlocks.size() > 1 && m_TextBlocks.front().lines == 0 &&
+            m_TextBlocks.front().size >= length) {
+            block = std::move(m_TextBlocks.front());
+            m_TextBlocks.pop_front();
+            block.used = 0;
+        } else {
+            block.size = std::max(length, kTextBlockChars);
+            block.chars.reset(new wchar_t[static_cast<size_t>(block.size)]);
+        }
+        m_TextBlocks.push_back(std::move(block));
+    }
+    CTextBlock& block = m_TextBlocks.back();
+    wchar_t* stored = block.chars.get() + block.used;
+    std::copy(text, text + length, stored);
+    block.used += length;
+    ++block.lines;
+    return stored;
 }
 
-void CLogtext::AddLine(CDC* pDC, CMfxString text, COLORREF colour, BOOL drawNow, int hPos, int vPos)
+void CLogtext::GrowRing()
+{
+    if (static_cast<size_t>(m_Count) < m_Ring.size())
+        return;
+    // Doubled, up to a quarter more than the maximum: a burst may run past the maximum until the
+    // next trim.
+    const size_t roomy = static_cast<size_t>(m_MaxLines) + static_cast<size_t>(m_MaxLines) / 4 + 64;
+    size_t size = std::max<size_t>(64, m_Ring.size() * 2);
+    if (m_Ring.size() < roomy && size > roomy)
+        size = roomy;
+    std::vector<CLogtextItem> ring;
+    ring.reserve(size);
+    for (int i = 0; i < m_Count; ++i)
+        ring.push_back(Line(i));
+    ring.resize(size);
+    m_Ring.swap(ring);
+    m_First = 0;
+}
+
+void CLogtext::AddLine(CDC* pDC, const CMfxString& text, COLORREF colour, BOOL drawNow, int hPos, int vPos)
 {
     // Every earlier line keeps its measured place, so only the new one is placed: below the last.
     CRect running(kMargin, kMargin + m_DroppedHeight, 0, 0);
-    if (!m_Lines.empty())
-        running.top = m_Lines.back()->m_Rect.bottom;
-    m_Lines.push_back(std::make_unique<CLogtextItem>(text, colour));
+    if (m_Count > 0)
+        running.top = Line(m_Count - 1).m_Rect.bottom;
+    GrowRing();
+    CLogtextItem& line = Line(m_Count);
+    line = CLogtextItem();
+    line.m_Length = text.GetLength();
+    line.m_pText = StoreText(text.GetString(), line.m_Length);
+    line.m_Colour = colour;
     ++m_Count;
 
     int savedDC = pDC->SaveDC();
     pDC->SetBkMode(TRANSPARENT);
     pDC->SelectObject(&m_Font);
     pDC->SetTextColor(RGB(0, 0, 0));
-    CLogtextItem& line = *m_Lines.back();
     line.Measure(pDC, running);
-    m_WidestRight = std::max(m_WidestRight, static_cast<int>(line.m_Rect.right));
+    if (line.m_Rect.right > m_WidestRight) {
+        m_WidestRight = line.m_Rect.right;
+        m_WidestCount = 1;
+    } else if (line.m_Rect.right == m_WidestRight) {
+        ++m_WidestCount;
+    }
     UpdateExtent();
     if (drawNow)
         DrawLine(pDC, line, hPos, vPos);
@@ -71,52 +115,88 @@ void CLogtext::TrimToMaxLines()
 {
     if (m_Count <= m_MaxLines)
         return;
-    bool widestDropped = false;
     while (m_Count > m_MaxLines) {
-        widestDropped = widestDropped || m_Lines.front()->m_Rect.right >= m_WidestRight;
-        m_Lines.pop_front();
+        CLogtextItem& oldest = Line(0);
+        if (oldest.m_Rect.right >= m_WidestRight)
+            --m_WidestCount;
+        // The oldest line's text lies in the oldest block that still holds lines.
+        for (CTextBlock& block : m_TextBlocks) {
+            if (block.lines > 0) {
+                --block.lines;
+                break;
+            }
+        }
+        oldest = CLogtextItem();
+        m_First = (m_First + 1) % m_Ring.size();
         --m_Count;
     }
-    m_DroppedHeight = m_Lines.front()->m_Rect.top - kMargin;
+    // Blocks whose lines have all gone are freed, but for one kept to be taken again.
+    while (m_TextBlocks.size() > 2 && m_TextBlocks[0].lines == 0 && m_TextBlocks[1].lines == 0)
+        m_TextBlocks.pop_front();
+    m_DroppedHeight = Line(0).m_Rect.top - kMargin;
     if (m_DroppedHeight > 0x20000000) {
         // Bring the stored places back near zero long before they could overflow.
-        for (auto& line : m_Lines)
-            line->m_Rect.OffsetRect(0, -m_DroppedHeight);
+        for (int i = 0; i < m_Count; ++i)
+            Line(i).m_Rect.OffsetRect(0, -m_DroppedHeight);
         m_DroppedHeight = 0;
     }
-    if (widestDropped) {
+    // The lines are walked for the new widest one only when the last of the widest has gone.
+    if (m_WidestCount <= 0) {
         m_WidestRight = 0;
-        for (const auto& line : m_Lines)
-            m_WidestRight = std::max(m_WidestRight, static_cast<int>(line->m_Rect.right));
+        m_WidestCount = 0;
+        for (int i = 0; i < m_Count; ++i) {
+            const int right = Line(i).m_Rect.right;
+            if (right > m_WidestRight) {
+                m_WidestRight = right;
+                m_WidestCount = 1;
+            } else if (right == m_WidestRight) {
+                ++m_WidestCount;
+            }
+        }
     }
     UpdateExtent();
 }
 
 void CLogtext::UpdateExtent()
 {
-    if (m_Lines.empty()) {
+    if (m_Count == 0) {
         m_Extent.SetRectEmpty();
         return;
     }
     m_Extent.SetRect(0, 0, m_WidestRight + kMargin,
-                     m_Lines.back()->m_Rect.bottom - m_DroppedHeight + kMargin);
+                     Line(m_Count - 1).m_Rect.bottom - m_DroppedHeight + kMargin);
 }
 
 CRect CLogtext::GetLineRect(int index) const
 {
-    CRect rect = m_Lines.at(static_cast<size_t>(index))->m_Rect;
+    if (index < 0 || index >= m_Count)
+        throw std::out_of_range("CLogtext::GetLineRect");
+    CRect rect = Line(index).m_Rect;
     rect.OffsetRect(0, -m_DroppedHeight);
     return rect;
 }
 
 CMfxString CLogtext::GetLineText(int index) const
 {
-    return m_Lines.at(static_cast<size_t>(index))->m_Text;
+    if (index < 0 || index >= m_Count)
+        throw std::out_of_range("CLogtext::GetLineText");
+    const CLogtextItem& line = Line(index);
+    return CMfxString(CString(line.m_pText, line.m_Length));
 }
 
 COLORREF CLogtext::GetLineColour(int index) const
 {
-    return m_Lines.at(static_cast<size_t>(index))->m_Colour;
+    if (index < 0 || index >= m_Count)
+        throw std::out_of_range("CLogtext::GetLineColour");
+    return Line(index).m_Colour;
+}
+
+size_t CLogtext::GetStorageBytes() const
+{
+    size_t bytes = m_Ring.capacity() * sizeof(CLogtextItem);
+    for (const CTextBlock& block : m_TextBlocks)
+        bytes += static_cast<size_t>(block.size) * sizeof(wchar_t);
+    return bytes;
 }
 
 void CLogtext::DrawLine(CDC* pDC, const CLogtextItem& line, int hPos, int vPos)
@@ -126,7 +206,7 @@ void CLogtext::DrawLine(CDC* pDC, const CLogtextItem& line, int hPos, int vPos)
     if (rect.bottom <= 0 || rect.top >= kDrawLimit)
         return;
     pDC->SetTextColor(line.m_Colour);
-    pDC->DrawText(line.m_Text.GetString(), line.m_Text.GetLength(), &rect, DT_NOPREFIX);
+    pDC->DrawText(line.m_pText, line.m_Length, &rect, DT_NOPREFIX);
 }
 
 void CLogtext::Draw(CDC* pDC, int hPos, int vPos)
@@ -136,13 +216,22 @@ void CLogtext::Draw(CDC* pDC, int hPos, int vPos)
     pDC->SelectObject(&m_Font);
     // The lines lie in order from top to bottom: start at the first one that reaches into the pane.
     const int firstVisibleBottom = vPos + m_DroppedHeight;
-    auto first = std::upper_bound(
-        m_Lines.begin(), m_Lines.end(), firstVisibleBottom,
-        [](int bottom, const std::unique_ptr<CLogtextItem>& line) { return bottom < line->m_Rect.bottom; });
-    for (auto it = first; it != m_Lines.end(); ++it) {
-        if ((*it)->m_Rect.top - firstVisibleBottom >= kDrawLimit)
+    int first = 0;
+    int count = m_Count;
+    while (count > 0) {
+        const int half = count / 2;
+        if (Line(first + half).m_Rect.bottom <= firstVisibleBottom) {
+            first += half + 1;
+            count -= half + 1;
+        } else {
+            count = half;
+        }
+    }
+    for (int i = first; i < m_Count; ++i) {
+        const CLogtextItem& line = Line(i);
+        if (line.m_Rect.top - firstVisibleBottom >= kDrawLimit)
             break;
-        DrawLine(pDC, **it, hPos, vPos);
+        DrawLine(pDC, line, hPos, vPos);
     }
     pDC->RestoreDC(savedDC);
 }

@@ -5,6 +5,11 @@
 // that always follows the newest line. Lines are measured once, when they arrive; the lines lie
 // one under the other from (10, 10), and the text's extent is 10 pixels larger than the text at
 // the right and at the bottom. GUI thread only.
+//
+// A full pane holds its maximum of lines for as long as the program runs, while other code makes
+// and frees small blocks all the time: the store takes no heap block of its own per line. The
+// characters of the lines go one after the other into large text blocks, and the lines' records
+// into one ring; a text block goes once its last line has gone.
 #pragma once
 
 #include "afx/afxwin.h"
@@ -12,23 +17,22 @@
 
 #include <deque>
 #include <memory>
+#include <vector>
 
 class CWndLogText;
 
-// One line: its text, colour and place in the whole text.
-class CLogtextItem : public CObject
+// One line: its text (in one of the store's text blocks), colour and place in the whole text.
+struct CLogtextItem
 {
-public:
-    CLogtextItem(CMfxString text, COLORREF colour);
-
     // Places the line at the running rectangle's top-left corner (measuring its text with
     // DrawText the first time) and moves the running rectangle down below it.
     void Measure(CDC* pDC, CRect& running);
 
-    CMfxString m_Text;
-    COLORREF m_Colour;
+    const wchar_t* m_pText = nullptr;
+    int m_Length = 0;
+    COLORREF m_Colour = 0;
     CRect m_Rect;
-    BOOL m_NeedsMeasuring;
+    BOOL m_NeedsMeasuring = TRUE;
 };
 
 // The line store.
@@ -40,13 +44,15 @@ public:
     static const int kMargin = 10;
     // Lines starting this far or further below the pane's top edge are not drawn.
     static const int kDrawLimit = 2000;
+    // Characters of one text block (a longer line gets a block of its own size).
+    static const int kTextBlockChars = 32768;
 
     explicit CLogtext(int maxLines = kDefaultMaxLines);
     ~CLogtext() override;
 
     // Appends a line, measured in the device context; with drawNow it is drawn at once at the
     // given scroll positions.
-    void AddLine(CDC* pDC, CMfxString text, COLORREF colour, BOOL drawNow, int hPos, int vPos);
+    void AddLine(CDC* pDC, const CMfxString& text, COLORREF colour, BOOL drawNow, int hPos, int vPos);
     // Drops the oldest lines beyond the maximum; the remaining lines move up.
     void TrimToMaxLines();
     // Draws the lines visible at the given scroll positions.
@@ -61,14 +67,36 @@ public:
     CMfxString GetLineText(int index) const;
     COLORREF GetLineColour(int index) const;
     CFont& GetFont() { return m_Font; }
+    // Bytes the store holds for its lines: text blocks and line records.
+    size_t GetStorageBytes() const;
 
     CWndLogText* m_pOwner = nullptr;
 
 private:
+    struct CTextBlock
+    {
+        std::unique_ptr<wchar_t[]> chars;
+        int size = 0;
+        int used = 0;
+        int lines = 0; // lines whose text lies in this block
+    };
+
+    CLogtextItem& Line(int index) { return m_Ring[(m_First + static_cast<size_t>(index)) % m_Ring.size()]; }
+    const CLogtextItem& Line(int index) const
+    {
+        return m_Ring[(m_First + static_cast<size_t>(index)) % m_Ring.size()];
+    }
+    // Copies the text into the newest text block (a new one when it does not fit there).
+    const wchar_t* StoreText(const wchar_t* text, int length);
+    // Makes room for one more line record.
+    void GrowRing();
     void DrawLine(CDC* pDC, const CLogtextItem& line, int hPos, int vPos);
     void UpdateExtent();
 
-    std::deque<std::unique_ptr<CLogtextItem>> m_Lines;
+    // The lines' records, oldest first from m_First, wrapping around.
+    std::vector<CLogtextItem> m_Ring;
+    size_t m_First = 0;
+    std::deque<CTextBlock> m_TextBlocks; // oldest first
     int m_MaxLines;
     int m_Count = 0;
     // Stored rectangles keep their place from the first line ever added; the lines dropped from the
@@ -76,6 +104,7 @@ private:
     int m_DroppedHeight = 0;
     // Right edge of the widest stored line, in stored coordinates.
     int m_WidestRight = 0;
+    int m_WidestCount = 0; // lines whose right edge is there
     CRect m_Extent;
     CFont m_Font;
 };

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 
@@ -85,6 +86,106 @@ TEST(LogLineStore, ExtentShrinksWhenTheWidestLineGoes)
     store.TrimToMaxLines();
     EXPECT_LT(store.GetExtent().right, wide);
     EXPECT_EQ(store.GetExtent().right, std::max(store.GetLineRect(0).right, store.GetLineRect(1).right) + 10);
+}
+
+TEST(LogLineStore, ExtentKeepsItsWidthWhileOneOfTheWidestLinesStays)
+{
+    CLogtext store(3);
+    CMemoryDC dc;
+    for (const wchar_t* text : {L"the widest line of all", L"short", L"the widest line of all"})
+        store.AddLine(&dc, text, kGreen, FALSE, 0, 0);
+    const int wide = store.GetExtent().right;
+    for (int round = 1; round <= 3; ++round) {
+        store.AddLine(&dc, L"tiny", kGreen, FALSE, 0, 0);
+        store.TrimToMaxLines();
+        if (round == 1) {
+            EXPECT_EQ(store.GetExtent().right, wide) << "the second widest line stays";
+        }
+    }
+    EXPECT_LT(store.GetExtent().right, wide);
+    EXPECT_EQ(store.GetExtent().right, store.GetLineRect(0).right + 10);
+}
+
+// Busy blocks in all of the process's heaps.
+long BusyHeapBlocks()
+{
+    HANDLE heaps[256];
+    const DWORD count = std::min<DWORD>(::GetProcessHeaps(256, heaps), 256);
+    long busy = 0;
+    for (DWORD i = 0; i < count; ++i) {
+        if (!::HeapLock(heaps[i]))
+            continue;
+        PROCESS_HEAP_ENTRY entry = {};
+        while (::HeapWalk(heaps[i], &entry)) {
+            if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY)
+                ++busy;
+        }
+        ::HeapUnlock(heaps[i]);
+    }
+    return busy;
+}
+
+// A pane line as the gateway writes them at rest: about 60 characters.
+CMfxString RestLine(int n)
+{
+    CMfxString line;
+    line.Format(L"07.12.2026 15:%02d:%02d,%03d Send SAP announce for: Stream %04d", n / 60 % 60, n % 60,
+                n % 1000, n % 10000);
+    return line;
+}
+
+TEST(LogLineStore, AFullStoreTakesNoHeapBlockPerLine)
+{
+    // A full pane keeps its lines for as long as the program runs, while other code makes and frees
+    // small blocks all the time: a heap block kept per line leaves the heap ever more fragmented, and
+    // (under Wine) every allocation slower the longer the program runs.
+    CLogtext store(2000);
+    CMemoryDC dc;
+    const long before = BusyHeapBlocks();
+    for (int n = 0; n < 2000; ++n)
+        store.AddLine(&dc, RestLine(n), kGreen, FALSE, 0, 0);
+    const long full = BusyHeapBlocks();
+    EXPECT_LT(full - before, 40) << "2000 lines";
+    // Running on at its maximum: the oldest lines go as new ones come.
+    for (int n = 2000; n < 8000; ++n) {
+        store.AddLine(&dc, RestLine(n), kGreen, FALSE, 0, 0);
+        if (n % 100 == 0)
+            store.TrimToMaxLines();
+    }
+    store.TrimToMaxLines();
+    EXPECT_EQ(store.GetCount(), 2000);
+    EXPECT_LT(BusyHeapBlocks() - full, 20) << "6000 more lines";
+    EXPECT_STREQ(store.GetLineText(0).GetString(), RestLine(6000).GetString());
+    EXPECT_STREQ(store.GetLineText(1999).GetString(), RestLine(7999).GetString());
+}
+
+TEST(LogLineStore, MemoryStaysNearTheTextOfTheLinesKept)
+{
+    const int maxLines = 10000;
+    CLogtext store(maxLines);
+    CMemoryDC dc;
+    size_t textBytes = 0;
+    for (int n = 0; n < 3 * maxLines; ++n) {
+        const CMfxString line = RestLine(n);
+        if (n >= 2 * maxLines)
+            textBytes += static_cast<size_t>(line.GetLength()) * sizeof(wchar_t);
+        store.AddLine(&dc, line, kGreen, FALSE, 0, 0);
+        if (n % 100 == 0)
+            store.TrimToMaxLines();
+    }
+    store.TrimToMaxLines();
+    const size_t held = store.GetStorageBytes();
+    // The text itself and a small record per line; two partly used text blocks at most besides.
+    const size_t bound = textBytes + maxLines * 48 + 3 * CLogtext::kTextBlockChars * sizeof(wchar_t);
+    EXPECT_LE(held, bound) << "text " << textBytes;
+    for (int n = 3 * maxLines; n < 5 * maxLines; ++n) {
+        store.AddLine(&dc, RestLine(n), kGreen, FALSE, 0, 0);
+        if (n % 100 == 0)
+            store.TrimToMaxLines();
+    }
+    store.TrimToMaxLines();
+    EXPECT_LE(store.GetStorageBytes(), held + CLogtext::kTextBlockChars * sizeof(wchar_t))
+        << "a full store does not grow";
 }
 
 // --- log pane window ------------------------------------------------------------------------------

@@ -6,6 +6,7 @@
 #include "afx/afxfile.h"
 #include "test_support.h"
 
+#include <climits>
 #include <cstdarg>
 #include <cwchar>
 #include <gtest/gtest.h>
@@ -82,6 +83,57 @@ TEST(MfxStringFormat, GrowsWhereTheEstimateIsShort)
     // "%lld" is no conversion the estimate knows: the runtime counts.
     EXPECT_EQ(Estimate(L"%lld %s", 5LL, L"abc"), -1);
     ExpectRuntimeResult(L"%I64d %s %.300f", 5LL, L"abc", 1.0);
+}
+
+// The estimate reserves at least what the runtime prints (one formatting pass) and, for numbers, at
+// most a sign more.
+template <typename... Args> void ExpectEstimateFits(const wchar_t* format, Args... args)
+{
+    const int printed = static_cast<int>(RuntimeFormat(format, args...).size());
+    const int reserved = Estimate(format, args...);
+    EXPECT_GE(reserved, printed + 1) << "format " << CMfxString(format).GetAnsi();
+    EXPECT_LE(reserved, printed + 2) << "format " << CMfxString(format).GetAnsi();
+}
+
+TEST(MfxStringFormat, NumbersReserveTheirDigitsAndNoMore)
+{
+    ExpectEstimateFits(L"%d", 0);
+    ExpectEstimateFits(L"%d", INT_MIN);
+    ExpectEstimateFits(L"%i", INT_MAX);
+    ExpectEstimateFits(L"%u", 4294967295u);
+    ExpectEstimateFits(L"%x", 0xFFFFFFFFu);
+    ExpectEstimateFits(L"%X", 0xABCu);
+    ExpectEstimateFits(L"%o", 0xFFFFFFFFu);
+    ExpectEstimateFits(L"%I64d", LLONG_MIN);
+    ExpectEstimateFits(L"%I64u", ULLONG_MAX);
+    ExpectEstimateFits(L"%I64x", ULLONG_MAX);
+    ExpectEstimateFits(L"%+d", 5);
+    ExpectEstimateFits(L"% d", 5);
+    ExpectEstimateFits(L"%.10d", -42);
+    ExpectEstimateFits(L"%08x", 0x1Fu);
+    ExpectEstimateFits(L"%-12d", 7);
+    ExpectEstimateFits(L"%*d", -9, 7);
+    // A short size prints no more digits than the whole argument has.
+    EXPECT_GE(Estimate(L"%hd", 70000), static_cast<int>(RuntimeFormat(L"%hd", 70000).size()) + 1);
+    EXPECT_GE(Estimate(L"%hd", 40000), static_cast<int>(RuntimeFormat(L"%hd", 40000).size()) + 1);
+    EXPECT_GE(Estimate(L"%hu", -1), static_cast<int>(RuntimeFormat(L"%hu", -1).size()) + 1);
+    ExpectEstimateFits(L"%p", reinterpret_cast<void*>(0x1234));
+    // "#" adds a prefix: "0x" and "0" are reserved with it.
+    EXPECT_GE(Estimate(L"%#x", 0xFFu), static_cast<int>(RuntimeFormat(L"%#x", 0xFFu).size()) + 1);
+    EXPECT_GE(Estimate(L"%#o", 8), static_cast<int>(RuntimeFormat(L"%#o", 8).size()) + 1);
+    ExpectRuntimeResult(L"[%d|%i|%u|%x|%o|%hd|%hu|%.10d|%*d]", INT_MIN, INT_MAX, 4294967295u, 0xFFFFFFFFu,
+                        0xFFFFFFFFu, 70000, -1, -42, -9, 7);
+}
+
+TEST(MfxStringFormat, ATimeStampTakesABufferOfItsOwnSize)
+{
+    // The log pane's stamp: seven short numbers once reserved 32 characters each.
+    CMfxString stamp;
+    stamp.Format(L"%02d.%02d.%04d %02d:%02d:%02d,%03d ", 7, 12, 2026, 15, 4, 9, 5);
+    EXPECT_EQ(Text(stamp), L"07.12.2026 15:04:09,005 ");
+    EXPECT_LE(stamp.GetAllocLength(), stamp.GetLength() + 8);
+    stamp += L"Send SAP announce for: Studio 1";
+    EXPECT_LE(stamp.GetAllocLength(), stamp.GetLength() + 8);
 }
 
 TEST(MfxStringFormat, FormatEndingInsideAConversion)
