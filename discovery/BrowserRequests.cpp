@@ -64,6 +64,8 @@ struct CStreamBrowser::CRequest : CStartQueue::CJob
     int m_ThreadInterface = -1;
     // Whether a failed start has been logged already (or the drop that made it).
     bool m_Told = false;
+    // A browse opened again after its connection dropped: the daemon reports its instances again.
+    bool m_Replays = false;
 };
 
 namespace {
@@ -118,6 +120,7 @@ void CStreamBrowser::SubmitBrowse(uint32_t interfaceIndex, const char* regtype,
     request->m_RegType = regtype;
     request->m_BrowseReply = callback;
     request->m_Told = again;
+    request->m_Replays = again;
     SubmitRequest(request, again ? CStartQueue::kRetryDelayMs : 0);
 }
 
@@ -315,6 +318,7 @@ CStartQueue::Result CStreamBrowser::StartRequest(CRequest& request)
     if (request.m_Kind == CRequest::kBrowse) {
         thread->m_Reopen = BrowseAgain(request.m_InterfaceIndex, request.m_RegType, request.m_BrowseReply,
                                        request.m_ThreadName);
+        thread->m_Replays = request.m_Replays;
     } else {
         // A lookup lost goes back to the resolve: its host may have changed meanwhile.
         thread->m_Reopen = [this, record = request.m_pRecord] {

@@ -56,6 +56,9 @@ public:
     // Opens the request again (a browse) or queues its instance's resolve again, when the daemon's end
     // of it goes away while it is still wanted; run by the browser on the worker. Empty: not again.
     std::function<void()> m_Reopen;
+    // A browse opened again after its connection dropped: the instances it reports again are the
+    // ones listed already, kept as they are.
+    bool m_Replays = false;
     // A resolve opened again to follow a sender: when it started (the gateway's clock); else 0.
     ULONGLONG m_CheckStarted = 0;
     // A resolve or address lookup (one with a record): when it was opened (the gateway's clock).

@@ -665,38 +665,48 @@ void CStreamBrowser::StopServiceBrowse(uint32_t interfaceIndex)
 
 // --- Instances, resolves and address lookups -----------------------------------------------------
 
-void DNSSD_API CStreamBrowser::IterateCorvaneSessions(DNSServiceRef /*reference*/, DNSServiceFlags flags,
+void DNSSD_API CStreamBrowser::IterateCorvaneSessions(DNSServiceRef reference, DNSServiceFlags flags,
                                                       uint32_t interfaceIndex, DNSServiceErrorType errorCode,
                                                       const char* serviceName, const char* regtype,
                                                       const char* replyDomain, void* context)
 {
-    OnInstanceReply(context, flags, interfaceIndex, errorCode, serviceName, regtype, replyDomain,
+    OnInstanceReply(context, reference, flags, interfaceIndex, errorCode, serviceName, regtype, replyDomain,
                     CStreamInfo::kSessionCorvane);
 }
 
-void DNSSD_API CStreamBrowser::IterateZintSessions(DNSServiceRef /*reference*/, DNSServiceFlags flags,
+void DNSSD_API CStreamBrowser::IterateZintSessions(DNSServiceRef reference, DNSServiceFlags flags,
                                                    uint32_t interfaceIndex, DNSServiceErrorType errorCode,
                                                    const char* serviceName, const char* regtype,
                                                    const char* replyDomain, void* context)
 {
-    OnInstanceReply(context, flags, interfaceIndex, errorCode, serviceName, regtype, replyDomain,
+    OnInstanceReply(context, reference, flags, interfaceIndex, errorCode, serviceName, regtype, replyDomain,
                     CStreamInfo::kSessionZint);
 }
 
-void CStreamBrowser::OnInstanceReply(void* context, DNSServiceFlags flags, uint32_t interfaceIndex,
-                                     DNSServiceErrorType errorCode, const char* serviceName,
-                                     const char* regtype, const char* replyDomain, DWORD sessionKind)
+void CStreamBrowser::OnInstanceReply(void* context, DNSServiceRef reference, DNSServiceFlags flags,
+                                     uint32_t interfaceIndex, DNSServiceErrorType errorCode,
+                                     const char* serviceName, const char* regtype, const char* replyDomain,
+                                     DWORD sessionKind)
 {
     CUse use(context);
     if (CStreamBrowser* browser = use.Get()) {
-        browser->IterateServiceInstances(flags, interfaceIndex, errorCode, serviceName, regtype, replyDomain,
-                                         sessionKind);
+        browser->IterateServiceInstances(reference, flags, interfaceIndex, errorCode, serviceName, regtype,
+                                         replyDomain, sessionKind);
     }
 }
 
-void CStreamBrowser::IterateServiceInstances(DNSServiceFlags flags, uint32_t interfaceIndex,
-                                             DNSServiceErrorType errorCode, const char* serviceName,
-                                             const char* regtype, const char* replyDomain, DWORD sessionKind)
+bool CStreamBrowser::Replays(DNSServiceRef reference)
+{
+    CSingleLock lock(&m_ServiceThreadsLock, TRUE);
+    return std::any_of(m_ServiceThreads.begin(), m_ServiceThreads.end(), [&](const CServiceThread* thread) {
+        return thread->m_Reference == reference && thread->m_Replays;
+    });
+}
+
+void CStreamBrowser::IterateServiceInstances(DNSServiceRef reference, DNSServiceFlags flags,
+                                             uint32_t interfaceIndex, DNSServiceErrorType errorCode,
+                                             const char* serviceName, const char* regtype,
+                                             const char* replyDomain, DWORD sessionKind)
 {
     Log(kLogDebug,
         L"CStreamBrowser::IterateServiceInstances( ThreadID = %d ) flags = 0x%08x, errorCode = %d, "
@@ -719,6 +729,15 @@ void CStreamBrowser::IterateServiceInstances(DNSServiceFlags flags, uint32_t int
     {
         CSingleLock lock(&m_StreamInfosLock, TRUE);
         known = FindStreamInfo(name, index, CStreamInfo::kSourceDiscovery);
+    }
+    if (known != nullptr && Replays(reference)) {
+        // The daemon tells a browse opened again what it knows: the stream stays as it is, and its
+        // announcing with it.
+        Log(kLogDebug,
+            L"CStreamBrowser::IterateServiceInstances( ThreadID = %d ) stream already exists, kept: "
+            L"its browse was opened again",
+            ThreadId());
+        return;
     }
     if (known != nullptr) {
         Log(kLogDebug,

@@ -198,10 +198,13 @@ private:
     std::function<void()> BrowseAgain(uint32_t interfaceIndex, const std::string& regtype,
                                       DNSServiceBrowseReply callback, const CMfxString& threadName);
     // The instance replies of both subtype browses.
-    static void OnInstanceReply(void* context, DNSServiceFlags flags, uint32_t interfaceIndex,
-                                DNSServiceErrorType errorCode, const char* serviceName, const char* regtype,
-                                const char* replyDomain, DWORD sessionKind);
-    void IterateServiceInstances(DNSServiceFlags flags, uint32_t interfaceIndex,
+    static void OnInstanceReply(void* context, DNSServiceRef reference, DNSServiceFlags flags,
+                                uint32_t interfaceIndex, DNSServiceErrorType errorCode,
+                                const char* serviceName, const char* regtype, const char* replyDomain,
+                                DWORD sessionKind);
+    // Whether the browse of that reference was opened again after its connection dropped.
+    bool Replays(DNSServiceRef reference);
+    void IterateServiceInstances(DNSServiceRef reference, DNSServiceFlags flags, uint32_t interfaceIndex,
                                  DNSServiceErrorType errorCode, const char* serviceName, const char* regtype,
                                  const char* replyDomain, DWORD sessionKind);
     void OnResolveReply(DNSServiceRef reference, DNSServiceFlags flags, uint32_t interfaceIndex,

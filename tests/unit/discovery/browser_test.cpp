@@ -389,6 +389,16 @@ TEST_F(BrowserTest, ARequestWhoseDaemonConnectionDropsIsOpenedAgainASecondLaterW
     EXPECT_EQ(lostLines(L"ResolveInstance Studio A"), 1);
     EXPECT_EQ(lostLines(L"GetAddress Studio A"), 1);
 
+    // A browse opened again hears what the daemon knows once more: the listed instance stays as it is
+    // (the same record, resolved, nothing removed), so its stream and its announcing go on.
+    corvane = reopened("Browse", kCorvaneType, corvane);
+    BrowseReply(corvane, kDNSServiceFlagsAdd, 7, 0, "Studio A", kCorvaneType, "local.");
+    ASSERT_TRUE(WaitFor([&] { return Contains(ReadLogLines(folder), L"stream already exists, kept"); }));
+    EXPECT_EQ(browser->FindStreamInfo(L"Studio A", 7, 1), record);
+    EXPECT_EQ(record->m_Resolved, 1);
+    EXPECT_EQ(Records(), 1u);
+    EXPECT_FALSE(Contains(ReadLogLines(folder), L"stream already exists => remove"));
+
     // With the daemon gone for a while: one line for the drop, and tries every second until it is back.
     FailNext("Browse", kDNSServiceErr_ServiceNotRunning);
     const int before = Attempts("Browse");
@@ -398,7 +408,7 @@ TEST_F(BrowserTest, ARequestWhoseDaemonConnectionDropsIsOpenedAgainASecondLaterW
     ASSERT_TRUE(WaitFor([&] { return Attempts("Browse") == before + 1; }));
     g_rawMilliSec += 1000;
     ASSERT_TRUE(WaitFor([&] { return Find("Browse", kCorvaneType).reference != corvane; }));
-    EXPECT_EQ(lostLines(L"IterateServiceInstances CorvaneSession on interface 7"), 2);
+    EXPECT_EQ(lostLines(L"IterateServiceInstances CorvaneSession on interface 7"), 3);
     EXPECT_FALSE(Contains(ReadLogLines(folder), L"CorvaneSession on interface 7, DNSServiceBrowse = "));
 
     // A browse lost just before Close is not opened again.
