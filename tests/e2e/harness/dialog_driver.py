@@ -25,11 +25,21 @@ class Dialog:
         self.gw = gw
         if settings is not None:
             gw.write_settings(PROGRAM, settings)
-        self.program = gw.start(PROGRAM, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        # The program's own output (Wine's messages, a crash's backtrace) goes to a file, for the
+        # report of a window that never came.
+        self.output_path = gw.prefix / "velmora-output.txt"
+        with open(self.output_path, "w") as output:
+            self.program = gw.start(PROGRAM, stdout=output, stderr=output)
         self.driver = LineProgram(gw, DRIVER, "dialog driver")
         if self.driver.next_line(timeout) != "READY":
             raise LineProgramError("the dialog driver did not start")
-        self.command("find-window", TITLE, int(timeout * 1000), timeout=timeout + 5)
+        try:
+            self.command("find-window", TITLE, int(timeout * 1000), timeout=timeout + 5)
+        except LineProgramError as error:
+            state = "still running" if self.program.poll() is None else f"ended with {self.program.returncode}"
+            output = self.output_path.read_text(errors="replace")[-3000:]
+            raise LineProgramError(f"{error}; the program is {state}; its output:\n{output}\n"
+                                   f"its log:\n{gw.log_text()[-3000:]}") from error
 
     def command(self, *args, timeout=20.0):
         """Sends one command (arguments joined by tabs); returns its answer lines."""
